@@ -1,0 +1,110 @@
+#include "input/matrix.hpp"
+
+#include "fail.hpp"
+#include "input/residue.hpp"
+
+namespace vorn {
+
+namespace {
+
+constexpr std::string_view kMaxhomMarker = "#****************";
+constexpr std::string_view kMaxhomKey = "AA STR I/O";
+
+float matrix_value(const LineReader& in, size_t offset) {
+  NumberField v = number_field(in.text(), offset);
+  if (v.overflow) {
+    fail("** Error: value '%.*s' at line %lld of matrix file '%s' is too large for single precision.\n",
+         static_cast<int>(v.span.size()), v.span.data(), static_cast<long long>(in.line_number()),
+         in.file_name().c_str());
+  }
+  return v.value;
+}
+
+// One Raw line: letters at offsets 0 and 2, the score from offset 4, stored
+// in both symmetric cells.
+void raw_line(const LineReader& in, AaMat& aamat) {
+  // A line of fewer than four characters has no value field (and maybe no
+  // second letter); reading it would store a score nobody wrote.
+  if (in.length() < 4) return;
+  int r = aa_index(in.at(0));
+  int c = aa_index(in.at(2));
+  float v = matrix_value(in, 4);
+  aamat[r][c] = v;
+  aamat[c][r] = v;
+}
+
+// The Maxhom column header: each residue's value field begins three
+// characters left of its rightmost letter on the line.
+std::array<int64_t, kCodes> column_map(const LineReader& in) {
+  std::array<int64_t, kCodes> matcol{};
+  std::string_view t = in.text();
+  for (size_t p = 1; p < t.size(); ++p) {
+    unsigned char ch = static_cast<unsigned char>(t[p]);
+    if (ascii_letter(ch)) matcol[aa_index(ch)] = static_cast<int64_t>(p) - 3;
+  }
+  // Letters inside the key itself (A, S, T, R, I) would otherwise pass for
+  // columns: a residue must have a heading after the key.
+  size_t after_key = t.find(kMaxhomKey) + kMaxhomKey.size();
+  for (int code = 1; code < kCodes; ++code) {
+    char letter = kResidueLetters[code];
+    char lower = static_cast<char>(letter - 'A' + 'a');
+    if (t.find(letter, after_key) == std::string_view::npos && t.find(lower, after_key) == std::string_view::npos) {
+      fail("** Error: the column header of Maxhom matrix '%s' (line %lld) has no column for residue %c.\n",
+           in.file_name().c_str(), static_cast<long long>(in.line_number()), letter);
+    }
+  }
+  return matcol;
+}
+
+void maxhom_row(const LineReader& in, const std::array<int64_t, kCodes>& matcol, AaMat& aamat) {
+  int r = aa_index(in.at(1));
+  for (int k = 1; k < kCodes; ++k) {
+    size_t off = static_cast<size_t>(matcol[k]);
+    if (r != 0 && off >= in.text().size()) {
+      fail("** Error: row %c of Maxhom matrix '%s' (line %lld) ends before the column of residue %c.\n",
+           aa_indexback(r), in.file_name().c_str(), static_cast<long long>(in.line_number()), kResidueLetters[k]);
+    }
+    aamat[r][k] = matrix_value(in, off);
+  }
+}
+
+}  // namespace
+
+void read_matrix(const std::string& path, AaMat& aamat, Log& log) {
+  InputFile file;
+  if (!file.open(path)) fail("** Error: Can't read matrix file: %s\n", path.c_str());
+  read_matrix(file, aamat, log);
+}
+
+void read_matrix(InputFile& file, AaMat& aamat, Log& log) {
+  LineReader in(file);
+  bool raw_pending = true;
+  bool maxhom = false;
+  while (in.leelinea() == 0) {
+    if (in.contains(kMaxhomMarker)) {
+      maxhom = true;
+      break;
+    }
+    if (raw_pending) {
+      log.status("AA. MATRIX. Type: Raw\n");
+      raw_pending = false;
+    }
+    raw_line(in, aamat);
+  }
+  if (maxhom) {
+    log.status("AA. MATRIX. Type: Maxhom\n");
+    for (;;) {
+      if (in.leelinea() != 0) archivinc(file, 100);
+      if (in.contains(kMaxhomKey)) break;
+    }
+    std::array<int64_t, kCodes> matcol = column_map(in);
+    while (in.leelinea() == 0) maxhom_row(in, matcol, aamat);
+  }
+  file.close();
+  for (int k = 1; k < kCodes; ++k) {
+    aamat[0][k] = 0.0f;
+    aamat[k][0] = 0.0f;
+  }
+}
+
+}  // namespace vorn

@@ -1,0 +1,68 @@
+#include "log.hpp"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "fail.hpp"
+
+namespace vorn {
+
+void Log::append(const char* fmt, va_list ap) {
+  va_list copy;
+  va_copy(copy, ap);
+  int n = std::vsnprintf(buf_ + used_, kCapacity - used_, fmt, copy);
+  va_end(copy);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) < kCapacity - used_) {
+    used_ += static_cast<size_t>(n);
+    return;
+  }
+  // Did not fit: write what is buffered, then the text on its own.
+  flush();
+  if (static_cast<size_t>(n) < kCapacity) {
+    std::vsnprintf(buf_, kCapacity, fmt, ap);
+    used_ = static_cast<size_t>(n);
+  } else {
+    std::string s = vstrformat(fmt, ap);
+    if (sink_) std::fwrite(s.data(), 1, s.size(), sink_);
+  }
+}
+
+void Log::status(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  append(fmt, ap);
+  va_end(ap);
+  flush();
+}
+
+void Log::progress(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  append(fmt, ap);
+  va_end(ap);
+  maybe_flush();
+}
+
+void Log::maybe_flush() {
+  if (used_ > kCapacity - 512) {
+    flush();
+    return;
+  }
+  // Reading the clock costs little, but not nothing: look every 64 texts.
+  if (++since_clock_ < 64) return;
+  since_clock_ = 0;
+  auto now = std::chrono::steady_clock::now();
+  if (now - last_flush_ >= std::chrono::milliseconds(250)) flush();
+}
+
+void Log::flush() {
+  if (used_ > 0 && sink_) {
+    std::fwrite(buf_, 1, used_, sink_);
+    std::fflush(sink_);
+  }
+  used_ = 0;
+  last_flush_ = std::chrono::steady_clock::now();
+}
+
+}  // namespace vorn

@@ -1,0 +1,149 @@
+#include "run.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include "fail.hpp"
+#include "input/alignment.hpp"
+#include "input/matrix.hpp"
+#include "input/simfile.hpp"
+#include "scoring/entropy.hpp"
+#include "scoring/position.hpp"
+#include "scoring/similarity.hpp"
+#include "shuffle/permutations.hpp"
+#include "shuffle/random_passes.hpp"
+#include "workspace.hpp"
+
+namespace vorn {
+
+namespace {
+
+struct Run {
+  Run(const RunSettings& settings, FILE* results, Log& messages) : s(settings), out(results), log(messages) {}
+  const RunSettings& s;
+  FILE* out;
+  Log& log;
+  AaMat aamat{};
+  AlignmentSource src;
+  Workspace ws;
+  Allocator alloc{Allocator::machine_memory()};
+
+  void matrix() { read_matrix(s.matrix_path, aamat, log); }
+
+  void dimensions() { alignment_dimensions(s.aln_path, src, log); }
+
+  void allocation() {
+    log.progress("Mem...");
+    ws.nprot = static_cast<int32_t>(src.nprot);
+    ws.alnlen = static_cast<int32_t>(src.alnlen);
+    ws.npairs = src.nprot * (src.nprot - 1) / 2;
+    ws.nsuffl = s.nsuffl;
+    alloc.allocate(plan_group1(ws));
+    for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
+      ws.var[pos] = -1;
+      ws.sec_str[pos] = '-';
+      ws.acc[pos] = -1;
+      // Kept by HSSP files without a block for the first sequences.
+      ws.pdbnum[pos] = pos;
+      ws.chain[pos] = ' ';
+    }
+  }
+
+  void background() {
+    if (s.nsuffl == 0) {
+      log.status("\rNo background distribution. Raw scores.\n");
+    } else {
+      if (setsrand() < 0) fail("** Couldn't set seed for RND using 'date'.\n");
+      log.status("\rBackground distribution with %lld random alns.\n", static_cast<long long>(s.nsuffl));
+      // All of the shuffling memory is known to fit before any permutation
+      // is drawn.
+      std::vector<PlanItem> later = plan_group2(ws);
+      for (auto& group : {plan_group3(ws, s.rankcorr == 1), plan_group4(ws)})
+        later.insert(later.end(), group.begin(), group.end());
+      alloc.check(later);
+      alloc.allocate(plan_group2(ws));
+      draw_permutations(ws.nsuffl, ws.nprot, ws.sufix.rows(), ws.drawlist.data(), log);
+      if (s.printrnd) print_permutations(out, ws.nsuffl, ws.nprot, ws.sufix.rows());
+      alloc.allocate(plan_group3(ws, s.rankcorr == 1));
+    }
+    alloc.allocate(plan_group4(ws));
+    if (s.rankcorr == 1) {
+      log.status("\rRaw score: Spearman's non-parametric rank correlation.\n");
+    } else {
+      log.status("\rRaw score: Pearson's linear correlation.\n");
+    }
+  }
+
+  void residues() {
+    log.progress("\rReading aln...");
+    alignment_residues(src, ws.alignment_arrays());
+    column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());
+  }
+
+  void similarity() {
+    gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
+    gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
+    similarity_matrix(ws.aln.rows(), ws.nprot, ws.alnlen, aamat, ws.identities.rows(), log);
+    if (s.printsim) print_similarity(out, ws.identities.rows(), ws.nprot);
+    if (s.printclass) print_two_groups(out, ws.nprot);
+  }
+
+  void entropy() {
+    if (s.doentrop) {
+      calc_entrop(ws.alncol.data(), ws.alnlen, ws.nprot, ws.entrop.data(), log);
+    } else {
+      for (int32_t pos = 1; pos <= ws.alnlen; ++pos) ws.entrop[pos] = -1.0f;
+    }
+  }
+
+  void external_similarity() {
+    if (s.simfile.find("------") != std::string::npos) return;
+    int r = read_sim_mat(s.simfile, ws.nprot, ws.identities.rows(), out);
+    if (r != 0) fail("** Error %d importing external protein matrix '%s'.\n", r, s.simfile.c_str());
+    log.status("\rExternal protein 'similarity' matrix imported.                     \n");
+  }
+
+  void pair_vectors() {
+    fill_pair_similarities(ws.identities.rows(), ws.nprot, ws.idelin.data());
+    if (s.printaln) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
+    sort_and_rank(ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, log);
+  }
+
+  void scoring() { scoring_pass(ws, aamat, s.rankcorr, out, log); }
+
+  void significance() {
+    if (s.nsuffl == 0) return;
+    random_passes(ws, aamat, s.rankcorr, log);
+    final_report(ws, out);
+  }
+
+  void end() {
+    // Results that could not be written make the run a failure.
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+      throw Failure{strformat("** Error: can't write the results to standard output: %s.\n",
+                              std::strerror(errno ? errno : EIO)),
+                    true};
+    }
+    log.status("Done.%99s\n", "");
+  }
+};
+
+}  // namespace
+
+void run(const RunSettings& settings, FILE* out, Log& log) {
+  Run r{settings, out, log};
+  r.matrix();               // 2
+  r.dimensions();           // 3
+  r.allocation();           // 4
+  r.background();           // 5
+  r.residues();             // 6
+  r.similarity();           // 7
+  r.entropy();              // 8
+  r.external_similarity();  // 9
+  r.pair_vectors();         // 10
+  r.scoring();              // 11
+  r.significance();         // 12
+  r.end();                  // 13
+}
+
+}  // namespace vorn

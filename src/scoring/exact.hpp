@@ -1,0 +1,69 @@
+// When a set of floats sums exactly in double precision in every order.
+//
+// If every value is an integer multiple of 2^q and the sum of their
+// magnitudes is below 2^53 * 2^q, every partial sum is representable, so the
+// double sum taken in pair order equals the exact sum, which can then be had
+// from counts and row totals instead of a pass over the pairs.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace vorn {
+
+// v = mant * 2^exp with mant odd (mant = 0 for v = 0).
+struct Dyadic {
+  int64_t mant = 0;
+  int exp = std::numeric_limits<int>::max();
+};
+
+inline Dyadic dyadic(float v) {
+  Dyadic d;
+  if (v == 0.0f) return d;
+  int e;
+  const double f = std::frexp(static_cast<double>(v), &e);
+  int64_t m = static_cast<int64_t>(std::ldexp(f, 24));
+  e -= 24;
+  while ((m & 1) == 0) {
+    m /= 2;
+    ++e;
+  }
+  d.mant = m;
+  d.exp = e;
+  return d;
+}
+
+// Accumulates weighted magnitudes and decides whether the scale q works.
+class ExactScale {
+ public:
+  // First pass: the smallest exponent among the values.
+  void see(float v) {
+    Dyadic d = dyadic(v);
+    if (d.mant != 0 && d.exp < q_) q_ = d.exp;
+  }
+  int q() const { return q_ == std::numeric_limits<int>::max() ? 0 : q_; }
+  // Second pass: v (times weight) in units of 2^q; false once the bound is passed.
+  bool add(float v, int64_t weight) {
+    if (!ok_ || v == 0.0f || weight == 0) return ok_;
+    Dyadic d = dyadic(v);
+    const int shift = d.exp - q();
+    if (shift > 53) return ok_ = false;
+    const __int128 term = static_cast<__int128>(d.mant < 0 ? -d.mant : d.mant) << shift;
+    magnitude_ += term * weight;
+    if (magnitude_ >= (static_cast<__int128>(1) << 53)) ok_ = false;
+    return ok_;
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  int q_ = std::numeric_limits<int>::max();
+  __int128 magnitude_ = 0;
+  bool ok_ = true;
+};
+
+// v / 2^q as an integer; exact when ExactScale approved q.
+inline int64_t scaled(float v, int q) { return static_cast<int64_t>(std::ldexp(static_cast<double>(v), -q)); }
+inline double unscaled(int64_t s, int q) { return std::ldexp(static_cast<double>(s), q); }
+
+}  // namespace vorn

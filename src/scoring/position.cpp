@@ -1,0 +1,259 @@
+#include "scoring/position.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "input/residue.hpp"
+#include "report/result_line.hpp"
+#include "scoring/exact.hpp"
+#include "scoring/ranking.hpp"
+#include "scoring/similarity.hpp"
+
+namespace vorn {
+
+void prepare_similarity_side(const float* y, int32_t nprot, int64_t npairs, int64_t* rowsum, SimilaritySide& s) {
+  s.y = y;
+  s.nprot = nprot;
+  s.npairs = npairs;
+  double sy = 0;
+  for (int64_t k = 1; k <= npairs; ++k) sy += static_cast<double>(y[k]);
+  s.sy_all = sy;
+  double syy = 0;
+  if (npairs > 0) {
+    const double my = sy / static_cast<double>(npairs);
+    for (int64_t k = 1; k <= npairs; ++k) {
+      const double dy = static_cast<double>(y[k]) - my;
+      syy += dy * dy;
+    }
+  }
+  s.syy_all = syy;
+
+  ExactScale scale;
+  for (int64_t k = 1; k <= npairs; ++k) scale.see(y[k]);
+  for (int64_t k = 1; k <= npairs && scale.add(y[k], 1); ++k) {
+  }
+  s.exact = scale.ok();
+  s.q = scale.q();
+  s.rowsum = rowsum;
+  s.total = 0;
+  if (!s.exact) return;
+  for (int32_t p = 0; p <= nprot; ++p) rowsum[p] = 0;
+  int64_t k = 0;
+  for (int32_t i = 1; i <= nprot; ++i) {
+    for (int32_t j = i + 1; j <= nprot; ++j) {
+      const int64_t v = scaled(y[++k], s.q);
+      rowsum[i] += v;
+      rowsum[j] += v;
+      s.total += v;
+    }
+  }
+}
+
+void prepare_column(const uint8_t* codes, int32_t nprot, GapList gaps, const AaMat& aamat, bool spearman,
+                    ColumnPrep& c) {
+  c.gaps = gaps;
+  c.count.fill(0);
+  int64_t seen[kCodes] = {0};
+  for (int32_t j = 0; j < nprot; ++j) {
+    const int b = codes[j];
+    for (int a = 0; a < kCodes; ++a) c.count[a * kCodes + b] += seen[a];
+    ++seen[b];
+  }
+  c.gapped = seen[0] > 0;
+  c.n = 0;
+  for (int a = 1; a < kCodes; ++a)
+    for (int b = 1; b < kCodes; ++b) c.n += c.count[a * kCodes + b];
+
+  for (int a = 0; a < kCodes; ++a)
+    for (int b = 0; b < kCodes; ++b) c.x[a * kCodes + b] = aamat[a][b];
+
+  if (spearman) {
+    // Every pair takes a place, the gapped ones too; equal scores share the
+    // mean of their places.
+    int order[kCells];
+    int used = 0;
+    for (int cell = 0; cell < kCells; ++cell)
+      if (c.count[cell] > 0) order[used++] = cell;
+    std::sort(order, order + used, [&](int l, int r) { return c.x[l] > c.x[r]; });
+    int64_t place = 1;
+    for (int g = 0; g < used;) {
+      int h = g;
+      int64_t m = 0;
+      while (h < used && c.x[order[h]] == c.x[order[g]]) m += c.count[order[h++]];
+      const float rank = tie_rank(place, m);
+      for (int t = g; t < h; ++t) c.x[order[t]] = rank;
+      place += m;
+      g = h;
+    }
+  }
+
+  ExactScale scale;
+  for (int a = 1; a < kCodes; ++a)
+    for (int b = 1; b < kCodes; ++b)
+      if (c.count[a * kCodes + b] > 0) scale.see(c.x[a * kCodes + b]);
+  for (int a = 1; a < kCodes; ++a)
+    for (int b = 1; b < kCodes; ++b) scale.add(c.x[a * kCodes + b], c.count[a * kCodes + b]);
+  c.sx_exact = scale.ok();
+  c.sx = 0;
+  if (c.sx_exact) {
+    int64_t sum = 0;
+    for (int a = 1; a < kCodes; ++a)
+      for (int b = 1; b < kCodes; ++b) {
+        const int64_t cnt = c.count[a * kCodes + b];
+        if (cnt > 0) sum += cnt * scaled(c.x[a * kCodes + b], scale.q());
+      }
+    c.sx = unscaled(sum, scale.q());
+  }
+}
+
+double column_sum_x(const uint8_t* codes, int32_t nprot, const ColumnPrep& c) {
+  double sx = 0;
+  for (int32_t i = 0; i < nprot; ++i) {
+    const int a = codes[i];
+    if (a == 0) continue;
+    const float* row = c.x.data() + a * kCodes;
+    for (int32_t j = i + 1; j < nprot; ++j) {
+      const int b = codes[j];
+      if (b != 0) sx += static_cast<double>(row[b]);
+    }
+  }
+  return sx;
+}
+
+double usable_sum_y(const uint8_t* codes, GapList gaps, const SimilaritySide& s, const int32_t* perm,
+                    const float* ysq) {
+  const int32_t n = s.nprot;
+  auto who = [&](int32_t p) { return perm ? perm[p] : p; };
+  // y of the pair (i, j) under the relabelling.
+  auto yof = [&](int32_t i, int32_t j) -> float {
+    const int32_t u = who(i), v = who(j);
+    if (ysq) return ysq[static_cast<int64_t>(u - 1) * n + (v - 1)];
+    return u < v ? s.y[pair_index(u, v, n)] : s.y[pair_index(v, u, n)];
+  };
+  if (s.exact) {
+    // Total minus the pairs that touch a gapped protein (those between two
+    // gapped proteins were taken away twice).
+    int64_t sum = s.total;
+    for (int32_t g = 0; g < gaps.n; ++g) {
+      sum -= s.rowsum[who(gaps.p[g])];
+      for (int32_t h = g + 1; h < gaps.n; ++h) sum += scaled(yof(gaps.p[g], gaps.p[h]), s.q);
+    }
+    return unscaled(sum, s.q);
+  }
+  double sy = 0;
+  for (int32_t i = 1; i <= n; ++i) {
+    if (codes[i - 1] == 0) continue;
+    for (int32_t j = i + 1; j <= n; ++j)
+      if (codes[j - 1] != 0) sy += static_cast<double>(yof(i, j));
+  }
+  return sy;
+}
+
+namespace {
+
+// One pass over the pairs in pair order:
+//   sxy += dx * dy, sxx += dx * dx and (gapped columns) syy += dy * dy
+// over the usable pairs, with dx = x - mx from the table d (0 for gapped
+// pairs, whose terms then add exactly nothing) and dy = y - my.
+template <bool Gapped>
+void deviation_pass(const uint8_t* codes, int32_t nprot, const double* d, const double* usable, const float* y,
+                    double my, double& sxy, double& sxx, double& syy) {
+  double axy = 0, axx = 0, ayy = 0;
+  const float* yrow = y + 1;  // the pairs of protein i start here
+  for (int32_t i = 0; i < nprot - 1; ++i) {
+    const int a = codes[i];
+    const int32_t len = nprot - 1 - i;
+    if (a != 0) {
+      const double* drow = d + a * kCodes;
+      const double* urow = usable + a * kCodes;
+      const uint8_t* cj = codes + i + 1;
+      for (int32_t t = 0; t < len; ++t) {
+        const int b = cj[t];
+        const double dx = drow[b];
+        const double dy = static_cast<double>(yrow[t]) - my;
+        axy += dx * dy;
+        axx += dx * dx;
+        if constexpr (Gapped) ayy += urow[b] * (dy * dy);
+      }
+    }
+    yrow += len;
+  }
+  sxy = axy;
+  sxx = axx;
+  syy = ayy;
+}
+
+}  // namespace
+
+float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, ColumnStat* stat) {
+  const int32_t nprot = s.nprot;
+  if (stat) {
+    stat->mx = stat->sxx = 0;
+    stat->n = c.n;
+    std::fill(std::begin(stat->d), std::end(stat->d), 0.0);
+  }
+  if (c.n == 0) return -2.0f;  // no usable pair: both sums of squares stay 0
+  const double sx = c.sx_exact ? c.sx : column_sum_x(codes, nprot, c);
+  const double sy = c.gapped ? usable_sum_y(codes, c.gaps, s, nullptr, nullptr) : s.sy_all;
+  const double n = static_cast<double>(c.n);
+  const double mx = sx / n, my = sy / n;
+
+  double local_d[kCells];
+  double* d = stat ? stat->d : local_d;
+  double usable[kCells];
+  for (int a = 0; a < kCodes; ++a)
+    for (int b = 0; b < kCodes; ++b) {
+      const bool ok = a != 0 && b != 0;
+      d[a * kCodes + b] = ok ? static_cast<double>(c.x[a * kCodes + b]) - mx : 0.0;
+      usable[a * kCodes + b] = ok ? 1.0 : 0.0;
+    }
+  double sxy, sxx, syy;
+  if (c.gapped) {
+    deviation_pass<true>(codes, nprot, d, usable, s.y, my, sxy, sxx, syy);
+  } else {
+    deviation_pass<false>(codes, nprot, d, usable, s.y, my, sxy, sxx, syy);
+    syy = s.syy_all;
+  }
+  if (stat) {
+    stat->mx = mx;
+    stat->sxx = sxx;
+  }
+  if (sxx == 0) return -2.0f;
+  if (syy == 0) return -2.0f;
+  if (c.n <= 10) return -3.0f;
+  return static_cast<float>(sxy / (std::sqrt(syy) * std::sqrt(sxx)));
+}
+
+void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, FILE* out, Log& log) {
+  const bool spearman = rankcorr == 1;
+  SimilaritySide side;
+  prepare_similarity_side(spearman ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
+                          ws.rowsum.data(), side);
+  const bool store = ws.nsuffl > 0;
+  const int32_t alnlen = ws.alnlen;
+  // Positions are scored in parallel; their progress texts and lines are
+  // written in position order.
+#pragma omp parallel for ordered schedule(dynamic, 1)
+  for (int32_t pos = 1; pos <= alnlen; ++pos) {
+    const bool keep = scored(ws.gapperc[pos]);
+    float score = 0;
+    if (keep) {
+      ColumnPrep prep;
+      const uint8_t* codes = ws.column(pos);
+      prepare_column(codes, ws.nprot, ws.gaps(pos), aamat, spearman, prep);
+      score = score_column(codes, prep, side, store ? &ws.colstat[pos] : nullptr);
+    }
+#pragma omp ordered
+    if (keep) {
+      log.progress("> Raw scores. pos: %d/%d                               \r", pos, alnlen);
+      if (store) {
+        ws.icorr[pos] = score;
+      } else {
+        write_raw_line(out, LineFields{pos, aa_indexback(ws.aln[1][pos]), ws.pdbnum[pos], ws.chain[pos], ws.acc[pos],
+                                       ws.entrop[pos], ws.sec_str[pos], ws.var[pos], score});
+      }
+    }
+  }
+}
+
+}  // namespace vorn

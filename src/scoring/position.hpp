@@ -1,0 +1,69 @@
+// The position score computation, done by counting instead of sorting.
+//
+// A column's pair values depend only on the two residue codes of the pair, so
+// the column is summarised by a 21 x 21 table: how many pairs have each
+// ordered code pair, and the value (rank or substitution score) of that code
+// pair. Ranks come from the counts in O(npairs) time without a sort; the
+// correlation then runs one pass over the pairs in pair order, keeping the
+// double-precision accumulation of the plain procedure term for term.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+#include "input/matrix.hpp"
+#include "log.hpp"
+#include "workspace.hpp"
+
+namespace vorn {
+
+inline constexpr int kCells = 21 * 21;
+
+// The similarity vector y of the correlation and what every column reuses.
+struct SimilaritySide {
+  const float* y = nullptr;  // y[1..npairs], pair order
+  int32_t nprot = 0;
+  int64_t npairs = 0;
+  double sy_all = 0;   // sum over all pairs, pair order
+  double syy_all = 0;  // squared deviations from sy_all / npairs, pair order
+  // Exact sums: y values are multiples of 2^q with small enough magnitudes.
+  bool exact = false;
+  int q = 0;
+  int64_t total = 0;              // sum of y / 2^q over all pairs
+  const int64_t* rowsum = nullptr;  // rowsum[p]: sum of y / 2^q over the pairs of protein p
+};
+
+// rowsum must have room for nprot + 1 entries.
+void prepare_similarity_side(const float* y, int32_t nprot, int64_t npairs, int64_t* rowsum, SimilaritySide& side);
+
+struct ColumnPrep {
+  std::array<float, kCells> x{};        // pair value of code pair (a, b): rank or aamat score
+  std::array<int64_t, kCells> count{};  // pairs i < j with code a at i and b at j
+  int64_t n = 0;                        // usable pairs: both codes nonzero
+  bool gapped = false;                  // some protein has code 0
+  GapList gaps;                         // which ones (scored columns only)
+  bool sx_exact = false;
+  double sx = 0;                        // sum of usable x, when exact
+};
+
+void prepare_column(const uint8_t* codes, int32_t nprot, GapList gaps, const AaMat& aamat, bool spearman,
+                    ColumnPrep& c);
+
+// Sum of the usable x values in pair order.
+double column_sum_x(const uint8_t* codes, int32_t nprot, const ColumnPrep& c);
+// Sum of y over the usable pairs of a gapped column, in pair order, under the
+// relabelling perm (perm[p] is the protein whose data protein p takes; null
+// for none).
+// ysq, when not null, gives y of any ordered protein pair directly.
+double usable_sum_y(const uint8_t* codes, GapList gaps, const SimilaritySide& s, const int32_t* perm,
+                    const float* ysq);
+
+// The score of one column against the similarity side; stat receives the
+// column's x-side summary (for the random passes) when not null.
+float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, ColumnStat* stat);
+
+// The pass over all positions (phase 11).
+void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, FILE* out, Log& log);
+
+}  // namespace vorn

@@ -1,0 +1,30 @@
+// Sorting, tie-averaged ranking and the gap-aware correlation. Vectors are
+// 1-based: entries 1..count are used, entry 0 never.
+#pragma once
+
+#include <cstdint>
+
+namespace vorn {
+
+// Sorts v[1..count] into non-increasing order. Values must not be NaN.
+void ordena(float* v, int64_t count);
+
+// On entry ranks[1..count] holds the values in their own order and
+// sorted[1..count] the same values after ordena. On exit ranks[i] is the mean
+// 1-based place of value i's group of equal values in the sorted order,
+// computed as float(t) / float(m) with t the exact sum of the m places.
+void rankit(const float* sorted, int64_t count, float* ranks);
+
+// The rank of a group of m equal values whose first place is a (1-based).
+inline float tie_rank(int64_t a, int64_t m) {
+  // t = a + (a+1) + ... + (a+m-1), exact in 128 bits before rounding to float.
+  __int128 t = static_cast<__int128>(m) * a + static_cast<__int128>(m) * (m - 1) / 2;
+  return static_cast<float>(t) / static_cast<float>(m);
+}
+
+// Pearson's correlation of x and y over the pairs whose gaps1 mark is not
+// 'G', accumulated in double precision in index order; -2 when either vector
+// has no spread over those pairs, -3 when 10 or fewer pairs are usable.
+float correlation(const float* x, const float* y, int64_t len, const char* gaps1);
+
+}  // namespace vorn

@@ -1,0 +1,137 @@
+#include "scoring/similarity.hpp"
+
+#include <cmath>
+
+#include "fail.hpp"
+#include "input/residue.hpp"
+#include "scoring/ranking.hpp"
+
+namespace vorn {
+
+void gap_percentages(const uint8_t* alncol, int32_t nprot, int32_t alnlen, float* gapperc) {
+  for (int32_t pos = 1; pos <= alnlen; ++pos) {
+    const uint8_t* col = alncol + static_cast<int64_t>(pos - 1) * nprot;
+    int32_t g = 0;
+    for (int32_t p = 0; p < nprot; ++p) g += col[p] == 0;
+    gapperc[pos] = (static_cast<float>(g) / static_cast<float>(nprot)) * 100.0f;
+  }
+}
+
+void column_codes(const int32_t* const* aln, int32_t nprot, int32_t alnlen, uint8_t* alncol) {
+  for (int32_t p = 1; p <= nprot; ++p)
+    for (int32_t pos = 1; pos <= alnlen; ++pos)
+      alncol[static_cast<int64_t>(pos - 1) * nprot + (p - 1)] = static_cast<uint8_t>(aln[p][pos]);
+}
+
+void gap_lists(const uint8_t* alncol, const float* gapperc, int32_t nprot, int32_t alnlen, int32_t* gaplist,
+               int64_t* gapstart) {
+  int64_t at = 0;
+  for (int32_t pos = 1; pos <= alnlen; ++pos) {
+    gapstart[pos] = at;
+    if (!scored(gapperc[pos])) continue;
+    const uint8_t* col = alncol + static_cast<int64_t>(pos - 1) * nprot;
+    for (int32_t p = 1; p <= nprot; ++p)
+      if (col[p - 1] == 0) gaplist[at++] = p;
+  }
+  gapstart[alnlen + 1] = at;
+}
+
+namespace {
+
+constexpr int kBlock = 8;  // pairs summed side by side: independent chains hide the add latency
+
+// Similarities of protein i with proteins j0 .. j0+nb-1, each summed over the
+// positions in ascending order, in single precision.
+void similarity_block(const int32_t* const* aln, int32_t alnlen, const AaMat& aamat, int32_t i, int32_t j0, int nb,
+                      float* const* identities) {
+  float s[kBlock] = {0};
+  int32_t n[kBlock] = {0};
+  const int32_t* ri = aln[i];
+  const int32_t* rj[kBlock];
+  for (int b = 0; b < nb; ++b) rj[b] = aln[j0 + b];
+  for (int32_t p = 1; p <= alnlen; ++p) {
+    const int32_t a = ri[p];
+    const float* row = aamat[a].data();
+    for (int b = 0; b < nb; ++b) {
+      const int32_t c = rj[b][p];
+      n[b] += (a != 0) & (c != 0);
+      s[b] = s[b] + row[c];
+    }
+  }
+  for (int b = 0; b < nb; ++b) {
+    const int32_t j = j0 + b;
+    const float v = (s[b] == 0.0f || n[b] == 0) ? 0.0f : s[b] / static_cast<float>(n[b]);
+    identities[i][j] = v;
+    identities[j][i] = v;
+  }
+}
+
+}  // namespace
+
+void similarity_matrix(const int32_t* const* aln, int32_t nprot, int32_t alnlen, const AaMat& aamat,
+                       float* const* identities, Log& log) {
+  // Rows are computed in parallel in chunks and announced in order, so that
+  // standard error reads the same for any number of threads.
+  const int32_t chunk = 64;
+  for (int32_t i0 = 1; i0 <= nprot - 1; i0 += chunk) {
+    const int32_t i1 = std::min(nprot - 1, i0 + chunk - 1);
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int32_t i = i0; i <= i1; ++i) {
+      for (int32_t j0 = i + 1; j0 <= nprot; j0 += kBlock) {
+        similarity_block(aln, alnlen, aamat, i, j0, std::min(kBlock, nprot - j0 + 1), identities);
+      }
+    }
+    for (int32_t i = i0; i <= i1; ++i) {
+      log.progress("\rProtein sim. matrix (%d/%d)...  ", i, nprot);
+      // Scores near the top of single precision can overflow the sums; every
+      // later step needs finite similarities.
+      for (int32_t j = i + 1; j <= nprot; ++j) {
+        if (!std::isfinite(identities[i][j])) {
+          fail("** Error: the similarity of proteins %d and %d overflows single precision: the matrix scores are "
+               "too large.\n",
+               i, j);
+        }
+      }
+    }
+  }
+}
+
+void print_similarity(FILE* out, const float* const* identities, int32_t nprot) {
+  std::fprintf(out, "\nSim. matrix:\n");
+  for (int32_t i = 1; i <= nprot; ++i)
+    for (int32_t j = i + 1; j <= nprot; ++j) std::fprintf(out, "%d\t%d\t%f\n", i, j, identities[i][j]);
+}
+
+void print_two_groups(FILE* out, int32_t nprot) {
+  const int32_t h = nprot / 2;
+  for (int32_t i = 1; i <= nprot; ++i)
+    for (int32_t j = i + 1; j <= nprot; ++j) std::fprintf(out, "%d\t%d\t%d\n", i, j, (i < h && j < h) ? 1 : 0);
+}
+
+void print_alignment(FILE* out, const int32_t* const* aln, int32_t nprot, int32_t alnlen) {
+  std::fprintf(out, "Alignment (%dx%d):\n----------------------\n", nprot, alnlen);
+  for (int32_t p = 1; p <= nprot; ++p) {
+    std::fprintf(out, "%4d:  ", p);
+    for (int32_t pos = 1; pos <= alnlen; ++pos) std::fputc(aa_indexback(aln[p][pos]), out);
+    std::fputc('\n', out);
+  }
+}
+
+void fill_pair_similarities(const float* const* identities, int32_t nprot, float* idelin) {
+  int64_t k = 0;
+  for (int32_t i = 1; i <= nprot; ++i)
+    for (int32_t j = i + 1; j <= nprot; ++j) idelin[++k] = identities[i][j];
+}
+
+void sort_and_rank(float* idelin, float* idelino, float* idenrank, int64_t npairs, Log& log) {
+  for (int64_t k = 1; k <= npairs; ++k) {
+    idenrank[k] = idelin[k];
+    idelino[k] = idelin[k];
+  }
+  log.progress("\rSorting/Ranking protein sim. matrix...          ");
+  ordena(idelin, npairs);
+  rankit(idelin, npairs, idenrank);
+  log.progress("\r");
+}
+
+}  // namespace vorn

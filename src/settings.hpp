@@ -1,0 +1,40 @@
+// The run settings: set once from the command line, only read afterwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vorn {
+
+inline constexpr const char* kVersion = "3.4";
+
+struct RunSettings {
+  std::string aln_path;
+  std::string matrix_path;
+  int rankcorr = 1;   // 1: Spearman; 0: Pearson (-N)
+  int doentrop = 1;   // 0 with -E
+  int64_t nsuffl = 0; // -S=n random alignments
+  std::string simfile = "-------";  // -M=file; six '-' in a row mean "none"
+  int printsim = 0;   // -1
+  int printclass = 0; // -2
+  int printrnd = 0;   // -3
+  int printaln = 0;   // -5
+};
+
+std::string usage_text();
+
+// The options after the two paths (argv[3] on). Throws Failure for a
+// negative or oversized -S value, at once, leaving later options unread.
+void parse_options(const std::vector<std::string>& args, RunSettings& s);
+
+// atoi's reading of a decimal integer: leading white space, an optional sign,
+// digits up to the first other character; no digits gives 0. Values beyond
+// 64 bits saturate and are flagged.
+struct AtoiResult {
+  int64_t value = 0;
+  bool overflow = false;
+};
+AtoiResult atoi_semantics(const std::string& text);
+
+}  // namespace vorn

@@ -1,0 +1,82 @@
+#include "shuffle/permutations.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "settings.hpp"
+
+namespace vorn {
+
+int seed_from_date_line(const std::string& line) {
+  char two[3] = {0, 0, 0};
+  two[0] = line.size() > 15 ? line[15] : '\0';
+  two[1] = two[0] != '\0' && line.size() > 18 ? line[18] : '\0';
+  return static_cast<int>(atoi_semantics(std::string(two)).value);
+}
+
+int setsrand() {
+  std::fflush(nullptr);
+  FILE* pipe = popen("date", "r");
+  if (!pipe) return -1;
+  char buf[999];
+  if (!std::fgets(buf, sizeof buf, pipe)) {
+    pclose(pipe);
+    return -2;
+  }
+  pclose(pipe);
+  std::srand(static_cast<unsigned>(seed_from_date_line(std::string(buf, std::strlen(buf)))));
+  return 0;
+}
+
+int64_t draw_index(int64_t lo, int64_t hi, long r) {
+  const double span = static_cast<double>(hi - lo + 1);
+  int64_t idx = lo + static_cast<int64_t>((static_cast<double>(r) * span) / 2147483647.0);
+  return idx > hi ? hi : idx;
+}
+
+namespace {
+
+// The remaining indices as a Fenwick tree of 0/1 marks: the idx-th smallest
+// remaining index is found in O(log nprot) instead of by shifting the list.
+int32_t take_kth(int32_t* tree, int32_t n, int32_t top_bit, int64_t k) {
+  int32_t pos = 0;
+  for (int32_t step = top_bit; step > 0; step >>= 1) {
+    if (pos + step <= n && tree[pos + step] < k) {
+      pos += step;
+      k -= tree[pos];
+    }
+  }
+  const int32_t found = pos + 1;
+  for (int32_t i = found; i <= n; i += i & -i) --tree[i];
+  return found;
+}
+
+}  // namespace
+
+void draw_permutations(int64_t nsuffl, int32_t nprot, int32_t* const* sufix, int32_t* drawlist, Log& log) {
+  int32_t top_bit = 1;
+  while (top_bit * 2 <= nprot) top_bit *= 2;
+  for (int64_t s = 1; s <= nsuffl; ++s) {
+    log.progress("\rVector: %lld                                     ", static_cast<long long>(s));
+    // Every index present once: tree[i] covers the range (i - lowbit(i), i].
+    for (int32_t i = 1; i <= nprot; ++i) drawlist[i] = i & -i;
+    int64_t hi = nprot;
+    for (int32_t i = 1; i <= nprot; ++i) {
+      const int64_t idx = draw_index(1, hi, std::rand());
+      sufix[s][i] = take_kth(drawlist, nprot, top_bit, idx);
+      --hi;
+    }
+  }
+}
+
+void print_permutations(FILE* out, int64_t nsuffl, int32_t nprot, const int32_t* const* sufix) {
+  std::fprintf(out, "Vectors of random indices (%lld):\n", static_cast<long long>(nsuffl));
+  for (int64_t s = 1; s <= nsuffl; ++s) {
+    std::fprintf(out, "%4lld: ", static_cast<long long>(s));
+    for (int32_t i = 1; i <= nprot; ++i) std::fprintf(out, "%3d ", sufix[s][i]);
+    std::fputc('\n', out);
+  }
+  std::fprintf(out, "------------\n");
+}
+
+}  // namespace vorn

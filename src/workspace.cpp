@@ -1,0 +1,159 @@
+#include "workspace.hpp"
+
+#include <sys/sysinfo.h>
+
+#include <limits>
+
+#include "fail.hpp"
+
+namespace vorn {
+
+namespace {
+
+constexpr uint64_t kHuge = std::numeric_limits<uint64_t>::max();
+
+uint64_t bytes_of(const PlanItem& it) {
+  uint64_t b;
+  if (it.count < 0 || __builtin_mul_overflow(static_cast<uint64_t>(it.count), it.elem, &b)) return kHuge;
+  return b == 0 ? 1 : b;
+}
+
+// n + k for element counts, saturating instead of wrapping.
+int64_t plus(int64_t n, int64_t k) {
+  int64_t r;
+  return __builtin_add_overflow(n, k, &r) ? std::numeric_limits<int64_t>::max() : r;
+}
+int64_t times(int64_t a, int64_t b) {
+  int64_t r;
+  return __builtin_mul_overflow(a, b, &r) ? std::numeric_limits<int64_t>::max() : r;
+}
+
+template <class T>
+PlanItem single(int64_t step, int64_t count, Vec<T>& v) {
+  return PlanItem{step, 0, count, sizeof(T), [&v, count](int64_t, void* mem) { v.adopt(mem, count); }};
+}
+
+template <class T>
+PlanItem table(int64_t step, int64_t count, Table<T>& t) {
+  return PlanItem{step, 0, count, sizeof(T*), [&t, count](int64_t, void* mem) {
+                    t.refs().adopt(mem, count);
+                    for (int64_t i = 0; i < count; ++i) t.refs()[i] = nullptr;
+                  }};
+}
+
+template <class T>
+PlanItem rows(int64_t step, int64_t nrows, int64_t count, Table<T>& t) {
+  return PlanItem{step, nrows, count, sizeof(T), [&t](int64_t r, void* mem) { t.refs()[r] = static_cast<T*>(mem); }};
+}
+
+}  // namespace
+
+void errormem(int64_t step) { fail("\n\n** Memory asignation error. Step: %lld.\n\n", static_cast<long long>(step)); }
+
+uint64_t Allocator::machine_memory() {
+  struct sysinfo si;
+  if (sysinfo(&si) != 0) return kHuge;
+  return (static_cast<uint64_t>(si.totalram) + si.totalswap) * si.mem_unit;
+}
+
+void Allocator::check(const std::vector<PlanItem>& items) const {
+  uint64_t used = reserved_;
+  for (const PlanItem& it : items) {
+    uint64_t b = bytes_of(it);
+    int64_t n = it.rows > 0 ? it.rows : 1;
+    uint64_t room = used <= ceiling_ ? ceiling_ - used : 0;
+    if (b > room || static_cast<uint64_t>(n) > room / b) {
+      // The first array (or row) that would cross the ceiling.
+      errormem(it.rows > 0 ? plus(it.step, static_cast<int64_t>(room / b) + 1) : it.step);
+    }
+    used += b * static_cast<uint64_t>(n);
+  }
+}
+
+void Allocator::allocate(const std::vector<PlanItem>& items) {
+  check(items);
+  for (const PlanItem& it : items) {
+    uint64_t b = bytes_of(it);
+    int64_t first = it.rows > 0 ? 1 : 0, last = it.rows > 0 ? it.rows : 0;
+    for (int64_t r = first; r <= last; ++r) {
+      void* mem = std::malloc(b);
+      if (!mem) errormem(it.rows > 0 ? it.step + r : it.step);
+      it.store(r, mem);
+      reserved_ += b;
+    }
+  }
+}
+
+AlignmentArrays Workspace::alignment_arrays() const {
+  AlignmentArrays a;
+  a.aln = aln.rows();
+  a.var = const_cast<int32_t*>(var.data());
+  a.acc = const_cast<int32_t*>(acc.data());
+  a.sec_str = const_cast<char*>(sec_str.data());
+  a.pdbnum = const_cast<int32_t*>(pdbnum.data());
+  a.chain = const_cast<char*>(chain.data());
+  return a;
+}
+
+std::vector<PlanItem> plan_group1(Workspace& ws) {
+  const int64_t np = ws.nprot, len = ws.alnlen, pairs = ws.npairs;
+  return {
+      table(-1, plus(np, 2), ws.aln),
+      rows(0, np, plus(len, 2), ws.aln),
+      single(-2, plus(len, 2), ws.var),
+      single(-2, plus(len, 2), ws.acc),
+      single(-2, plus(len, 2), ws.sec_str),
+      single(-2, plus(len, 2), ws.entrop),
+      single(-2, plus(len, 2), ws.pdbnum),
+      single(-2, plus(len, 2), ws.chain),
+      single(1000, plus(pairs, 5), ws.corrlin1),
+      single(1000, plus(pairs, 5), ws.corrlin1o),
+      single(1100, plus(pairs, 5), ws.corrrank1),
+      single(2000, plus(pairs, 5), ws.gaps1),
+      single(500, plus(len, 2), ws.gapperc),
+      table(3200, plus(np, 2), ws.identities),
+      rows(3200, np, plus(np, 2), ws.identities),
+      single(3000, plus(pairs, 5), ws.idelin),
+      single(3000, plus(pairs, 5), ws.idelino),
+      single(3000, plus(pairs, 5), ws.idenrank),
+      single(-3, plus(times(len, np), 1), ws.alncol),
+      single(-3, plus(times(len, max_scored_gaps(np)), 1), ws.gaplist),
+      single(-3, plus(len, 3), ws.gapstart),
+  };
+}
+
+std::vector<PlanItem> plan_group2(Workspace& ws) {
+  const int64_t np = ws.nprot, ns = ws.nsuffl;
+  return {
+      table(5000, plus(ns, 3), ws.sufix),
+      single(-5000, plus(np, 3), ws.drawlist),
+      rows(5000, ns, plus(np, 2), ws.sufix),
+  };
+}
+
+std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {
+  const int64_t np = ws.nprot, len = ws.alnlen, ns = ws.nsuffl;
+  std::vector<PlanItem> items = {
+      single(6000, plus(len, 2), ws.icorr),
+      table(7000, plus(len, 3), ws.rndcorr),
+      rows(7000, len, plus(ns, 3), ws.rndcorr),
+      single(-7100, spearman ? plus(times(np, np), 1) : 1, ws.ranksq),
+      single(-7200, plus(times(ws.npairs, kLanes), kLanes), ws.lanesim),
+      single(-7300, plus(len, 2), ws.colstat),
+  };
+  return items;
+}
+
+std::vector<PlanItem> plan_group4(Workspace& ws) {
+  const int64_t pool = plus(times(ws.nsuffl, ws.alnlen), 10);
+  return {
+      table(9000, 2, ws.globtable),
+      PlanItem{9001, 0, pool, sizeof(float),
+               [&ws](int64_t, void* mem) { ws.globtable.refs()[1] = static_cast<float*>(mem); }},
+      single(-9000, 2, ws.globcounts),
+      single(-9002, pool, ws.globsorted),
+      single(-9003, plus(ws.nprot, 2), ws.rowsum),
+  };
+}
+
+}  // namespace vorn

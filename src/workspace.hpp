@@ -1,0 +1,165 @@
+// Every working array of a run, allocated once by the allocation plan (in
+// phases 4 and 5) and released only when the run ends.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#include "input/alignment.hpp"
+
+namespace vorn {
+
+// A malloc'd array that frees itself. Contents start undefined.
+template <class T>
+class Vec {
+ public:
+  Vec() = default;
+  Vec(const Vec&) = delete;
+  Vec& operator=(const Vec&) = delete;
+  ~Vec() { std::free(p_); }
+  void adopt(void* mem, int64_t n) {
+    std::free(p_);
+    p_ = static_cast<T*>(mem);
+    n_ = n;
+  }
+  T& operator[](int64_t i) { return p_[i]; }
+  const T& operator[](int64_t i) const { return p_[i]; }
+  T* data() { return p_; }
+  const T* data() const { return p_; }
+  int64_t size() const { return n_; }
+  bool empty() const { return p_ == nullptr; }
+
+ private:
+  T* p_ = nullptr;
+  int64_t n_ = 0;
+};
+
+// A reference table whose entries 1..rows point at separately allocated rows.
+template <class T>
+class Table {
+ public:
+  Table() = default;
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+  ~Table() {
+    for (int64_t r = 0; r < refs_.size(); ++r) std::free(refs_[r]);
+  }
+  Vec<T*>& refs() { return refs_; }
+  T* operator[](int64_t r) { return refs_[r]; }
+  const T* operator[](int64_t r) const { return refs_[r]; }
+  T* const* rows() const { return refs_.data(); }
+
+ private:
+  Vec<T*> refs_;
+};
+
+// One allocation of the plan: a single array, or rows 1..rows of a table.
+struct PlanItem {
+  int64_t step;    // errormem's code; row r of a table fails with step + r
+  int64_t rows;    // 0 for a single array
+  int64_t count;   // elements per array
+  uint64_t elem;   // bytes per element
+  std::function<void(int64_t row, void* mem)> store;
+};
+
+// Hands out the plan's memory. Before a group is allocated its total is
+// checked against the machine's memory, so that absurd sizes (a corrupt
+// header, a huge -S) stop at once with the step code of the first array that
+// could not be had, instead of thrashing or being killed part-way.
+class Allocator {
+ public:
+  explicit Allocator(uint64_t ceiling_bytes) : ceiling_(ceiling_bytes) {}
+  // Physical memory plus swap.
+  static uint64_t machine_memory();
+  // Checks and allocates the items in order; ends the run through errormem.
+  void allocate(const std::vector<PlanItem>& items);
+  // The check alone, for groups that must be known to fit before earlier work.
+  void check(const std::vector<PlanItem>& items) const;
+  uint64_t reserved() const { return reserved_; }
+
+ private:
+  uint64_t ceiling_;
+  uint64_t reserved_ = 0;
+};
+
+// The allocation stop: "** Memory asignation error. Step: %d." on standard
+// output, exit status 1.
+[[noreturn]] void errormem(int64_t step);
+
+// The proteins (1-based) with code 0 at a column.
+struct GapList {
+  const int32_t* p = nullptr;
+  int32_t n = 0;
+};
+// A scored column has fewer than a tenth of its proteins gapped.
+inline int64_t max_scored_gaps(int64_t nprot) { return nprot / 9 + 2; }
+
+// What the random passes reuse of a column's real scoring: its x side does
+// not depend on the permutation.
+struct ColumnStat {
+  double mx;        // mean of the column's usable pair values
+  double sxx;       // their sum of squared deviations, in pair order
+  int64_t n;        // usable (ungapped) pairs
+  double d[21 * 21];  // x - mx by code pair; 0 for gapped pairs
+};
+
+struct Workspace {
+  int32_t nprot = 0;
+  int32_t alnlen = 0;
+  int64_t npairs = 0;
+  int64_t nsuffl = 0;
+
+  // Group 1, phase 4.
+  Table<int32_t> aln;
+  Vec<int32_t> var, acc;
+  Vec<char> sec_str;
+  Vec<float> entrop;
+  Vec<int32_t> pdbnum;
+  Vec<char> chain;
+  Vec<float> corrlin1, corrlin1o, corrrank1;
+  Vec<char> gaps1;
+  Vec<float> gapperc;
+  Table<float> identities;
+  Vec<float> idelin, idelino, idenrank;
+  Vec<uint8_t> alncol;  // residue codes by column: alncol[(pos-1)*nprot + (p-1)]
+  Vec<int32_t> gaplist;  // the gapped proteins of each scored column, column after column
+  Vec<int64_t> gapstart; // column pos owns gaplist[gapstart[pos] .. gapstart[pos+1])
+
+  // Group 2, phase 5, shuffling only.
+  Table<int32_t> sufix;
+  Vec<int32_t> drawlist;  // the permutation scratch list
+
+  // Group 3, phase 5, shuffling only.
+  Vec<float> icorr;
+  Table<float> rndcorr;
+  Vec<float> ranksq;      // Spearman: the similarity rank of every ordered protein pair, nprot x nprot
+  Vec<float> lanesim;     // relabelled similarities of a block of permutations, pair-major
+  Vec<ColumnStat> colstat;
+
+  // Group 4, phase 5, always.
+  Table<float> globtable;  // entry 1 refers to the pool
+  Vec<int64_t> globcounts; // entry 1 is globcount
+  Vec<float> globsorted;   // the pool in non-increasing order
+  Vec<int64_t> rowsum;     // per protein: exact sum of its pairs' similarity values (scaled)
+
+  AlignmentArrays alignment_arrays() const;
+  const uint8_t* column(int32_t pos) const { return alncol.data() + static_cast<int64_t>(pos - 1) * nprot; }
+  GapList gaps(int32_t pos) const {
+    return GapList{gaplist.data() + gapstart[pos], static_cast<int32_t>(gapstart[pos + 1] - gapstart[pos])};
+  }
+  float* globdist() { return globtable[1]; }
+  int64_t& globcount() { return globcounts[1]; }
+};
+
+// The lanes of one block of permutations in the random passes.
+inline constexpr int kLanes = 8;
+
+// The plan, group by group. Sizes are computed in 64 bits and never wrap.
+std::vector<PlanItem> plan_group1(Workspace& ws);
+std::vector<PlanItem> plan_group2(Workspace& ws);
+std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman);
+std::vector<PlanItem> plan_group4(Workspace& ws);
+
+}  // namespace vorn
