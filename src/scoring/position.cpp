@@ -185,18 +185,31 @@ void deviation_pass(const uint8_t* codes, int32_t nprot, const double* d, const 
 
 }  // namespace
 
-float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, ColumnStat* stat) {
+float score_from_sums(const CorrelationSums& t) {
+  if (t.sxx == 0) return -2.0f;
+  if (t.syy == 0) return -2.0f;
+  if (t.n <= 10) return -3.0f;
+  return static_cast<float>(t.sxy / (std::sqrt(t.syy) * std::sqrt(t.sxx)));
+}
+
+float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, ColumnStat* stat,
+                   CorrelationSums* sums) {
   const int32_t nprot = s.nprot;
+  CorrelationSums t;
+  t.n = c.n;
   if (stat) {
     stat->mx = stat->sxx = 0;
     stat->n = c.n;
     std::fill(std::begin(stat->d), std::end(stat->d), 0.0);
   }
-  if (c.n == 0) return -2.0f;  // no usable pair: both sums of squares stay 0
-  const double sx = c.sx_exact ? c.sx : column_sum_x(codes, nprot, c);
-  const double sy = c.gapped ? usable_sum_y(codes, c.gaps, s, nullptr, nullptr) : s.sy_all;
+  if (c.n == 0) {  // no usable pair: both sums of squares stay 0
+    if (sums) *sums = t;
+    return -2.0f;
+  }
+  t.sx = c.sx_exact ? c.sx : column_sum_x(codes, nprot, c);
+  t.sy = c.gapped ? usable_sum_y(codes, c.gaps, s, nullptr, nullptr) : s.sy_all;
   const double n = static_cast<double>(c.n);
-  const double mx = sx / n, my = sy / n;
+  const double mx = t.sx / n, my = t.sy / n;
 
   double local_d[kCells];
   double* d = stat ? stat->d : local_d;
@@ -207,21 +220,18 @@ float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySi
       d[a * kCodes + b] = ok ? static_cast<double>(c.x[a * kCodes + b]) - mx : 0.0;
       usable[a * kCodes + b] = ok ? 1.0 : 0.0;
     }
-  double sxy, sxx, syy;
   if (c.gapped) {
-    deviation_pass<true>(codes, nprot, d, usable, s.y, my, sxy, sxx, syy);
+    deviation_pass<true>(codes, nprot, d, usable, s.y, my, t.sxy, t.sxx, t.syy);
   } else {
-    deviation_pass<false>(codes, nprot, d, usable, s.y, my, sxy, sxx, syy);
-    syy = s.syy_all;
+    deviation_pass<false>(codes, nprot, d, usable, s.y, my, t.sxy, t.sxx, t.syy);
+    t.syy = s.syy_all;
   }
   if (stat) {
     stat->mx = mx;
-    stat->sxx = sxx;
+    stat->sxx = t.sxx;
   }
-  if (sxx == 0) return -2.0f;
-  if (syy == 0) return -2.0f;
-  if (c.n <= 10) return -3.0f;
-  return static_cast<float>(sxy / (std::sqrt(syy) * std::sqrt(sxx)));
+  if (sums) *sums = t;
+  return score_from_sums(t);
 }
 
 void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, FILE* out, Log& log) {

@@ -59,9 +59,20 @@ double column_sum_x(const uint8_t* codes, int32_t nprot, const ColumnPrep& c);
 double usable_sum_y(const uint8_t* codes, GapList gaps, const SimilaritySide& s, const int32_t* perm,
                     const float* ysq);
 
+// The double-precision sums of the correlation, as the plain procedure forms
+// them in pair order.
+struct CorrelationSums {
+  double sx = 0, sy = 0, sxy = 0, sxx = 0, syy = 0;
+  int64_t n = 0;
+};
+// The score from the sums: the spread tests, then the count test.
+float score_from_sums(const CorrelationSums& t);
+
 // The score of one column against the similarity side; stat receives the
-// column's x-side summary (for the random passes) when not null.
-float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, ColumnStat* stat);
+// column's x-side summary (for the random passes) and sums the sums, when
+// not null.
+float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, ColumnStat* stat,
+                   CorrelationSums* sums = nullptr);
 
 // The pass over all positions (phase 11).
 void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, FILE* out, Log& log);

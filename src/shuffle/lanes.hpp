@@ -1,0 +1,30 @@
+// Scoring columns against a block of permutations at once: each of the eight
+// lanes of a vector carries one permutation and its own accumulation, in the
+// pair order of the plain procedure.
+#pragma once
+
+#include <cstdint>
+
+#include "scoring/position.hpp"
+#include "workspace.hpp"
+
+namespace vorn {
+
+struct LaneBlock {
+  int nl = 0;                            // lanes in use (the rest repeat lane 0)
+  const int32_t* perms[kLanes] = {};     // perms[l][p]: the protein whose data p takes
+  const float* lanes = nullptr;          // lane l of pair k at lanes[(k-1)*kLanes + l]
+  double sy_all[kLanes] = {}, syy_all[kLanes] = {};  // over all pairs, for columns without gaps
+};
+
+// Fills the block's relabelled similarities: y(perm(i), perm(j)) from ysq
+// (nprot x nprot, row-major) or, when ysq is null, from identities.
+void fill_lanes(int32_t nprot, const float* ysq, const float* const* identities, LaneBlock& block, float* lanes);
+// The block's sums over all pairs.
+void lane_totals(int64_t npairs, LaneBlock& block);
+// The correlation sums of one column under each lane's permutation. The x
+// side comes from the column's real scoring (stat); sx is not filled.
+void lane_column_sums(const uint8_t* codes, GapList gaps, const ColumnStat& st, const SimilaritySide& side,
+                      const float* ysq, const LaneBlock& block, CorrelationSums out[kLanes], int64_t& pairs);
+
+}  // namespace vorn

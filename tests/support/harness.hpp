@@ -1,0 +1,45 @@
+// Running the built binary and writing the small files the tests need.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vorn::test {
+
+struct Outcome {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or 128 + signal
+};
+
+struct RunOptions {
+  std::string path_prefix;   // put first on PATH (a fake `date`)
+  std::string stdout_file;   // send standard output here instead of capturing it
+  bool close_stdout = false;
+  std::string ulimit_kb;     // run under `ulimit -v` (kilobytes)
+  std::vector<std::string> env;  // extra NAME=value entries
+};
+
+Outcome run_vorn(const std::vector<std::string>& args, const RunOptions& opt = {});
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // Writes name (inside the directory) and returns its full path.
+  std::string write(const std::string& name, const std::string& content) const;
+  // A directory holding a `date` script that prints line; returns the directory.
+  std::string fake_date(const std::string& line) const;
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path);
+std::string shared_data(const std::string& rel);  // ../shared/data/rel
+std::string test_data(const std::string& rel);    // tests/data/rel
+
+}  // namespace vorn::test

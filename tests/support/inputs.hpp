@@ -1,0 +1,22 @@
+// Writing alignments and matrices in the tool's formats from test data.
+#pragma once
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "input/matrix.hpp"
+
+namespace vorn::test {
+
+// A Maxhom metric file holding every cell [1..20][1..20] of m.
+std::string maxhom_text(const AaMat& m);
+// A '>' file with one sequence per row.
+std::string fasta_text(const std::vector<std::string>& rows);
+// Random rows over a small alphabet (many ties), with gaps; each column
+// draws its own gap rate so that scored, skipped and borderline columns occur.
+std::vector<std::string> random_rows(std::mt19937& rng, int nprot, int alnlen, const std::string& alphabet);
+// BLOSUM62 as the shipped Raw file gives it.
+AaMat blosum62();
+
+}  // namespace vorn::test

@@ -1,0 +1,273 @@
+#include "support/literal.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "input/residue.hpp"
+
+namespace vorn::literal {
+
+void ordena(float* v, int64_t count) {
+  for (int64_t i = 1; i < count; ++i)
+    for (int64_t j = i; j <= count; ++j)
+      if (v[j] >= v[i]) {
+        float t = v[i];
+        v[i] = v[j];
+        v[j] = t;
+      }
+}
+
+void rankit(const float* sorted, int64_t count, float* ranks) {
+  for (int64_t i = 1; i <= count; ++i) {
+    int64_t t = 0, m = 0;
+    for (int64_t j = 1; j <= count; ++j)
+      if (sorted[j] == ranks[i]) {
+        t += j;
+        m += 1;
+      }
+    ranks[i] = static_cast<float>(t) / static_cast<float>(m);
+  }
+}
+
+Sums correlation_sums(const float* x, const float* y, int64_t len, const char* gaps1) {
+  Sums t;
+  int n = 0;
+  for (int64_t j = 1; j <= len; ++j)
+    if (gaps1[j] != 'G') {
+      t.sx += x[j];
+      t.sy += y[j];
+      n++;
+    }
+  double mx = t.sx / n, my = t.sy / n;
+  for (int64_t j = 1; j <= len; ++j)
+    if (gaps1[j] != 'G') {
+      double dx = x[j] - mx, dy = y[j] - my;
+      t.sxy += dx * dy;
+      t.sxx += dx * dx;
+      t.syy += dy * dy;
+    }
+  t.n = n;
+  return t;
+}
+
+float correlation(const float* x, const float* y, int64_t len, const char* gaps1) {
+  Sums t = correlation_sums(x, y, len, gaps1);
+  if (t.sxx == 0) return -2;
+  if (t.syy == 0) return -2;
+  if (t.n <= 10) return -3;
+  return static_cast<float>(t.sxy / (std::sqrt(t.syy) * std::sqrt(t.sxx)));
+}
+
+Alignment make_alignment(const std::vector<std::string>& rows) {
+  Alignment a;
+  a.nprot = static_cast<int32_t>(rows.size());
+  a.alnlen = rows.empty() ? 0 : static_cast<int32_t>(rows[0].size());
+  a.aln.assign(a.nprot + 1, std::vector<int32_t>(a.alnlen + 2, 0));
+  for (int32_t p = 1; p <= a.nprot; ++p)
+    for (int32_t pos = 1; pos <= a.alnlen && pos <= static_cast<int32_t>(rows[p - 1].size()); ++pos)
+      a.aln[p][pos] = aa_index(static_cast<unsigned char>(rows[p - 1][pos - 1]));
+  return a;
+}
+
+std::vector<float> gap_percentages(const Alignment& a) {
+  std::vector<float> g(a.alnlen + 2, 0);
+  for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
+    int gaps = 0;
+    for (int32_t p = 1; p <= a.nprot; ++p)
+      if (a.aln[p][pos] == 0) gaps++;
+    g[pos] = ((float)gaps / (float)a.nprot) * 100.0f;
+  }
+  return g;
+}
+
+std::vector<std::vector<float>> similarity(const Alignment& a, const AaMat& aamat) {
+  std::vector<std::vector<float>> id(a.nprot + 1, std::vector<float>(a.nprot + 1, 0));
+  for (int32_t i = 1; i < a.nprot; ++i)
+    for (int32_t j = i + 1; j <= a.nprot; ++j) {
+      float s = 0;
+      int n = 0;
+      for (int32_t p = 1; p <= a.alnlen; ++p) {
+        if (a.aln[i][p] != 0 && a.aln[j][p] != 0) n++;
+        s += aamat[a.aln[i][p]][a.aln[j][p]];
+      }
+      id[i][j] = id[j][i] = (s == 0.0f || n == 0) ? 0.0f : s / (float)n;
+    }
+  return id;
+}
+
+float entropy(const Alignment& a, int32_t pos) {
+  int gaps = 0, residues = 0, n[21] = {0};
+  for (int32_t p = 1; p <= a.nprot; ++p) {
+    int c = a.aln[p][pos];
+    if (c == 0) gaps++;
+    else {
+      residues++;
+      n[c]++;
+    }
+  }
+  float h = 0;
+  for (int c = 1; c <= 20; ++c)
+    if (n[c] > 0) {
+      float p = (float)n[c] / (float)residues;
+      float l = (float)(std::log10((double)p) / 0.3010299956639812);
+      h = h - l * p;
+    }
+  float q = (float)gaps / (float)residues;
+  return ((double)q <= 0.1 && residues > 0) ? h : -1.0f;
+}
+
+float position_score(const Alignment& a, const AaMat& aamat, int32_t pos, const std::vector<float>& idenrank,
+                     const std::vector<float>& idelino, bool spearman, Sums* sums) {
+  const int64_t npairs = (int64_t)a.nprot * (a.nprot - 1) / 2;
+  std::vector<float> corrlin1(npairs + 5), corrlin1o(npairs + 5), corrrank1(npairs + 5);
+  std::vector<char> gaps1(npairs + 5);
+  int64_t k = 0;
+  for (int32_t i = 1; i <= a.nprot; ++i)
+    for (int32_t j = i + 1; j <= a.nprot; ++j) {
+      int x = a.aln[i][pos], y = a.aln[j][pos];
+      k++;
+      corrlin1[k] = aamat[x][y];
+      corrlin1o[k] = corrlin1[k];
+      gaps1[k] = (x != 0 && y != 0) ? ' ' : 'G';
+    }
+  for (int64_t m = 1; m <= k; ++m) corrrank1[m] = corrlin1[m];
+  ordena(corrlin1.data(), k);
+  rankit(corrlin1.data(), k, corrrank1.data());
+  const float* x = spearman ? corrrank1.data() : corrlin1o.data();
+  const float* y = spearman ? idenrank.data() : idelino.data();
+  if (sums) *sums = correlation_sums(x, y, k, gaps1.data());
+  return correlation(x, y, k, gaps1.data());
+}
+
+void pair_vectors(const std::vector<std::vector<float>>& id, int32_t n, std::vector<float>& idenrank,
+                  std::vector<float>& idelino) {
+  const int64_t npairs = static_cast<int64_t>(n) * (n - 1) / 2;
+  std::vector<float> idelin(npairs + 5);
+  int64_t k = 0;
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = i + 1; j <= n; ++j) idelin[++k] = id[i][j];
+  idenrank = idelino = idelin;
+  ordena(idelin.data(), npairs);
+  rankit(idelin.data(), npairs, idenrank.data());
+}
+
+std::vector<std::vector<int32_t>> draw_permutations(unsigned seed, int64_t nsuffl, int32_t nprot) {
+  std::srand(seed);
+  std::vector<std::vector<int32_t>> sufix(nsuffl + 1, std::vector<int32_t>(nprot + 2, 0));
+  std::vector<int32_t> list(nprot + 3);
+  for (int64_t s = 1; s <= nsuffl; ++s) {
+    int lo = 1, hi = nprot;
+    for (int i = 1; i <= nprot; ++i) list[i] = i;
+    list[nprot + 1] = -1;
+    for (int i = 1; i <= nprot; ++i) {
+      int span = hi - lo + 1;
+      int r = std::rand();
+      int idx = lo + (int)(((double)r * (double)span) / 2147483647.0);
+      if (idx > hi) idx = hi;
+      sufix[s][i] = list[idx];
+      for (int m = 1; m <= nprot; ++m)
+        if (m >= idx) list[m] = list[m + 1];
+      list[hi] = -1;
+      hi--;
+    }
+  }
+  return sufix;
+}
+
+double fzscore(const float* values, int64_t count, float x) {
+  double mean = 0;
+  for (int64_t i = 1; i <= count; ++i) mean += values[i];
+  mean /= count;
+  double ss = 0;
+  for (int64_t i = 1; i <= count; ++i) ss += (values[i] - mean) * (values[i] - mean);
+  double sd = std::sqrt(ss / (count - 1));
+  return (x - mean) / sd;
+}
+
+double fpval(const float* values, int64_t count, float x) {
+  int64_t n = 0;
+  for (int64_t i = 1; i <= count; ++i)
+    if (values[i] >= x) n++;
+  return (double)n / count;
+}
+
+std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunSpec& spec) {
+  const int32_t n = a.nprot, len = a.alnlen;
+  const int64_t npairs = (int64_t)n * (n - 1) / 2;
+  std::vector<float> gapperc = gap_percentages(a);
+  std::vector<std::vector<float>> id = spec.imported ? *spec.imported : similarity(a, aamat);
+
+  std::vector<float> idelin(npairs + 5), idelino(npairs + 5), idenrank(npairs + 5);
+  int64_t k = 0;
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = i + 1; j <= n; ++j) idelin[++k] = id[i][j];
+  for (k = 1; k <= npairs; ++k) idenrank[k] = idelino[k] = idelin[k];
+  ordena(idelin.data(), npairs);
+  rankit(idelin.data(), npairs, idenrank.data());
+
+  auto line_head = [&](int32_t pos, float score) {
+    char buf[256];
+    const Annotations& an = spec.notes;
+    int pdb = an.pdbnum.empty() ? pos : an.pdbnum[pos];
+    char ch = an.chain.empty() ? ' ' : an.chain[pos];
+    int acc = an.acc.empty() ? -1 : an.acc[pos];
+    char ss = an.sec_str.empty() ? '-' : an.sec_str[pos];
+    int var = an.var.empty() ? -1 : an.var[pos];
+    float e = spec.entropy ? entropy(a, pos) : -1.0f;
+    std::snprintf(buf, sizeof buf, "%4d %4c %4d %c   %3d  %6.3f   %c %3d  xx %9.4f", pos, aa_indexback(a.aln[1][pos]),
+                  pdb, ch, acc, (double)e, ss, var, (double)score);
+    return std::string(buf);
+  };
+
+  std::string out;
+  std::vector<float> icorr(len + 2, 0);
+  for (int32_t pos = 1; pos <= len; ++pos) {
+    if (gapperc[pos] >= 10.0f) continue;
+    float score = position_score(a, aamat, pos, idenrank, idelino, spec.spearman);
+    if (spec.nsuffl == 0) out += line_head(pos, score) + " \n";
+    icorr[pos] = score;
+  }
+  if (spec.nsuffl == 0) return out;
+
+  auto sufix = draw_permutations(spec.seed, spec.nsuffl, n);
+  std::vector<std::vector<float>> rndcorr(len + 2, std::vector<float>(spec.nsuffl + 3, 0));
+  std::vector<float> glob(1, 0);
+  for (int64_t s = 1; s <= spec.nsuffl; ++s) {
+    k = 0;
+    for (int32_t i = 1; i <= n; ++i)
+      for (int32_t j = i + 1; j <= n; ++j) {
+        k++;
+        idelin[k] = id[sufix[s][i]][sufix[s][j]];
+        idelino[k] = idenrank[k] = idelin[k];
+      }
+    ordena(idelin.data(), npairs);
+    rankit(idelin.data(), npairs, idenrank.data());
+    for (int32_t pos = 1; pos <= len; ++pos) {
+      if (gapperc[pos] >= 10.0f) continue;
+      if (icorr[pos] < -1) {
+        rndcorr[pos][s] = icorr[pos];
+        continue;
+      }
+      float score = position_score(a, aamat, pos, idenrank, idelino, spec.spearman);
+      rndcorr[pos][s] = score;
+      glob.push_back(score);
+    }
+  }
+  const int64_t gcount = (int64_t)glob.size() - 1;
+  for (int32_t pos = 1; pos <= len; ++pos) {
+    if (gapperc[pos] >= 10.0f) continue;
+    char tail[1024];
+    if (icorr[pos] < -1) {
+      std::snprintf(tail, sizeof tail, "         []  %e         []  %e\n", 2.0, 2.0);
+    } else {
+      std::snprintf(tail, sizeof tail, "  %9.4f  %e  %9.4f  %e\n", fzscore(rndcorr[pos].data(), spec.nsuffl, icorr[pos]),
+                    fpval(rndcorr[pos].data(), spec.nsuffl, icorr[pos]), fzscore(glob.data(), gcount, icorr[pos]),
+                    fpval(glob.data(), gcount, icorr[pos]));
+    }
+    out += line_head(pos, icorr[pos]) + tail;
+  }
+  return out;
+}
+
+}  // namespace vorn::literal

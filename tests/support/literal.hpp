@@ -1,0 +1,64 @@
+// The procedures of a run written the plain, slow way they are defined:
+// exchange sort, quadratic ranking, one position at a time, one permutation
+// at a time, the similarities sorted and ranked again for every permutation.
+// The fast code is checked against these.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "input/matrix.hpp"
+
+namespace vorn::literal {
+
+void ordena(float* v, int64_t count);
+void rankit(const float* sorted, int64_t count, float* ranks);
+float correlation(const float* x, const float* y, int64_t len, const char* gaps1);
+// The double sums that correlation forms, in index order.
+struct Sums {
+  double sx = 0, sy = 0, sxy = 0, sxx = 0, syy = 0;
+  int64_t n = 0;
+};
+Sums correlation_sums(const float* x, const float* y, int64_t len, const char* gaps1);
+
+// aln[p][pos], 1-based, rows 1..nprot of positions 1..alnlen.
+struct Alignment {
+  int32_t nprot = 0;
+  int32_t alnlen = 0;
+  std::vector<std::vector<int32_t>> aln;
+};
+Alignment make_alignment(const std::vector<std::string>& rows);  // one string of residue letters per protein
+
+std::vector<float> gap_percentages(const Alignment& a);
+std::vector<std::vector<float>> similarity(const Alignment& a, const AaMat& aamat);
+float entropy(const Alignment& a, int32_t pos);
+// The score of position pos against the pair vectors idenrank / idelino (1-based).
+float position_score(const Alignment& a, const AaMat& aamat, int32_t pos, const std::vector<float>& idenrank,
+                     const std::vector<float>& idelino, bool spearman, Sums* sums = nullptr);
+// The pair vectors of a similarity matrix: unsorted copy and ranks, 1-based.
+void pair_vectors(const std::vector<std::vector<float>>& id, int32_t n, std::vector<float>& idenrank,
+                  std::vector<float>& idelino);
+// srand(seed), then the permutations drawn by shifting the list of indices.
+std::vector<std::vector<int32_t>> draw_permutations(unsigned seed, int64_t nsuffl, int32_t nprot);
+double fzscore(const float* values, int64_t count, float x);
+double fpval(const float* values, int64_t count, float x);
+
+struct Annotations {
+  std::vector<int32_t> pdbnum, acc, var;  // 1-based; empty: the '>' defaults
+  std::vector<char> chain, sec_str;
+};
+
+struct RunSpec {
+  bool spearman = true;
+  bool entropy = true;
+  int64_t nsuffl = 0;
+  unsigned seed = 0;
+  const std::vector<std::vector<float>>* imported = nullptr;  // -M similarities, 1-based square
+  Annotations notes;
+};
+
+// Everything a run prints on standard output (result lines only).
+std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunSpec& spec);
+
+}  // namespace vorn::literal
