@@ -48,6 +48,10 @@ int main(int argc, char** argv) {
     settings.aln_path = argv[1];
     settings.matrix_path = argv[2];
     vorn::parse_options(std::vector<std::string>(argv + 3, argv + argc), settings);
+    // Start the worker threads now: their stacks are reserved before the
+    // allocation plan, so no memory is needed once the heavy phases begin.
+#pragma omp parallel
+    { (void)0; }
     vorn::run(settings, stdout, log);
     log.flush();
     return 0;

@@ -1,0 +1,81 @@
+#include "settings.hpp"
+
+#include <gtest/gtest.h>
+
+#include "fail.hpp"
+
+namespace vorn {
+namespace {
+
+struct OptionCase {
+  std::vector<std::string> args;
+  int64_t nsuffl;
+  int rankcorr, doentrop;
+  std::string simfile;
+  const char* why;
+};
+
+TEST(Options, ValueTextAndFlagRules) {
+  const OptionCase cases[] = {
+      {{}, 0, 1, 1, "-------", "defaults"},
+      {{"-S=5"}, 5, 1, 1, "-------", "value text after the '='"},
+      {{"-S:5"}, 5, 1, 1, "-------", "third character skipped whatever it is"},
+      {{"-S100"}, 0, 1, 1, "-------", "third character '1' skipped, '00' read"},
+      {{"-S=abc"}, 0, 1, 1, "-------", "no digits"},
+      {{"-S="}, 0, 1, 1, "-------", "empty value"},
+      {{"-S"}, 0, 1, 1, "-------", "no value text at all"},
+      {{"-S= 7x"}, 7, 1, 1, "-------", "leading blank skipped, stops at x"},
+      {{"-S=+4"}, 4, 1, 1, "-------", "sign"},
+      {{"-S=3", "-S=5"}, 5, 1, 1, "-------", "later option wins"},
+      {{"-Nxyz"}, 0, 0, 1, "-------", "only two characters looked at"},
+      {{"N", "--N", "-4", "-x"}, 0, 1, 1, "-------", "ignored words"},
+      {{"-E"}, 0, 1, 0, "-------", "entropy off"},
+      {{"-M=a.sim", "-M=b.sim"}, 0, 1, 1, "b.sim", "later path counts"},
+      {{"-M"}, 0, 1, 1, "", "no value text: empty path"},
+      {{"-M=" + std::string(5000, 'p')}, 0, 1, 1, std::string(5000, 'p'), "long path held whole"},
+  };
+  for (const OptionCase& c : cases) {
+    RunSettings s;
+    parse_options(c.args, s);
+    EXPECT_EQ(s.nsuffl, c.nsuffl) << c.why;
+    EXPECT_EQ(s.rankcorr, c.rankcorr) << c.why;
+    EXPECT_EQ(s.doentrop, c.doentrop) << c.why;
+    EXPECT_EQ(s.simfile, c.simfile) << c.why;
+  }
+  RunSettings s;
+  parse_options({"-1", "-2", "-3", "-5"}, s);
+  EXPECT_EQ(s.printsim + s.printclass + s.printrnd + s.printaln, 4);
+}
+
+TEST(Options, BadShuffleCountsStopAtOnce) {
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"-S=-1", "-N"}, "** Invalid 'nsuffl' (-1)\n"},
+      {{"-S=-99999999999"}, "** Invalid 'nsuffl' (-99999999999)\n"},
+      {{"-S=99999999999"}, "** Invalid 'nsuffl' (99999999999): more random alignments than can be counted.\n"},
+  };
+  for (const auto& c : cases) {
+    RunSettings s;
+    try {
+      parse_options(c.args, s);
+      ADD_FAILURE() << "no failure for " << c.args[0];
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.message, c.message);
+      EXPECT_EQ(s.rankcorr, 1) << "options after the bad one are not read";
+    }
+  }
+}
+
+TEST(Options, UsageTextEndsWithTheFieldNamesAndAnEmptyLine) {
+  const std::string u = usage_text();
+  EXPECT_EQ(u.rfind("\nVorn-Kalbrith v. 3.4\n", 0), 0u);
+  EXPECT_NE(u.find("\n\n** Usage:  vorn  aln_file(HSSP|PIR/FASTA)  matrix(Maxhom|raw)  [options]\n"), std::string::npos);
+  EXPECT_NE(u.find("|%4d %4c %4d %c   %3d  %6.3f   %c %3d  xx %9.4f [%9.4f %e %9.4f %e]|\n"), std::string::npos);
+  const std::string tail = "nr aa pdbn chain acc entrop secstr var xx KLB_VAL [Zscr_pos Pval_pos Zscr_glob Pval_glob]\n\n";
+  EXPECT_EQ(u.substr(u.size() - tail.size()), tail);
+}
+
+}  // namespace
+}  // namespace vorn
