@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs what building and testing vorn needs, on a Debian machine that lacks it.
+set -eu
+need=""
+command -v cmake >/dev/null 2>&1 || need="$need cmake"
+command -v g++ >/dev/null 2>&1 || need="$need g++"
+command -v make >/dev/null 2>&1 || need="$need make"
+[ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
+[ -f /usr/include/benchmark/benchmark.h ] || need="$need libbenchmark-dev"
+command -v python3 >/dev/null 2>&1 || need="$need python3"
+if [ "${VORN_FUZZ_DEPS:-0}" = 1 ]; then
+  command -v clang++ >/dev/null 2>&1 || need="$need clang"
+  [ -d /usr/lib/llvm-14/lib/clang ] && ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need="$need libclang-rt-14-dev"
+fi
+[ -z "$need" ] && exit 0
+echo "installing:$need" >&2
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -qq $need >/dev/null

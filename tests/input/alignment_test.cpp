@@ -1,0 +1,222 @@
+#include "input/alignment.hpp"
+
+#include <gtest/gtest.h>
+
+#include "fail.hpp"
+#include "input/residue.hpp"
+#include "support/harness.hpp"
+
+namespace vorn {
+namespace {
+
+// An alignment read through both phases into plain vectors.
+struct Read {
+  std::string filetype;
+  int64_t nprot = 0, alnlen = 0;
+  std::vector<std::string> rows;  // residue letters by aa_indexback, '.' for 0
+  std::vector<int32_t> var, acc, pdbnum;
+  std::string sec_str, chain;
+  std::string err, failure;
+};
+
+Read read_alignment(const std::string& text) {
+  Read r;
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* sink = open_memstream(&buf, &len);
+  {
+    Log log(sink);
+    AlignmentSource src;
+    src.file.open_memory(text.data(), text.size(), "a.txt");
+    try {
+      alignment_dimensions(src, log);
+      r.filetype = src.filetype;
+      r.nprot = src.nprot;
+      r.alnlen = src.alnlen;
+      std::vector<std::vector<int32_t>> rows(r.nprot + 2, std::vector<int32_t>(r.alnlen + 2, -7));
+      std::vector<int32_t*> refs(r.nprot + 2);
+      for (int64_t p = 0; p < r.nprot + 2; ++p) refs[p] = rows[p].data();
+      r.var.assign(r.alnlen + 2, -1);
+      r.acc.assign(r.alnlen + 2, -1);
+      r.pdbnum.assign(r.alnlen + 2, -9);
+      r.sec_str.assign(r.alnlen + 2, '-');
+      r.chain.assign(r.alnlen + 2, '?');
+      AlignmentArrays out{refs.data(), r.var.data(), r.acc.data(), r.sec_str.data(), r.pdbnum.data(), r.chain.data()};
+      alignment_residues(src, out);
+      for (int64_t p = 1; p <= r.nprot; ++p) {
+        std::string s;
+        for (int64_t pos = 1; pos <= r.alnlen; ++pos) s += aa_indexback(rows[p][pos]);
+        r.rows.push_back(s);
+      }
+    } catch (const Failure& e) {
+      r.failure = e.message;
+    }
+  }
+  std::fclose(sink);
+  r.err.assign(buf, len);
+  std::free(buf);
+  return r;
+}
+
+TEST(FastaForm, Quirks) {
+  using V = std::vector<std::string>;
+  const struct {
+    std::string text;
+    V rows;
+    const char* why;
+  } cases[] = {
+      {">a\nAC-D\n>b\nac.d\n", {"AC.D", "AC.D"}, "lower case folds, '-' and '.' are gaps"},
+      {">a x y\nAC\nDE\n>b\nACDE\n", {"ACDE", "ACDE"}, "sequence over several lines"},
+      {">a\nAXBZ\n>b\nAAAA\n", {"A...", "AAAA"}, "X, B, Z occupy positions with code 0"},
+      {">a\nA C1*D\n>b\nACD\n", {"ACD", "ACD"}, "blanks, digits and '*' occupy none"},
+      {">a\nACDE\n>b\nAC\n", {"ACDE", "AC.."}, "a shorter sequence ends in gaps"},
+      {">a\ntext\nAC\n>b\nabcdef\n", {"TE.TAC", "A.CDEF"}, "free text after a header is sequence (X is code 0)"},
+      {"\n\n>a\nAC\n", {"AC"}, "blank lines on top"},
+      {">a\r\nAC\r\n>b\r\nDE\r\n", {"AC", "DE"}, "CRLF"},
+      {std::string(">a\nAC\0D\n>b\nACD\n", 17), {"ACD", "ACD"}, "NUL bytes are skipped like blanks"},
+  };
+  for (const auto& c : cases) {
+    Read r = read_alignment(c.text);
+    ASSERT_EQ(r.failure, "") << c.why;
+    EXPECT_EQ(r.filetype, "pir") << c.why;
+    EXPECT_EQ(r.rows, c.rows) << c.why;
+    EXPECT_EQ(r.err, "ALIGNMENT. File type: pir; " + std::to_string(c.rows.size()) + " prots. X " +
+                         std::to_string(c.rows[0].size()) + " len.\n")
+        << c.why;
+    for (int64_t pos = 1; pos <= r.alnlen; ++pos) {
+      EXPECT_EQ(r.pdbnum[pos], pos);
+      EXPECT_EQ(r.chain[pos], ' ');
+      EXPECT_EQ(r.var[pos], -1);
+    }
+  }
+}
+
+TEST(FastaForm, InputWithNoPlaceInTheDataModelStops) {
+  const struct {
+    std::string text, failure;
+  } cases[] = {
+      {">a\nACD\n>b\nACDEF\n",
+       "** Error: sequence 2 ('b') of 'a.txt' has more than the 3 positions of the first sequence (line 4).\n"},
+      {"A\n>a\nAC\n", "** Error: line 1 of 'a.txt' has residues before the first '>' header.\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(read_alignment(c.text).failure, c.failure);
+}
+
+TEST(FormDetection, FirstLineOfThreeOrMoreCharacters) {
+  const struct {
+    std::string text, filetype, failure;
+  } cases[] = {
+      {"", "", "\n ** Incomplete file. -1\n\n"},
+      {"\n\nx\n", "", "\n ** Incomplete file. -1\n\n"},
+      {" HSSP x\n", "",
+       "** Error: can't tell the form of alignment file 'a.txt': its first line must begin with 'HS' and hold "
+       "\"HSSP\", or begin with '>'.\n"},
+  };
+  for (const auto& c : cases) {
+    Read r = read_alignment(c.text);
+    EXPECT_EQ(r.failure, c.failure);
+  }
+  EXPECT_EQ(read_alignment("hssp x\n").err, "ALIGNMENT. File type: -----; 0 prots. X 0 len.\n");
+}
+
+// A small HSSP file: sequences 1-4 in the first block, 5 in the second.
+std::string hssp(const std::string& header, const std::vector<std::string>& block1,
+                 const std::vector<std::string>& block2) {
+  std::string s = "HSSP       test\n" + header + "## PROTEINS : x\n## ALIGNMENTS    1 -    4\n heading\n";
+  for (const auto& l : block1) s += l + "\n";
+  s += "## ALIGNMENTS    5 -    5\n heading\n";
+  for (const auto& l : block2) s += l + "\n";
+  return s + "//\n";
+}
+
+// A position line with its fields at their offsets: PDB number from 7, chain
+// at 12, query residue at 14, structure at 17, accessibility from 35,
+// variability from 45, alignment characters from 51.
+std::string pos_line(int pdb, char chain, char aa, char ss, int acc, int var, const std::string& aln) {
+  std::string s(51, ' ');
+  auto put = [&](size_t at, const std::string& t) { s.replace(at, t.size(), t); };
+  put(7, std::to_string(pdb));
+  s[12] = chain;
+  s[14] = aa;
+  s[17] = ss;
+  put(35, std::to_string(acc));
+  put(45, std::to_string(var));
+  return s + aln;
+}
+
+TEST(HsspForm, BlocksAnnotationsAndRows) {
+  const std::string header = "SEQLENGTH     2\nNALIGN        5\n";
+  Read r = read_alignment(hssp(header, {pos_line(10, 'A', 'k', 'G', 35, 17, "KR. "), pos_line(11, 'A', 'L', 'E', 5, 0, ". wY")},
+                               {pos_line(99, 'Z', 'W', 'H', 99, 99, "q"), pos_line(98, 'Z', 'W', 'H', 99, 99, "m")}));
+  ASSERT_EQ(r.failure, "");
+  EXPECT_EQ(r.err, "ALIGNMENT. File type: hssp; 6 prots. X 2 len.\n");
+  // Protein 1 is the query; sequence s is protein s + 1.
+  EXPECT_EQ(r.rows, (std::vector<std::string>{"KL", "K.", "R.", ".W", ".Y", "QM"}));
+  // Annotations from the block of sequences 1-4 only.
+  EXPECT_EQ(r.pdbnum[1], 10);
+  EXPECT_EQ(r.pdbnum[2], 11);
+  EXPECT_EQ(r.chain.substr(1, 2), "AA");
+  EXPECT_EQ(r.acc[1], 35);
+  EXPECT_EQ(r.acc[2], 5);
+  EXPECT_EQ(r.var[1], 17);
+  EXPECT_EQ(r.sec_str.substr(1, 2), "HE");
+}
+
+TEST(HsspForm, HeaderAndBlockFailures) {
+  const std::string ok = "SEQLENGTH     1\nNALIGN        1\n";
+  const struct {
+    std::string text, failure;
+    const char* why;
+  } cases[] = {
+      {"HSSP x\nSEQLENGTH 1\n", "\n ** Incomplete file. 1\n\n", "no ## PROTEINS"},
+      {"HSSP x\nNALIGN        1\n## PROTEINS\n",
+       "** Error: HSSP file 'a.txt' has no SEQLENGTH line before '## PROTEINS'.\n", "no SEQLENGTH"},
+      {"HSSP x\nSEQLENGTH     1\n## PROTEINS\n", "** Error: HSSP file 'a.txt' has no NALIGN line before '## PROTEINS'.\n",
+       "no NALIGN"},
+      {"HSSP x\nSEQLENGTH     1\nNALIGN       -2\n## PROTEINS\n",
+       "** Error: HSSP file 'a.txt' gives NALIGN -2; it must be between 0 and 2147483646.\n", "negative NALIGN"},
+      {"HSSP x\n" + ok + "## PROTEINS\n## ALIGNMENTS    1 -  1\n heading\n",
+       "\n ** Incomplete file. 2\n\n", "truncated block"},
+      {"HSSP x\n" + ok + "## PROTEINS\n## ALIGNMENTS    0 -  1\n heading\n" + pos_line(1, 'A', 'A', ' ', 1, 1, "A") + "\n",
+       "** Error: the alignment block at line 5 of 'a.txt' starts at sequence 0; sequences are numbered from 1.\n",
+       "block below 1"},
+      {"HSSP x\n" + ok + "## PROTEINS\n## ALIGNMENTS    1 -  1\n heading\n" + pos_line(1, 'A', 'A', ' ', 1, 1, "AV") + "\n",
+       "** Error: line 7 of 'a.txt' has an alignment character for sequence 2, but NALIGN gives 1 sequences.\n",
+       "character past the last sequence"},
+      {"HSSP x\nSEQLENGTH     2\nNALIGN        1\n## PROTEINS\n## ALIGNMENTS    1 -  1\n heading\n" +
+           pos_line(1, 'A', 'A', ' ', 1, 1, "A") + "\n## SEQUENCE PROFILE\n",
+       "** Error: the alignment block at line 5 of 'a.txt' ends after 1 position lines; SEQLENGTH gives 2.\n",
+       "SEQLENGTH longer than the block"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(read_alignment(c.text).failure, c.failure) << c.why;
+  // Blank padding past the last sequence is harmless.
+  Read padded = read_alignment("HSSP x\n" + ok + "## PROTEINS\n## ALIGNMENTS    1 -  1\n heading\n" +
+                               pos_line(1, 'A', 'A', ' ', 1, 1, "A     ") + "\n");
+  EXPECT_EQ(padded.failure, "");
+  EXPECT_EQ(padded.rows, (std::vector<std::string>{"A", "A"}));
+}
+
+TEST(HsspForm, SharedFilesReadAsTheirHeadersSay) {
+  const struct {
+    const char* file;
+    int64_t nprot, alnlen;
+  } cases[] = {{"hssp/1hpv_n25.hssp", 26, 199}, {"hssp/il2_n150.hssp", 151, 127}, {"hssp/1a1p_n4.hssp", 5, 13},
+               {"bad/hssp_crlf.hssp", 26, 199}};
+  for (const auto& c : cases) {
+    Read r = read_alignment(test::read_file(test::shared_data(c.file)));
+    ASSERT_EQ(r.failure, "") << c.file;
+    EXPECT_EQ(r.nprot, c.nprot);
+    EXPECT_EQ(r.alnlen, c.alnlen);
+  }
+  Read tiny = read_alignment(test::read_file(test::shared_data("hssp/1a1p_n4.hssp")));
+  EXPECT_EQ(tiny.rows[0], "ICVVQDWGHHRCT");
+  EXPECT_EQ(tiny.rows[1], "GCVVQDWGHLRCT") << "column 51 of the block, lower case folded";
+  // The CRLF copy reads exactly like the original.
+  Read crlf = read_alignment(test::read_file(test::shared_data("bad/hssp_crlf.hssp")));
+  Read orig = read_alignment(test::read_file(test::shared_data("hssp/1hpv_n25.hssp")));
+  EXPECT_EQ(crlf.rows, orig.rows);
+  EXPECT_EQ(crlf.chain, orig.chain);
+}
+
+}  // namespace
+}  // namespace vorn

@@ -1,0 +1,134 @@
+#include "input/matrix.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "fail.hpp"
+#include "input/residue.hpp"
+#include "support/harness.hpp"
+
+namespace vorn {
+namespace {
+
+struct Read {
+  AaMat m{};
+  std::string err;     // standard error
+  std::string failure; // the Failure message, if any
+};
+
+Read read_text(const std::string& text) {
+  Read r;
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* sink = open_memstream(&buf, &len);
+  {
+    Log log(sink);
+    InputFile f;
+    f.open_memory(text.data(), text.size(), "m.txt");
+    try {
+      read_matrix(f, r.m, log);
+    } catch (const Failure& e) {
+      r.failure = e.message;
+    }
+  }
+  std::fclose(sink);
+  r.err.assign(buf, len);
+  std::free(buf);
+  return r;
+}
+
+// The expected tables were computed from the source scores, not by reading
+// the files back.
+TEST(Matrix, SharedFilesGiveTheirExpectedTables) {
+  for (const char* name : {"maxhom_blosum62.metric", "maxhom_blosum62_asym.metric", "maxhom_pam250.metric",
+                           "raw_blosum45_square.txt", "raw_blosum45_tri.txt", "raw_blosum62_gapcell_X.txt",
+                           "raw_blosum62_gapcell_dash.txt", "raw_blosum62_lower.txt"}) {
+    std::ifstream f(test::shared_data(std::string("matrices/") + name));
+    std::stringstream ss;
+    ss << f.rdbuf();
+    Read r = read_text(ss.str());
+    ASSERT_EQ(r.failure, "") << name;
+    std::ifstream want(test::shared_data(std::string("matrices/expected/") + name + ".aamat.tsv"));
+    std::string line;
+    int row = -1;
+    while (std::getline(want, line)) {
+      if (line.empty() || line[0] == '#' || line[0] == '\t') continue;
+      std::istringstream cells(line);
+      std::string label;
+      cells >> label;
+      const int r_code = label == "-" ? 0 : aa_index(static_cast<unsigned char>(label[0]));
+      for (int c = 0; c < 21; ++c) {
+        double v;
+        cells >> v;
+        EXPECT_EQ(r.m[r_code][c], static_cast<float>(v)) << name << " [" << label << "][" << c << "]";
+      }
+      ++row;
+    }
+    EXPECT_EQ(row, 20) << name;
+  }
+}
+
+TEST(Matrix, RawLineRules) {
+  const struct {
+    std::string text;
+    int r, c;
+    float v;
+    const char* why;
+  } cases[] = {
+      {"A R 1.5\n", 1, 19, 1.5f, "letters at 0 and 2"},
+      {"a r 1.5\n", 19, 1, 1.5f, "lower case, other triangle"},
+      {"A  R 1.5\n", 1, 19, 0.0f, "blank at offset 2 stores in column 0, cleared"},
+      {"X X -1\n", 0, 0, -1.0f, "cell [0][0] stays"},
+      {"B Z 3\n", 0, 0, 3.0f, "B and Z are code 0"},
+      {"A A 4\nA A 5\n", 1, 1, 5.0f, "later line wins"},
+      {"X X -1\n\n", 0, 0, -1.0f, "a blank line is too short to store anything"},
+      {"A A 4\nA A\n", 1, 1, 0.0f, "four characters with the newline: value field empty"},
+      {"A A 4\nA A", 1, 1, 4.0f, "three characters at end of file: skipped"},
+      {"A R -2\r\n", 19, 1, -2.0f, "CRLF"},
+  };
+  for (const auto& c : cases) {
+    Read r = read_text(c.text);
+    EXPECT_EQ(r.m[c.r][c.c], c.v) << c.why;
+    for (int k = 1; k <= 20; ++k) EXPECT_EQ(r.m[0][k] + r.m[k][0], 0.0f) << c.why;
+    EXPECT_EQ(r.err, "AA. MATRIX. Type: Raw\n") << c.why;
+  }
+  EXPECT_EQ(read_text("").err, "") << "empty file: no form line";
+}
+
+TEST(Matrix, MaxhomFormAndItsFailures) {
+  const std::string header = " AA STR I/O     V     L     I     M     F     W     Y     G     A     P     S     T     C"
+                             "     H     R     K     Q     E     N     D\n";
+  std::string row = " V" + std::string(9, ' ');  // values right-aligned under their letters
+  for (int k = 0; k < 20; ++k) row += "  1.50";
+  row += "\n";
+  const std::string marker = "#****************\n";
+  const struct {
+    std::string text;
+    std::string err, failure;
+    const char* why;
+  } cases[] = {
+      {marker + header + row, "AA. MATRIX. Type: Maxhom\n", "", "marker on the first line"},
+      {"A A 4\n" + marker + header + row, "AA. MATRIX. Type: Raw\nAA. MATRIX. Type: Maxhom\n", "", "Raw lines first"},
+      {marker + "# no header\n", "AA. MATRIX. Type: Maxhom\n", "\n ** Incomplete file. 100\n\n", "no header"},
+      {marker + " AA STR I/O     V     L\n" + row, "AA. MATRIX. Type: Maxhom\n",
+       "** Error: the column header of Maxhom matrix 'm.txt' (line 2) has no column for residue A.\n",
+       "letters inside the key do not count as columns"},
+      {marker + header + " V     1.0\n", "AA. MATRIX. Type: Maxhom\n",
+       "** Error: row V of Maxhom matrix 'm.txt' (line 3) ends before the column of residue A.\n", "short row"},
+      {"A A 1e39\n", "AA. MATRIX. Type: Raw\n",
+       "** Error: value '1e39' at line 1 of matrix file 'm.txt' is too large for single precision.\n", "overflow"},
+  };
+  for (const auto& c : cases) {
+    Read r = read_text(c.text);
+    EXPECT_EQ(r.err, c.err) << c.why;
+    EXPECT_EQ(r.failure, c.failure) << c.why;
+    if (c.failure.empty()) {
+      EXPECT_EQ(r.m[2][4], 1.5f) << c.why;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vorn
