@@ -90,9 +90,9 @@ TEST(Correlation, SentinelsAndPerfectCorrelation) {
       {up(12), down(12), std::string(13, ' '), -1.0f, "y falls as x rises"},
       {up(10), down(10), std::string(11, ' '), -3.0f, "10 usable pairs"},
       {up(10), std::vector<float>(11, 2.0f), std::string(11, ' '), -2.0f, "10 pairs, y constant: spread first"},
-      {up(12), up(12), " " + std::string(12, 'G'), -2.0f, "every pair gapped"},
+      {up(12), up(12), std::string(" GGGGGGGGGGGG"), -2.0f, "every pair gapped"},
       {{0}, {0}, " ", -2.0f, "no pairs"},
-      {up(13), up(13), " GG" + std::string(11, ' '), 1.0f, "gapped pairs left out"},
+      {up(13), up(13), std::string(" GG           "), 1.0f, "gapped pairs left out"},
   };
   for (const CorrCase& c : cases) {
     const int64_t len = static_cast<int64_t>(c.x.size()) - 1;
