@@ -1,0 +1,131 @@
+// Micro-benchmarks of the hot procedures on the emitted Pkinase families.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+
+#include "input/alignment.hpp"
+#include "input/matrix.hpp"
+#include "scoring/position.hpp"
+#include "scoring/ranking.hpp"
+#include "scoring/similarity.hpp"
+#include "shuffle/lanes.hpp"
+#include "workspace.hpp"
+
+namespace vorn {
+namespace {
+
+// A family read and prepared up to the scoring pass, with shuffling arrays.
+struct Family {
+  AaMat aamat{};
+  Workspace ws;
+  Allocator alloc{Allocator::machine_memory()};
+  SimilaritySide side;
+};
+
+Family& family(int n) {
+  static std::map<int, std::unique_ptr<Family>> cache;
+  auto& slot = cache[n];
+  if (slot) return *slot;
+  slot = std::make_unique<Family>();
+  Family& f = *slot;
+  Log quiet(nullptr);
+  read_matrix(std::string(VORN_SHARED_DATA) + "/matrices/raw_blosum62_tri.txt", f.aamat, quiet);
+  AlignmentSource src;
+  alignment_dimensions(std::string(VORN_SHARED_DATA) + "/large/Pkinase_emit_N" + std::to_string(n) + ".fa", src, quiet);
+  Workspace& ws = f.ws;
+  ws.nprot = static_cast<int32_t>(src.nprot);
+  ws.alnlen = static_cast<int32_t>(src.alnlen);
+  ws.npairs = src.nprot * (src.nprot - 1) / 2;
+  ws.nsuffl = kLanes;
+  f.alloc.allocate(plan_group1(ws));
+  f.alloc.allocate(plan_group2(ws));
+  f.alloc.allocate(plan_group3(ws, true));
+  f.alloc.allocate(plan_group4(ws));
+  alignment_residues(src, ws.alignment_arrays());
+  column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());
+  gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
+  gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
+  similarity_matrix(ws.aln.rows(), ws.nprot, ws.alnlen, f.aamat, ws.identities.rows(), quiet);
+  fill_pair_similarities(ws.identities.rows(), ws.nprot, ws.idelin.data());
+  sort_and_rank(ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, quiet);
+  prepare_similarity_side(ws.idenrank.data(), ws.nprot, ws.npairs, ws.rowsum.data(), f.side);
+  return f;
+}
+
+// The first column without gaps, and the first with some.
+int32_t column_with(const Workspace& ws, bool gapped) {
+  for (int32_t pos = 1; pos <= ws.alnlen; ++pos)
+    if (scored(ws.gapperc[pos]) && (ws.gaps(pos).n > 0) == gapped) return pos;
+  return 1;
+}
+
+void BM_SimilarityMatrix(benchmark::State& st) {
+  Family& f = family(static_cast<int>(st.range(0)));
+  Log quiet(nullptr);
+  for (auto _ : st) similarity_matrix(f.ws.aln.rows(), f.ws.nprot, f.ws.alnlen, f.aamat, f.ws.identities.rows(), quiet);
+  st.counters["pairs*cols/s"] = benchmark::Counter(static_cast<double>(f.ws.npairs) * f.ws.alnlen,
+                                                   benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_SortAndRankSimilarities(benchmark::State& st) {
+  Family& f = family(static_cast<int>(st.range(0)));
+  Log quiet(nullptr);
+  for (auto _ : st) {
+    fill_pair_similarities(f.ws.identities.rows(), f.ws.nprot, f.ws.idelin.data());
+    sort_and_rank(f.ws.idelin.data(), f.ws.idelino.data(), f.ws.idenrank.data(), f.ws.npairs, quiet);
+  }
+}
+
+void BM_ScoreColumn(benchmark::State& st) {
+  Family& f = family(static_cast<int>(st.range(0)));
+  const int32_t pos = column_with(f.ws, st.range(1) != 0);
+  for (auto _ : st) {
+    ColumnPrep prep;
+    prepare_column(f.ws.column(pos), f.ws.nprot, f.ws.gaps(pos), f.aamat, true, prep);
+    benchmark::DoNotOptimize(score_column(f.ws.column(pos), prep, f.side, &f.ws.colstat[pos]));
+  }
+  st.counters["pairs/s"] = benchmark::Counter(static_cast<double>(f.ws.npairs), benchmark::Counter::kIsIterationInvariantRate);
+  st.counters["GB/s"] = benchmark::Counter(4.0 * f.ws.npairs / 1e9, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_LaneColumn(benchmark::State& st) {
+  Family& f = family(static_cast<int>(st.range(0)));
+  Workspace& ws = f.ws;
+  const int32_t pos = column_with(ws, st.range(1) != 0);
+  ColumnPrep prep;
+  prepare_column(ws.column(pos), ws.nprot, ws.gaps(pos), f.aamat, true, prep);
+  score_column(ws.column(pos), prep, f.side, &ws.colstat[pos]);
+  LaneBlock block;
+  block.nl = kLanes;
+  for (int l = 0; l < kLanes; ++l) {
+    for (int32_t p = 1; p <= ws.nprot; ++p) ws.sufix[l + 1][p] = (p + 37 * l) % ws.nprot + 1;
+    block.perms[l] = ws.sufix[l + 1];
+  }
+  float* sq = ws.ranksq.data();
+  for (int32_t i = 1; i <= ws.nprot; ++i)
+    for (int32_t j = 1; j <= ws.nprot; ++j)
+      sq[static_cast<int64_t>(i - 1) * ws.nprot + (j - 1)] =
+          i == j ? 0 : ws.idenrank[pair_index(std::min(i, j), std::max(i, j), ws.nprot)];
+  fill_lanes(ws.nprot, sq, ws.identities.rows(), block, ws.lanesim.data());
+  lane_totals(ws.npairs, block);
+  for (auto _ : st) {
+    CorrelationSums sums[kLanes];
+    int64_t pairs;
+    lane_column_sums(ws.column(pos), ws.gaps(pos), ws.colstat[pos], f.side, sq, block, sums, pairs);
+    benchmark::DoNotOptimize(sums);
+  }
+  st.counters["pair-steps/s"] = benchmark::Counter(static_cast<double>(ws.npairs) * kLanes,
+                                                   benchmark::Counter::kIsIterationInvariantRate);
+  st.counters["GB/s"] = benchmark::Counter(4.0 * kLanes * ws.npairs / 1e9, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+BENCHMARK(BM_SimilarityMatrix)->Arg(1000)->Arg(3000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SortAndRankSimilarities)->Arg(1000)->Arg(3000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScoreColumn)->Args({1000, 0})->Args({3000, 0})->Args({3000, 1})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LaneColumn)->Args({300, 0})->Args({1000, 0})->Args({1000, 1})->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace vorn
+
+BENCHMARK_MAIN();
