@@ -2,6 +2,7 @@
 
 #include <sys/sysinfo.h>
 
+#include <cstring>
 #include <limits>
 
 #include "fail.hpp"
@@ -33,6 +34,15 @@ PlanItem single(int64_t step, int64_t count, Vec<T>& v) {
   return PlanItem{step, 0, count, sizeof(T), [&v, count](int64_t, void* mem) { v.adopt(mem, count); }};
 }
 
+// The position vectors of the plain procedure: kept in the plan (their step
+// codes and their share of memory), never touched by the counting algorithms.
+template <class T>
+PlanItem reserved(int64_t step, int64_t count, Vec<T>& v) {
+  PlanItem it = single(step, count, v);
+  it.prefault = false;
+  return it;
+}
+
 template <class T>
 PlanItem table(int64_t step, int64_t count, Table<T>& t) {
   return PlanItem{step, 0, count, sizeof(T*), [&t, count](int64_t, void* mem) {
@@ -45,6 +55,12 @@ template <class T>
 PlanItem rows(int64_t step, int64_t nrows, int64_t count, Table<T>& t) {
   return PlanItem{step, nrows, count, sizeof(T), [&t](int64_t r, void* mem) { t.refs()[r] = static_cast<T*>(mem); }};
 }
+
+// Zeroes and so faults in every page now. Called through a volatile pointer:
+// malloc followed by a plain memset of zero may be turned into calloc, which
+// leaves fresh pages untouched until the scoring phases.
+void* (*volatile touch)(void*, int, size_t) = std::memset;
+void touch_pages(void* mem, uint64_t bytes) { touch(mem, 0, bytes); }
 
 }  // namespace
 
@@ -78,6 +94,7 @@ void Allocator::allocate(const std::vector<PlanItem>& items) {
     for (int64_t r = first; r <= last; ++r) {
       void* mem = std::malloc(b);
       if (!mem) errormem(it.rows > 0 ? it.step + r : it.step);
+      if (it.prefault) touch_pages(mem, b);
       it.store(r, mem);
       reserved_ += b;
     }
@@ -106,10 +123,10 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       single(-2, plus(len, 2), ws.entrop),
       single(-2, plus(len, 2), ws.pdbnum),
       single(-2, plus(len, 2), ws.chain),
-      single(1000, plus(pairs, 5), ws.corrlin1),
-      single(1000, plus(pairs, 5), ws.corrlin1o),
-      single(1100, plus(pairs, 5), ws.corrrank1),
-      single(2000, plus(pairs, 5), ws.gaps1),
+      reserved(1000, plus(pairs, 5), ws.corrlin1),
+      reserved(1000, plus(pairs, 5), ws.corrlin1o),
+      reserved(1100, plus(pairs, 5), ws.corrrank1),
+      reserved(2000, plus(pairs, 5), ws.gaps1),
       single(500, plus(len, 2), ws.gapperc),
       table(3200, plus(np, 2), ws.identities),
       rows(3200, np, plus(np, 2), ws.identities),

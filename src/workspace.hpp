@@ -62,6 +62,9 @@ struct PlanItem {
   int64_t count;   // elements per array
   uint64_t elem;   // bytes per element
   std::function<void(int64_t row, void* mem)> store;
+  // Touched when allocated, so that memory stays flat once the plan is in
+  // place; false for arrays the counting algorithms never use.
+  bool prefault = true;
 };
 
 // Hands out the plan's memory. Before a group is allocated its total is

@@ -66,7 +66,28 @@ TEST(Pipeline, MatchesLiteralProceduresOnRandomAlignments) {
       shuffled_pearson = shuffled;
       shuffled_pearson.spearman = false;
       shuffled_pearson.nsuffl = 3;
-      const Mode modes[] = {{{}, spearman}, {{"-N"}, pearson}, {{"-S=9"}, shuffled}, {{"-S=3", "-N"}, shuffled_pearson}};
+      // An imported classification (exact sums) or imported fractions.
+      std::vector<std::vector<float>> imported(c.nprot + 1, std::vector<float>(c.nprot + 1, 0));
+      std::string sim;
+      for (int i = 1; i <= c.nprot; ++i)
+        for (int j = i + 1; j <= c.nprot; ++j) {
+          const int v = std::uniform_int_distribution<int>(0, c.fractional ? 999 : 1)(rng);
+          imported[i][j] = imported[j][i] = c.fractional ? static_cast<float>(v / 7.0) : static_cast<float>(v);
+          char line[64];
+          std::snprintf(line, sizeof line, "%d\t%d\t%.9g\n", j, i, static_cast<double>(imported[i][j]));
+          sim += line;
+        }
+      const std::string simfile = "-M=" + dir.write(numbered("s", run, ".sim"), sim);
+      literal::RunSpec with_import = shuffled;
+      with_import.imported = &imported;
+      literal::RunSpec with_import_pearson = pearson;
+      with_import_pearson.imported = &imported;
+      const Mode modes[] = {{{}, spearman},
+                            {{"-N"}, pearson},
+                            {{"-S=9"}, shuffled},
+                            {{"-S=3", "-N"}, shuffled_pearson},
+                            {{"-S=9", simfile}, with_import},
+                            {{"-N", simfile}, with_import_pearson}};
       for (const Mode& mode : modes) {
         const std::string want = literal::expected_stdout(a, m, mode.spec);
         std::vector<std::string> args = {aln, mat};

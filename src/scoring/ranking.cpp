@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <parallel/algorithm>
 
 namespace vorn {
 
@@ -14,12 +13,9 @@ constexpr int64_t kParallelFrom = 1 << 16;
 void ordena(float* v, int64_t count) {
   if (count < 2) return;
   // Only the sorted values matter afterwards, never which entry went where,
-  // so any correct sort gives the same result as a stable one.
-  if (count >= kParallelFrom) {
-    __gnu_parallel::sort(v + 1, v + count + 1, std::greater<float>());
-  } else {
-    std::sort(v + 1, v + count + 1, std::greater<float>());
-  }
+  // so any correct sort gives the same result. In place: nothing is
+  // allocated once the plan is in place.
+  std::sort(v + 1, v + count + 1, std::greater<float>());
 }
 
 void rankit(const float* sorted, int64_t count, float* ranks) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <parallel/algorithm>
 
 #include "fail.hpp"
 #include "input/residue.hpp"
@@ -95,7 +94,7 @@ void final_report(Workspace& ws, FILE* out) {
   const float* pool = ws.globdist();
   float* sorted = ws.globsorted.data();
   std::copy(pool + 1, pool + 1 + count, sorted + 1);
-  __gnu_parallel::sort(sorted + 1, sorted + 1 + count, std::greater<float>());
+  std::sort(sorted + 1, sorted + 1 + count, std::greater<float>());
   const ZStats global = count > 0 ? zstats(pool, count) : ZStats{0, 0};
 
   // " %9.4f" of a double can run to over 300 characters.
