@@ -73,7 +73,7 @@ TEST(FastaForm, Quirks) {
       {">a\ntext\nAC\n>b\nabcdef\n", {"TE.TAC", "A.CDEF"}, "free text after a header is sequence (X is code 0)"},
       {"\n\n>a\nAC\n", {"AC"}, "blank lines on top"},
       {">a\r\nAC\r\n>b\r\nDE\r\n", {"AC", "DE"}, "CRLF"},
-      {std::string(">a\nAC\0D\n>b\nACD\n", 17), {"ACD", "ACD"}, "NUL bytes are skipped like blanks"},
+      {std::string(">a\nAC\0D\n>b\nACD\n", 15), {"ACD", "ACD"}, "NUL bytes are skipped like blanks"},
   };
   for (const auto& c : cases) {
     Read r = read_alignment(c.text);

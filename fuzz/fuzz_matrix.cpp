@@ -1,0 +1,17 @@
+// The matrix reader on arbitrary bytes: it must end in a table or a Failure.
+#include <cstdint>
+
+#include "fail.hpp"
+#include "input/matrix.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  vorn::AaMat m{};
+  vorn::Log quiet(nullptr);
+  vorn::InputFile f;
+  f.open_memory(data, size, "fuzz");
+  try {
+    vorn::read_matrix(f, m, quiet);
+  } catch (const vorn::Failure&) {
+  }
+  return 0;
+}
