@@ -1,6 +1,7 @@
 // vorn: scores every alignment position by how well its substitution pattern
 // follows the similarity of the proteins.
 #include <fcntl.h>
+#include <omp.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     settings.aln_path = argv[1];
     settings.matrix_path = argv[2];
     vorn::parse_options(std::vector<std::string>(argv + 3, argv + argc), settings);
+    if (settings.threads > 0) omp_set_num_threads(settings.threads);
     // Start the worker threads now: their stacks are reserved before the
     // allocation plan, so no memory is needed once the heavy phases begin.
 #pragma omp parallel

@@ -1,6 +1,7 @@
 #include "run.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "fail.hpp"
@@ -53,7 +54,11 @@ struct Run {
     if (s.nsuffl == 0) {
       log.status("\rNo background distribution. Raw scores.\n");
     } else {
-      if (setsrand() < 0) fail("** Couldn't set seed for RND using 'date'.\n");
+      if (s.fixed_seed) {
+        std::srand(static_cast<unsigned>(s.seed));
+      } else if (setsrand() < 0) {
+        fail("** Couldn't set seed for RND using 'date'.\n");
+      }
       log.status("\rBackground distribution with %lld random alns.\n", static_cast<long long>(s.nsuffl));
       // All of the shuffling memory is known to fit before any permutation
       // is drawn.

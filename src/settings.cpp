@@ -84,6 +84,23 @@ void parse_options(const std::vector<std::string>& args, RunSettings& s) {
         s.nsuffl = r.value;
         break;
       }
+      case 'R': {
+        std::string text = value_text(arg);
+        AtoiResult r = atoi_semantics(text);
+        if (r.overflow || r.value < std::numeric_limits<int32_t>::min() || r.value > std::numeric_limits<int32_t>::max())
+          fail("** Invalid seed (%s): it must fit a 32-bit integer.\n", text.c_str());
+        s.fixed_seed = true;
+        s.seed = r.value;
+        break;
+      }
+      case 'T': {
+        std::string text = value_text(arg);
+        AtoiResult r = atoi_semantics(text);
+        if (r.overflow || r.value < 1 || r.value > 4096)
+          fail("** Invalid number of threads (%s): give a number from 1 to 4096.\n", text.c_str());
+        s.threads = static_cast<int>(r.value);
+        break;
+      }
       case '1':
         s.printsim = 1;
         break;

@@ -20,6 +20,9 @@ struct RunSettings {
   int printclass = 0; // -2
   int printrnd = 0;   // -3
   int printaln = 0;   // -5
+  bool fixed_seed = false;  // -R=n: seed the generator with n instead of `date`
+  int64_t seed = 0;
+  int threads = 0;    // -T=n worker threads; 0: all available cores
 };
 
 std::string usage_text();

@@ -187,6 +187,31 @@ TEST_F(Cli, MemoryShortageStopsBeforeAnyResult) {
   EXPECT_EQ(r.err.find("Reading aln"), std::string::npos) << "stopped in phase 4 or 5";
 }
 
+// Other forms of the same data give the same result lines.
+TEST(Forms, EquivalentFilesGiveTheSameLines) {
+  const std::string blosum = test_data("raw_blosum62_tri.txt");
+  const struct {
+    std::vector<std::string> a, b;
+  } cases[] = {
+      {{shared_data("families/fn3.sto"), blosum}, {shared_data("families/fn3.fa"), blosum}},
+      {{shared_data("families/Pkinase.sto"), blosum}, {shared_data("families/Pkinase.fa"), blosum}},
+      {{shared_data("families/LuxC.sto"), blosum}, {shared_data("families/LuxC.fa"), blosum}},
+      {{shared_data("families/globins4.sto"), blosum}, {shared_data("families/globins4.fa"), blosum}},
+      {{test_data("globins45.clustalo.aln"), blosum}, {test_data("globins45.clustalo.fa"), blosum}},
+      {{test_data("fn3.fa"), test_data("EBLOSUM62")}, {test_data("fn3.fa"), blosum}},
+      {{test_data("fn3.fa"), blosum, "-S=20", "-R=79", "-T=1"}, {test_data("fn3.fa"), blosum, "-S=20"}},
+  };
+  TempDir dir;
+  RunOptions ro;
+  ro.path_prefix = dir.fake_date("Sun Dec  6 19:47:29 UTC 2026");  // seed 79
+  for (const auto& c : cases) {
+    Outcome a = run_vorn(c.a, ro), b = run_vorn(c.b, ro);
+    ASSERT_EQ(a.status, 0) << c.a[0] << a.out;
+    EXPECT_GT(a.out.size(), 0u);
+    EXPECT_EQ(a.out, b.out) << c.a[0] << " " << c.a[1];
+  }
+}
+
 TEST(Golden, Fn3MatchesTheIndependentRecomputation) {
   for (auto [opt, file] : {std::pair<const char*, const char*>{"-4", "golden/fn3_blosum62_spearman.out"},
                            {"-N", "golden/fn3_blosum62_pearson.out"}}) {

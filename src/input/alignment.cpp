@@ -122,11 +122,20 @@ void hssp_residues(AlignmentSource& src, const AlignmentArrays& out) {
 
 // ---- '>' files -------------------------------------------------------------
 
+// Files without structure: the residue number is the position.
+void sequence_annotations(const AlignmentArrays& out, int64_t alnlen) {
+  for (int64_t pos = 1; pos <= alnlen; ++pos) {
+    out.pdbnum[pos] = static_cast<int32_t>(pos);
+    out.chain[pos] = ' ';
+    out.var[pos] = -1;
+  }
+}
+
 void pir_dimensions(AlignmentSource& src) {
   LineReader in(src.file);
   int64_t nprot = 0, alnlen = 0;
   while (in.leelinea() == 0) {
-    if (in.at(0) == '>' && in.length() > 0) ++nprot;
+    if (in.at(0) == '>') ++nprot;
   }
   in.rewind();
   bool in_first = false;
@@ -182,11 +191,11 @@ void pir_residues(AlignmentSource& src, const AlignmentArrays& out) {
       out.aln[m][k] = kept_code(c);
     }
   }
-  for (int64_t pos = 1; pos <= alnlen; ++pos) {
-    out.pdbnum[pos] = static_cast<int32_t>(pos);
-    out.chain[pos] = ' ';
-    out.var[pos] = -1;
-  }
+  sequence_annotations(out, alnlen);
+}
+
+BlockedForm blocked_form(const AlignmentSource& src) {
+  return src.filetype == "stockholm" ? BlockedForm::Stockholm : BlockedForm::Clustal;
 }
 
 }  // namespace
@@ -204,6 +213,14 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
   } while (in.length() < 3);
   if (in.contains("HSSP") && in.at(0) == 'H' && in.at(1) == 'S') src.filetype = "hssp";
   if (in.at(0) == '>') src.filetype = "pir";
+  if (src.filetype == "-----") {
+    // The interleaved forms, from the first line that is not blank.
+    while (in.text().find_first_not_of(" \t\v\f\r") == std::string_view::npos && in.leelinea() == 0) {
+    }
+    std::string_view t = in.text();
+    if (t.substr(0, 11) == "# STOCKHOLM") src.filetype = "stockholm";
+    if (t.substr(0, 7) == "CLUSTAL" || t.substr(0, 6) == "MUSCLE" || t.substr(0, 8) == "PROBCONS") src.filetype = "clustal";
+  }
   in.rewind();
 
   HsspHeader h;
@@ -213,6 +230,8 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
     if (h.has_nalign) src.nprot = h.nalign.value + (h.nalign.value < kIntMax ? 1 : 0);
   } else if (src.filetype == "pir") {
     pir_dimensions(src);
+  } else if (src.filetype != "-----") {
+    blocked_dimensions(src.file, blocked_form(src), src.blocked, src.nprot, src.alnlen);
   }
   log.status("ALIGNMENT. File type: %s; %lld prots. X %lld len.\n", src.filetype.c_str(),
              static_cast<long long>(src.nprot), static_cast<long long>(src.alnlen));
@@ -220,22 +239,27 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
   const char* name = src.file.name().c_str();
   if (src.filetype == "hssp") {
     hssp_check_header(src, h);
-  } else if (src.filetype == "pir") {
-    if (src.nprot > kIntMax || src.alnlen > kIntMax) fail("** Error: '%s' is too large to be read.\n", name);
-  } else {
+  } else if (src.filetype == "-----") {
     fail("** Error: can't tell the form of alignment file '%s': its first line must begin with 'HS' and hold "
-         "\"HSSP\", or begin with '>'.\n",
+         "\"HSSP\", begin with '>', be \"# STOCKHOLM 1.0\" or begin with \"CLUSTAL\".\n",
          name);
+  } else if (src.nprot > kIntMax || src.alnlen > kIntMax) {
+    fail("** Error: '%s' is too large to be read.\n", name);
   }
 }
 
 void alignment_residues(AlignmentSource& src, const AlignmentArrays& out) {
   for (int64_t p = 1; p <= src.nprot; ++p)
     for (int64_t pos = 1; pos <= src.alnlen; ++pos) out.aln[p][pos] = 0;
-  LineReader in(src.file);
-  in.rewind();
-  if (src.filetype == "hssp") hssp_residues(src, out);
-  else if (src.filetype == "pir") pir_residues(src, out);
+  std::rewind(src.file.get());
+  if (src.filetype == "hssp") {
+    hssp_residues(src, out);
+  } else if (src.filetype == "pir") {
+    pir_residues(src, out);
+  } else if (src.filetype != "-----") {
+    blocked_residues(src.file, blocked_form(src), src.blocked, out);
+    sequence_annotations(out, src.alnlen);
+  }
   src.file.close();
 }
 

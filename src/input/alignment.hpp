@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "input/blocked.hpp"
 #include "input/lineinput.hpp"
 #include "log.hpp"
 
@@ -13,9 +14,10 @@ namespace vorn {
 
 struct AlignmentSource {
   InputFile file;
-  std::string filetype = "-----";  // "hssp", "pir", or "-----" when unrecognised
+  std::string filetype = "-----";  // "hssp", "pir", "stockholm", "clustal", or "-----" when unrecognised
   int64_t nprot = 0;
   int64_t alnlen = 0;
+  BlockedRows blocked;  // the row names of Stockholm and Clustal files
 };
 
 // Where the residue phase stores what it reads. Rows and vectors are 1-based.

@@ -29,10 +29,8 @@ bool InputFile::open(const std::string& path) {
 bool InputFile::open_memory(const void* data, size_t size, const std::string& name) {
   close();
   name_ = name;
-  // fmemopen refuses a zero-sized buffer; an empty stream reads the same.
-  static const char kEmpty[1] = {0};
-  f_ = size ? fmemopen(const_cast<void*>(data), size, "r") : fmemopen(const_cast<char*>(kEmpty), 1, "r");
-  if (f_ && size == 0) std::fgetc(f_);  // step past the one byte
+  // fmemopen refuses a zero-sized buffer; /dev/null is the same empty stream.
+  f_ = size ? fmemopen(const_cast<void*>(data), size, "r") : std::fopen("/dev/null", "r");
   return f_ != nullptr;
 }
 

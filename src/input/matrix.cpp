@@ -1,5 +1,8 @@
 #include "input/matrix.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include "fail.hpp"
 #include "input/residue.hpp"
 
@@ -68,6 +71,83 @@ void maxhom_row(const LineReader& in, const std::array<int64_t, kCodes>& matcol,
   }
 }
 
+// ---- The NCBI/BLAST grid -----------------------------------------------------
+// '#' comment lines, a header of single letters (the columns), then one row
+// per letter: the letter and one value per column.
+
+std::vector<std::string_view> tokens(std::string_view t) {
+  std::vector<std::string_view> out;
+  size_t at = 0;
+  while (at < t.size()) {
+    while (at < t.size() && c_space(static_cast<unsigned char>(t[at]))) ++at;
+    const size_t start = at;
+    while (at < t.size() && !c_space(static_cast<unsigned char>(t[at]))) ++at;
+    if (at > start) out.push_back(t.substr(start, at - start));
+  }
+  return out;
+}
+
+bool comment_or_blank(std::string_view t) {
+  return t.empty() || t[0] == '#' || t.find_first_not_of(" \t\v\f\r") == std::string_view::npos;
+}
+
+// A grid header is single characters only, none of them part of a number.
+// A Raw line ("A R -1": two letters and a number) never qualifies.
+bool grid_header(std::string_view t) {
+  std::vector<std::string_view> tok = tokens(t);
+  if (tok.size() < 4) return false;
+  for (std::string_view x : tok) {
+    if (x.size() != 1) return false;
+    const unsigned char c = static_cast<unsigned char>(x[0]);
+    if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') return false;
+  }
+  return true;
+}
+
+void read_grid(LineReader& in, AaMat& aamat, Log& log) {
+  const char* name = in.file_name().c_str();
+  log.status("AA. MATRIX. Type: NCBI\n");
+  std::vector<int> column;  // residue code of each header letter (0: ignored)
+  for (std::string_view x : tokens(in.text())) column.push_back(aa_index(static_cast<unsigned char>(x[0])));
+  for (int code = 1; code < kCodes; ++code) {
+    if (std::find(column.begin(), column.end(), code) == column.end()) {
+      fail("** Error: the header of NCBI matrix '%s' (line %lld) lacks residue %c.\n", name,
+           static_cast<long long>(in.line_number()), kResidueLetters[code]);
+    }
+  }
+  bool have_row[kCodes] = {false};
+  while (in.leelinea() == 0) {
+    if (comment_or_blank(in.text())) continue;
+    std::vector<std::string_view> tok = tokens(in.text());
+    const long long line = static_cast<long long>(in.line_number());
+    if (tok[0].size() != 1) {
+      fail("** Error: line %lld of NCBI matrix '%s' does not start with a residue letter.\n", line, name);
+    }
+    if (tok.size() - 1 != column.size()) {
+      fail("** Error: row %c of NCBI matrix '%s' (line %lld) has %zu values; the header has %zu columns.\n", tok[0][0],
+           name, line, tok.size() - 1, column.size());
+    }
+    const int r = aa_index(static_cast<unsigned char>(tok[0][0]));
+    for (size_t k = 0; k < column.size(); ++k) {
+      NumberField v = number_field(tok[k + 1], 0);
+      if (!v.found || v.span.size() != tok[k + 1].size()) {
+        fail("** Error: '%.*s' in row %c of NCBI matrix '%s' (line %lld) is not a number.\n",
+             static_cast<int>(tok[k + 1].size()), tok[k + 1].data(), tok[0][0], name, line);
+      }
+      if (v.overflow) {
+        fail("** Error: value '%.*s' at line %lld of matrix file '%s' is too large for single precision.\n",
+             static_cast<int>(v.span.size()), v.span.data(), line, name);
+      }
+      // Letters outside the twenty residues (B, Z, X, *) are ignored.
+      if (r != 0 && column[k] != 0) aamat[r][column[k]] = v.value;
+    }
+    have_row[r] = true;
+  }
+  for (int code = 1; code < kCodes; ++code) {
+    if (!have_row[code]) fail("** Error: NCBI matrix '%s' has no row for residue %c.\n", name, kResidueLetters[code]);
+  }
+}
+
 }  // namespace
 
 void read_matrix(const std::string& path, AaMat& aamat, Log& log) {
@@ -78,6 +158,18 @@ void read_matrix(const std::string& path, AaMat& aamat, Log& log) {
 
 void read_matrix(InputFile& file, AaMat& aamat, Log& log) {
   LineReader in(file);
+  // The NCBI grid is known by its header, the first line that is neither a
+  // comment nor blank; any other file is read as Raw or Maxhom from the start.
+  while (in.leelinea() == 0) {
+    if (comment_or_blank(in.text())) continue;
+    if (grid_header(in.text())) {
+      read_grid(in, aamat, log);
+      file.close();
+      return;
+    }
+    break;
+  }
+  in.rewind();
   bool raw_pending = true;
   bool maxhom = false;
   while (in.leelinea() == 0) {

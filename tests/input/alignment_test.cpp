@@ -110,7 +110,7 @@ TEST(FormDetection, FirstLineOfThreeOrMoreCharacters) {
       {"\n\nx\n", "", "\n ** Incomplete file. -1\n\n"},
       {" HSSP x\n", "",
        "** Error: can't tell the form of alignment file 'a.txt': its first line must begin with 'HS' and hold "
-       "\"HSSP\", or begin with '>'.\n"},
+       "\"HSSP\", begin with '>', be \"# STOCKHOLM 1.0\" or begin with \"CLUSTAL\".\n"},
   };
   for (const auto& c : cases) {
     Read r = read_alignment(c.text);
@@ -216,6 +216,49 @@ TEST(HsspForm, SharedFilesReadAsTheirHeadersSay) {
   Read orig = read_alignment(test::read_file(test::shared_data("hssp/1hpv_n25.hssp")));
   EXPECT_EQ(crlf.rows, orig.rows);
   EXPECT_EQ(crlf.chain, orig.chain);
+}
+
+}  // namespace
+}  // namespace vorn
+
+namespace vorn {
+namespace {
+
+TEST(BlockedForms, StockholmAndClustalRowsAndFailures) {
+  const std::string sto = "# STOCKHOLM 1.0\n#=GF ID x\n\nb1 AC.d\nb2 A-Gy\n#=GC SS_cons ....\n\nb1 kk\nb2 MN\n//\nb3 QQ\n";
+  const std::string aln = "CLUSTAL O(1.2.4) multiple sequence alignment\n\n\nseq1   AC-D 3\nseq2   ACGE 4\n       ** :\n\n"
+                          "seq1   K 4\nseq2   - 4\n  \n";
+  const struct {
+    std::string text, filetype;
+    std::vector<std::string> rows;
+    std::string failure;
+    const char* why;
+  } cases[] = {
+      {sto, "stockholm", {"AC.DKK", "A.GYMN"}, "", "interleaved blocks, markup ignored, '//' ends it"},
+      {aln, "clustal", {"AC.DK", "ACGE."}, "", "conservation lines and residue counts ignored"},
+      {"MUSCLE (3.8) multiple sequence alignment\n\na AC\nb DE\n", "clustal", {"AC", "DE"}, "", "MUSCLE header"},
+      {"# STOCKHOLM 1.0\na AC\nb AC\n\na AC\n//\n", "", {},
+       "** Error: the block of lines 5-5 of 'a.txt' has no line for sequence 'b'.\n", "row missing from a block"},
+      {"# STOCKHOLM 1.0\na AC\n\na AC\nc AC\n//\n", "", {},
+       "** Error: line 5 of 'a.txt': sequence 'c' is not in the first block.\n", "row only in a later block"},
+      {"# STOCKHOLM 1.0\na AC\na AC\n//\n", "", {}, "** Error: line 3 of 'a.txt': sequence 'a' appears twice in one block.\n",
+       "row twice in a block"},
+      {"# STOCKHOLM 1.0\na ACD\nb AC\n//\n", "", {},
+       "** Error: sequence 'b' of 'a.txt' has 2 positions and sequence 'a' has 3: the rows of an alignment must be "
+       "equally long.\n",
+       "unequal rows"},
+      {"CLUSTAL W\n\na AC\nb AC\n\na AC\n", "", {}, "** Error: the block of lines 6-6 of 'a.txt' has no line for sequence 'b'.\n",
+       "Clustal block with a missing row"},
+      {"# STOCKHOLM 1.0\n//\n", "", {}, "** Error: alignment file 'a.txt' holds no sequences.\n", "no rows"},
+  };
+  for (const auto& c : cases) {
+    Read r = read_alignment(c.text);
+    EXPECT_EQ(r.failure, c.failure) << c.why;
+    if (!c.failure.empty()) continue;
+    EXPECT_EQ(r.filetype, c.filetype) << c.why;
+    EXPECT_EQ(r.rows, c.rows) << c.why;
+    EXPECT_EQ(r.pdbnum[2], 2) << c.why;
+  }
 }
 
 }  // namespace

@@ -132,3 +132,36 @@ TEST(Matrix, MaxhomFormAndItsFailures) {
 
 }  // namespace
 }  // namespace vorn
+
+namespace vorn {
+namespace {
+
+TEST(Matrix, NcbiGridAndItsFailures) {
+  std::string header = "#  a comment\n   A  R  N  D  C  Q  E  G  H  I  L  K  M  F  P  S  T  W  Y  V  B  Z  X  *\n";
+  std::string rows;
+  for (const char* r : {"A", "R", "N", "D", "C", "Q", "E", "G", "H", "I", "L", "K", "M", "F", "P", "S", "T", "W", "Y", "V", "*"}) {
+    rows += r;
+    for (int k = 0; k < 24; ++k) rows.append(" ").append(std::to_string(k % 7 - 3));
+    rows += "\n";
+  }
+  Read ok = read_text(header + rows);
+  EXPECT_EQ(ok.failure, "");
+  EXPECT_EQ(ok.err, "AA. MATRIX. Type: NCBI\n");
+  EXPECT_EQ(ok.m[aa_index('R')][aa_index('N')], -1.0f) << "row R, third column";
+  EXPECT_EQ(ok.m[0][0], 0.0f) << "the '*' row and column are ignored";
+  const struct {
+    std::string text, failure;
+    const char* why;
+  } cases[] = {
+      {"  A R N D\nA 1 2 3 4\n", "** Error: the header of NCBI matrix 'm.txt' (line 1) lacks residue V.\n", "few residues"},
+      {header + "A 1 2\n", "** Error: row A of NCBI matrix 'm.txt' (line 3) has 2 values; the header has 24 columns.\n",
+       "short row"},
+      {header + "A" + std::string(23, ' ') + " x 1 2 3 4 5 6 7 8 9 1 2 3 4 5 6 7 8 9 1 2 3 4 5\n",
+       "** Error: 'x' in row A of NCBI matrix 'm.txt' (line 3) is not a number.\n", "a word for a value"},
+      {header, "** Error: NCBI matrix 'm.txt' has no row for residue A.\n", "no rows"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(read_text(c.text).failure, c.failure) << c.why;
+}
+
+}  // namespace
+}  // namespace vorn
