@@ -52,28 +52,39 @@ void prepare_similarity_side(const float* y, int32_t nprot, int64_t npairs, int6
 void prepare_column(const uint8_t* codes, int32_t nprot, GapList gaps, const AaMat& aamat, bool spearman,
                     ColumnPrep& c) {
   c.gaps = gaps;
-  c.count.fill(0);
+  int64_t total[kCodes] = {0};
+  for (int32_t j = 0; j < nprot; ++j) ++total[codes[j]];
+  c.npresent = 0;
+  for (int a = 0; a < kCodes; ++a)
+    if (total[a] > 0) c.present[c.npresent++] = a;
+  const int* pr = c.present;
+  const int np = c.npresent;
+  for (int u = 0; u < np; ++u)
+    for (int v = 0; v < np; ++v) {
+      c.count[pr[u] * kCodes + pr[v]] = 0;
+      c.x[pr[u] * kCodes + pr[v]] = aamat[pr[u]][pr[v]];
+    }
+  // count[a][b] += (proteins before j with code a), for each protein j of code b.
   int64_t seen[kCodes] = {0};
   for (int32_t j = 0; j < nprot; ++j) {
     const int b = codes[j];
-    for (int a = 0; a < kCodes; ++a) c.count[a * kCodes + b] += seen[a];
+    for (int u = 0; u < np; ++u) c.count[pr[u] * kCodes + b] += seen[pr[u]];
     ++seen[b];
   }
-  c.gapped = seen[0] > 0;
+  c.gapped = total[0] > 0;
   c.n = 0;
-  for (int a = 1; a < kCodes; ++a)
-    for (int b = 1; b < kCodes; ++b) c.n += c.count[a * kCodes + b];
-
-  for (int a = 0; a < kCodes; ++a)
-    for (int b = 0; b < kCodes; ++b) c.x[a * kCodes + b] = aamat[a][b];
+  for (int u = 0; u < np; ++u)
+    for (int v = 0; v < np; ++v)
+      if (pr[u] != 0 && pr[v] != 0) c.n += c.count[pr[u] * kCodes + pr[v]];
 
   if (spearman) {
     // Every pair takes a place, the gapped ones too; equal scores share the
     // mean of their places.
     int order[kCells];
     int used = 0;
-    for (int cell = 0; cell < kCells; ++cell)
-      if (c.count[cell] > 0) order[used++] = cell;
+    for (int u = 0; u < np; ++u)
+      for (int v = 0; v < np; ++v)
+        if (c.count[pr[u] * kCodes + pr[v]] > 0) order[used++] = pr[u] * kCodes + pr[v];
     std::sort(order, order + used, [&](int l, int r) { return c.x[l] > c.x[r]; });
     int64_t place = 1;
     for (int g = 0; g < used;) {
@@ -88,19 +99,24 @@ void prepare_column(const uint8_t* codes, int32_t nprot, GapList gaps, const AaM
   }
 
   ExactScale scale;
-  for (int a = 1; a < kCodes; ++a)
-    for (int b = 1; b < kCodes; ++b)
-      if (c.count[a * kCodes + b] > 0) scale.see(c.x[a * kCodes + b]);
-  for (int a = 1; a < kCodes; ++a)
-    for (int b = 1; b < kCodes; ++b) scale.add(c.x[a * kCodes + b], c.count[a * kCodes + b]);
+  for (int u = 0; u < np; ++u)
+    for (int v = 0; v < np; ++v) {
+      const int cell = pr[u] * kCodes + pr[v];
+      if (pr[u] != 0 && pr[v] != 0 && c.count[cell] > 0) scale.see(c.x[cell]);
+    }
+  for (int u = 0; u < np; ++u)
+    for (int v = 0; v < np; ++v) {
+      const int cell = pr[u] * kCodes + pr[v];
+      if (pr[u] != 0 && pr[v] != 0) scale.add(c.x[cell], c.count[cell]);
+    }
   c.sx_exact = scale.ok();
   c.sx = 0;
   if (c.sx_exact) {
     int64_t sum = 0;
-    for (int a = 1; a < kCodes; ++a)
-      for (int b = 1; b < kCodes; ++b) {
-        const int64_t cnt = c.count[a * kCodes + b];
-        if (cnt > 0) sum += cnt * scaled(c.x[a * kCodes + b], scale.q());
+    for (int u = 0; u < np; ++u)
+      for (int v = 0; v < np; ++v) {
+        const int cell = pr[u] * kCodes + pr[v];
+        if (pr[u] != 0 && pr[v] != 0 && c.count[cell] > 0) sum += c.count[cell] * scaled(c.x[cell], scale.q());
       }
     c.sx = unscaled(sum, scale.q());
   }
@@ -211,11 +227,13 @@ float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySi
   const double n = static_cast<double>(c.n);
   const double mx = t.sx / n, my = t.sy / n;
 
+  // Only the cells of codes that occur are read by the pass.
   double local_d[kCells];
   double* d = stat ? stat->d : local_d;
   double usable[kCells];
-  for (int a = 0; a < kCodes; ++a)
-    for (int b = 0; b < kCodes; ++b) {
+  for (int u = 0; u < c.npresent; ++u)
+    for (int v = 0; v < c.npresent; ++v) {
+      const int a = c.present[u], b = c.present[v];
       const bool ok = a != 0 && b != 0;
       d[a * kCodes + b] = ok ? static_cast<double>(c.x[a * kCodes + b]) - mx : 0.0;
       usable[a * kCodes + b] = ok ? 1.0 : 0.0;

@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "input/matrix.hpp"
+#include "input/residue.hpp"
 #include "log.hpp"
 #include "workspace.hpp"
 
@@ -37,9 +38,12 @@ struct SimilaritySide {
 // rowsum must have room for nprot + 1 entries.
 void prepare_similarity_side(const float* y, int32_t nprot, int64_t npairs, int64_t* rowsum, SimilaritySide& side);
 
+// Cells are valid only for pairs of the codes that occur in the column.
 struct ColumnPrep {
-  std::array<float, kCells> x{};        // pair value of code pair (a, b): rank or aamat score
-  std::array<int64_t, kCells> count{};  // pairs i < j with code a at i and b at j
+  int present[kCodes];                  // the codes that occur, ascending
+  int npresent = 0;
+  std::array<float, kCells> x;          // pair value of code pair (a, b): rank or aamat score
+  std::array<int64_t, kCells> count;    // pairs i < j with code a at i and b at j
   int64_t n = 0;                        // usable pairs: both codes nonzero
   bool gapped = false;                  // some protein has code 0
   GapList gaps;                         // which ones (scored columns only)
