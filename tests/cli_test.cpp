@@ -108,21 +108,6 @@ TEST_F(Cli, StandardErrorFollowsThePhases) {
   }
 }
 
-TEST_F(Cli, ResultLinesHaveTheirShapes) {
-  Outcome r = run_vorn({aln, mat});
-  ASSERT_EQ(r.status, 0);
-  // Position 2 leaves a hole; every raw line is 54 characters with its newline.
-  EXPECT_EQ(r.out.substr(0, 5), "   1 ");
-  EXPECT_NE(r.out.find("\n   3    L    3      -1 "), std::string::npos);
-  EXPECT_EQ(r.out.size(), 2u * 54u);
-  RunOptions ro;
-  ro.path_prefix = dir.fake_date("Sun Dec  6 19:47:29 UTC 2026");
-  Outcome s = run_vorn({aln, mat, "-S=10", "-E"}, ro);
-  ASSERT_EQ(s.status, 0);
-  EXPECT_EQ(s.out.size(), 2u * 103u);
-  EXPECT_EQ(s.out.substr(19, 11), " -1  -1.000");  // acc from column 19, entropy from 24
-}
-
 TEST_F(Cli, FailuresInTheirOrder) {
   struct Case {
     std::vector<std::string> args;

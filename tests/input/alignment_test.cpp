@@ -21,10 +21,7 @@ struct Read {
 
 Read read_alignment(const std::string& text) {
   Read r;
-  char* buf = nullptr;
-  size_t len = 0;
-  FILE* sink = open_memstream(&buf, &len);
-  {
+  r.err = test::capture([&](FILE* sink) {
     Log log(sink);
     AlignmentSource src;
     src.file.open_memory(text.data(), text.size(), "a.txt");
@@ -41,8 +38,7 @@ Read read_alignment(const std::string& text) {
       r.pdbnum.assign(r.alnlen + 2, -9);
       r.sec_str.assign(r.alnlen + 2, '-');
       r.chain.assign(r.alnlen + 2, '?');
-      AlignmentArrays out{refs.data(), r.var.data(), r.acc.data(), r.sec_str.data(), r.pdbnum.data(), r.chain.data()};
-      alignment_residues(src, out);
+      alignment_residues(src, {refs.data(), r.var.data(), r.acc.data(), r.sec_str.data(), r.pdbnum.data(), r.chain.data()});
       for (int64_t p = 1; p <= r.nprot; ++p) {
         std::string s;
         for (int64_t pos = 1; pos <= r.alnlen; ++pos) s += aa_indexback(rows[p][pos]);
@@ -51,10 +47,7 @@ Read read_alignment(const std::string& text) {
     } catch (const Failure& e) {
       r.failure = e.message;
     }
-  }
-  std::fclose(sink);
-  r.err.assign(buf, len);
-  std::free(buf);
+  });
   return r;
 }
 
@@ -91,32 +84,10 @@ TEST(FastaForm, Quirks) {
   }
 }
 
-TEST(FastaForm, InputWithNoPlaceInTheDataModelStops) {
-  const struct {
-    std::string text, failure;
-  } cases[] = {
-      {">a\nACD\n>b\nACDEF\n",
-       "** Error: sequence 2 ('b') of 'a.txt' has more than the 3 positions of the first sequence (line 4).\n"},
-      {"A\n>a\nAC\n", "** Error: line 1 of 'a.txt' has residues before the first '>' header.\n"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(read_alignment(c.text).failure, c.failure);
-}
-
-TEST(FormDetection, FirstLineOfThreeOrMoreCharacters) {
-  const struct {
-    std::string text, filetype, failure;
-  } cases[] = {
-      {"", "", "\n ** Incomplete file. -1\n\n"},
-      {"\n\nx\n", "", "\n ** Incomplete file. -1\n\n"},
-      {" HSSP x\n", "",
-       "** Error: can't tell the form of alignment file 'a.txt': its first line must begin with 'HS' and hold "
-       "\"HSSP\", begin with '>', be \"# STOCKHOLM 1.0\" or begin with \"CLUSTAL\".\n"},
-  };
-  for (const auto& c : cases) {
-    Read r = read_alignment(c.text);
-    EXPECT_EQ(r.failure, c.failure);
-  }
-  EXPECT_EQ(read_alignment("hssp x\n").err, "ALIGNMENT. File type: -----; 0 prots. X 0 len.\n");
+TEST(FormDetection, UnrecognisedFormStillReportsItsSummary) {
+  Read r = read_alignment("hssp x\n");
+  EXPECT_EQ(r.err, "ALIGNMENT. File type: -----; 0 prots. X 0 len.\n");
+  EXPECT_NE(r.failure.find("can't tell the form of alignment file 'a.txt'"), std::string::npos);
 }
 
 // A small HSSP file: sequences 1-4 in the first block, 5 in the second.
@@ -163,20 +134,13 @@ TEST(HsspForm, BlocksAnnotationsAndRows) {
 }
 
 TEST(HsspForm, HeaderAndBlockFailures) {
+  // The header failures are in the bad-input suite; these are the blocks
+  // that would write outside the data model.
   const std::string ok = "SEQLENGTH     1\nNALIGN        1\n";
   const struct {
     std::string text, failure;
     const char* why;
   } cases[] = {
-      {"HSSP x\nSEQLENGTH 1\n", "\n ** Incomplete file. 1\n\n", "no ## PROTEINS"},
-      {"HSSP x\nNALIGN        1\n## PROTEINS\n",
-       "** Error: HSSP file 'a.txt' has no SEQLENGTH line before '## PROTEINS'.\n", "no SEQLENGTH"},
-      {"HSSP x\nSEQLENGTH     1\n## PROTEINS\n", "** Error: HSSP file 'a.txt' has no NALIGN line before '## PROTEINS'.\n",
-       "no NALIGN"},
-      {"HSSP x\nSEQLENGTH     1\nNALIGN       -2\n## PROTEINS\n",
-       "** Error: HSSP file 'a.txt' gives NALIGN -2; it must be between 0 and 2147483646.\n", "negative NALIGN"},
-      {"HSSP x\n" + ok + "## PROTEINS\n## ALIGNMENTS    1 -  1\n heading\n",
-       "\n ** Incomplete file. 2\n\n", "truncated block"},
       {"HSSP x\n" + ok + "## PROTEINS\n## ALIGNMENTS    0 -  1\n heading\n" + pos_line(1, 'A', 'A', ' ', 1, 1, "A") + "\n",
        "** Error: the alignment block at line 5 of 'a.txt' starts at sequence 0; sequences are numbered from 1.\n",
        "block below 1"},
@@ -196,26 +160,12 @@ TEST(HsspForm, HeaderAndBlockFailures) {
   EXPECT_EQ(padded.rows, (std::vector<std::string>{"A", "A"}));
 }
 
-TEST(HsspForm, SharedFilesReadAsTheirHeadersSay) {
-  const struct {
-    const char* file;
-    int64_t nprot, alnlen;
-  } cases[] = {{"hssp/1hpv_n25.hssp", 26, 199}, {"hssp/il2_n150.hssp", 151, 127}, {"hssp/1a1p_n4.hssp", 5, 13},
-               {"bad/hssp_crlf.hssp", 26, 199}};
-  for (const auto& c : cases) {
-    Read r = read_alignment(test::read_file(test::shared_data(c.file)));
-    ASSERT_EQ(r.failure, "") << c.file;
-    EXPECT_EQ(r.nprot, c.nprot);
-    EXPECT_EQ(r.alnlen, c.alnlen);
-  }
+TEST(HsspForm, SmallSharedFile) {
   Read tiny = read_alignment(test::read_file(test::shared_data("hssp/1a1p_n4.hssp")));
-  EXPECT_EQ(tiny.rows[0], "ICVVQDWGHHRCT");
+  ASSERT_EQ(tiny.failure, "");
+  EXPECT_EQ(tiny.nprot, 5);
+  EXPECT_EQ(tiny.rows[0], "ICVVQDWGHHRCT") << "the query, offset 14";
   EXPECT_EQ(tiny.rows[1], "GCVVQDWGHLRCT") << "column 51 of the block, lower case folded";
-  // The CRLF copy reads exactly like the original.
-  Read crlf = read_alignment(test::read_file(test::shared_data("bad/hssp_crlf.hssp")));
-  Read orig = read_alignment(test::read_file(test::shared_data("hssp/1hpv_n25.hssp")));
-  EXPECT_EQ(crlf.rows, orig.rows);
-  EXPECT_EQ(crlf.chain, orig.chain);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "fail.hpp"
 
 namespace vorn {
 namespace {
@@ -36,18 +35,6 @@ TEST(LineInput, LinesWholeAndLineEndsStripped) {
       {big + "\n", {{big, big.size() + 1}}, "a 1 MB line in one piece"},
   };
   for (const auto& c : cases) EXPECT_EQ(lines_of(c.data), c.want) << c.why;
-}
-
-TEST(LineInput, ArchivincNamesItsCode) {
-  InputFile f;
-  f.open_memory("x", 1, "mem");
-  try {
-    archivinc(f, -1);
-    FAIL();
-  } catch (const Failure& e) {
-    EXPECT_EQ(e.message, "\n ** Incomplete file. -1\n\n");
-    EXPECT_FALSE(f.is_open());
-  }
 }
 
 TEST(Fields, IntegerField) {

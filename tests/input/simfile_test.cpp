@@ -18,15 +18,11 @@ Read read_sim(const std::string& text, int32_t nprot) {
   r.id.assign(nprot + 1, std::vector<float>(nprot + 1, 99.0f));
   std::vector<float*> rows(nprot + 1);
   for (int i = 0; i <= nprot; ++i) rows[i] = r.id[i].data();
-  char* buf = nullptr;
-  size_t len = 0;
-  FILE* out = open_memstream(&buf, &len);
-  InputFile f;
-  f.open_memory(text.data(), text.size(), "s.sim");
-  r.code = read_sim_mat(f, nprot, rows.data(), out);
-  std::fclose(out);
-  r.out.assign(buf, len);
-  std::free(buf);
+  r.out = test::capture([&](FILE* out) {
+    InputFile f;
+    f.open_memory(text.data(), text.size(), "s.sim");
+    r.code = read_sim_mat(f, nprot, rows.data(), out);
+  });
   return r;
 }
 
@@ -40,9 +36,7 @@ TEST(SimFile, ResultCodesAndMessages) {
       {"1\t2\t0.5\n", 2, 0, "", "one pair"},
       {"2\t1\t0.5\n1\t2\t0.25\n", 2, 0, "", "reversed, then replaced"},
       {"1\t2\n", 2, 3, "** No <TAB> (ii) in 's.sim'.\n", "one TAB"},
-      {"1 2 3\n", 2, 2, "** No <TAB> in 's.sim'.\n", "no TAB"},
       {"1\t2\t1\n\n", 2, 2, "** No <TAB> in 's.sim'.\n", "empty trailing line"},
-      {"0\t2\t1\n", 2, 4, "** Pair 0 2 out of range [1-2].\n", "protein 0"},
       {"x\t-3\t1\n", 2, 4, "** Pair 0 -3 out of range [1-2].\n", "no digits, negative"},
       {"1\t3\t1\n", 2, 4, "** Pair 1 3 out of range [1-2].\n", "above nprot"},
       {"1\t2\t1\n", 3, 5, "(1,3) (2,3) \n** The above 2 pairs of proteins are missing in 's.sim'.\n", "missing pairs"},

@@ -53,20 +53,6 @@ TEST(Ranking, TieRankRoundsTheExactPlaceSum) {
   }
 }
 
-TEST(Ranking, DocumentedExamples) {
-  float v[] = {0, 3, 1, 3, 2};
-  ordena(v, 4);
-  EXPECT_EQ(std::vector<float>(v + 1, v + 5), (std::vector<float>{3, 3, 2, 1}));
-  float ranks[] = {0, 3, 1, 3, 2};
-  rankit(v, 4, ranks);
-  EXPECT_EQ(std::vector<float>(ranks + 1, ranks + 5), (std::vector<float>{1.5f, 4, 1.5f, 3}));
-  float same[] = {0, 7, 7, 7, 7};
-  float same_ranks[] = {0, 7, 7, 7, 7};
-  ordena(same, 4);
-  rankit(same, 4, same_ranks);
-  for (int i = 1; i <= 4; ++i) EXPECT_EQ(same_ranks[i], 2.5f);
-}
-
 struct CorrCase {
   std::vector<float> x, y;
   std::string gaps;

@@ -4,22 +4,14 @@
 
 #include <random>
 
+#include "support/harness.hpp"
 #include "support/inputs.hpp"
 #include "support/literal.hpp"
 
 namespace vorn {
 namespace {
 
-std::string capture(const std::function<void(FILE*)>& body) {
-  char* buf = nullptr;
-  size_t len = 0;
-  FILE* out = open_memstream(&buf, &len);
-  body(out);
-  std::fclose(out);
-  std::string s(buf, len);
-  std::free(buf);
-  return s;
-}
+using test::capture;
 
 struct Rows {
   std::vector<std::vector<int32_t>> data;

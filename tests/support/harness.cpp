@@ -20,6 +20,17 @@ std::string read_file(const std::string& path) {
   return ss.str();
 }
 
+std::string capture(const std::function<void(FILE*)>& body) {
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* out = open_memstream(&buf, &len);
+  body(out);
+  std::fclose(out);
+  std::string s(buf, len);
+  std::free(buf);
+  return s;
+}
+
 std::string shared_data(const std::string& rel) { return std::string(VORN_SHARED_DATA) + "/" + rel; }
 std::string test_data(const std::string& rel) { return std::string(VORN_TEST_DATA) + "/" + rel; }
 

@@ -1,6 +1,8 @@
 // Running the built binary and writing the small files the tests need.
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,8 @@ class TempDir {
 };
 
 std::string read_file(const std::string& path);
+// What body writes to the stream it is given.
+std::string capture(const std::function<void(FILE*)>& body);
 std::string shared_data(const std::string& rel);  // ../shared/data/rel
 std::string test_data(const std::string& rel);    // tests/data/rel
 
