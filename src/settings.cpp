@@ -96,8 +96,8 @@ void parse_options(const std::vector<std::string>& args, RunSettings& s) {
       case 'T': {
         std::string text = value_text(arg);
         AtoiResult r = atoi_semantics(text);
-        if (r.overflow || r.value < 1 || r.value > 4096)
-          fail("** Invalid number of threads (%s): give a number from 1 to 4096.\n", text.c_str());
+        if (r.overflow || r.value < 1 || r.value > 256)
+          fail("** Invalid number of threads (%s): give a number from 1 to 256.\n", text.c_str());
         s.threads = static_cast<int>(r.value);
         break;
       }
