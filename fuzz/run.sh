@@ -28,5 +28,5 @@ done
 for t in $targets; do
   echo "== $t: $secs s"
   "$top/build-fuzz/fuzz/$t" "$corpus/$t" -max_total_time="$secs" -max_len=20000 -rss_limit_mb=2048 \
-    -artifact_prefix="$here/findings/$t-" -print_final_stats=1 2>&1 | grep -E '^(#[0-9]+ *(DONE|INITED)|stat::|==|SUMMARY|ERROR)' || true
+    -artifact_prefix="$here/findings/$t-" -print_final_stats=1 2>&1 | grep -E '^#[0-9]+[[:space:]]+(DONE|INITED)|^stat::|^==|SUMMARY|ERROR' || true
 done

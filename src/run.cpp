@@ -118,7 +118,7 @@ struct Run {
 
   void significance() {
     if (s.nsuffl == 0) return;
-    random_passes(ws, aamat, s.rankcorr, log);
+    random_passes(ws, s.rankcorr, log);
     final_report(ws, out);
   }
 

@@ -19,8 +19,7 @@ bool active(const Workspace& ws, int32_t pos) { return scored(ws.gapperc[pos]) &
 
 }  // namespace
 
-void random_passes(Workspace& ws, const AaMat& aamat, int rankcorr, Log& log) {
-  (void)aamat;
+void random_passes(Workspace& ws, int rankcorr, Log& log) {
   const int32_t n = ws.nprot, alnlen = ws.alnlen;
   const int64_t npairs = ws.npairs, nsuffl = ws.nsuffl;
   const bool spearman = rankcorr == 1;

@@ -4,14 +4,13 @@
 
 #include <cstdio>
 
-#include "input/matrix.hpp"
 #include "log.hpp"
 #include "workspace.hpp"
 
 namespace vorn {
 
 // Fills rndcorr, globdist and globcount from sufix, icorr and colstat.
-void random_passes(Workspace& ws, const AaMat& aamat, int rankcorr, Log& log);
+void random_passes(Workspace& ws, int rankcorr, Log& log);
 // Prints the extended result line of every scored position.
 void final_report(Workspace& ws, FILE* out);
 

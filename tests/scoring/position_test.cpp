@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 
 #include "scoring/ranking.hpp"
@@ -13,16 +12,7 @@
 namespace vorn {
 namespace {
 
-uint32_t bits(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
-uint64_t bits(double f) {
-  uint64_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
+using literal::bits;
 
 // Scores every column of a with the fast path against y, and checks each
 // against the literal procedure.
@@ -33,14 +23,10 @@ void check_columns(const literal::Alignment& a, const AaMat& m, bool spearman, c
   std::vector<int64_t> rowsum(n + 2);
   SimilaritySide side;
   prepare_similarity_side(spearman ? idenrank.data() : idelino.data(), n, npairs, rowsum.data(), side);
-  std::vector<uint8_t> codes(n);
+  std::vector<uint8_t> codes;
   std::vector<int32_t> gaps;
   for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
-    gaps.clear();
-    for (int32_t p = 1; p <= n; ++p) {
-      codes[p - 1] = static_cast<uint8_t>(a.aln[p][pos]);
-      if (codes[p - 1] == 0) gaps.push_back(p);
-    }
+    literal::column_of(a, pos, codes, gaps);
     ColumnPrep prep;
     prepare_column(codes.data(), n, GapList{gaps.data(), static_cast<int32_t>(gaps.size())}, m, spearman, prep);
     CorrelationSums got;

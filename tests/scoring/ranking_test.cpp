@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -11,11 +10,7 @@
 namespace vorn {
 namespace {
 
-uint32_t bits(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
+using literal::bits;
 
 // Random vectors with heavy ties (few distinct values, signed zeros among
 // them), sorted and ranked both ways.

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <numeric>
 #include <random>
 
@@ -16,11 +15,7 @@
 namespace vorn {
 namespace {
 
-uint64_t bits(double f) {
-  uint64_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
+using literal::bits;
 
 void check_block(std::mt19937& rng, const literal::Alignment& a, const AaMat& m,
                  const std::vector<std::vector<float>>& id, bool spearman, int nl) {
@@ -53,14 +48,10 @@ void check_block(std::mt19937& rng, const literal::Alignment& a, const AaMat& m,
   fill_lanes(n, ysq, const_cast<float* const*>(idrows.data()), block, lanes.data());
   lane_totals(npairs, block);
 
-  std::vector<uint8_t> codes(n);
+  std::vector<uint8_t> codes;
   std::vector<int32_t> gaps;
   for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
-    gaps.clear();
-    for (int32_t p = 1; p <= n; ++p) {
-      codes[p - 1] = static_cast<uint8_t>(a.aln[p][pos]);
-      if (codes[p - 1] == 0) gaps.push_back(p);
-    }
+    literal::column_of(a, pos, codes, gaps);
     const GapList gl{gaps.data(), static_cast<int32_t>(gaps.size())};
     ColumnPrep prep;
     prepare_column(codes.data(), n, gl, m, spearman, prep);

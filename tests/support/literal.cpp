@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "input/residue.hpp"
 
@@ -68,6 +69,27 @@ Alignment make_alignment(const std::vector<std::string>& rows) {
     for (int32_t pos = 1; pos <= a.alnlen && pos <= static_cast<int32_t>(rows[p - 1].size()); ++pos)
       a.aln[p][pos] = aa_index(static_cast<unsigned char>(rows[p - 1][pos - 1]));
   return a;
+}
+
+void column_of(const Alignment& a, int32_t pos, std::vector<uint8_t>& codes, std::vector<int32_t>& gaps) {
+  codes.assign(a.nprot, 0);
+  gaps.clear();
+  for (int32_t p = 1; p <= a.nprot; ++p) {
+    codes[p - 1] = static_cast<uint8_t>(a.aln[p][pos]);
+    if (codes[p - 1] == 0) gaps.push_back(p);
+  }
+}
+
+uint32_t bits(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, sizeof u);
+  return u;
+}
+
+uint64_t bits(double f) {
+  uint64_t u;
+  std::memcpy(&u, &f, sizeof u);
+  return u;
 }
 
 std::vector<float> gap_percentages(const Alignment& a) {

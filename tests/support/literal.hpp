@@ -29,6 +29,12 @@ struct Alignment {
   std::vector<std::vector<int32_t>> aln;
 };
 Alignment make_alignment(const std::vector<std::string>& rows);  // one string of residue letters per protein
+// Column pos as the fast code takes it: its codes and its gapped proteins (1-based).
+void column_of(const Alignment& a, int32_t pos, std::vector<uint8_t>& codes, std::vector<int32_t>& gaps);
+
+// Bit patterns, for comparisons that must be exact to the last bit.
+uint32_t bits(float f);
+uint64_t bits(double f);
 
 std::vector<float> gap_percentages(const Alignment& a);
 std::vector<std::vector<float>> similarity(const Alignment& a, const AaMat& aamat);
