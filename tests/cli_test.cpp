@@ -135,11 +135,8 @@ TEST_F(Cli, FailuresInTheirOrder) {
 }
 
 TEST_F(Cli, SeedFailureWhenDateGivesNothing) {
-  const std::string fake = dir.path() + "/silent";
-  std::string script = dir.write("silent_date", "#!/bin/sh\nexit 0\n");
-  ASSERT_EQ(system(("mkdir -p " + fake + " && cp " + script + " " + fake + "/date && chmod +x " + fake + "/date").c_str()), 0);
   RunOptions ro;
-  ro.path_prefix = fake;
+  ro.path_prefix = dir.fake_date("");
   Outcome r = run_vorn({aln, mat, "-S=3"}, ro);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "** Couldn't set seed for RND using 'date'.\n");

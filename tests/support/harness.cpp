@@ -57,7 +57,11 @@ std::string TempDir::fake_date(const std::string& line) const {
   std::filesystem::create_directories(dir);
   std::string script = dir + "/date";
   std::ofstream f(script);
-  f << "#!/bin/sh\nprintf '%s\\n' '" << line << "'\n";
+  if (line.empty()) {
+    f << "#!/bin/sh\nexit 0\n";  // prints nothing
+  } else {
+    f << "#!/bin/sh\nprintf '%s\\n' '" << line << "'\n";
+  }
   f.close();
   chmod(script.c_str(), 0755);
   return dir;

@@ -33,7 +33,8 @@ class TempDir {
   const std::string& path() const { return path_; }
   // Writes name (inside the directory) and returns its full path.
   std::string write(const std::string& name, const std::string& content) const;
-  // A directory holding a `date` script that prints line; returns the directory.
+  // A directory holding a `date` script that prints line (nothing when line is
+  // empty); returns the directory.
   std::string fake_date(const std::string& line) const;
 
  private:
