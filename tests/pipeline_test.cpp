@@ -57,9 +57,9 @@ TEST(Pipeline, MatchesLiteralProceduresOnRandomAlignments) {
       const literal::Alignment a = literal::make_alignment(rows);
       struct Mode {
         std::vector<std::string> opts;
-        literal::RunSpec spec;
+        literal::RunHow how;
       };
-      literal::RunSpec spearman, pearson, shuffled, shuffled_pearson;
+      literal::RunHow spearman, pearson, shuffled, shuffled_pearson;
       pearson.spearman = false;
       shuffled.nsuffl = 9;
       shuffled.seed = kSeed;
@@ -78,9 +78,9 @@ TEST(Pipeline, MatchesLiteralProceduresOnRandomAlignments) {
           sim += line;
         }
       const std::string simfile = "-M=" + dir.write(numbered("s", run, ".sim"), sim);
-      literal::RunSpec with_import = shuffled;
+      literal::RunHow with_import = shuffled;
       with_import.imported = &imported;
-      literal::RunSpec with_import_pearson = pearson;
+      literal::RunHow with_import_pearson = pearson;
       with_import_pearson.imported = &imported;
       const Mode modes[] = {{{}, spearman},
                             {{"-N"}, pearson},
@@ -89,7 +89,7 @@ TEST(Pipeline, MatchesLiteralProceduresOnRandomAlignments) {
                             {{"-S=9", simfile}, with_import},
                             {{"-N", simfile}, with_import_pearson}};
       for (const Mode& mode : modes) {
-        const std::string want = literal::expected_stdout(a, m, mode.spec);
+        const std::string want = literal::expected_stdout(a, m, mode.how);
         std::vector<std::string> args = {aln, mat};
         args.insert(args.end(), mode.opts.begin(), mode.opts.end());
         for (const char* threads : {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS=2"}) {

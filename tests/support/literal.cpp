@@ -214,11 +214,11 @@ double fpval(const float* values, int64_t count, float x) {
   return (double)n / count;
 }
 
-std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunSpec& spec) {
+std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunHow& how) {
   const int32_t n = a.nprot, len = a.alnlen;
   const int64_t npairs = (int64_t)n * (n - 1) / 2;
   std::vector<float> gapperc = gap_percentages(a);
-  std::vector<std::vector<float>> id = spec.imported ? *spec.imported : similarity(a, aamat);
+  std::vector<std::vector<float>> id = how.imported ? *how.imported : similarity(a, aamat);
 
   std::vector<float> idelin(npairs + 5), idelino(npairs + 5), idenrank(npairs + 5);
   int64_t k = 0;
@@ -230,13 +230,13 @@ std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunSpe
 
   auto line_head = [&](int32_t pos, float score) {
     char buf[256];
-    const Annotations& an = spec.notes;
+    const Annotations& an = how.notes;
     int pdb = an.pdbnum.empty() ? pos : an.pdbnum[pos];
     char ch = an.chain.empty() ? ' ' : an.chain[pos];
     int acc = an.acc.empty() ? -1 : an.acc[pos];
     char ss = an.sec_str.empty() ? '-' : an.sec_str[pos];
     int var = an.var.empty() ? -1 : an.var[pos];
-    float e = spec.entropy ? entropy(a, pos) : -1.0f;
+    float e = how.entropy ? entropy(a, pos) : -1.0f;
     std::snprintf(buf, sizeof buf, "%4d %4c %4d %c   %3d  %6.3f   %c %3d  xx %9.4f", pos, aa_indexback(a.aln[1][pos]),
                   pdb, ch, acc, (double)e, ss, var, (double)score);
     return std::string(buf);
@@ -246,16 +246,16 @@ std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunSpe
   std::vector<float> icorr(len + 2, 0);
   for (int32_t pos = 1; pos <= len; ++pos) {
     if (gapperc[pos] >= 10.0f) continue;
-    float score = position_score(a, aamat, pos, idenrank, idelino, spec.spearman);
-    if (spec.nsuffl == 0) out += line_head(pos, score) + " \n";
+    float score = position_score(a, aamat, pos, idenrank, idelino, how.spearman);
+    if (how.nsuffl == 0) out += line_head(pos, score) + " \n";
     icorr[pos] = score;
   }
-  if (spec.nsuffl == 0) return out;
+  if (how.nsuffl == 0) return out;
 
-  auto sufix = draw_permutations(spec.seed, spec.nsuffl, n);
-  std::vector<std::vector<float>> rndcorr(len + 2, std::vector<float>(spec.nsuffl + 3, 0));
+  auto sufix = draw_permutations(how.seed, how.nsuffl, n);
+  std::vector<std::vector<float>> rndcorr(len + 2, std::vector<float>(how.nsuffl + 3, 0));
   std::vector<float> glob(1, 0);
-  for (int64_t s = 1; s <= spec.nsuffl; ++s) {
+  for (int64_t s = 1; s <= how.nsuffl; ++s) {
     k = 0;
     for (int32_t i = 1; i <= n; ++i)
       for (int32_t j = i + 1; j <= n; ++j) {
@@ -271,7 +271,7 @@ std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunSpe
         rndcorr[pos][s] = icorr[pos];
         continue;
       }
-      float score = position_score(a, aamat, pos, idenrank, idelino, spec.spearman);
+      float score = position_score(a, aamat, pos, idenrank, idelino, how.spearman);
       rndcorr[pos][s] = score;
       glob.push_back(score);
     }
@@ -283,8 +283,8 @@ std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunSpe
     if (icorr[pos] < -1) {
       std::snprintf(tail, sizeof tail, "         []  %e         []  %e\n", 2.0, 2.0);
     } else {
-      std::snprintf(tail, sizeof tail, "  %9.4f  %e  %9.4f  %e\n", fzscore(rndcorr[pos].data(), spec.nsuffl, icorr[pos]),
-                    fpval(rndcorr[pos].data(), spec.nsuffl, icorr[pos]), fzscore(glob.data(), gcount, icorr[pos]),
+      std::snprintf(tail, sizeof tail, "  %9.4f  %e  %9.4f  %e\n", fzscore(rndcorr[pos].data(), how.nsuffl, icorr[pos]),
+                    fpval(rndcorr[pos].data(), how.nsuffl, icorr[pos]), fzscore(glob.data(), gcount, icorr[pos]),
                     fpval(glob.data(), gcount, icorr[pos]));
     }
     out += line_head(pos, icorr[pos]) + tail;

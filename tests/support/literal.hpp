@@ -55,7 +55,7 @@ struct Annotations {
   std::vector<char> chain, sec_str;
 };
 
-struct RunSpec {
+struct RunHow {
   bool spearman = true;
   bool entropy = true;
   int64_t nsuffl = 0;
@@ -65,6 +65,6 @@ struct RunSpec {
 };
 
 // Everything a run prints on standard output (result lines only).
-std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunSpec& spec);
+std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunHow& how);
 
 }  // namespace vorn::literal
