@@ -103,10 +103,7 @@ void BM_LaneColumn(benchmark::State& st) {
     block.perms[l] = ws.sufix[l + 1];
   }
   float* sq = ws.ranksq.data();
-  for (int32_t i = 1; i <= ws.nprot; ++i)
-    for (int32_t j = 1; j <= ws.nprot; ++j)
-      sq[static_cast<int64_t>(i - 1) * ws.nprot + (j - 1)] =
-          i == j ? 0 : ws.idenrank[pair_index(std::min(i, j), std::max(i, j), ws.nprot)];
+  fill_rank_square(ws.idenrank.data(), ws.nprot, sq);
   fill_lanes(ws.nprot, sq, ws.identities.rows(), block, ws.lanesim.data());
   lane_totals(ws.npairs, block);
   for (auto _ : st) {

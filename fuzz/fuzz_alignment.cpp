@@ -57,7 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorn::calc_entrop(ws.alncol.data(), ws.alnlen, ws.nprot, ws.entrop.data(), quiet);
     vorn::fill_pair_similarities(ws.identities.rows(), ws.nprot, ws.idelin.data());
     vorn::sort_and_rank(ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, quiet);
-    vorn::scoring_pass(ws, aamat, size % 2 ? 1 : 0, sink, quiet);
+    const int rankcorr = size % 2 ? 1 : 0;
+    vorn::SimilaritySide side;
+    vorn::prepare_similarity_side(rankcorr ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
+                                  ws.rowsum.data(), side);
+    vorn::scoring_pass(ws, aamat, rankcorr, side, sink, quiet);
   } catch (const vorn::Failure&) {
   }
   return 0;

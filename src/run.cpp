@@ -28,6 +28,7 @@ struct Run {
   AlignmentSource src;
   Workspace ws;
   Allocator alloc{Allocator::machine_memory()};
+  SimilaritySide side;  // what every column reuses of the similarity vector
 
   void matrix() { read_matrix(s.matrix_path, aamat, log); }
 
@@ -112,13 +113,15 @@ struct Run {
     fill_pair_similarities(ws.identities.rows(), ws.nprot, ws.idelin.data());
     if (s.printaln) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
     sort_and_rank(ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, log);
+    prepare_similarity_side(s.rankcorr == 1 ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
+                            ws.rowsum.data(), side);
   }
 
-  void scoring() { scoring_pass(ws, aamat, s.rankcorr, out, log); }
+  void scoring() { scoring_pass(ws, aamat, s.rankcorr, side, out, log); }
 
   void significance() {
     if (s.nsuffl == 0) return;
-    random_passes(ws, s.rankcorr, log);
+    random_passes(ws, s.rankcorr, side, log);
     final_report(ws, out);
   }
 

@@ -49,7 +49,6 @@ class LineReader {
   std::string_view text() const { return std::string_view(buf_ ? buf_ : "", text_len_); }
   // The length the file formats speak of: the text plus its newline, if any.
   size_t length() const { return text_len_ + (has_newline_ ? 1 : 0); }
-  bool has_newline() const { return has_newline_; }
   // The character at a 0-based offset; a blank past the end of the text, so
   // that a field there reads as empty rather than as stale data.
   unsigned char at(size_t offset) const {

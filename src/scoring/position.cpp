@@ -172,8 +172,8 @@ namespace {
 // over the usable pairs, with dx = x - mx from the table d (0 for gapped
 // pairs, whose terms then add exactly nothing) and dy = y - my.
 template <bool Gapped>
-void deviation_pass(const uint8_t* codes, int32_t nprot, const double* d, const double* usable, const float* y,
-                    double my, double& sxy, double& sxx, double& syy) {
+void deviation_pass(const uint8_t* codes, int32_t nprot, const double* d, const float* y, double my, double& sxy,
+                    double& sxx, double& syy) {
   double axy = 0, axx = 0, ayy = 0;
   const float* yrow = y + 1;  // the pairs of protein i start here
   for (int32_t i = 0; i < nprot - 1; ++i) {
@@ -181,7 +181,7 @@ void deviation_pass(const uint8_t* codes, int32_t nprot, const double* d, const 
     const int32_t len = nprot - 1 - i;
     if (a != 0) {
       const double* drow = d + a * kCodes;
-      const double* urow = usable + a * kCodes;
+      const double* urow = kUsablePair.data() + a * kCodes;
       const uint8_t* cj = codes + i + 1;
       for (int32_t t = 0; t < len; ++t) {
         const int b = cj[t];
@@ -230,18 +230,15 @@ float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySi
   // Only the cells of codes that occur are read by the pass.
   double local_d[kCells];
   double* d = stat ? stat->d : local_d;
-  double usable[kCells];
   for (int u = 0; u < c.npresent; ++u)
     for (int v = 0; v < c.npresent; ++v) {
       const int a = c.present[u], b = c.present[v];
-      const bool ok = a != 0 && b != 0;
-      d[a * kCodes + b] = ok ? static_cast<double>(c.x[a * kCodes + b]) - mx : 0.0;
-      usable[a * kCodes + b] = ok ? 1.0 : 0.0;
+      d[a * kCodes + b] = (a != 0 && b != 0) ? static_cast<double>(c.x[a * kCodes + b]) - mx : 0.0;
     }
   if (c.gapped) {
-    deviation_pass<true>(codes, nprot, d, usable, s.y, my, t.sxy, t.sxx, t.syy);
+    deviation_pass<true>(codes, nprot, d, s.y, my, t.sxy, t.sxx, t.syy);
   } else {
-    deviation_pass<false>(codes, nprot, d, usable, s.y, my, t.sxy, t.sxx, t.syy);
+    deviation_pass<false>(codes, nprot, d, s.y, my, t.sxy, t.sxx, t.syy);
     t.syy = s.syy_all;
   }
   if (stat) {
@@ -252,11 +249,8 @@ float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySi
   return score_from_sums(t);
 }
 
-void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, FILE* out, Log& log) {
+void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, const SimilaritySide& side, FILE* out, Log& log) {
   const bool spearman = rankcorr == 1;
-  SimilaritySide side;
-  prepare_similarity_side(spearman ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
-                          ws.rowsum.data(), side);
   const bool store = ws.nsuffl > 0;
   const int32_t alnlen = ws.alnlen;
   // Positions are scored in parallel; their progress texts and lines are

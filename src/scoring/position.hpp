@@ -21,6 +21,15 @@ namespace vorn {
 
 inline constexpr int kCells = 21 * 21;
 
+// 1 for the code pairs of two residues, 0 where either code is a gap: the
+// factor that lets the pair passes run without a branch per pair.
+inline constexpr std::array<double, kCells> kUsablePair = [] {
+  std::array<double, kCells> u{};
+  for (int a = 1; a < kCodes; ++a)
+    for (int b = 1; b < kCodes; ++b) u[a * kCodes + b] = 1.0;
+  return u;
+}();
+
 // The similarity vector y of the correlation and what every column reuses.
 struct SimilaritySide {
   const float* y = nullptr;  // y[1..npairs], pair order
@@ -78,7 +87,8 @@ float score_from_sums(const CorrelationSums& t);
 float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, ColumnStat* stat,
                    CorrelationSums* sums = nullptr);
 
-// The pass over all positions (phase 11).
-void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, FILE* out, Log& log);
+// The pass over all positions (phase 11), against the similarity side of
+// idenrank (Spearman) or idelino (Pearson).
+void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, const SimilaritySide& side, FILE* out, Log& log);
 
 }  // namespace vorn

@@ -23,16 +23,6 @@ static_assert(kLanes == 8);
   } while (0)
 #define SPLAT(v) (v8d{(v), (v), (v), (v), (v), (v), (v), (v)})
 
-// usable[a*21+b] = 1 when both codes are residues.
-struct UsableTable {
-  double u[kCells];
-  UsableTable() {
-    for (int a = 0; a < kCodes; ++a)
-      for (int b = 0; b < kCodes; ++b) u[a * kCodes + b] = (a != 0 && b != 0) ? 1.0 : 0.0;
-  }
-};
-const UsableTable kUsable;
-
 // Each lane carries one permutation and its own accumulation in pair order:
 //   sxy += d(a,b) * (y - my)      and, in gapped columns,
 //   syy += usable(a,b) * (y - my)^2
@@ -49,7 +39,7 @@ inline __attribute__((always_inline)) int64_t lane_body(const uint8_t* codes, in
     const int32_t len = nprot - 1 - i;
     if (a != 0) {
       const double* drow = d + a * kCodes;
-      const double* urow = kUsable.u + a * kCodes;
+      const double* urow = kUsablePair.data() + a * kCodes;
       const uint8_t* cj = codes + i + 1;
       for (int32_t t = 0; t < len; ++t) {
         const int b = cj[t];
@@ -117,6 +107,18 @@ void totals(const float* lanes, int64_t npairs, v8d* sy, v8d* syy) {
 }
 
 }  // namespace
+
+void fill_rank_square(const float* idenrank, int32_t n, float* sq) {
+#pragma omp parallel for schedule(dynamic, 16)
+  for (int32_t i = 1; i <= n; ++i) {
+    sq[static_cast<int64_t>(i - 1) * n + (i - 1)] = 0.0f;
+    for (int32_t j = i + 1; j <= n; ++j) {
+      const float r = idenrank[pair_index(i, j, n)];
+      sq[static_cast<int64_t>(i - 1) * n + (j - 1)] = r;
+      sq[static_cast<int64_t>(j - 1) * n + (i - 1)] = r;
+    }
+  }
+}
 
 void fill_lanes(int32_t n, const float* ysq, const float* const* identities, LaneBlock& block, float* lanes) {
   const int32_t* perms[kLanes];

@@ -17,6 +17,11 @@ struct LaneBlock {
   double sy_all[kLanes] = {}, syy_all[kLanes] = {};  // over all pairs, for columns without gaps
 };
 
+// sq[(i-1)*nprot + (j-1)] = the rank of pair (i, j) in either order (0 on the
+// diagonal): the source of relabelled ranks, since a permutation of the
+// proteins keeps every similarity's rank.
+void fill_rank_square(const float* idenrank, int32_t nprot, float* sq);
+
 // Fills the block's relabelled similarities: y(perm(i), perm(j)) from ysq
 // (nprot x nprot, row-major) or, when ysq is null, from identities.
 void fill_lanes(int32_t nprot, const float* ysq, const float* const* identities, LaneBlock& block, float* lanes);

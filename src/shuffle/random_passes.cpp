@@ -19,7 +19,7 @@ bool active(const Workspace& ws, int32_t pos) { return scored(ws.gapperc[pos]) &
 
 }  // namespace
 
-void random_passes(Workspace& ws, int rankcorr, Log& log) {
+void random_passes(Workspace& ws, int rankcorr, const SimilaritySide& side, Log& log) {
   const int32_t n = ws.nprot, alnlen = ws.alnlen;
   const int64_t npairs = ws.npairs, nsuffl = ws.nsuffl;
   const bool spearman = rankcorr == 1;
@@ -29,20 +29,9 @@ void random_passes(Workspace& ws, int rankcorr, Log& log) {
   // each value keeps its rank. No sort per permutation.
   const float* ysq = nullptr;
   if (spearman) {
-    float* sq = ws.ranksq.data();
-#pragma omp parallel for schedule(dynamic, 16)
-    for (int32_t i = 1; i <= n; ++i) {
-      sq[static_cast<int64_t>(i - 1) * n + (i - 1)] = 0.0f;
-      for (int32_t j = i + 1; j <= n; ++j) {
-        const float r = ws.idenrank[pair_index(i, j, n)];
-        sq[static_cast<int64_t>(i - 1) * n + (j - 1)] = r;
-        sq[static_cast<int64_t>(j - 1) * n + (i - 1)] = r;
-      }
-    }
-    ysq = sq;
+    fill_rank_square(ws.idenrank.data(), n, ws.ranksq.data());
+    ysq = ws.ranksq.data();
   }
-  SimilaritySide side;
-  prepare_similarity_side(spearman ? ws.idenrank.data() : ws.idelino.data(), n, npairs, ws.rowsum.data(), side);
 
   for (int64_t s0 = 1; s0 <= nsuffl; s0 += kLanes) {
     LaneBlock block;
