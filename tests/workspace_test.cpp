@@ -70,18 +70,5 @@ TEST(AllocationPlan, SizesNeverWrap) {
   EXPECT_EQ(failure_of(b, plan_group4(w)), step(9001)) << "a pool of 4e18 values";
 }
 
-TEST(AllocationPlan, OneProteinStillGetsItsCells) {
-  Workspace ws;
-  ws.nprot = 1;
-  ws.alnlen = 5;
-  ws.npairs = 0;
-  Allocator a(1 << 20);
-  a.allocate(plan_group1(ws));
-  a.allocate(plan_group4(ws));
-  EXPECT_EQ(ws.corrlin1.size(), 5);
-  EXPECT_EQ(ws.idenrank.size(), 5);
-  EXPECT_NE(ws.globdist(), nullptr);
-}
-
 }  // namespace
 }  // namespace vorn

@@ -45,30 +45,6 @@ TEST(Similarity, BlockedSumsMatchTheLiteralMatrix) {
   }
 }
 
-TEST(Similarity, DocumentedValues) {
-  AaMat m{};
-  m[1][1] = m[2][2] = m[3][3] = 4;
-  m[0][0] = -1;
-  const struct {
-    std::vector<std::string> rows;
-    float want;
-    const char* why;
-  } cases[] = {
-      {{"AVL", "AVL"}, 4.0f, "(4 + 4 + 4) / 3"},
-      {{"A-", "-A"}, 0.0f, "never both residues, even with a gap cell"},
-      {{"AV--", "AV--"}, 3.0f, "doubly gapped positions lower the sum, not the count: (8 - 2) / 2"},
-  };
-  for (const auto& c : cases) {
-    const literal::Alignment a = literal::make_alignment(c.rows);
-    Rows rows(a);
-    std::vector<float> r1(3), r2(3);
-    float* idrows[] = {nullptr, r1.data(), r2.data()};
-    Log quiet(nullptr);
-    similarity_matrix(rows.refs.data(), 2, a.alnlen, m, idrows, quiet);
-    EXPECT_EQ(r1[2], c.want) << c.why;
-  }
-}
-
 TEST(Similarity, Listings) {
   EXPECT_EQ(capture([](FILE* f) { print_two_groups(f, 5); }),
             "1\t2\t0\n1\t3\t0\n1\t4\t0\n1\t5\t0\n2\t3\t0\n2\t4\t0\n2\t5\t0\n3\t4\t0\n3\t5\t0\n4\t5\t0\n");
