@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "fail.hpp"
 #include "input/alignment.hpp"
 #include "input/matrix.hpp"
 #include "input/simfile.hpp"
+#include "report/exports.hpp"
 #include "scoring/entropy.hpp"
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
@@ -29,6 +31,12 @@ struct Run {
   Workspace ws;
   Allocator alloc{Allocator::machine_memory()};
   SimilaritySide side;  // what every column reuses of the similarity vector
+  std::unique_ptr<ExportFiles> exports;
+
+  // Created before any work, so that an unwritable -O prefix stops the run at once.
+  void open_exports() {
+    if (!s.outprefix.empty()) exports = std::make_unique<ExportFiles>(s.outprefix);
+  }
 
   void matrix() { read_matrix(s.matrix_path, aamat, log); }
 
@@ -40,6 +48,7 @@ struct Run {
     ws.alnlen = static_cast<int32_t>(src.alnlen);
     ws.npairs = src.nprot * (src.nprot - 1) / 2;
     ws.nsuffl = s.nsuffl;
+    ws.keep_results = exports != nullptr;
     alloc.allocate(plan_group1(ws));
     for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
       ws.var[pos] = -1;
@@ -132,7 +141,20 @@ struct Run {
                               std::strerror(errno ? errno : EIO)),
                     true};
     }
+    if (exports) write_exports();
     log.status("Done.%99s\n", "");
+  }
+
+  void write_exports() {
+    ExportInfo info;
+    const std::string& path = s.aln_path;
+    info.aln_name = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+    info.spearman = s.rankcorr == 1;
+    info.nsuffl = s.nsuffl;
+    info.alnlen = ws.alnlen;
+    std::vector<Site> sites =
+        residue_sites(src.filetype == "hssp", ws.res1.data(), ws.pdbnum.data(), ws.chain.data(), ws.alnlen);
+    exports->write(ws.results.data() + 1, ws.nresults, sites, info);
   }
 };
 
@@ -140,6 +162,7 @@ struct Run {
 
 void run(const RunSettings& settings, FILE* out, Log& log) {
   Run r{settings, out, log};
+  r.open_exports();         // 1
   r.matrix();               // 2
   r.dimensions();           // 3
   r.allocation();           // 4

@@ -101,6 +101,10 @@ void parse_options(const std::vector<std::string>& args, RunSettings& s) {
         s.threads = static_cast<int>(r.value);
         break;
       }
+      case 'O':
+        s.outprefix = value_text(arg);
+        if (s.outprefix.empty()) fail("** Invalid -O: give the prefix of the output files, as in -O=results/fn3.\n");
+        break;
       case '1':
         s.printsim = 1;
         break;

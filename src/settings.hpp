@@ -23,6 +23,7 @@ struct RunSettings {
   bool fixed_seed = false;  // -R=n: seed the generator with n instead of `date`
   int64_t seed = 0;
   int threads = 0;    // -T=n worker threads; 0: all available cores
+  std::string outprefix;  // -O=prefix: also write prefix.tsv, .svg, .pml and .defattr
 };
 
 std::string usage_text();

@@ -109,6 +109,7 @@ AlignmentArrays Workspace::alignment_arrays() const {
   a.sec_str = const_cast<char*>(sec_str.data());
   a.pdbnum = const_cast<int32_t*>(pdbnum.data());
   a.chain = const_cast<char*>(chain.data());
+  a.res1 = const_cast<uint8_t*>(res1.data());
   return a;
 }
 
@@ -123,6 +124,7 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       single(-2, plus(len, 2), ws.entrop),
       single(-2, plus(len, 2), ws.pdbnum),
       single(-2, plus(len, 2), ws.chain),
+      single(-2, plus(len, 2), ws.res1),
       reserved(1000, plus(pairs, 5), ws.corrlin1),
       reserved(1000, plus(pairs, 5), ws.corrlin1o),
       reserved(1100, plus(pairs, 5), ws.corrrank1),
@@ -170,6 +172,7 @@ std::vector<PlanItem> plan_group4(Workspace& ws) {
       single(-9000, 2, ws.globcounts),
       single(-9002, pool, ws.globsorted),
       single(-9003, plus(ws.nprot, 2), ws.rowsum),
+      single(-9100, ws.keep_results ? plus(ws.alnlen, 1) : 1, ws.results),
   };
 }
 

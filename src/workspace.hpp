@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "input/alignment.hpp"
+#include "report/result_line.hpp"
 
 namespace vorn {
 
@@ -121,6 +122,7 @@ struct Workspace {
   Vec<float> entrop;
   Vec<int32_t> pdbnum;
   Vec<char> chain;
+  Vec<uint8_t> res1;  // protein 1 has a residue letter here
   Vec<float> corrlin1, corrlin1o, corrrank1;
   Vec<char> gaps1;
   Vec<float> gapperc;
@@ -146,6 +148,9 @@ struct Workspace {
   Vec<int64_t> globcounts; // entry 1 is globcount
   Vec<float> globsorted;   // the pool in non-increasing order
   Vec<int64_t> rowsum;     // per protein: exact sum of its pairs' similarity values (scaled)
+  Vec<ResultRow> results;  // the result lines, kept for the export files (-O) only
+  int32_t nresults = 0;
+  bool keep_results = false;
 
   AlignmentArrays alignment_arrays() const;
   const uint8_t* column(int32_t pos) const { return alncol.data() + static_cast<int64_t>(pos - 1) * nprot; }
@@ -154,6 +159,9 @@ struct Workspace {
   }
   float* globdist() { return globtable[1]; }
   int64_t& globcount() { return globcounts[1]; }
+  void keep(const ResultRow& row) {
+    if (keep_results) results[++nresults] = row;
+  }
 };
 
 // The lanes of one block of permutations in the random passes.

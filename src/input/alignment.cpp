@@ -101,7 +101,10 @@ void hssp_residues(AlignmentSource& src, const AlignmentArrays& out) {
         out.pdbnum[pos] = annotation_int(in, 7);
         out.chain[pos] = static_cast<char>(in.at(12));
       }
-      if (first == 1) out.aln[1][pos] = aa_index(ascii_upper(in.at(14)));
+      if (first == 1) {
+        out.aln[1][pos] = aa_index(ascii_upper(in.at(14)));
+        out.res1[pos] = ascii_letter(in.at(14));
+      }
       std::string_view t = in.text();
       for (size_t j = 51; j < t.size(); ++j) {
         unsigned char c = static_cast<unsigned char>(t[j]);
@@ -189,6 +192,7 @@ void pir_residues(AlignmentSource& src, const AlignmentArrays& out) {
              static_cast<long long>(in.line_number()));
       }
       out.aln[m][k] = kept_code(c);
+      if (m == 1) out.res1[k] = ascii_letter(c);
     }
   }
   sequence_annotations(out, alnlen);
@@ -249,6 +253,7 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
 }
 
 void alignment_residues(AlignmentSource& src, const AlignmentArrays& out) {
+  for (int64_t pos = 1; pos <= src.alnlen; ++pos) out.res1[pos] = 0;
   for (int64_t p = 1; p <= src.nprot; ++p)
     for (int64_t pos = 1; pos <= src.alnlen; ++pos) out.aln[p][pos] = 0;
   std::rewind(src.file.get());

@@ -28,6 +28,7 @@ struct AlignmentArrays {
   char* sec_str = nullptr;
   int32_t* pdbnum = nullptr;
   char* chain = nullptr;
+  uint8_t* res1 = nullptr;  // 1 where protein 1 has a residue letter (not a gap or an HSSP chain break)
 };
 
 // Dimensions phase: opens path, detects the form, sets nprot and alnlen and

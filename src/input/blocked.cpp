@@ -141,7 +141,10 @@ void blocked_residues(InputFile& file, BlockedForm form, BlockedRows& rows, cons
     int64_t& k = rows.length[r];
     // Every character of the residue field takes a position: letters their
     // residue code (lower case folded), anything else a gap.
-    for (unsigned char c : l.residues) row[++k] = ascii_letter(c) ? aa_index(ascii_upper(c)) : 0;
+    for (unsigned char c : l.residues) {
+      row[++k] = ascii_letter(c) ? aa_index(ascii_upper(c)) : 0;
+      if (r == 0) out.res1[k] = ascii_letter(c);
+    }
   };
   walk(file, form, on_sequence, [](int64_t) {});
 }

@@ -18,6 +18,14 @@ struct LineFields {
   float score;
 };
 
+// A result line as the export files (-O) need it: the values, not the text.
+struct ResultRow {
+  LineFields f;
+  bool extended = false;  // shuffled run: the four significance values below are set
+  double z_pos = 0, p_pos = 0, z_glob = 0, p_glob = 0;
+  bool sentinel() const { return f.score < -1.0f; }
+};
+
 void write_raw_line(FILE* out, const LineFields& f);
 // z_pos, p_pos, z_glob, p_glob each begin with their own blank.
 void write_extended_line(FILE* out, const LineFields& f, const char* z_pos, const char* p_pos, const char* z_glob,

@@ -271,8 +271,10 @@ void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, const Similar
       if (store) {
         ws.icorr[pos] = score;
       } else {
-        write_raw_line(out, LineFields{pos, aa_indexback(ws.aln[1][pos]), ws.pdbnum[pos], ws.chain[pos], ws.acc[pos],
-                                       ws.entrop[pos], ws.sec_str[pos], ws.var[pos], score});
+        const LineFields f{pos, aa_indexback(ws.aln[1][pos]), ws.pdbnum[pos], ws.chain[pos], ws.acc[pos],
+                           ws.entrop[pos], ws.sec_str[pos], ws.var[pos], score};
+        write_raw_line(out, f);
+        ws.keep(ResultRow{f});
       }
     }
   }

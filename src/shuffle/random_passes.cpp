@@ -90,22 +90,28 @@ void final_report(Workspace& ws, FILE* out) {
   for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
     if (!scored(ws.gapperc[pos])) continue;
     const float x = ws.icorr[pos];
+    ResultRow row{LineFields{pos, aa_indexback(ws.aln[1][pos]), ws.pdbnum[pos], ws.chain[pos], ws.acc[pos],
+                             ws.entrop[pos], ws.sec_str[pos], ws.var[pos], x},
+                  true};
     if (x < -1.0f) {
       std::snprintf(zpos, sizeof zpos, "        []");
       std::snprintf(ppos, sizeof ppos, " %e", 2.0);
       std::snprintf(zglob, sizeof zglob, "        []");
       std::snprintf(pglob, sizeof pglob, " %e", 2.0);
+      row.p_pos = row.p_glob = 2.0;
     } else {
       const float* own = ws.rndcorr[pos];
-      std::snprintf(zpos, sizeof zpos, " %9.4f", fzscore(own, nsuffl, x));
-      std::snprintf(ppos, sizeof ppos, " %e", fpval(own, nsuffl, x));
-      std::snprintf(zglob, sizeof zglob, " %9.4f", zscore(global, x));
-      std::snprintf(pglob, sizeof pglob, " %e", fpval_sorted(sorted, count, x));
+      row.z_pos = fzscore(own, nsuffl, x);
+      row.p_pos = fpval(own, nsuffl, x);
+      row.z_glob = zscore(global, x);
+      row.p_glob = fpval_sorted(sorted, count, x);
+      std::snprintf(zpos, sizeof zpos, " %9.4f", row.z_pos);
+      std::snprintf(ppos, sizeof ppos, " %e", row.p_pos);
+      std::snprintf(zglob, sizeof zglob, " %9.4f", row.z_glob);
+      std::snprintf(pglob, sizeof pglob, " %e", row.p_glob);
     }
-    write_extended_line(out,
-                        LineFields{pos, aa_indexback(ws.aln[1][pos]), ws.pdbnum[pos], ws.chain[pos], ws.acc[pos],
-                                   ws.entrop[pos], ws.sec_str[pos], ws.var[pos], x},
-                        zpos, ppos, zglob, pglob);
+    write_extended_line(out, row.f, zpos, ppos, zglob, pglob);
+    ws.keep(row);
   }
 }
 

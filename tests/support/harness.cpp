@@ -1,10 +1,12 @@
 #include "support/harness.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -88,6 +90,12 @@ Outcome run_vorn(const std::vector<std::string>& args, const RunOptions& opt) {
       setenv("PATH", path.c_str(), 1);
     }
     for (const std::string& kv : opt.env) putenv(const_cast<char*>(kv.c_str()));
+    if (opt.file_limit_kb > 0) {
+      // Writes past the limit then fail with EFBIG instead of killing.
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit rl{static_cast<rlim_t>(opt.file_limit_kb) * 1024, static_cast<rlim_t>(opt.file_limit_kb) * 1024};
+      setrlimit(RLIMIT_FSIZE, &rl);
+    }
     std::vector<std::string> argv_s;
     std::string prog = VORN_BINARY;
     if (!opt.ulimit_kb.empty()) {

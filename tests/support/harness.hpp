@@ -19,6 +19,7 @@ struct RunOptions {
   std::string stdout_file;   // send standard output here instead of capturing it
   bool close_stdout = false;
   std::string ulimit_kb;     // run under `ulimit -v` (kilobytes)
+  long file_limit_kb = 0;    // largest file the run may write (RLIMIT_FSIZE), 0: no limit
   std::vector<std::string> env;  // extra NAME=value entries
 };
 

@@ -1,0 +1,255 @@
+// The -O export files, checked against what the same run printed and against
+// the alignment files themselves, read here independently of the readers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "support/harness.hpp"
+
+namespace vorn::test {
+namespace {
+
+std::vector<std::string> split(const std::string& s, char sep) {
+  std::vector<std::string> v;
+  std::string cur;
+  for (char c : s) {
+    if (c == sep) {
+      v.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  v.push_back(cur);
+  return v;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> v;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) v.push_back(l);
+  return v;
+}
+
+// A result line's fields by whitespace; a blank chain gives no token, so the
+// fields before the "xx" marker tell whether there is one.
+std::vector<std::string> line_fields(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> t;
+  for (std::string w; in >> w;) t.push_back(w);
+  auto xx = std::find(t.begin(), t.end(), "xx");
+  if (xx - t.begin() == 7) t.insert(t.begin() + 3, "");
+  for (size_t i = 10; i < t.size(); ++i) {
+    if (t[i] == "[]") t[i] = "";
+    if (t[i] == "-nan") t[i] = "nan";
+  }
+  return t;
+}
+
+const std::string kExamples = std::string(VORN_TEST_DATA) + "/../../examples/";
+
+struct Exports {
+  Outcome run;
+  std::string tsv, svg, pml, defattr;
+};
+
+Exports run_with_exports(const TempDir& dir, std::vector<std::string> args) {
+  const std::string prefix = dir.path() + "/x";
+  args.push_back("-O=" + prefix);
+  Exports e{run_vorn(args), "", "", "", ""};
+  e.tsv = read_file(prefix + ".tsv");
+  e.svg = read_file(prefix + ".svg");
+  e.pml = read_file(prefix + ".pml");
+  e.defattr = read_file(prefix + ".defattr");
+  return e;
+}
+
+TEST(Exports, TableHoldsTheNumbersOfTheResultLines) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* why;
+  };
+  const std::string mat = test_data("raw_blosum62_tri.txt");
+  const Case cases[] = {
+      {{test_data("fn3.fa"), mat}, "raw run, no chain"},
+      {{test_data("fn3.fa"), mat, "-S=30", "-R=5", "-N"}, "shuffled Pearson run"},
+      {{kExamples + "1hpv_n25.hssp", mat, "-S=1", "-R=9"}, "two chains, sentinels, Z not a number"},
+      {{test_data("1a1p_n4.hssp"), mat, "-S=4", "-R=1"}, "every score a sentinel"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    Exports e = run_with_exports(dir, c.args);
+    ASSERT_EQ(e.run.status, 0) << c.why << e.run.out;
+    const auto out = lines_of(e.run.out), tsv = lines_of(e.tsv);
+    const bool extended = c.args.size() > 2;
+    const std::string header = "nr\taa\tpdbn\tchain\tacc\tentrop\tsecstr\tvar\txx\tKLB_VAL";
+    ASSERT_EQ(tsv.at(0), extended ? header + "\tZscr_pos\tPval_pos\tZscr_glob\tPval_glob" : header) << c.why;
+    ASSERT_EQ(tsv.size(), out.size() + 1) << c.why;
+    for (size_t i = 0; i < out.size(); ++i) {
+      EXPECT_EQ(split(tsv[i + 1], '\t'), line_fields(out[i])) << c.why << "\n" << out[i];
+    }
+  }
+}
+
+// The residues each export file addresses, "chain:number" -> score text.
+std::map<std::string, std::string> pml_sites(const std::string& pml) {
+  std::map<std::string, std::string> m;
+  static const std::regex alter(R"(alter \((?:chain (\S) and )?resi (\\?-?\d+)\), b=(\S+))");
+  for (const std::string& l : lines_of(pml)) {
+    std::smatch sm;
+    if (std::regex_match(l, sm, alter)) m[sm[1].str() + ":" + sm[2].str()] = sm[3];
+  }
+  return m;
+}
+
+std::map<std::string, std::string> defattr_sites(const std::string& text) {
+  std::map<std::string, std::string> m;
+  static const std::regex row("\t(?:/(\\S))?:(-?\\d+)\t(\\S+)");
+  for (const std::string& l : lines_of(text)) {
+    std::smatch sm;
+    if (std::regex_match(l, sm, row)) m[sm[1].str() + ":" + sm[2].str()] = sm[3];
+  }
+  return m;
+}
+
+// What the scripts must address: every result line with a real score whose
+// column holds a residue of protein 1, at the residue given by site(pos).
+template <class Site>
+std::map<std::string, std::string> expected_sites(const std::string& out, Site site) {
+  std::map<std::string, std::string> m;
+  for (const std::string& l : lines_of(out)) {
+    auto f = line_fields(l);
+    if (std::stof(f[9]) < -1) continue;
+    std::string where = site(std::stoi(f[0]));
+    if (!where.empty()) m[where] = f[9];
+  }
+  return m;
+}
+
+TEST(Exports, StructureScriptsAddressTheRightResidues) {
+  TempDir dir;
+  const std::string mat = test_data("raw_blosum62_tri.txt");
+
+  // HSSP with chains A and B and a chain-break line: PDB number and chain
+  // come from the position lines of the first block.
+  const std::string hssp = kExamples + "1hpv_n25.hssp";
+  std::vector<std::string> hlines = lines_of(read_file(hssp));
+  auto block = std::find_if(hlines.begin(), hlines.end(), [](auto& l) { return l.rfind("## ALIGNMENTS", 0) == 0; });
+  ASSERT_NE(block, hlines.end());
+  auto hssp_site = [&](int pos) -> std::string {
+    const std::string& l = *(block + 1 + pos);
+    if (!std::isalpha(static_cast<unsigned char>(l[14]))) return "";
+    return std::string(1, l[12]) + ":" + std::to_string(std::stoi(l.substr(7, 5)));
+  };
+
+  // A '>' file whose first sequence has gaps, an X and a lower-case letter:
+  // its own numbering counts letters only. Column 3 is a gap in protein 1
+  // alone (1 of 12, scored).
+  const std::vector<std::string> rows = {"AV-XLaGKTE", "AVIYLAGKSE", "AVLYIAGRSD", "SVIFIAGRSD", "SVIFIAARSD",
+                                         "TVWWMASKTE", "TVWWMSSKTE", "GVYYMSSRTD", "GVYYVSAKTQ", "GVFFVTAKNQ",
+                                         "PVFFVTARNQ", "PVMMVTARNE"};
+  std::string fa;
+  for (size_t i = 0; i < rows.size(); ++i) fa += ">p" + std::to_string(i) + "\n" + rows[i] + "\n";
+  const std::string gapped = dir.write("gapped.fa", fa);
+  auto fasta_site = [&](int pos) -> std::string {
+    const std::string& r = rows[0];
+    if (!std::isalpha(static_cast<unsigned char>(r[pos - 1]))) return "";
+    return ":" + std::to_string(std::count_if(r.begin(), r.begin() + pos, [](char c) { return std::isalpha(c); }));
+  };
+
+  struct Case {
+    std::string aln;
+    std::function<std::string(int)> site;
+    size_t at_least;
+  };
+  for (const Case& c : {Case{hssp, hssp_site, 100}, Case{gapped, fasta_site, 8}}) {
+    Exports e = run_with_exports(dir, {c.aln, mat});
+    ASSERT_EQ(e.run.status, 0) << e.run.out;
+    const auto want = expected_sites(e.run.out, c.site);
+    EXPECT_GE(want.size(), c.at_least) << c.aln;
+    EXPECT_EQ(pml_sites(e.pml), want) << c.aln;
+    EXPECT_EQ(defattr_sites(e.defattr), want) << c.aln;
+    // The colouring covers exactly the scored residues.
+    EXPECT_EQ(e.pml.find("alter all, b=-9\n") < e.pml.find("alter ("), true);
+    EXPECT_NE(e.pml.find("spectrum b, blue_white_red, vorn_scored, minimum=-1, maximum=1\n"), std::string::npos);
+  }
+}
+
+TEST(Exports, ProfileHasOneMarkPerResultLine) {
+  TempDir dir;
+  const std::string mat = test_data("raw_blosum62_tri.txt");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{kExamples + "1hpv_n25.hssp", mat}, {test_data("fn3.fa"), mat, "-S=20", "-R=3"}}) {
+    Exports e = run_with_exports(dir, args);
+    ASSERT_EQ(e.run.status, 0);
+    const auto out = lines_of(e.run.out);
+    size_t marks = 0, sentinels = 0, labels = 0, z = 0;
+    for (size_t at = 0; (at = e.svg.find("class=\"mark ", at)) != std::string::npos; ++at) {
+      const std::string kind = e.svg.substr(at + 12, 5);
+      marks += kind != "z\" da";
+      sentinels += kind == "senti";
+      z += kind == "z\" da";
+    }
+    for (size_t at = 0; (at = e.svg.find("class=\"label\"", at)) != std::string::npos; ++at) ++labels;
+    size_t want_sentinels = 0;
+    for (const std::string& l : out) want_sentinels += std::stof(line_fields(l)[9]) < -1;
+    EXPECT_EQ(marks, out.size());
+    EXPECT_EQ(sentinels, want_sentinels);
+    EXPECT_EQ(labels, std::min<size_t>(10, out.size() - want_sentinels));
+    EXPECT_EQ(z > 0, args.size() > 2) << "the Z panel comes with -S only";
+    EXPECT_EQ(e.svg.rfind("</svg>\n"), e.svg.size() - 7);
+  }
+}
+
+TEST(Exports, FailuresLeaveNoFiles) {
+  const std::string mat = test_data("raw_blosum62_tri.txt");
+  const std::string fn3 = test_data("fn3.fa");
+  struct Case {
+    std::vector<std::string> args;  // "@" stands for the temporary directory
+    std::string out_start;
+    RunOptions how;
+    const char* why;
+  };
+  RunOptions small;
+  small.file_limit_kb = 8;  // the result lines fit, the profile does not
+  const Case cases[] = {
+      {{fn3, mat, "-O="}, "** Invalid -O: give the prefix of the output files", {}, "empty prefix"},
+      {{fn3, mat, "-O=@/no/such/dir/x"}, "** Error: can't write '@/no/such/dir/x.tsv.part': No such file", {},
+       "unwritable prefix, before any work"},
+      {{"@/missing.fa", mat, "-O=@/x"}, "** Error: Can't read alignment file", {}, "a run that fails later"},
+      {{fn3, mat, "-O=@/x"}, "   1    S", small, "a file that cannot be written in full"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::vector<std::string> args;
+    for (std::string a : c.args) args.push_back(std::regex_replace(a, std::regex("@"), dir.path()));
+    Outcome r = run_vorn(args, c.how);
+    EXPECT_EQ(r.status, 1) << c.why;
+    const std::string start = std::regex_replace(c.out_start, std::regex("@"), dir.path());
+    EXPECT_EQ(r.out.substr(0, start.size()), start) << c.why << "\n" << r.out;
+    EXPECT_EQ(r.err.find("Done."), std::string::npos) << c.why;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.why;
+  }
+  // The message of the last case, after the complete result lines.
+  TempDir dir;
+  Outcome r = run_vorn({fn3, mat, "-O=" + dir.path() + "/x"}, small);
+  EXPECT_NE(r.out.find("** Error: can't write '" + dir.path() + "/x.svg.part': File too large.\n"), std::string::npos);
+}
+
+TEST(Exports, FilesDoNotDependOnTheThreadCount) {
+  const std::string mat = test_data("raw_blosum62_tri.txt");
+  TempDir one, two;
+  Exports a = run_with_exports(one, {test_data("fn3.fa"), mat, "-S=17", "-R=11", "-T=1"});
+  Exports b = run_with_exports(two, {test_data("fn3.fa"), mat, "-S=17", "-R=11", "-T=2"});
+  ASSERT_EQ(a.run.status, 0);
+  EXPECT_EQ(a.tsv, b.tsv);
+  EXPECT_EQ(a.svg, b.svg);
+  EXPECT_EQ(a.pml, b.pml);
+  EXPECT_EQ(a.defattr, b.defattr);
+}
+
+}  // namespace
+}  // namespace vorn::test
