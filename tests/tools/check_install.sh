@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs the build into a scratch prefix and uses what was installed: the
+# binary on a shipped example with each shipped matrix, and the manual page.
+set -eu
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+share=$prefix/share/vorn
+for f in bin/vorn share/man/man1/vorn.1 share/vorn/matrices/blosum62.raw share/vorn/matrices/blosum62.metric \
+         share/vorn/matrices/blosum62.ncbi share/vorn/examples/fn3.fa share/vorn/workflow/Snakefile; do
+  [ -f "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+done
+# The three matrix forms hold the same BLOSUM62: the same result lines.
+"$prefix/bin/vorn" "$share/examples/fn3.fa" "$share/matrices/blosum62.raw" 2>/dev/null >"$prefix/raw.out"
+for m in blosum62.metric blosum62.ncbi; do
+  "$prefix/bin/vorn" "$share/examples/fn3.fa" "$share/matrices/$m" 2>/dev/null | cmp - "$prefix/raw.out"
+done
+[ "$(wc -l <"$prefix/raw.out")" -eq 77 ] || { echo "unexpected result count"; exit 1; }
+# The manual renders without a warning from groff or man.
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/vorn.1" 2>&1 >/dev/null)
+[ -z "$warnings" ] || { echo "man: $warnings"; exit 1; }
+LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$prefix/share/man/man1/vorn.1" | grep -q "EXPORT FILES"
+echo ok

@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Runs the Snakemake workflow on two families and checks its summary.
+
+check_workflow.py VORN WORKFLOW_DIR ALIGNMENT... -- exit status 77 (skipped)
+when snakemake is not installed. The summary's rows must be each family's
+best scores as its own result lines give them.
+"""
+import csv
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+TOP = 4
+
+
+def fail(msg):
+    print("FAIL:", msg)
+    sys.exit(1)
+
+
+def best_from_lines(path):
+    """(column, score text) of the TOP best real scores of a result-line file."""
+    scored = []
+    for line in open(path):
+        t = line.split()
+        score = t[t.index("xx") + 1]
+        if float(score) >= -1:
+            scored.append((-float(score), int(t[0]), score))
+    scored.sort()
+    return [(nr, s) for _, nr, s in scored[:TOP]]
+
+
+def main():
+    vorn, workflow, alignments = sys.argv[1], sys.argv[2], sys.argv[3:]
+    snakemake = shutil.which("snakemake")
+    if not snakemake:
+        print("SKIP: snakemake is not installed")
+        sys.exit(77)
+    with tempfile.TemporaryDirectory() as tmp:
+        folder = os.path.join(tmp, "alignments")
+        os.mkdir(folder)
+        for a in alignments:
+            shutil.copy(a, folder)
+        with open(os.path.join(folder, "README.txt"), "w") as f:
+            f.write("not an alignment: ignored\n")
+        base = [snakemake, "-s", os.path.join(workflow, "Snakefile"), "--cores", "2", "--directory", tmp,
+                "--config", f"vorn={vorn}", "options=-S=5 -R=3", f"top={TOP}"]
+        dry = subprocess.run(base + ["--dry-run", "--quiet"], capture_output=True, text=True)
+        if dry.returncode != 0:
+            fail("dry run: " + dry.stdout[-800:] + dry.stderr[-800:])
+        run = subprocess.run(base, capture_output=True, text=True)
+        if run.returncode != 0:
+            fail("run: " + run.stderr[-1500:])
+        with open(os.path.join(tmp, "results", "summary.tsv"), newline="") as f:
+            rows = list(csv.DictReader(f, delimiter="\t"))
+        families = sorted(os.path.splitext(os.path.basename(a))[0] for a in alignments)
+        if sorted({r["family"] for r in rows}) != families:
+            fail(f"families in the summary: {sorted({r['family'] for r in rows})}")
+        for fam in families:
+            mine = [r for r in rows if r["family"] == fam]
+            got = [(int(r["nr"]), r["KLB_VAL"]) for r in mine]
+            want = best_from_lines(os.path.join(tmp, "results", fam, fam + ".scores"))
+            if got != want:
+                fail(f"{fam}: summary {got}, result lines {want}")
+            if [int(r["rank"]) for r in mine] != list(range(1, len(mine) + 1)):
+                fail(f"{fam}: ranks {[r['rank'] for r in mine]}")
+            if any(r["Pval_pos"] == "" for r in mine):
+                fail(f"{fam}: significance fields missing")
+            for ext in ("tsv", "svg", "pml", "defattr", "log"):
+                if not os.path.getsize(os.path.join(tmp, "results", fam, f"{fam}.{ext}")):
+                    fail(f"{fam}.{ext} is empty")
+    print(f"ok: {len(rows)} summary rows for {len(families)} families")
+
+
+if __name__ == "__main__":
+    main()
