@@ -16,6 +16,7 @@ struct Read {
   std::vector<std::string> rows;  // residue letters by aa_indexback, '.' for 0
   std::vector<int32_t> var, acc, pdbnum;
   std::string sec_str, chain;
+  std::vector<uint8_t> res1;
   std::string err, failure;
 };
 
@@ -38,7 +39,9 @@ Read read_alignment(const std::string& text) {
       r.pdbnum.assign(r.alnlen + 2, -9);
       r.sec_str.assign(r.alnlen + 2, '-');
       r.chain.assign(r.alnlen + 2, '?');
-      alignment_residues(src, {refs.data(), r.var.data(), r.acc.data(), r.sec_str.data(), r.pdbnum.data(), r.chain.data()});
+      r.res1.assign(r.alnlen + 2, 7);
+      alignment_residues(src, {refs.data(), r.var.data(), r.acc.data(), r.sec_str.data(), r.pdbnum.data(),
+                               r.chain.data(), r.res1.data()});
       for (int64_t p = 1; p <= r.nprot; ++p) {
         std::string s;
         for (int64_t pos = 1; pos <= r.alnlen; ++pos) s += aa_indexback(rows[p][pos]);
@@ -208,6 +211,8 @@ TEST(BlockedForms, StockholmAndClustalRowsAndFailures) {
     EXPECT_EQ(r.filetype, c.filetype) << c.why;
     EXPECT_EQ(r.rows, c.rows) << c.why;
     EXPECT_EQ(r.pdbnum[2], 2) << c.why;
+    // Protein 1's residues, for the structure scripts (no X in these rows).
+    for (int64_t pos = 1; pos <= r.alnlen; ++pos) EXPECT_EQ(r.res1[pos], c.rows[0][pos - 1] != '.') << c.why;
   }
 }
 
