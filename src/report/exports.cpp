@@ -137,8 +137,7 @@ std::vector<Site> residue_sites(bool hssp, const uint8_t* res1, const int32_t* p
   return sites;
 }
 
-void write_tsv(FILE* out, const ResultRow* rows, int32_t n) {
-  const bool extended = n > 0 && rows[0].extended;
+void write_tsv(FILE* out, const ResultRow* rows, int32_t n, bool extended) {
   std::fputs("nr\taa\tpdbn\tchain\tacc\tentrop\tsecstr\tvar\txx\tKLB_VAL", out);
   std::fputs(extended ? "\tZscr_pos\tPval_pos\tZscr_glob\tPval_glob\n" : "\n", out);
   for (int32_t i = 0; i < n; ++i) {
@@ -370,7 +369,7 @@ ExportFiles::~ExportFiles() {
 }
 
 void ExportFiles::write(const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info) {
-  write_tsv(parts_[0].f, rows, n);
+  write_tsv(parts_[0].f, rows, n, info.nsuffl > 0);
   write_svg(parts_[1].f, rows, n, info);
   write_pml(parts_[2].f, rows, n, sites, info);
   write_defattr(parts_[3].f, rows, n, sites, info);

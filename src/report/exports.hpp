@@ -31,8 +31,9 @@ struct Site {
 std::vector<Site> residue_sites(bool hssp, const uint8_t* res1, const int32_t* pdbnum, const char* chain,
                                 int32_t alnlen);
 
-// rows[0..n): the result lines in the order they were printed.
-void write_tsv(FILE* out, const ResultRow* rows, int32_t n);
+// rows[0..n): the result lines in the order they were printed. extended: a
+// shuffled run, whose table has the significance columns even without rows.
+void write_tsv(FILE* out, const ResultRow* rows, int32_t n, bool extended);
 void write_svg(FILE* out, const ResultRow* rows, int32_t n, const ExportInfo& info);
 void write_pml(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info);
 void write_defattr(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites,

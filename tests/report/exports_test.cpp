@@ -73,8 +73,11 @@ TEST(Exports, TableHoldsTheNumbersOfTheResultLines) {
     const char* why;
   };
   const std::string mat = test_data("raw_blosum62_tri.txt");
+  TempDir inputs;
+  const std::string gapped = inputs.write("gapped.fa", ">a\nA-\n>b\nA-\n>c\n-A\n>d\nCC\n");
   const Case cases[] = {
       {{test_data("fn3.fa"), mat}, "raw run, no chain"},
+      {{gapped, mat, "-S=3", "-R=1"}, "no column scored: the header alone, with its significance columns"},
       {{test_data("fn3.fa"), mat, "-S=30", "-R=5", "-N"}, "shuffled Pearson run"},
       {{kExamples + "1hpv_n25.hssp", mat, "-S=1", "-R=9"}, "two chains, sentinels, Z not a number"},
       {{test_data("1a1p_n4.hssp"), mat, "-S=4", "-R=1"}, "every score a sentinel"},
