@@ -1,6 +1,7 @@
 #include "report/exports.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -128,7 +129,8 @@ std::vector<Site> residue_sites(bool hssp, const uint8_t* res1, const int32_t* p
     s.has = res1[pos] != 0;
     if (hssp) {
       s.num = pdbnum[pos];
-      s.chain = graphic(chain[pos]) ? chain[pos] : ' ';
+      // Only letters and digits can be named in a PyMOL or ChimeraX selection.
+      s.chain = std::isalnum(static_cast<unsigned char>(chain[pos])) ? chain[pos] : ' ';
     } else {
       own += s.has;
       s.num = own;
@@ -144,8 +146,8 @@ void write_tsv(FILE* out, const ResultRow* rows, int32_t n, bool extended) {
     const ResultRow& r = rows[i];
     const LineFields& f = r.f;
     // A blank chain is an empty field, not a blank that whitespace splitting
-    // would lose.
-    std::string chain = graphic(f.chain) ? std::string(1, f.chain) : std::string();
+    // would lose; a quote would open a quoted field for CSV readers.
+    std::string chain = graphic(f.chain) && f.chain != '"' ? std::string(1, f.chain) : std::string();
     std::fprintf(out, "%d\t%c\t%d\t%s\t%d\t%.3f\t%c\t%d\txx\t%.4f", f.pos, f.aa, f.pdbnum, chain.c_str(), f.acc,
                  static_cast<double>(f.entrop), f.sec_str, f.var, static_cast<double>(f.score));
     if (extended) {
