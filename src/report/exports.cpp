@@ -194,7 +194,8 @@ void write_svg(FILE* out, const ResultRow* rows, int32_t n, const ExportInfo& in
                xml_text(info.aln_name).c_str());
   std::string sub = strformat("%s per alignment column; %d of %d columns scored", score_name(info), n, info.alnlen);
   if (nsent > 0) sub += strformat(", %d without a score", nsent);
-  if (extended) sub += strformat("; %lld random alignments", static_cast<long long>(info.nsuffl));
+  if (extended)
+    sub += strformat("; %lld random alignment%s", static_cast<long long>(info.nsuffl), info.nsuffl == 1 ? "" : "s");
   std::fprintf(out, "<text x=\"%.0f\" y=\"50\" class=\"note\">%s</text>\n", left, sub.c_str());
 
   y_axis(out, score, "score");
