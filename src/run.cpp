@@ -147,8 +147,7 @@ struct Run {
 
   void write_exports() {
     ExportInfo info;
-    const std::string& path = s.aln_path;
-    info.aln_name = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+    info.aln_name = s.aln_path.substr(s.aln_path.find_last_of('/') + 1);  // npos + 1 is 0: the whole path
     info.spearman = s.rankcorr == 1;
     info.nsuffl = s.nsuffl;
     info.alnlen = ws.alnlen;

@@ -18,26 +18,26 @@ bool graphic(char c) { return c > ' ' && c < 127; }
 // reader takes "nan", and the sign means nothing.
 std::string number(const char* fmt, double v) { return std::isnan(v) ? std::string("nan") : strformat(fmt, v); }
 
-// Text for XML: markup characters escaped, anything outside printable ASCII
-// (a file name may hold any byte) shown as '?', so the document stays valid.
+// Anything outside printable ASCII (a file name may hold any byte) shown as
+// '?': the scripts' comments stay one line, the SVG stays valid.
+std::string comment_text(const std::string& s) {
+  std::string r;
+  for (char c : s) r += (c >= ' ' && c < 127) ? c : '?';
+  return r;
+}
+
+// Text for XML: printable, with the markup characters escaped.
 std::string xml_text(const std::string& s) {
   std::string r;
-  for (char c : s) {
+  for (char c : comment_text(s)) {
     switch (c) {
       case '&': r += "&amp;"; break;
       case '<': r += "&lt;"; break;
       case '>': r += "&gt;"; break;
       case '"': r += "&quot;"; break;
-      default: r += (c >= ' ' && c < 127) ? c : '?';
+      default: r += c;
     }
   }
-  return r;
-}
-
-// Comments of the scripts hold the name on one line.
-std::string comment_text(const std::string& s) {
-  std::string r;
-  for (char c : s) r += (c >= ' ' && c < 127) ? c : '?';
   return r;
 }
 
@@ -83,19 +83,23 @@ void y_axis(FILE* out, const Panel& p, const char* title) {
                p.left, p.top, p.width, p.height);
 }
 
-void x_axis(FILE* out, const Panel& p, int32_t alnlen, double (*x)(const Panel&, int32_t, int32_t)) {
+double column_x(const Panel& p, int32_t pos, int32_t alnlen) {
+  return p.left + p.width * (pos - 0.5) / std::max(alnlen, 1);
+}
+
+// Ticks along the columns; the axis title at title_y when it is above 0.
+void x_axis(FILE* out, const Panel& p, int32_t alnlen, double title_y) {
   const double step = std::max(1.0, tick_step(alnlen));
   for (double v = step; v <= alnlen; v += step) {
-    const double px = x(p, static_cast<int32_t>(v), alnlen);
+    const double px = column_x(p, static_cast<int32_t>(v), alnlen);
     std::fprintf(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#444\"/>\n", px,
                  p.top + p.height, px, p.top + p.height + 5);
     std::fprintf(out, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" class=\"tick\">%g</text>\n", px,
                  p.top + p.height + 17, v);
   }
-}
-
-double column_x(const Panel& p, int32_t pos, int32_t alnlen) {
-  return p.left + p.width * (pos - 0.5) / std::max(alnlen, 1);
+  if (title_y > 0)
+    std::fprintf(out, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" class=\"axis\">alignment column</text>\n",
+                 p.left + p.width / 2, title_y);
 }
 
 // A polyline through consecutive scored columns; broken where a column is
@@ -201,7 +205,7 @@ void write_svg(FILE* out, const ResultRow* rows, int32_t n, const ExportInfo& in
   y_axis(out, score, "score");
   std::fprintf(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#888\"/>\n", score.left,
                score.y(0), score.left + score.width, score.y(0));
-  x_axis(out, score, info.alnlen, column_x);
+  x_axis(out, score, info.alnlen, extended ? 0.0 : band + 30);
   std::fprintf(out, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" class=\"note\">no score</text>\n", left - 6,
                band + 4);
   profile_line(out, rows, n, score, info.alnlen);
@@ -256,7 +260,7 @@ void write_svg(FILE* out, const ResultRow* rows, int32_t n, const ExportInfo& in
     const double pad = (zp.hi - zp.lo) * 0.05;
     zp.lo -= pad, zp.hi += pad;
     y_axis(out, zp, "Z-score (own random scores)");
-    x_axis(out, zp, info.alnlen, column_x);
+    x_axis(out, zp, info.alnlen, zp.top + zp.height + 38);
     std::fprintf(out,
                  "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#888\" stroke-dasharray=\"4 3\"/>\n",
                  zp.left, zp.y(2.0), zp.left + zp.width, zp.y(2.0));
@@ -274,11 +278,6 @@ void write_svg(FILE* out, const ResultRow* rows, int32_t n, const ExportInfo& in
                            : "no finite Z-score: with one random alignment, or random scores without spread, Z is "
                              "not defined";
     std::fprintf(out, "<text x=\"%.1f\" y=\"%.1f\" class=\"note\">%s</text>\n", zp.left, zp.top - 8, note);
-    std::fprintf(out, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" class=\"axis\">alignment column</text>\n",
-                 zp.left + zp.width / 2, zp.top + zp.height + 38);
-  } else {
-    std::fprintf(out, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" class=\"axis\">alignment column</text>\n",
-                 score.left + score.width / 2, band + 30);
   }
   std::fputs("</svg>\n", out);
 }
@@ -350,8 +349,8 @@ void write_defattr(FILE* out, const ResultRow* rows, int32_t n, const std::vecto
                "match mode: any\n",
                score_name(info), comment_text(info.aln_name).c_str());
   scored_sites(rows, n, sites, [&](const Site& s, float score) {
-    std::string spec = s.chain == ' ' ? strformat(":%d", s.num) : strformat("/%c:%d", s.chain, s.num);
-    std::fprintf(out, "\t%s\t%.4f\n", spec.c_str(), static_cast<double>(score));
+    std::string atoms = s.chain == ' ' ? strformat(":%d", s.num) : strformat("/%c:%d", s.chain, s.num);
+    std::fprintf(out, "\t%s\t%.4f\n", atoms.c_str(), static_cast<double>(score));
   });
 }
 

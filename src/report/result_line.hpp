@@ -18,10 +18,10 @@ struct LineFields {
   float score;
 };
 
-// A result line as the export files (-O) need it: the values, not the text.
+// A result line as the export files (-O) need it: the values, not the text;
+// the significance values are set in shuffled runs only.
 struct ResultRow {
   LineFields f;
-  bool extended = false;  // shuffled run: the four significance values below are set
   double z_pos = 0, p_pos = 0, z_glob = 0, p_glob = 0;
   bool sentinel() const { return f.score < -1.0f; }
 };

@@ -91,8 +91,7 @@ void final_report(Workspace& ws, FILE* out) {
     if (!scored(ws.gapperc[pos])) continue;
     const float x = ws.icorr[pos];
     ResultRow row{LineFields{pos, aa_indexback(ws.aln[1][pos]), ws.pdbnum[pos], ws.chain[pos], ws.acc[pos],
-                             ws.entrop[pos], ws.sec_str[pos], ws.var[pos], x},
-                  true};
+                             ws.entrop[pos], ws.sec_str[pos], ws.var[pos], x}};
     if (x < -1.0f) {
       std::snprintf(zpos, sizeof zpos, "        []");
       std::snprintf(ppos, sizeof ppos, " %e", 2.0);

@@ -118,9 +118,9 @@ std::map<std::string, std::string> defattr_sites(const std::string& text) {
   for (const std::string& l : lines_of(text)) {
     auto f = split(l, '\t');
     if (f.size() != 3 || !f[0].empty()) continue;
-    const std::string& spec = f[1];
-    const size_t colon = spec.find(':');
-    m[(spec[0] == '/' ? spec.substr(1, colon - 1) : "") + spec.substr(colon)] = f[2];
+    const std::string& atoms = f[1];
+    const size_t colon = atoms.find(':');
+    m[(atoms[0] == '/' ? atoms.substr(1, colon - 1) : "") + atoms.substr(colon)] = f[2];
   }
   return m;
 }
