@@ -188,32 +188,6 @@ TEST(Exports, StructureScriptsAddressTheRightResidues) {
   }
 }
 
-TEST(Exports, ProfileHasOneMarkPerResultLine) {
-  TempDir dir;
-  const std::string mat = test_data("raw_blosum62_tri.txt");
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{kExamples + "1hpv_n25.hssp", mat}, {test_data("fn3.fa"), mat, "-S=20", "-R=3"}}) {
-    Exports e = run_with_exports(dir, args);
-    ASSERT_EQ(e.run.status, 0);
-    const auto out = lines_of(e.run.out);
-    size_t marks = 0, sentinels = 0, labels = 0, z = 0;
-    for (size_t at = 0; (at = e.svg.find("class=\"mark ", at)) != std::string::npos; ++at) {
-      const std::string kind = e.svg.substr(at + 12, 5);
-      marks += kind != "z\" da";
-      sentinels += kind == "senti";
-      z += kind == "z\" da";
-    }
-    for (size_t at = 0; (at = e.svg.find("class=\"label\"", at)) != std::string::npos; ++at) ++labels;
-    size_t want_sentinels = 0;
-    for (const std::string& l : out) want_sentinels += std::stof(line_fields(l)[9]) < -1;
-    EXPECT_EQ(marks, out.size());
-    EXPECT_EQ(sentinels, want_sentinels);
-    EXPECT_EQ(labels, std::min<size_t>(10, out.size() - want_sentinels));
-    EXPECT_EQ(z > 0, args.size() > 2) << "the Z panel comes with -S only";
-    EXPECT_EQ(e.svg.rfind("</svg>\n"), e.svg.size() - 7);
-  }
-}
-
 std::string at_dir(const std::string& s, const std::string& dir) {
   std::string r;
   for (char c : s) r += c == '@' ? dir : std::string(1, c);
