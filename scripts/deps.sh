@@ -10,6 +10,7 @@ command -v g++ >/dev/null 2>&1 || need="$need g++"
 command -v make >/dev/null 2>&1 || need="$need make"
 [ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
 [ -f /usr/include/benchmark/benchmark.h ] || need="$need libbenchmark-dev"
+[ -f /usr/include/zlib.h ] || need="$need zlib1g-dev"
 command -v python3 >/dev/null 2>&1 || need="$need python3"
 if [ "${1:-}" = --tests ]; then
   /usr/bin/python3 -c "import pandas" >/dev/null 2>&1 || need="$need python3-pandas"

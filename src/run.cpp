@@ -33,6 +33,13 @@ struct Run {
   SimilaritySide side;  // what every column reuses of the similarity vector
   std::unique_ptr<ExportFiles> exports;
 
+  // Standard input can be read once, so it can stand for one input only.
+  void check_inputs() const {
+    const bool imported = s.simfile.find("------") == std::string::npos;
+    if ((s.aln_path == "-") + (s.matrix_path == "-") + (imported && s.simfile == "-") > 1)
+      fail("** Error: standard input ('-') can stand for one input only.\n");
+  }
+
   // Created before any work, so that an unwritable -O prefix stops the run at once.
   void open_exports() {
     if (!s.outprefix.empty()) exports = std::make_unique<ExportFiles>(s.outprefix);
@@ -152,7 +159,7 @@ struct Run {
     info.nsuffl = s.nsuffl;
     info.alnlen = ws.alnlen;
     std::vector<Site> sites =
-        residue_sites(src.filetype == "hssp", ws.res1.data(), ws.pdbnum.data(), ws.chain.data(), ws.alnlen);
+        residue_sites(src.form == AlnForm::Hssp, ws.res1.data(), ws.pdbnum.data(), ws.chain.data(), ws.alnlen);
     exports->write(ws.results.data() + 1, ws.nresults, sites, info);
   }
 };
@@ -161,7 +168,8 @@ struct Run {
 
 void run(const RunSettings& settings, FILE* out, Log& log) {
   Run r{settings, out, log};
-  r.open_exports();         // 1
+  r.check_inputs();         // 1
+  r.open_exports();
   r.matrix();               // 2
   r.dimensions();           // 3
   r.allocation();           // 4

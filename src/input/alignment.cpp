@@ -1,6 +1,7 @@
 #include "input/alignment.hpp"
 
 #include <limits>
+#include <vector>
 
 #include "fail.hpp"
 #include "input/residue.hpp"
@@ -12,8 +13,13 @@ namespace {
 constexpr int64_t kIntMax = std::numeric_limits<int32_t>::max();
 
 bool kept_char(unsigned char c) { return c == '-' || c == '.' || ascii_letter(c); }
-
 int kept_code(unsigned char c) { return (c == '-' || c == '.') ? 0 : aa_index(ascii_upper(c)); }
+// A3M match states: upper-case letters and '-'; lower case and '.' are inserts.
+bool match_char(unsigned char c) { return c == '-' || (c >= 'A' && c <= 'Z'); }
+
+bool ends_with(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
 
 // ---- HSSP ----------------------------------------------------------------
 
@@ -23,11 +29,10 @@ struct HsspHeader {
   IntField seqlength, nalign;
 };
 
-HsspHeader hssp_header(AlignmentSource& src) {
-  LineReader in(src.file);
+HsspHeader hssp_header(LineReader& in) {
   HsspHeader h;
   for (;;) {
-    if (in.leelinea() != 0) archivinc(src.file, 1);
+    if (in.leelinea() != 0) archivinc(1);
     if (in.contains("## PROTEINS")) break;
     if (in.contains("SEQLENGTH") && in.at(0) == 'S' && in.at(1) == 'E') {
       h.seqlength = int_field(in.text(), 10);
@@ -41,59 +46,88 @@ HsspHeader hssp_header(AlignmentSource& src) {
   return h;
 }
 
-void hssp_check_header(const AlignmentSource& src, const HsspHeader& h) {
-  const char* name = src.file.name().c_str();
-  if (!h.has_seqlength) fail("** Error: HSSP file '%s' has no SEQLENGTH line before '## PROTEINS'.\n", name);
-  if (!h.has_nalign) fail("** Error: HSSP file '%s' has no NALIGN line before '## PROTEINS'.\n", name);
+void hssp_check_header(const std::string& name, const HsspHeader& h) {
+  const char* n = name.c_str();
+  if (!h.has_seqlength) fail("** Error: HSSP file '%s' has no SEQLENGTH line before '## PROTEINS'.\n", n);
+  if (!h.has_nalign) fail("** Error: HSSP file '%s' has no NALIGN line before '## PROTEINS'.\n", n);
   if (h.seqlength.value < 0 || h.seqlength.overflow || h.seqlength.value > kIntMax) {
-    fail("** Error: HSSP file '%s' gives SEQLENGTH %lld; it must be between 0 and %lld.\n", name,
+    fail("** Error: HSSP file '%s' gives SEQLENGTH %lld; it must be between 0 and %lld.\n", n,
          static_cast<long long>(h.seqlength.value), static_cast<long long>(kIntMax));
   }
   if (h.nalign.value < 0 || h.nalign.overflow || h.nalign.value >= kIntMax) {
-    fail("** Error: HSSP file '%s' gives NALIGN %lld; it must be between 0 and %lld.\n", name,
+    fail("** Error: HSSP file '%s' gives NALIGN %lld; it must be between 0 and %lld.\n", n,
          static_cast<long long>(h.nalign.value), static_cast<long long>(kIntMax - 1));
+  }
+}
+
+// The next "## ALIGNMENTS" block: its first sequence number, its heading
+// read. False when there is none.
+bool next_block(LineReader& in, int64_t& first, int64_t& block_line) {
+  for (;;) {
+    if (in.leelinea() != 0) return false;
+    if (in.at(0) == '#' && in.contains("## ALIGNMENTS")) break;
+  }
+  block_line = in.line_number();
+  IntField ff = int_field(in.text(), 14);
+  if (ff.overflow || ff.value < 1) {
+    fail("** Error: the alignment block at line %lld of '%s' starts at sequence %lld; sequences are numbered "
+         "from 1.\n",
+         static_cast<long long>(block_line), in.file_name().c_str(), static_cast<long long>(ff.value));
+  }
+  first = ff.value;
+  in.leelinea();  // the block's column heading
+  return true;
+}
+
+// The next of the block's alnlen position lines.
+void position_line(LineReader& in, int64_t block_line, int64_t pos, int64_t alnlen) {
+  if (in.leelinea() != 0) archivinc(2);
+  if (in.at(0) == '#' && in.at(1) == '#') {
+    fail("** Error: the alignment block at line %lld of '%s' ends after %lld position lines; SEQLENGTH gives %lld.\n",
+         static_cast<long long>(block_line), in.file_name().c_str(), static_cast<long long>(pos - 1),
+         static_cast<long long>(alnlen));
+  }
+}
+
+// Before anything is allocated from the header, the blocks must bear out
+// its counts: SEQLENGTH position lines in each, and NALIGN sequences among
+// them. A small file that claims a huge family stops here.
+void hssp_survey(const AlignmentSource& src, int64_t nalign) {
+  LineReader in(src.text);
+  while (in.leelinea() == 0 && !in.contains("## PROTEINS")) {
+  }
+  int64_t highest = 0, first = 0, block_line = 0;
+  while (next_block(in, first, block_line)) {
+    for (int64_t pos = 1; pos <= src.alnlen; ++pos) {
+      position_line(in, block_line, pos, src.alnlen);
+      const std::string_view t = in.text();
+      const size_t last = t.find_last_not_of(' ');
+      // The character at offset 51 + k belongs to sequence first + k.
+      if (last != std::string_view::npos && last >= 51) highest = std::max(highest, first + static_cast<int64_t>(last) - 51);
+    }
+  }
+  if (highest < nalign) {
+    fail("** Error: HSSP file '%s' gives NALIGN %lld, but its alignment blocks hold %lld sequences.\n",
+         src.text.name.c_str(), static_cast<long long>(nalign), static_cast<long long>(highest));
   }
 }
 
 int32_t annotation_int(const LineReader& in, size_t offset) {
   IntField f = int_field(in.text(), offset);
-  if (f.overflow || f.value > kIntMax || f.value < -kIntMax - 1) {
+  if (!f.fits_int32()) {
     fail("** Error: the number at offset %zu of line %lld of '%s' is out of range.\n", offset,
          static_cast<long long>(in.line_number()), in.file_name().c_str());
   }
   return static_cast<int32_t>(f.value);
 }
 
-void hssp_residues(AlignmentSource& src, const AlignmentArrays& out) {
-  LineReader in(src.file);
+void hssp_residues(const AlignmentSource& src, const AlignmentArrays& out) {
+  LineReader in(src.text);
   const int64_t nprot = src.nprot, alnlen = src.alnlen;
-  const char* name = src.file.name().c_str();
-  for (;;) {
-    bool found = false;
-    while (in.leelinea() == 0) {
-      if (in.at(0) == '#' && in.contains("## ALIGNMENTS")) {
-        found = true;
-        break;
-      }
-    }
-    if (!found) return;  // no further block: the normal end
-    const int64_t block_line = in.line_number();
-    IntField ff = int_field(in.text(), 14);
-    if (ff.overflow || ff.value < 1) {
-      fail("** Error: the alignment block at line %lld of '%s' starts at sequence %lld; sequences are numbered "
-           "from 1.\n",
-           static_cast<long long>(block_line), name, static_cast<long long>(ff.value));
-    }
-    const int64_t first = ff.value;
-    in.leelinea();  // the block's column heading
+  int64_t first = 0, block_line = 0;
+  while (next_block(in, first, block_line)) {
     for (int64_t pos = 1; pos <= alnlen; ++pos) {
-      if (in.leelinea() != 0) archivinc(src.file, 2);
-      if (in.at(0) == '#' && in.at(1) == '#') {
-        fail("** Error: the alignment block at line %lld of '%s' ends after %lld position lines; SEQLENGTH gives "
-             "%lld.\n",
-             static_cast<long long>(block_line), name, static_cast<long long>(pos - 1),
-             static_cast<long long>(alnlen));
-      }
+      position_line(in, block_line, pos, alnlen);
       if (first <= 4) {
         out.var[pos] = annotation_int(in, 45);
         out.acc[pos] = annotation_int(in, 35);
@@ -114,7 +148,7 @@ void hssp_residues(AlignmentSource& src, const AlignmentArrays& out) {
           if (c == ' ') continue;
           fail("** Error: line %lld of '%s' has an alignment character for sequence %lld, but NALIGN gives %lld "
                "sequences.\n",
-               static_cast<long long>(in.line_number()), name, static_cast<long long>(p - 1),
+               static_cast<long long>(in.line_number()), in.file_name().c_str(), static_cast<long long>(p - 1),
                static_cast<long long>(nprot - 1));
         }
         out.aln[p][pos] = c == ' ' ? 0 : aa_index(ascii_upper(c));
@@ -123,42 +157,16 @@ void hssp_residues(AlignmentSource& src, const AlignmentArrays& out) {
   }
 }
 
-// ---- '>' files -------------------------------------------------------------
+// ---- '>' files and A3M ------------------------------------------------------
 
-// Files without structure: the residue number is the position.
-void sequence_annotations(const AlignmentArrays& out, int64_t alnlen) {
-  for (int64_t pos = 1; pos <= alnlen; ++pos) {
-    out.pdbnum[pos] = static_cast<int32_t>(pos);
-    out.chain[pos] = ' ';
-    out.var[pos] = -1;
-  }
-}
-
-void pir_dimensions(AlignmentSource& src) {
-  LineReader in(src.file);
-  int64_t nprot = 0, alnlen = 0;
-  while (in.leelinea() == 0) {
-    if (in.at(0) == '>') ++nprot;
-  }
-  in.rewind();
-  bool in_first = false;
-  while (in.leelinea() == 0) {
-    if (in.length() > 0 && in.at(0) == '>') {
-      if (in_first) break;
-      in_first = true;
-      continue;
-    }
-    int64_t kept = 0;
-    for (unsigned char c : in.text()) kept += kept_char(c);
-    if (!in_first && kept > 0) {
-      fail("** Error: line %lld of '%s' has residues before the first '>' header.\n",
-           static_cast<long long>(in.line_number()), src.file.name().c_str());
-    }
-    alnlen += kept;
-  }
-  src.nprot = nprot;
-  src.alnlen = alnlen;
-}
+// Per row of a '>' file: its positions under both readings.
+struct Rows {
+  std::vector<std::string> names;
+  std::vector<int64_t> kept;   // letters, '-' and '.': the '>' reading
+  std::vector<int64_t> match;  // upper-case letters and '-': the A3M reading
+  bool lower = false;          // some sequence has a lower-case letter
+  int64_t long_row = 0, long_line = 0;  // the first row found longer than the first, and where
+};
 
 std::string header_name(std::string_view header) {
   size_t end = 1;
@@ -166,106 +174,200 @@ std::string header_name(std::string_view header) {
   return std::string(header.substr(1, end - 1));
 }
 
-void pir_residues(AlignmentSource& src, const AlignmentArrays& out) {
-  LineReader in(src.file);
-  const int64_t nprot = src.nprot, alnlen = src.alnlen;
-  int64_t m = 0, k = 0;
-  std::string name;
+// Walks the sequence lines, calling visit(row, c) for every character of a
+// sequence (rows from 1). A3M files may open with '#' lines.
+template <class Visit>
+void walk_rows(const AlignmentSource& src, bool a3m, Rows* rows, Visit visit) {
+  LineReader in(src.text);
+  int64_t m = 0;
   while (in.leelinea() == 0) {
     if (in.length() > 0 && in.at(0) == '>') {
       ++m;
-      k = 0;
-      if (m > nprot) fail("** Error: '%s' changed while it was being read.\n", src.file.name().c_str());
-      name = header_name(in.text());
+      if (rows) {
+        rows->names.push_back(header_name(in.text()));
+        rows->kept.push_back(0);
+        rows->match.push_back(0);
+      }
       continue;
     }
+    if (m == 0 && a3m && in.at(0) == '#') continue;
     for (unsigned char c : in.text()) {
-      if (!kept_char(c)) continue;
       if (m == 0) {
+        if (!kept_char(c)) continue;
         fail("** Error: line %lld of '%s' has residues before the first '>' header.\n",
-             static_cast<long long>(in.line_number()), src.file.name().c_str());
+             static_cast<long long>(in.line_number()), src.text.name.c_str());
       }
-      if (++k > alnlen) {
-        fail("** Error: sequence %lld ('%s') of '%s' has more than the %lld positions of the first sequence "
-             "(line %lld).\n",
-             static_cast<long long>(m), name.c_str(), src.file.name().c_str(), static_cast<long long>(alnlen),
-             static_cast<long long>(in.line_number()));
+      if (rows) {
+        rows->kept[m - 1] += kept_char(c);
+        rows->match[m - 1] += match_char(c);
+        rows->lower = rows->lower || (c >= 'a' && c <= 'z');
+        if (m > 1 && rows->long_row == 0 && rows->kept[m - 1] > rows->kept[0]) {
+          rows->long_row = m;
+          rows->long_line = in.line_number();
+        }
       }
-      out.aln[m][k] = kept_code(c);
-      if (m == 1) out.res1[k] = ascii_letter(c);
+      visit(m, c);
     }
   }
-  sequence_annotations(out, alnlen);
 }
 
-BlockedForm blocked_form(const AlignmentSource& src) {
-  return src.filetype == "stockholm" ? BlockedForm::Stockholm : BlockedForm::Clustal;
+// Rows of unequal length whose match states line up, with lower-case
+// inserts: what HH-suite and hmmalign write as A3M.
+bool looks_a3m(const Rows& r) {
+  bool unequal = false;
+  for (size_t i = 1; i < r.kept.size(); ++i) {
+    if (r.match[i] != r.match[0]) return false;
+    unequal = unequal || r.kept[i] != r.kept[0];
+  }
+  return unequal && r.lower && r.match[0] > 0;
 }
+
+// The checks and warnings of a '>' or A3M file, after its summary line.
+void check_rows(const AlignmentSource& src, const Rows& r, Log& log) {
+  const char* name = src.text.name.c_str();
+  if (src.form == AlnForm::A3m) {
+    for (size_t i = 1; i < r.match.size(); ++i) {
+      if (r.match[i] == r.match[0]) continue;
+      fail("** Error: sequence %zu ('%s') of A3M file '%s' has %lld match positions (upper-case letters and '-'); "
+           "the first has %lld.\n",
+           i + 1, r.names[i].c_str(), name, static_cast<long long>(r.match[i]), static_cast<long long>(r.match[0]));
+    }
+    return;
+  }
+  if (r.long_row != 0) {
+    fail("** Error: sequence %lld ('%s') of '%s' has more than the %lld positions of the first sequence (line %lld).\n",
+         static_cast<long long>(r.long_row), r.names[r.long_row - 1].c_str(), name,
+         static_cast<long long>(src.alnlen), static_cast<long long>(r.long_line));
+  }
+  int64_t shorter = 0;
+  size_t first_short = 0;
+  for (size_t i = r.kept.size(); i-- > 1;) {
+    if (r.kept[i] < r.kept[0]) ++shorter, first_short = i;
+  }
+  if (shorter > 0) {
+    log.status("** Warning: %lld of the %zu sequences of '%s' are shorter than the first (%lld positions), the first "
+               "of them sequence %zu ('%s') with %lld; their missing positions are read as gaps.\n",
+               static_cast<long long>(shorter), r.kept.size(), name, static_cast<long long>(r.kept[0]),
+               first_short + 1, r.names[first_short].c_str(), static_cast<long long>(r.kept[first_short]));
+  }
+}
+
+void sequence_residues(const AlignmentSource& src, const AlignmentArrays& out) {
+  const bool a3m = src.form == AlnForm::A3m;
+  int64_t row = 0, k = 0;
+  walk_rows(src, a3m, nullptr, [&](int64_t m, unsigned char c) {
+    if (m != row) row = m, k = 0;
+    if (a3m ? !match_char(c) : !kept_char(c)) return;
+    out.aln[m][++k] = kept_code(c);
+    if (m == 1) out.res1[k] = ascii_letter(c);
+  });
+}
+
+// ---- Detection ----------------------------------------------------------------
+
+AlnForm detect(const InputText& text) {
+  LineReader in(text);
+  do {
+    if (in.leelinea() != 0) archivinc(-1);
+  } while (in.length() < 3);
+  if (in.contains("HSSP") && in.at(0) == 'H' && in.at(1) == 'S') return AlnForm::Hssp;
+  std::string name = text.name;
+  if (ends_with(name, ".gz")) name.resize(name.size() - 3);
+  const bool a3m_name = ends_with(name, ".a3m");
+  if (in.at(0) == '>') return a3m_name ? AlnForm::A3m : AlnForm::Pir;
+  // The interleaved forms (and an A3M file's comment lines), from the first
+  // line that is not blank.
+  while (blank(in.text()) && in.leelinea() == 0) {
+  }
+  std::string_view t = in.text();
+  if (a3m_name && t.substr(0, 1) == "#") return AlnForm::A3m;
+  if (t.substr(0, 11) == "# STOCKHOLM") return AlnForm::Stockholm;
+  if (t.substr(0, 7) == "CLUSTAL" || t.substr(0, 6) == "MUSCLE" || t.substr(0, 8) == "PROBCONS")
+    return AlnForm::Clustal;
+  return AlnForm::Unknown;
+}
+
+BlockedForm blocked_form(AlnForm f) { return f == AlnForm::Stockholm ? BlockedForm::Stockholm : BlockedForm::Clustal; }
+
+bool blocked(AlnForm f) { return f == AlnForm::Stockholm || f == AlnForm::Clustal; }
 
 }  // namespace
 
+const char* form_name(AlnForm form) {
+  switch (form) {
+    case AlnForm::Hssp: return "hssp";
+    case AlnForm::Pir: return "pir";
+    case AlnForm::A3m: return "a3m";
+    case AlnForm::Stockholm: return "stockholm";
+    case AlnForm::Clustal: return "clustal";
+    default: return "-----";
+  }
+}
+
+void ResidueTally::see(unsigned char c) {
+  if (!ascii_letter(c)) return;
+  ++letters;
+  switch (ascii_upper(c)) {
+    case 'A': case 'C': case 'G': case 'T': case 'U': case 'N': ++nucleotides;
+  }
+}
+
 void alignment_dimensions(const std::string& path, AlignmentSource& src, Log& log) {
-  if (!src.file.open(path)) fail("** Error: Can't read alignment file: %s\n", path.c_str());
+  if (!load_input(path, src.text)) fail("** Error: Can't read alignment file: %s\n", path.c_str());
   alignment_dimensions(src, log);
 }
 
 void alignment_dimensions(AlignmentSource& src, Log& log) {
-  src.filetype = "-----";
-  LineReader in(src.file);
-  do {
-    if (in.leelinea() != 0) archivinc(src.file, -1);
-  } while (in.length() < 3);
-  if (in.contains("HSSP") && in.at(0) == 'H' && in.at(1) == 'S') src.filetype = "hssp";
-  if (in.at(0) == '>') src.filetype = "pir";
-  if (src.filetype == "-----") {
-    // The interleaved forms, from the first line that is not blank.
-    while (in.text().find_first_not_of(" \t\v\f\r") == std::string_view::npos && in.leelinea() == 0) {
-    }
-    std::string_view t = in.text();
-    if (t.substr(0, 11) == "# STOCKHOLM") src.filetype = "stockholm";
-    if (t.substr(0, 7) == "CLUSTAL" || t.substr(0, 6) == "MUSCLE" || t.substr(0, 8) == "PROBCONS") src.filetype = "clustal";
-  }
-  in.rewind();
-
+  src.form = detect(src.text);
   HsspHeader h;
-  if (src.filetype == "hssp") {
-    h = hssp_header(src);
+  Rows rows;
+  if (src.form == AlnForm::Hssp) {
+    LineReader in(src.text);
+    h = hssp_header(in);
     if (h.has_seqlength) src.alnlen = h.seqlength.value;
     if (h.has_nalign) src.nprot = h.nalign.value + (h.nalign.value < kIntMax ? 1 : 0);
-  } else if (src.filetype == "pir") {
-    pir_dimensions(src);
-  } else if (src.filetype != "-----") {
-    blocked_dimensions(src.file, blocked_form(src), src.blocked, src.nprot, src.alnlen);
+  } else if (src.form == AlnForm::Pir || src.form == AlnForm::A3m) {
+    walk_rows(src, src.form == AlnForm::A3m, &rows, [&](int64_t, unsigned char c) { src.tally.see(c); });
+    if (src.form == AlnForm::Pir && looks_a3m(rows)) src.form = AlnForm::A3m;
+    src.nprot = static_cast<int64_t>(rows.kept.size());
+    src.alnlen = rows.kept.empty() ? 0 : src.form == AlnForm::A3m ? rows.match[0] : rows.kept[0];
+  } else if (blocked(src.form)) {
+    blocked_dimensions(src.text, blocked_form(src.form), src.blocked, src.nprot, src.alnlen, src.tally);
   }
-  log.status("ALIGNMENT. File type: %s; %lld prots. X %lld len.\n", src.filetype.c_str(),
+  log.status("ALIGNMENT. File type: %s; %lld prots. X %lld len.\n", form_name(src.form),
              static_cast<long long>(src.nprot), static_cast<long long>(src.alnlen));
 
-  const char* name = src.file.name().c_str();
-  if (src.filetype == "hssp") {
-    hssp_check_header(src, h);
-  } else if (src.filetype == "-----") {
+  const char* name = src.text.name.c_str();
+  if (src.form == AlnForm::Hssp) {
+    hssp_check_header(src.text.name, h);
+    hssp_survey(src, h.nalign.value);
+  } else if (src.form == AlnForm::Unknown) {
     fail("** Error: can't tell the form of alignment file '%s': its first line must begin with 'HS' and hold "
          "\"HSSP\", begin with '>', be \"# STOCKHOLM 1.0\" or begin with \"CLUSTAL\".\n",
          name);
   } else if (src.nprot > kIntMax || src.alnlen > kIntMax) {
     fail("** Error: '%s' is too large to be read.\n", name);
   }
+  if (src.form == AlnForm::Pir || src.form == AlnForm::A3m) check_rows(src, rows, log);
+  const ResidueTally& t = src.tally;
+  if (t.letters > 0 && t.nucleotides * 10 >= t.letters * 9) {
+    log.status("** Warning: '%s' looks like a nucleotide alignment (%.0f %% of its residue letters are A, C, G, T, U "
+               "or N); vorn scores amino-acid substitutions.\n",
+               name, 100.0 * static_cast<double>(t.nucleotides) / static_cast<double>(t.letters));
+  }
 }
 
-void alignment_residues(AlignmentSource& src, const AlignmentArrays& out) {
+void alignment_residues(const AlignmentSource& src, const AlignmentArrays& out) {
   for (int64_t pos = 1; pos <= src.alnlen; ++pos) out.res1[pos] = 0;
   for (int64_t p = 1; p <= src.nprot; ++p)
     for (int64_t pos = 1; pos <= src.alnlen; ++pos) out.aln[p][pos] = 0;
-  std::rewind(src.file.get());
-  if (src.filetype == "hssp") {
+  if (src.form == AlnForm::Hssp) {
     hssp_residues(src, out);
-  } else if (src.filetype == "pir") {
-    pir_residues(src, out);
-  } else if (src.filetype != "-----") {
-    blocked_residues(src.file, blocked_form(src), src.blocked, out);
-    sequence_annotations(out, src.alnlen);
+  } else if (src.form == AlnForm::Pir || src.form == AlnForm::A3m) {
+    sequence_residues(src, out);
+  } else if (blocked(src.form)) {
+    blocked_residues(src.text, blocked_form(src.form), src.blocked, out);
   }
-  src.file.close();
 }
 
 }  // namespace vorn

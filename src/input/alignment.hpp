@@ -1,5 +1,6 @@
-// The alignment file: HSSP or '>'-headed (PIR/FASTA-like). Read in two
-// phases on one open file: the dimensions first, the residues after the
+// The alignment file: HSSP, '>'-headed (PIR/FASTA-like), A3M, Stockholm or
+// Clustal. Read in two phases from one copy in memory: the dimensions first
+// (with every check that can be made on the text), the residues after the
 // working arrays have been allocated from them.
 #pragma once
 
@@ -12,12 +13,23 @@
 
 namespace vorn {
 
+enum class AlnForm { Unknown, Hssp, Pir, A3m, Stockholm, Clustal };
+// The form's name in the summary line; "-----" when unrecognised.
+const char* form_name(AlnForm form);
+
+// Letters seen in the sequences, for telling a nucleotide alignment.
+struct ResidueTally {
+  int64_t letters = 0, nucleotides = 0;
+  void see(unsigned char c);
+};
+
 struct AlignmentSource {
-  InputFile file;
-  std::string filetype = "-----";  // "hssp", "pir", "stockholm", "clustal", or "-----" when unrecognised
+  InputText text;
+  AlnForm form = AlnForm::Unknown;
   int64_t nprot = 0;
   int64_t alnlen = 0;
   BlockedRows blocked;  // the row names of Stockholm and Clustal files
+  ResidueTally tally;
 };
 
 // Where the residue phase stores what it reads. Rows and vectors are 1-based.
@@ -31,14 +43,14 @@ struct AlignmentArrays {
   uint8_t* res1 = nullptr;  // 1 where protein 1 has a residue letter (not a gap or an HSSP chain break)
 };
 
-// Dimensions phase: opens path, detects the form, sets nprot and alnlen and
-// writes the summary line. The file stays open.
+// Dimensions phase: reads path, detects the form, sets nprot and alnlen and
+// writes the summary line and any warning.
 void alignment_dimensions(const std::string& path, AlignmentSource& src, Log& log);
-// The same on a file already open (fuzzing and tests).
+// The same on a text already loaded (fuzzing and tests).
 void alignment_dimensions(AlignmentSource& src, Log& log);
 
 // Residue phase: fills the arrays (annotation defaults already set by the
-// caller) and closes the file.
-void alignment_residues(AlignmentSource& src, const AlignmentArrays& out);
+// caller, who keeps them for the forms without structure).
+void alignment_residues(const AlignmentSource& src, const AlignmentArrays& out);
 
 }  // namespace vorn

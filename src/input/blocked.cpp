@@ -17,20 +17,6 @@ struct Line {
   std::string_view name, residues;
 };
 
-bool blank(std::string_view t) {
-  for (unsigned char c : t)
-    if (!c_space(c)) return false;
-  return true;
-}
-
-// The next whitespace-separated token of t from offset at.
-std::string_view token(std::string_view t, size_t& at) {
-  while (at < t.size() && c_space(static_cast<unsigned char>(t[at]))) ++at;
-  const size_t start = at;
-  while (at < t.size() && !c_space(static_cast<unsigned char>(t[at]))) ++at;
-  return t.substr(start, at - start);
-}
-
 Line classify(std::string_view t, BlockedForm form, bool header_done) {
   Line l;
   if (blank(t)) {
@@ -48,18 +34,17 @@ Line classify(std::string_view t, BlockedForm form, bool header_done) {
     if (c_space(static_cast<unsigned char>(t[0]))) return l;  // the conservation line
   }
   size_t at = 0;
-  l.name = token(t, at);
-  l.residues = token(t, at);  // a Clustal residue count after it is ignored
+  l.name = next_token(t, at);
+  l.residues = next_token(t, at);  // a Clustal residue count after it is ignored
   l.kind = Kind::Sequence;
   return l;
 }
 
 // Walks the file's lines, calling on_sequence for every sequence line and
 // on_block_end after every block that had one.
-void walk(InputFile& file, BlockedForm form, const std::function<void(const Line&, int64_t)>& on_sequence,
+void walk(const InputText& text, BlockedForm form, const std::function<void(const Line&, int64_t)>& on_sequence,
           const std::function<void(int64_t)>& on_block_end) {
-  std::rewind(file.get());
-  LineReader in(file);
+  LineReader in(text);
   bool header_done = false, in_block = false;
   while (in.leelinea() == 0) {
     const Line l = classify(in.text(), form, header_done);
@@ -77,10 +62,48 @@ void walk(InputFile& file, BlockedForm form, const std::function<void(const Line
   if (in_block) on_block_end(in.line_number() + 1);
 }
 
+// A Stockholm file is one family ending at "//"; a database file holds many,
+// and reading only the first would score a family the user did not ask for.
+void one_stockholm_family(const InputText& text) {
+  LineReader in(text);
+  int64_t families = 0;
+  bool content = false;
+  std::string id, ac;
+  std::vector<std::string> names;
+  auto close = [&] {
+    if (content) {
+      ++families;
+      if (names.size() < 2) names.push_back(!id.empty() ? id : !ac.empty() ? ac : "unnamed");
+    }
+    content = false;
+    id.clear(), ac.clear();
+  };
+  while (in.leelinea() == 0) {
+    const std::string_view t = in.text();
+    if (t.substr(0, 2) == "//") {
+      close();
+      continue;
+    }
+    content = content || !blank(t);
+    size_t at = 7;
+    if (t.substr(0, 7) == "#=GF ID" && id.empty()) id = next_token(t, at);
+    if (t.substr(0, 7) == "#=GF AC" && ac.empty()) ac = next_token(t, at);
+  }
+  close();
+  if (families > 1) {
+    fail("** Error: '%s' holds %lld Stockholm families (%s, %s%s); vorn scores one family per run: split the file "
+         "after each '//' line, one family per file.\n",
+         text.name.c_str(), static_cast<long long>(families), names[0].c_str(), names[1].c_str(),
+         families > 2 ? ", ..." : "");
+  }
+}
+
 }  // namespace
 
-void blocked_dimensions(InputFile& file, BlockedForm form, BlockedRows& rows, int64_t& nprot, int64_t& alnlen) {
-  const char* name = file.name().c_str();
+void blocked_dimensions(const InputText& text, BlockedForm form, BlockedRows& rows, int64_t& nprot, int64_t& alnlen,
+                        ResidueTally& tally) {
+  const char* name = text.name.c_str();
+  if (form == BlockedForm::Stockholm) one_stockholm_family(text);
   std::vector<int64_t> seen_in;  // the last block in which each row was seen
   int64_t block = 1;
   int64_t block_start = 0;
@@ -108,6 +131,7 @@ void blocked_dimensions(InputFile& file, BlockedForm form, BlockedRows& rows, in
     }
     seen_in[it->second] = block;
     rows.length[it->second] += static_cast<int64_t>(l.residues.size());
+    for (unsigned char c : l.residues) tally.see(c);
   };
   auto on_block_end = [&](int64_t line) {
     for (size_t r = 0; r < rows.names.size(); ++r) {
@@ -119,7 +143,7 @@ void blocked_dimensions(InputFile& file, BlockedForm form, BlockedRows& rows, in
     ++block;
     block_start = 0;
   };
-  walk(file, form, on_sequence, on_block_end);
+  walk(text, form, on_sequence, on_block_end);
   if (rows.names.empty()) fail("** Error: alignment file '%s' holds no sequences.\n", name);
   for (size_t r = 1; r < rows.names.size(); ++r) {
     if (rows.length[r] != rows.length[0]) {
@@ -133,12 +157,12 @@ void blocked_dimensions(InputFile& file, BlockedForm form, BlockedRows& rows, in
   alnlen = rows.length[0];
 }
 
-void blocked_residues(InputFile& file, BlockedForm form, BlockedRows& rows, const AlignmentArrays& out) {
-  for (int64_t& k : rows.length) k = 0;
+void blocked_residues(const InputText& text, BlockedForm form, const BlockedRows& rows, const AlignmentArrays& out) {
+  std::vector<int64_t> filled(rows.names.size(), 0);
   auto on_sequence = [&](const Line& l, int64_t) {
     const int64_t r = rows.index.at(std::string(l.name));
     int32_t* row = out.aln[r + 1];
-    int64_t& k = rows.length[r];
+    int64_t& k = filled[r];
     // Every character of the residue field takes a position: letters their
     // residue code (lower case folded), anything else a gap.
     for (unsigned char c : l.residues) {
@@ -146,7 +170,7 @@ void blocked_residues(InputFile& file, BlockedForm form, BlockedRows& rows, cons
       if (r == 0) out.res1[k] = ascii_letter(c);
     }
   };
-  walk(file, form, on_sequence, [](int64_t) {});
+  walk(text, form, on_sequence, [](int64_t) {});
 }
 
 }  // namespace vorn

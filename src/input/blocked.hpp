@@ -13,19 +13,22 @@
 namespace vorn {
 
 struct AlignmentArrays;
+struct ResidueTally;
 
 enum class BlockedForm { Stockholm, Clustal };
 
 struct BlockedRows {
   std::vector<std::string> names;
   std::unordered_map<std::string, int64_t> index;  // name -> row (0-based)
-  std::vector<int64_t> length;                      // positions per row; reused as a counter when reading residues
+  std::vector<int64_t> length;                      // positions per row
 };
 
-// Reads the whole file, checks every block and the row lengths, and gives
-// the dimensions. Throws Failure naming the file and line on bad input.
-void blocked_dimensions(InputFile& file, BlockedForm form, BlockedRows& rows, int64_t& nprot, int64_t& alnlen);
-// Reads the file again into aln.
-void blocked_residues(InputFile& file, BlockedForm form, BlockedRows& rows, const AlignmentArrays& out);
+// Reads the whole text, checks every block, the row lengths and (Stockholm)
+// that it holds one family, and gives the dimensions; tally sees every
+// residue character. Throws Failure naming the file and line on bad input.
+void blocked_dimensions(const InputText& text, BlockedForm form, BlockedRows& rows, int64_t& nprot, int64_t& alnlen,
+                        ResidueTally& tally);
+// Reads the text again into aln.
+void blocked_residues(const InputText& text, BlockedForm form, const BlockedRows& rows, const AlignmentArrays& out);
 
 }  // namespace vorn

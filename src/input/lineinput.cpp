@@ -1,8 +1,5 @@
 #include "input/lineinput.hpp"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -12,64 +9,41 @@
 
 namespace vorn {
 
-bool InputFile::open(const std::string& path) {
-  close();
-  name_ = path;
-  FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) return false;
-  struct stat st;
-  if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fclose(f);
-    return false;
-  }
-  f_ = f;
-  return true;
-}
-
-bool InputFile::open_memory(const void* data, size_t size, const std::string& name) {
-  close();
-  name_ = name;
-  // fmemopen refuses a zero-sized buffer; /dev/null is the same empty stream.
-  f_ = size ? fmemopen(const_cast<void*>(data), size, "r") : std::fopen("/dev/null", "r");
-  return f_ != nullptr;
-}
-
-void InputFile::close() {
-  if (f_) std::fclose(f_);
-  f_ = nullptr;
-}
-
-LineReader::~LineReader() { std::free(buf_); }
-
 int LineReader::leelinea() {
-  FILE* f = file_.get();
-  if (!f) return 1;
-  errno = 0;
-  ssize_t n = getline(&buf_, &cap_, f);
-  if (n < 0) {
-    if (std::ferror(f) || errno == ENOMEM) {
-      fail("** Error: can't read line %lld of '%s': %s.\n", static_cast<long long>(line_no_ + 1),
-           file_.name().c_str(), std::strerror(errno ? errno : EIO));
-    }
-    return 1;  // end of file: the previous line stays readable
-  }
-  size_t len = static_cast<size_t>(n);
-  has_newline_ = len > 0 && buf_[len - 1] == '\n';
-  if (has_newline_) --len;
-  if (len > 0 && buf_[len - 1] == '\r') --len;
-  text_len_ = len;
+  const std::string& d = in_.data;
+  if (next_ >= d.size()) return 1;  // the end: the previous line stays readable
+  const char* start = d.data() + next_;
+  const size_t rest = d.size() - next_;
+  const char* nl = static_cast<const char*>(std::memchr(start, '\n', rest));
+  size_t len = nl ? static_cast<size_t>(nl - start) : rest;
+  has_newline_ = nl != nullptr;
+  next_ += len + (has_newline_ ? 1 : 0);
+  if (len > 0 && start[len - 1] == '\r') --len;
+  line_ = std::string_view(start, len);
   ++line_no_;
   return 0;
 }
 
-void LineReader::rewind() {
-  if (file_.get()) std::rewind(file_.get());
-  line_no_ = 0;
+void archivinc(int code) { fail("\n ** Incomplete file. %d\n\n", code); }
+
+bool blank(std::string_view t) {
+  for (unsigned char c : t)
+    if (!c_space(c)) return false;
+  return true;
 }
 
-void archivinc(InputFile& file, int code) {
-  file.close();
-  fail("\n ** Incomplete file. %d\n\n", code);
+std::string_view next_token(std::string_view t, size_t& at) {
+  while (at < t.size() && c_space(static_cast<unsigned char>(t[at]))) ++at;
+  const size_t start = at;
+  while (at < t.size() && !c_space(static_cast<unsigned char>(t[at]))) ++at;
+  return t.substr(start, at - start);
+}
+
+std::vector<std::string_view> tokens(std::string_view t) {
+  std::vector<std::string_view> out;
+  size_t at = 0;
+  for (std::string_view x = next_token(t, at); !x.empty(); x = next_token(t, at)) out.push_back(x);
+  return out;
 }
 
 IntField int_field(std::string_view text, size_t offset) {
@@ -115,16 +89,10 @@ NumberField number_field(std::string_view text, size_t offset) {
     }
   }
   r.span = text.substr(start, i - start);
-  std::string copy(r.span);
-  double d = std::strtod(copy.c_str(), nullptr);
+  const std::string copy(r.span);
+  r.value = std::strtof(copy.c_str(), nullptr);
   r.found = true;
-  // Half an ulp above FLT_MAX already rounds to infinity.
-  if (!(std::fabs(d) < 0x1.ffffffp127)) {
-    r.overflow = true;
-    r.value = d < 0 ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
-  } else {
-    r.value = static_cast<float>(d);
-  }
+  r.overflow = std::isinf(r.value);
   return r;
 }
 

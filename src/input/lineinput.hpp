@@ -1,74 +1,60 @@
-// Line input shared by every reader, and the two fixed-offset field rules.
+// Line input shared by every reader, and the fixed-offset field rules.
 //
-// Lines are read whole, whatever their length, and a carriage return right
-// before the newline (or at the very end of the file) belongs to the line end:
-// CRLF files read exactly like LF files.
+// Lines come from an input already in memory (source.hpp), whatever their
+// length; a carriage return right before the newline (or at the very end of
+// the input) belongs to the line end, so CRLF files read exactly like LF files.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "input/source.hpp"
 
 namespace vorn {
 
-// An open input file; closed when the object goes away.
-class InputFile {
- public:
-  // Opens path for reading; returns false (and stays closed) if it cannot be
-  // opened or is a directory.
-  bool open(const std::string& path);
-  // Reads from memory instead of a file (fuzzing and tests).
-  bool open_memory(const void* data, size_t size, const std::string& name);
-  ~InputFile() { close(); }
-  void close();
-  bool is_open() const { return f_ != nullptr; }
-  FILE* get() const { return f_; }
-  const std::string& name() const { return name_; }
-
- private:
-  FILE* f_ = nullptr;
-  std::string name_;
-};
-
 class LineReader {
  public:
-  explicit LineReader(InputFile& file) : file_(file) {}
-  ~LineReader();
-  LineReader(const LineReader&) = delete;
-  LineReader& operator=(const LineReader&) = delete;
+  explicit LineReader(const InputText& in) : in_(in) {}
 
   // leelinea: reads the next line. Returns 0 when a line was read and 1 at
-  // the end of the file, leaving the previous line in place. A read error is
-  // reported as a Failure, not taken for the end of the file.
+  // the end of the input, leaving the previous line in place.
   int leelinea();
-  // Back to the start of the file; line numbers restart.
-  void rewind();
+  // Back to the start; line numbers restart.
+  void rewind() { next_ = 0, line_no_ = 0; }
 
   // The line without its line end.
-  std::string_view text() const { return std::string_view(buf_ ? buf_ : "", text_len_); }
+  std::string_view text() const { return line_; }
   // The length the file formats speak of: the text plus its newline, if any.
-  size_t length() const { return text_len_ + (has_newline_ ? 1 : 0); }
+  size_t length() const { return line_.size() + (has_newline_ ? 1 : 0); }
   // The character at a 0-based offset; a blank past the end of the text, so
   // that a field there reads as empty rather than as stale data.
   unsigned char at(size_t offset) const {
-    return offset < text_len_ ? static_cast<unsigned char>(buf_[offset]) : ' ';
+    return offset < line_.size() ? static_cast<unsigned char>(line_[offset]) : ' ';
   }
-  bool contains(std::string_view needle) const { return text().find(needle) != std::string_view::npos; }
+  bool contains(std::string_view needle) const { return line_.find(needle) != std::string_view::npos; }
   int64_t line_number() const { return line_no_; }
-  const std::string& file_name() const { return file_.name(); }
+  const std::string& file_name() const { return in_.name; }
 
  private:
-  InputFile& file_;
-  char* buf_ = nullptr;  // getline's buffer, grown to the longest line
-  size_t cap_ = 0;
-  size_t text_len_ = 0;
+  const InputText& in_;
+  size_t next_ = 0;  // offset of the next line
+  std::string_view line_;
   bool has_newline_ = false;
   int64_t line_no_ = 0;
 };
 
 // archivinc: the file ended before a line its reader requires.
-[[noreturn]] void archivinc(InputFile& file, int code);
+[[noreturn]] void archivinc(int code);
+
+// White space as the C library's isspace sees it in the "C" locale.
+inline bool c_space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// A line of white space only (or nothing).
+bool blank(std::string_view t);
+// The whitespace-separated token of t that starts at or after at; at moves past it.
+std::string_view next_token(std::string_view t, size_t& at);
+std::vector<std::string_view> tokens(std::string_view t);
 
 // Integer field: white space skipped from offset, an optional sign and the
 // decimal digits that follow; no digits gives 0. Not bounded on the right.
@@ -76,12 +62,21 @@ struct IntField {
   int64_t value = 0;
   bool digits = false;    // at least one digit was read
   bool overflow = false;  // the digits do not fit in 64 bits
+  bool fits_int32() const { return !overflow && value >= INT32_MIN && value <= INT32_MAX; }
+  // The value clamped to the 32-bit range (such numbers are out of any range anyway).
+  int32_t clamped() const {
+    return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : static_cast<int32_t>(value);
+  }
 };
 IntField int_field(std::string_view text, size_t offset);
 
+// Whether a double rounds to a finite float: half an ulp above FLT_MAX
+// already rounds to infinity.
+inline bool fits_float(double d) { return d < 0x1.ffffffp127 && d > -0x1.ffffffp127; }
+
 // Number field: the same for a decimal number (sign, digits, optional
 // fraction, optional exponent), nothing else: no "nan", "inf" or hex. The
-// value is read in double precision and then stored in single precision.
+// text is converted to single precision in one step, as strtof does.
 struct NumberField {
   float value = 0.0f;
   bool found = false;     // a number was read
@@ -89,8 +84,5 @@ struct NumberField {
   std::string_view span;  // the characters that made the number
 };
 NumberField number_field(std::string_view text, size_t offset);
-
-// White space as the C library's isspace sees it in the "C" locale.
-inline bool c_space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace vorn

@@ -75,21 +75,7 @@ void maxhom_row(const LineReader& in, const std::array<int64_t, kCodes>& matcol,
 // '#' comment lines, a header of single letters (the columns), then one row
 // per letter: the letter and one value per column.
 
-std::vector<std::string_view> tokens(std::string_view t) {
-  std::vector<std::string_view> out;
-  size_t at = 0;
-  while (at < t.size()) {
-    while (at < t.size() && c_space(static_cast<unsigned char>(t[at]))) ++at;
-    const size_t start = at;
-    while (at < t.size() && !c_space(static_cast<unsigned char>(t[at]))) ++at;
-    if (at > start) out.push_back(t.substr(start, at - start));
-  }
-  return out;
-}
-
-bool comment_or_blank(std::string_view t) {
-  return t.empty() || t[0] == '#' || t.find_first_not_of(" \t\v\f\r") == std::string_view::npos;
-}
+bool comment_or_blank(std::string_view t) { return blank(t) || t[0] == '#'; }
 
 // A grid header is single characters only, none of them part of a number.
 // A Raw line ("A R -1": two letters and a number) never qualifies.
@@ -151,20 +137,21 @@ void read_grid(LineReader& in, AaMat& aamat, Log& log) {
 }  // namespace
 
 void read_matrix(const std::string& path, AaMat& aamat, Log& log) {
-  InputFile file;
-  if (!file.open(path)) fail("** Error: Can't read matrix file: %s\n", path.c_str());
-  read_matrix(file, aamat, log);
+  InputText text;
+  if (!load_input(path, text)) fail("** Error: Can't read matrix file: %s\n", path.c_str());
+  read_matrix(text, aamat, log);
 }
 
-void read_matrix(InputFile& file, AaMat& aamat, Log& log) {
-  LineReader in(file);
+namespace {
+
+void read_matrix_forms(const InputText& text, AaMat& aamat, Log& log) {
+  LineReader in(text);
   // The NCBI grid is known by its header, the first line that is neither a
   // comment nor blank; any other file is read as Raw or Maxhom from the start.
   while (in.leelinea() == 0) {
     if (comment_or_blank(in.text())) continue;
     if (grid_header(in.text())) {
       read_grid(in, aamat, log);
-      file.close();
       return;
     }
     break;
@@ -186,16 +173,30 @@ void read_matrix(InputFile& file, AaMat& aamat, Log& log) {
   if (maxhom) {
     log.status("AA. MATRIX. Type: Maxhom\n");
     for (;;) {
-      if (in.leelinea() != 0) archivinc(file, 100);
+      if (in.leelinea() != 0) archivinc(100);
       if (in.contains(kMaxhomKey)) break;
     }
     std::array<int64_t, kCodes> matcol = column_map(in);
     while (in.leelinea() == 0) maxhom_row(in, matcol, aamat);
   }
-  file.close();
+}
+
+}  // namespace
+
+void read_matrix(const InputText& text, AaMat& aamat, Log& log) {
+  read_matrix_forms(text, aamat, log);
   for (int k = 1; k < kCodes; ++k) {
     aamat[0][k] = 0.0f;
     aamat[k][0] = 0.0f;
+  }
+  // Any text passes for a Raw matrix; one that stored no score would make
+  // every column score -2 without a word.
+  bool any = false;
+  for (const auto& row : aamat)
+    for (float v : row) any = any || v != 0.0f;
+  if (!any) {
+    log.status("** Warning: not one nonzero score was read from matrix file '%s': every column will score -2.\n",
+               text.name.c_str());
   }
 }
 

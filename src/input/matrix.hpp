@@ -14,7 +14,7 @@ using AaMat = std::array<std::array<float, 21>, 21>;
 
 // Opens and reads the matrix at path into aamat (which the caller has zeroed).
 void read_matrix(const std::string& path, AaMat& aamat, Log& log);
-// Reads from an open file; closes it.
-void read_matrix(InputFile& file, AaMat& aamat, Log& log);
+// Reads a matrix already in memory.
+void read_matrix(const InputText& text, AaMat& aamat, Log& log);
 
 }  // namespace vorn

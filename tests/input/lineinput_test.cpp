@@ -9,8 +9,8 @@ namespace vorn {
 namespace {
 
 std::vector<std::pair<std::string, size_t>> lines_of(const std::string& data) {
-  InputFile f;
-  EXPECT_TRUE(f.open_memory(data.data(), data.size(), "mem"));
+  InputText f;
+  load_memory(data.data(), data.size(), "mem", f);
   LineReader in(f);
   std::vector<std::pair<std::string, size_t>> out;
   while (in.leelinea() == 0) out.emplace_back(std::string(in.text()), in.length());
@@ -33,6 +33,8 @@ TEST(LineInput, LinesWholeAndLineEndsStripped) {
       {"\n\n", {{"", 1}, {"", 1}}, "blank lines"},
       {std::string("x\0y\n", 4), {{std::string("x\0y", 3), 4}}, "NUL bytes kept"},
       {big + "\n", {{big, big.size() + 1}}, "a 1 MB line in one piece"},
+      {"\xEF\xBB\xBF>a\n", {{">a", 3}}, "a UTF-8 byte-order mark is dropped"},
+      {"x\xEF\xBB\xBF\n", {{"x\xEF\xBB\xBF", 5}}, "but only at the start"},
   };
   for (const auto& c : cases) EXPECT_EQ(lines_of(c.data), c.want) << c.why;
 }

@@ -19,8 +19,8 @@ Read read_sim(const std::string& text, int32_t nprot) {
   std::vector<float*> rows(nprot + 1);
   for (int i = 0; i <= nprot; ++i) rows[i] = r.id[i].data();
   r.out = test::capture([&](FILE* out) {
-    InputFile f;
-    f.open_memory(text.data(), text.size(), "s.sim");
+    InputText f;
+    load_memory(text.data(), text.size(), "s.sim", f);
     r.code = read_sim_mat(f, nprot, rows.data(), out);
   });
   return r;

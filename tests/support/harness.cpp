@@ -98,7 +98,14 @@ Outcome run_vorn(const std::vector<std::string>& args, const RunOptions& opt) {
     }
     std::vector<std::string> argv_s;
     std::string prog = VORN_BINARY;
-    if (!opt.ulimit_kb.empty()) {
+    int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    close(in);
+    if (!opt.shell.empty()) {
+      setenv("VORN", prog.c_str(), 1);
+      argv_s = {"/bin/bash", "-c", (opt.ulimit_kb.empty() ? "" : "ulimit -v " + opt.ulimit_kb + "; ") + opt.shell,
+                "vorn"};
+    } else if (!opt.ulimit_kb.empty()) {
       argv_s = {"/bin/sh", "-c", "ulimit -v " + opt.ulimit_kb + " && exec \"$0\" \"$@\"", prog};
     } else {
       argv_s = {prog};

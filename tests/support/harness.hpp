@@ -21,6 +21,9 @@ struct RunOptions {
   std::string ulimit_kb;     // run under `ulimit -v` (kilobytes)
   long file_limit_kb = 0;    // largest file the run may write (RLIMIT_FSIZE), 0: no limit
   std::vector<std::string> env;  // extra NAME=value entries
+  // A bash command run instead of the binary alone, with $VORN naming the
+  // binary and the arguments as "$@": pipes, FIFOs, process substitution.
+  std::string shell;
 };
 
 Outcome run_vorn(const std::vector<std::string>& args, const RunOptions& opt = {});

@@ -1,0 +1,354 @@
+// The built binary run as users run it. One table of command lines with their
+// exit status, standard output and standard error; one of inputs that must
+// give the bytes of a reference run, whatever way they arrive.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "support/harness.hpp"
+
+namespace vorn::test {
+namespace {
+
+const std::string kExamples = std::string(VORN_TEST_DATA) + "/../../examples";
+
+size_t result_lines(const std::string& out) {
+  size_t n = 0;
+  for (size_t at = out.find(" xx "); at != std::string::npos; at = out.find(" xx ", at + 1)) ++n;
+  return n;
+}
+
+// One stream against its expectation: "=text" exactly, "~text" contained,
+// "#n" n result lines, "<file" the golden file tests/data/file, "" unchecked.
+void expect_stream(const std::string& got, const std::string& want, const std::string& what) {
+  if (want.empty()) return;
+  const std::string body = want.substr(1);
+  switch (want[0]) {
+    case '=': EXPECT_EQ(got, body) << what; break;
+    case '~': EXPECT_NE(got.find(body), std::string::npos) << what << "\n" << got.substr(0, 800); break;
+    case '#': EXPECT_EQ(result_lines(got), std::stoul(body)) << what; break;
+    case '<': EXPECT_EQ(got, read_file(test_data(body))) << what; break;
+    default: ADD_FAILURE() << "bad expectation " << want;
+  }
+}
+
+// {in}: the inputs written for the table; {out}: the run's own directory;
+// {S}, {T}, {E}: shared data, test data, examples.
+struct Dirs {
+  TempDir in, out;
+  std::string expand(std::string s) const {
+    const std::pair<std::string, std::string> keys[] = {{"{in}", in.path()},
+                                                        {"{out}", out.path()},
+                                                        {"{S}", std::string(VORN_SHARED_DATA)},
+                                                        {"{T}", std::string(VORN_TEST_DATA)},
+                                                        {"{E}", kExamples}};
+    for (const auto& [k, v] : keys)
+      for (size_t at = s.find(k); at != std::string::npos; at = s.find(k, at + v.size())) s.replace(at, k.size(), v);
+    return s;
+  }
+};
+
+struct Row {
+  std::string what;
+  std::vector<std::string> args;
+  int status;
+  std::string out, err;
+  RunOptions how = {};
+  std::set<std::string> files = {};  // what the run leaves in {out}
+};
+
+void check(const Dirs& d, const Row& row) {
+#ifdef VORN_SANITIZED
+  if (!row.how.ulimit_kb.empty()) return;  // the sanitizers reserve more address space than any useful limit
+#endif
+  std::filesystem::remove_all(d.out.path());
+  std::filesystem::create_directories(d.out.path());
+  std::vector<std::string> args;
+  for (const std::string& a : row.args) args.push_back(d.expand(a));
+  RunOptions how = row.how;
+  how.shell = d.expand(how.shell);
+  const Outcome r = run_vorn(args, how);
+  ASSERT_EQ(r.status, row.status) << row.what << "\n" << r.out.substr(0, 800) << r.err.substr(0, 800);
+  expect_stream(r.out, d.expand(row.out), row.what + " (stdout)");
+  expect_stream(r.err, d.expand(row.err), row.what + " (stderr)");
+  const std::string done = "Done." + std::string(99, ' ') + "\n";
+  const bool ended = r.err.size() >= done.size() && r.err.compare(r.err.size() - done.size(), done.size(), done) == 0;
+  EXPECT_EQ(ended, r.status == 0) << row.what << ": \"Done.\" closes exactly the runs that succeed";
+  if (r.status == 1 && row.args.size() >= 2 && !how.close_stdout && how.stdout_file.empty()) {
+    // One message, last on standard output.
+    std::string last = r.out.substr(0, r.out.find_last_not_of('\n') + 1);
+    last = last.substr(last.rfind('\n') + 1);
+    EXPECT_LT(last.find("** "), 2u) << row.what << ": the last line is not the error: " << last;
+  }
+  std::set<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(d.out.path())) left.insert(e.path().filename());
+  EXPECT_EQ(left, row.files) << row.what;
+}
+
+std::string crlf(const std::string& s) {
+  std::string out;
+  for (char c : s) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+std::string replaced(std::string s, const std::string& from, const std::string& to) {
+  return s.replace(s.find(from), from.size(), to);
+}
+
+TEST(EndToEnd, CommandLines) {
+  Dirs d;
+  const std::string fn3 = read_file(test_data("fn3.fa")), hssp4 = read_file(test_data("1a1p_n4.hssp"));
+  std::string classes;
+  for (int i = 1; i <= 12; ++i)
+    for (int j = i + 1; j <= 12; ++j)
+      classes += std::to_string(i) + "\t" + std::to_string(j) + "\t" + ((i + j) % 3 ? "1" : "0") + "\n";
+  std::string dna;
+  for (const char* row : {"ACGTACGTAC", "ACGTTCGTAC", "ACGAACGTAC", "TCGTACGTAC", "ACGTACGTAA", "ACCTACGTAC",
+                          "ACGTACGTTC", "GCGTACGTAC", "ACGTAGGTAC", "ACGTACCTAC", "ACGTACGGAC", "ACGTACGTGC"})
+    dna += std::string(">s\n") + row + "\n";
+  const std::map<std::string, std::string> inputs = {
+      {"classes.sim", classes},
+      {"crlf.sto", crlf(read_file(shared_data("families/globins4.sto")))},
+      {"crlf.aln", crlf(read_file(test_data("globins45.clustalo.aln")))},
+      {"crlf.metric", crlf(read_file(shared_data("matrices/maxhom_blosum62.metric")))},
+      {"crlf.ncbi", crlf(read_file(test_data("EBLOSUM62")))},
+      {"header_1MB.fa", ">" + std::string(1 << 20, 'W') + "\nACDEFGHIKL\n>b\nACDEFGHIKL\n"},
+      {"line_10MB.fa", ">a\nACDEFGHIKL\n>b\n" + std::string(10 << 20, 'A') + "\n"},
+      {"nalign_absurd.hssp", "HSSP x\nSEQLENGTH   100\nNALIGN    2000000000\n## PROTEINS\n"},
+      {"lie_nalign.hssp", replaced(hssp4, "NALIGN        4", "NALIGN    30000")},
+      {"lie_seqlength.hssp", replaced(hssp4, "SEQLENGTH    13", "SEQLENGTH 90000")},
+      {"binary.fa", ">a\n\x01" "AC\xff\n>b\nA\x02" "C\xfe\n"},
+      {"overflow.txt", "A A 4\nA R 3.5e38\n"},
+      {"sum_overflow.txt", "A A 3e38\nV V 3e38\nL L 3e38\n"},
+      {"zero.txt", "A A 0\n"},
+      {"inf.sim", "1\t2\tinf\n"},
+      {"short.fa", ">a\nACDEFGHIKL\n>b one\nACDEF\n>c\nACD\n>d\nACDEFGHIKL\n"},
+      {"dna.fa", dna},
+      {"three.sto", read_file(shared_data("families/fn3.sto")) + read_file(shared_data("families/LuxC.sto")) +
+                        read_file(shared_data("families/Pkinase.sto"))},
+      {"trailing.sto", read_file(shared_data("families/fn3.sto")) + "\n\n  \n"},
+      {"corrupt.gz", "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\xff\xff\xff"},
+  };
+  for (const auto& [name, text] : inputs) d.in.write(name, text);
+  const std::string gz_trunc = "head -c 2000 < <(gzip -c {T}/fn3.fa) > {in}/trunc.gz; ";
+  TempDir date_dir, silent_dir;
+  RunOptions date79, no_date, full, closed, small_files, low_memory, tight_memory;
+  date79.path_prefix = date_dir.fake_date("Sun Dec  6 19:47:29 UTC 2026");
+  no_date.path_prefix = silent_dir.fake_date("");
+  full.stdout_file = "/dev/full";
+  closed.close_stdout = true;
+  small_files.file_limit_kb = 8;  // the result lines fit, the profile does not
+  low_memory.ulimit_kb = "300000";
+  tight_memory.ulimit_kb = "100000";
+  const std::string M = "{T}/raw_blosum62_tri.txt", T = "{T}/tiny.fa", F = "{T}/fn3.fa";
+  const std::string phases = "<golden/tiny_plain.err";
+  const std::vector<Row> rows = {
+      // The command line and the phases on standard error.
+      {"no argument", {}, 1, "~** Usage:  vorn  aln_file(HSSP|PIR/FASTA)", "="},
+      {"one argument", {"x"}, 1, "~\nOutput format:\n", "="},
+      {"defaults", {T, M}, 0, "#2", phases},
+      {"-4 changes nothing", {T, M, "-4"}, 0, "#2", phases},
+      {"six '-' in the -M path: not read", {T, M, "-M={in}/------x"}, 0, "#2", phases},
+      {"-E", {T, M, "-E"}, 0, "#2", "<golden/tiny_no_entropy.err"},
+      {"-N", {T, M, "-N"}, 0, "#2", "<golden/tiny_pearson.err"},
+      {"-M", {T, M, "-M={in}/classes.sim"}, 0, "#2", "<golden/tiny_imported.err"},
+      {"-S=2 seeded by date", {T, M, "-S=2"}, 0, "#2", "<golden/tiny_shuffled.err", date79},
+      {"golden Spearman", {F, M, "-4"}, 0, "<golden/fn3_blosum62_spearman.out"},
+      {"golden Pearson", {F, M, "-N"}, 0, "<golden/fn3_blosum62_pearson.out"},
+      // Failures, in the order the run meets them.
+      {"matrix opened first", {"{in}/no", "{in}/no"}, 1, "=** Error: Can't read matrix file: {in}/no\n"},
+      {"-S checked before any file", {"{in}/no", "{in}/no", "-S=-1"}, 1, "=** Invalid 'nsuffl' (-1)\n"},
+      {"-S beyond 32 bits", {F, M, "-S=9999999999"}, 1, "=** Invalid 'nsuffl' (9999999999): more random alignments than can be counted.\n"},
+      {"alignment missing", {"{in}/no", M}, 1, "=** Error: Can't read alignment file: {in}/no\n"},
+      {"an option before the paths is a path", {"-N", T, M}, 1, "=** Error: Can't read alignment file: -N\n"},
+      {"a directory as alignment", {"{in}", M}, 1, "=** Error: Can't read alignment file: {in}\n"},
+      {"a directory as matrix", {T, "{in}"}, 1, "=** Error: Can't read matrix file: {in}\n"},
+      {"similarity file missing", {T, M, "-M={in}/no"}, 1,
+       "=** Can't r-open '{in}/no'.\n** Error 1 importing external protein matrix '{in}/no'.\n"},
+      {"date prints nothing", {T, M, "-S=3"}, 1, "=** Couldn't set seed for RND using 'date'.\n", "", no_date},
+      {"results that cannot be written", {T, M}, 1, "", "~** Error: can't write the results to standard output", full},
+      {"standard output closed", {T, M}, 1, "", "~standard output is closed", closed},
+      {"standard input for two inputs", {"-", "-"}, 1, "=** Error: standard input ('-') can stand for one input only.\n"},
+      {"-S too large for memory", {F, M, "-S=2147483647"}, 1, "~Memory asignation error"},
+      {"a family too large for memory stops before reading residues", {"{S}/large/Pkinase_emit_N3000.fa", M}, 1,
+       "~\n\n** Memory asignation error. Step: ", "~Mem...", tight_memory},
+      // Odd and hostile files.
+      {"CRLF Stockholm", {"{in}/crlf.sto", M}, 0, "#128"},
+      {"CRLF Clustal", {"{in}/crlf.aln", M}, 0, "#139"},
+      {"CRLF Maxhom", {F, "{in}/crlf.metric"}, 0, "#77"},
+      {"CRLF NCBI", {F, "{in}/crlf.ncbi"}, 0, "#77"},
+      {"a 1 MB header", {"{in}/header_1MB.fa", M}, 0, "#10"},
+      {"a 10 MB line", {"{in}/line_10MB.fa", M}, 1, "~more than the 10 positions"},
+      {"control bytes inside residues", {"{in}/binary.fa", M}, 0, "#2"},
+      {"a header claiming two billion sequences", {"{in}/nalign_absurd.hssp", M}, 1,
+       "=** Error: HSSP file '{in}/nalign_absurd.hssp' gives NALIGN 2000000000, but its alignment blocks hold 0 "
+       "sequences.\n",
+       "", low_memory},
+      {"NALIGN the blocks do not bear out", {"{in}/lie_nalign.hssp", M}, 1,
+       "=** Error: HSSP file '{in}/lie_nalign.hssp' gives NALIGN 30000, but its alignment blocks hold 4 sequences.\n",
+       "", low_memory},
+      {"SEQLENGTH the blocks do not bear out", {"{in}/lie_seqlength.hssp", M}, 1,
+       "=** Error: the alignment block at line 48 of '{in}/lie_seqlength.hssp' ends after 13 position lines; "
+       "SEQLENGTH gives 90000.\n",
+       "", low_memory},
+      {"/dev/zero as alignment", {"/dev/zero", M}, 1, "~'/dev/zero' is not a text file", "", low_memory},
+      {"/dev/zero as matrix", {F, "/dev/zero"}, 1, "~'/dev/zero' is not a text file", "", low_memory},
+      {"/dev/zero as -M file", {F, M, "-M=/dev/zero"}, 1, "~'/dev/zero' is not a text file", "", low_memory},
+      {"corrupt gzip", {"{in}/corrupt.gz", M}, 1, "~** Error: '{in}/corrupt.gz' is not a valid gzip file: "},
+      {"truncated gzip", {}, 1, "=** Error: '{in}/trunc.gz' is not a valid gzip file: the compressed stream is truncated.\n",
+       "", RunOptions{.shell = gz_trunc + "$VORN {in}/trunc.gz " + M}},
+      {"a score too large", {F, "{in}/overflow.txt"}, 1, "~too large for single precision"},
+      {"similarities that overflow", {F, "{in}/sum_overflow.txt"}, 1, "~overflows single precision"},
+      {"an infinite similarity", {F, M, "-M={in}/inf.sim"}, 1, "~Error 6 importing"},
+      // Warnings: the run goes on, and says what it assumed.
+      {"rows shorter than the first", {"{in}/short.fa", M}, 0, "#3",
+       "~\n** Warning: 2 of the 4 sequences of '{in}/short.fa' are shorter than the first (10 positions), the first "
+       "of them sequence 2 ('b') with 5; their missing positions are read as gaps.\nMem..."},
+      {"a nucleotide alignment", {"{in}/dna.fa", M}, 0, "#10",
+       "~\n** Warning: '{in}/dna.fa' looks like a nucleotide alignment (100 % of its residue letters are A, C, G, T, "
+       "U or N); vorn scores amino-acid substitutions.\n"},
+      {"a matrix without a nonzero score", {F, "{in}/zero.txt"}, 0, "#77",
+       "~AA. MATRIX. Type: Raw\n** Warning: not one nonzero score was read from matrix file '{in}/zero.txt': every "
+       "column will score -2.\n"},
+      {"several Stockholm families", {"{in}/three.sto", M}, 1,
+       "=** Error: '{in}/three.sto' holds 3 Stockholm families (fn3, LuxC, ...); vorn scores one family per run: "
+       "split the file after each '//' line, one family per file.\n"},
+      {"one family and trailing blank lines", {"{in}/trailing.sto", M}, 0, "#77"},
+      // Export files appear whole or not at all.
+      {"exports", {F, M, "-O={out}/x"}, 0, "#77", "", {}, {"x.tsv", "x.svg", "x.pml", "x.defattr"}},
+      {"empty -O prefix", {F, M, "-O="}, 1, "~** Invalid -O: give the prefix of the output files"},
+      {"unwritable prefix, before any work", {F, M, "-O={out}/no/x"}, 1,
+       "~** Error: can't write '{out}/no/x.tsv.part': No such file", "=Vorn-Kalbrith v. 3.4\n"},
+      {"a run that fails later leaves no file", {"{in}/no", M, "-O={out}/x"}, 1, "~Can't read alignment file"},
+      {"a file that cannot be written in full", {F, M, "-O={out}/x"}, 1,
+       "~** Error: can't write '{out}/x.svg.part': File too large.\n", "", small_files},
+  };
+  for (const Row& row : rows) check(d, row);
+}
+
+// Every shared bad file in every role it can take: the run succeeds with the
+// given number of result lines, or fails with the given message.
+TEST(EndToEnd, SharedBadFilesInEveryRole) {
+  Dirs d;
+  const std::string M = "{T}/raw_blosum62_tri.txt", F = "{T}/fn3.fa";
+  const std::map<std::string, std::pair<int, std::string>> alignment = {
+      {"edge_fasta_blank_lines_on_top.fa", {0, "#128"}}, {"edge_fasta_five_proteins.fa", {0, "#30"}},
+      {"edge_fasta_free_text_line_after_header.fa", {0, "#29"}}, {"edge_fasta_no_final_newline.fa", {0, "#128"}},
+      {"edge_fasta_nonresidue_chars.fa", {0, "#12"}}, {"edge_fasta_one_protein.fa", {0, "#20"}},
+      {"empty_file", {1, "~Incomplete file. -1"}}, {"fasta_crlf.fa", {0, "#128"}},
+      {"fasta_later_sequence_longer.fa", {1, "~more than the 10 positions"}}, {"fasta_nul_bytes.fa", {0, "#14"}},
+      {"fasta_residues_before_first_header.fa", {1, "~before the first '>' header"}},
+      {"fasta_sequence_line_20000_chars.fa", {0, "#20000"}}, {"hssp_crlf.hssp", {0, "#190"}},
+      {"hssp_first_line_leading_blank.hssp", {1, "~can't tell the form"}},
+      {"hssp_first_line_lowercase.hssp", {1, "~can't tell the form"}}, {"hssp_nalign_0.hssp", {0, "#198"}},
+      {"hssp_negative_nalign.hssp", {1, "~NALIGN -5"}}, {"hssp_negative_seqlength.hssp", {1, "~SEQLENGTH -10"}},
+      {"hssp_no_alignment_block.hssp", {1, "~gives NALIGN 25, but its alignment blocks hold 0 sequences"}},
+      {"hssp_no_proteins_section.hssp", {1, "~Incomplete file. 1"}},
+      {"hssp_no_seqlength_line.hssp", {1, "~no SEQLENGTH line"}},
+      {"hssp_truncated_in_block.hssp", {1, "~Incomplete file. 2"}},
+      {"only_blank_lines_with_spaces", {1, "~can't tell the form"}}, {"only_newlines", {1, "~Incomplete file. -1"}},
+      {"random_bytes.bin", {1, "~can't tell the form"}}, {"stockholm_as_is.sto", {0, "#128"}},
+  };
+  const std::map<std::string, std::pair<int, std::string>> matrix = {
+      {"maxhom_header_missing_W.metric", {1, "~has no column for residue W"}},
+      {"maxhom_marker_only.metric", {1, "~Incomplete file. 100"}},
+      {"maxhom_missing_aa_str_io_line.metric", {1, "~Incomplete file. 100"}},
+      {"raw_matrix_blank_and_2char_lines.txt", {0, "#77"}},
+  };
+  const std::map<std::string, std::pair<int, std::string>> simfile = {
+      {"sim_fn3_empty_trailing_line.sim", {1, "~Error 2 importing"}},
+      {"sim_fn3_line_with_one_tab.sim", {1, "~Error 3 importing"}},
+      {"sim_fn3_line_without_tab.sim", {1, "~Error 2 importing"}},
+      {"sim_fn3_missing_pairs.sim", {1, "~(1,3) (5,77) (97,98) \n"}},
+      {"sim_fn3_protein_0_out_of_range.sim", {1, "~Pair 0 5 out of range [1-98]"}},
+      {"sim_fn3_protein_99_out_of_range.sim", {1, "~Pair 98 99 out of range [1-98]"}},
+  };
+  size_t seen = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(shared_data("bad"))) {
+    const std::string name = entry.path().filename(), path = entry.path();
+    if (auto a = alignment.find(name); a != alignment.end())
+      check(d, {name, {path, M}, a->second.first, a->second.second}), ++seen;
+    if (auto m = matrix.find(name); m != matrix.end())
+      check(d, {name, {F, path}, m->second.first, m->second.second}), ++seen;
+    if (auto s = simfile.find(name); s != simfile.end())
+      check(d, {name, {F, M, "-M=" + path}, s->second.first, s->second.second}), ++seen;
+    // Any other text passes for a Raw matrix.
+    if (name.rfind("sim_", 0) != 0 && !matrix.count(name)) check(d, {name + " as a matrix", {F, path}, 0, ""});
+  }
+  EXPECT_EQ(seen, alignment.size() + matrix.size() + simfile.size()) << "a shared bad file has no expectation";
+}
+
+// The same content, however it arrives, gives the bytes of the reference run
+// on both streams (only standard output where the form is named differently).
+TEST(EndToEnd, SameBytesWhateverTheWay) {
+  Dirs d;
+  const std::string M = "{T}/raw_blosum62_tri.txt";
+  struct Same {
+    std::string reference;  // a command line, as for $VORN
+    std::vector<std::string> ways;  // bash commands; {f} and {m} stand for the reference's two files
+    bool err_too;
+  };
+  const std::vector<std::string> transports = {
+      "$VORN - {m} < <(cat {f})",              // standard input, a pipe
+      "cat {f} | $VORN /dev/stdin {m}",         // /dev/stdin
+      "$VORN <(cat {f}) {m}",                   // process substitution
+      "gzip -c {f} > {out}/a.gz; $VORN {out}/a.gz {m}; rm {out}/a.gz",
+      "gzip -c {f} | $VORN - {m}",
+      "$VORN <(printf '\\xEF\\xBB\\xBF'; cat {f}) {m}",  // a byte-order mark
+      "mkfifo {out}/p; cat {f} > {out}/p & $VORN {out}/p {m}; rm {out}/p",
+  };
+  const std::vector<std::string> matrix_ways = {
+      "$VORN {f} - < <(cat {m})", "$VORN {f} <(gzip -c {m})", "$VORN {f} <(printf '\\xEF\\xBB\\xBF'; cat {m})"};
+  std::vector<std::pair<std::string, std::string>> files;  // alignment, matrix
+  for (const char* a : {"{S}/families/fn3.sto", "{S}/families/LuxC.fa", "{S}/families/globins45_mafft.fa",
+                        "{E}/1hpv_n25.hssp", "{T}/globins45.clustalo.aln"})
+    files.emplace_back(a, M);
+  std::vector<Same> cases;
+  for (const auto& [a, m] : files) {
+    Same c{"$VORN " + a + " " + m, {}, true};
+    for (const std::string& t : transports) c.ways.push_back(replaced(replaced(t, "{f}", a), "{m}", m));
+    cases.push_back(c);
+  }
+  for (const char* m : {"{S}/matrices/maxhom_blosum62.metric", "{T}/EBLOSUM62", "{T}/raw_blosum62_tri.txt"}) {
+    Same c{std::string("$VORN {T}/fn3.fa ") + m, {}, true};
+    for (const std::string& t : matrix_ways) c.ways.push_back(replaced(replaced(t, "{f}", "{T}/fn3.fa"), "{m}", m));
+    cases.push_back(c);
+  }
+  cases.push_back({"$VORN {T}/fn3.fa " + M + " -M={E}/fn3.class2.sim",
+                   {"$VORN {T}/fn3.fa " + M + " -M=- < <(cat {E}/fn3.class2.sim)",
+                    "$VORN {T}/fn3.fa " + M + " -M=<(gzip -c {E}/fn3.class2.sim)"},
+                   true});
+  // Other forms of the same alignment.
+  cases.push_back({"$VORN {S}/families/fn3_match.fa " + M,
+                   {"$VORN {S}/families/fn3.a3m " + M, "gzip -c {S}/families/fn3.a3m | $VORN - " + M,
+                    "$VORN {S}/families/fn3.a2m " + M},
+                   false});
+  for (const char* fam : {"fn3", "Pkinase", "LuxC", "globins4"}) {
+    cases.push_back({"$VORN {S}/families/" + std::string(fam) + ".fa " + M,
+                     {"$VORN {S}/families/" + std::string(fam) + ".sto " + M}, false});
+  }
+  cases.push_back({"$VORN {T}/globins45.clustalo.fa " + M, {"$VORN {T}/globins45.clustalo.aln " + M}, false});
+  cases.push_back({"$VORN {T}/fn3.fa " + M, {"$VORN {T}/fn3.fa {T}/EBLOSUM62"}, false});
+  // Threads: the bytes of one thread, also for a family where the similarity
+  // ranks take the parallel path.
+  cases.push_back({"$VORN {T}/fn3.fa {T}/maxhom_blosum62_asym.metric -S=20 -R=7 -T=1",
+                   {"$VORN {T}/fn3.fa {T}/maxhom_blosum62_asym.metric -S=20 -R=7 -T=2"}, true});
+  cases.push_back({"$VORN {S}/large/Pkinase_emit_N1000.fa " + M + " -T=1",
+                   {"$VORN {S}/large/Pkinase_emit_N1000.fa " + M + " -T=2"}, true});
+  for (const Same& c : cases) {
+    const Outcome want = run_vorn({}, RunOptions{.shell = d.expand(c.reference)});
+    ASSERT_EQ(want.status, 0) << c.reference << want.out;
+    ASSERT_GT(result_lines(want.out), 0u) << c.reference;
+    for (const std::string& way : c.ways) {
+      const Outcome got = run_vorn({}, RunOptions{.shell = d.expand(way)});
+      EXPECT_EQ(got.status, 0) << way;
+      EXPECT_EQ(got.out, want.out) << way;
+      if (c.err_too) EXPECT_EQ(got.err, want.err) << way;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vorn::test
