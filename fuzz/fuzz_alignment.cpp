@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FILE* sink = std::fopen("/dev/null", "w");
   vorn::Log quiet(nullptr);
   vorn::AlignmentSource src;
-  src.file.open_memory(data, size, "fuzz");
   try {
+    vorn::load_memory(data, size, size % 3 ? "fuzz" : "fuzz.a3m", src.text);
     vorn::alignment_dimensions(src, quiet);
     vorn::Workspace ws;
     ws.nprot = static_cast<int32_t>(src.nprot);
@@ -47,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
       ws.var[pos] = ws.acc[pos] = -1;
       ws.sec_str[pos] = '-';
+      ws.pdbnum[pos] = pos;
+      ws.chain[pos] = ' ';
     }
     vorn::alignment_residues(src, ws.alignment_arrays());
     if (ws.npairs * static_cast<int64_t>(ws.alnlen) > 200000 || ws.alnlen > 400) return 0;

@@ -7,9 +7,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vorn::AaMat m{};
   vorn::Log quiet(nullptr);
-  vorn::InputFile f;
-  f.open_memory(data, size, "fuzz");
+  vorn::InputText f;
   try {
+    vorn::load_memory(data, size, "fuzz", f);  // gzip and byte-order mark included
     vorn::read_matrix(f, m, quiet);
   } catch (const vorn::Failure&) {
   }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "fail.hpp"
 #include "input/simfile.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -12,8 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::vector<float>> id(nprot + 1, std::vector<float>(nprot + 1));
   std::vector<float*> rows(nprot + 1);
   for (int32_t i = 0; i <= nprot; ++i) rows[i] = id[i].data();
-  vorn::InputFile f;
-  f.open_memory(data + 1, size - 1, "fuzz");
-  vorn::read_sim_mat(f, nprot, rows.data(), sink);
+  vorn::InputText f;
+  try {
+    vorn::load_memory(data + 1, size - 1, "fuzz", f);
+    vorn::read_sim_mat(f, nprot, rows.data(), sink);
+  } catch (const vorn::Failure&) {
+  }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include "input/matrix.hpp"
 #include "input/simfile.hpp"
 #include "report/exports.hpp"
+#include "report/final_report.hpp"
 #include "scoring/entropy.hpp"
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
@@ -32,6 +33,8 @@ struct Run {
   Allocator alloc{Allocator::machine_memory()};
   SimilaritySide side;  // what every column reuses of the similarity vector
   std::unique_ptr<ExportFiles> exports;
+
+  bool spearman() const { return s.score == Score::Spearman; }
 
   // Standard input can be read once, so it can stand for one input only.
   void check_inputs() const {
@@ -80,16 +83,16 @@ struct Run {
       // All of the shuffling memory is known to fit before any permutation
       // is drawn.
       std::vector<PlanItem> later = plan_group2(ws);
-      for (auto& group : {plan_group3(ws, s.rankcorr == 1), plan_group4(ws)})
+      for (auto& group : {plan_group3(ws, spearman()), plan_group4(ws)})
         later.insert(later.end(), group.begin(), group.end());
       alloc.check(later);
       alloc.allocate(plan_group2(ws));
       draw_permutations(ws.nsuffl, ws.nprot, ws.sufix.rows(), ws.drawlist.data(), log);
       if (s.printrnd) print_permutations(out, ws.nsuffl, ws.nprot, ws.sufix.rows());
-      alloc.allocate(plan_group3(ws, s.rankcorr == 1));
+      alloc.allocate(plan_group3(ws, spearman()));
     }
     alloc.allocate(plan_group4(ws));
-    if (s.rankcorr == 1) {
+    if (spearman()) {
       log.status("\rRaw score: Spearman's non-parametric rank correlation.\n");
     } else {
       log.status("\rRaw score: Pearson's linear correlation.\n");
@@ -129,16 +132,48 @@ struct Run {
     fill_pair_similarities(ws.identities.rows(), ws.nprot, ws.idelin.data());
     if (s.printaln) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
     sort_and_rank(ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, log);
-    prepare_similarity_side(s.rankcorr == 1 ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
+    prepare_similarity_side(spearman() ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
                             ws.rowsum.data(), side);
   }
 
-  void scoring() { scoring_pass(ws, aamat, s.rankcorr, side, out, log); }
+  // Without shuffling each line is printed as its column is scored; with it
+  // the real scores wait for the random passes.
+  void scoring() {
+    const bool store = s.nsuffl > 0;
+    const LineSource lines = ws.lines();
+    scoring_pass(ws.columns(), aamat, spearman(), side, store ? ws.colstat.data() : nullptr,
+                 [&](int32_t pos, float score) {
+                   if (store) {
+                     ws.icorr[pos] = score;
+                   } else {
+                     const LineFields f = lines.fields(pos, score);
+                     write_raw_line(out, f);
+                     ws.keep(ResultRow{f});
+                   }
+                 },
+                 log);
+  }
 
   void significance() {
     if (s.nsuffl == 0) return;
-    random_passes(ws, s.rankcorr, side, log);
-    final_report(ws, out);
+    RandomPassArrays a;
+    a.sufix = ws.sufix.rows();
+    a.nsuffl = ws.nsuffl;
+    a.icorr = ws.icorr.data();
+    a.colstat = ws.colstat.data();
+    a.idenrank = ws.idenrank.data();
+    a.identities = ws.identities.rows();
+    a.ranksq = ws.ranksq.data();
+    a.lanesim = ws.lanesim.data();
+    a.rndcorr = ws.rndcorr.rows();
+    a.pool = ws.globdist();
+    a.count = &ws.globcount();
+    random_passes(ws.columns(), side, spearman(), a, log);
+    final_report(ws.columns(), ws.lines(), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(),
+                 ws.globcount(), ws.globsorted.data(), [&](const ResultRow& row) {
+                   write_extended_line(out, row);
+                   ws.keep(row);
+                 });
   }
 
   void end() {
@@ -155,7 +190,7 @@ struct Run {
   void write_exports() {
     ExportInfo info;
     info.aln_name = s.aln_path.substr(s.aln_path.find_last_of('/') + 1);  // npos + 1 is 0: the whole path
-    info.spearman = s.rankcorr == 1;
+    info.spearman = spearman();
     info.nsuffl = s.nsuffl;
     info.alnlen = ws.alnlen;
     std::vector<Site> sites =
@@ -168,20 +203,20 @@ struct Run {
 
 void run(const RunSettings& settings, FILE* out, Log& log) {
   Run r{settings, out, log};
-  r.check_inputs();         // 1
+  r.check_inputs();
   r.open_exports();
-  r.matrix();               // 2
-  r.dimensions();           // 3
-  r.allocation();           // 4
-  r.background();           // 5
-  r.residues();             // 6
-  r.similarity();           // 7
-  r.entropy();              // 8
-  r.external_similarity();  // 9
-  r.pair_vectors();         // 10
-  r.scoring();              // 11
-  r.significance();         // 12
-  r.end();                  // 13
+  r.matrix();
+  r.dimensions();
+  r.allocation();
+  r.background();
+  r.residues();
+  r.similarity();
+  r.entropy();
+  r.external_similarity();
+  r.pair_vectors();
+  r.scoring();
+  r.significance();
+  r.end();
 }
 
 }  // namespace vorn

@@ -1,4 +1,4 @@
-// The run: the thirteen phases in their fixed order.
+// The run: its steps in their fixed order.
 #pragma once
 
 #include <cstdio>
@@ -8,8 +8,8 @@
 
 namespace vorn {
 
-// Runs phases 2 to 13 (phase 1, the command line, is the caller's). Throws
-// Failure on every error.
+// Runs every step after the command line, from reading the matrix to the
+// closing message. Throws Failure on every error.
 void run(const RunSettings& settings, FILE* out, Log& log);
 
 }  // namespace vorn

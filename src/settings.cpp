@@ -1,7 +1,5 @@
 #include "settings.hpp"
 
-#include <limits>
-
 #include "fail.hpp"
 #include "input/lineinput.hpp"
 
@@ -43,11 +41,6 @@ std::string usage_text() {
   return u;
 }
 
-AtoiResult atoi_semantics(const std::string& text) {
-  IntField f = int_field(text, 0);
-  return AtoiResult{f.value, f.overflow};
-}
-
 namespace {
 
 // The value text of -M and -S starts at the fourth character; the third,
@@ -64,38 +57,33 @@ void parse_options(const std::vector<std::string>& args, RunSettings& s) {
         s.simfile = value_text(arg);
         break;
       case 'N':
-        s.rankcorr = 0;
+        s.score = Score::Pearson;
         break;
       case 'E':
         s.doentrop = 0;
         break;
       case 'S': {
         std::string text = value_text(arg);
-        AtoiResult r = atoi_semantics(text);
+        const IntField r = int_field(text, 0);
         if (r.value < 0) {
-          if (r.value < std::numeric_limits<int32_t>::min() || r.overflow) {
-            fail("** Invalid 'nsuffl' (%s)\n", text.c_str());
-          }
+          if (!r.fits_int32()) fail("** Invalid 'nsuffl' (%s)\n", text.c_str());
           fail("** Invalid 'nsuffl' (%d)\n", static_cast<int>(r.value));
         }
-        if (r.overflow || r.value > std::numeric_limits<int32_t>::max()) {
-          fail("** Invalid 'nsuffl' (%s): more random alignments than can be counted.\n", text.c_str());
-        }
+        if (!r.fits_int32()) fail("** Invalid 'nsuffl' (%s): more random alignments than can be counted.\n", text.c_str());
         s.nsuffl = r.value;
         break;
       }
       case 'R': {
         std::string text = value_text(arg);
-        AtoiResult r = atoi_semantics(text);
-        if (r.overflow || r.value < std::numeric_limits<int32_t>::min() || r.value > std::numeric_limits<int32_t>::max())
-          fail("** Invalid seed (%s): it must fit a 32-bit integer.\n", text.c_str());
+        const IntField r = int_field(text, 0);
+        if (!r.fits_int32()) fail("** Invalid seed (%s): it must fit a 32-bit integer.\n", text.c_str());
         s.fixed_seed = true;
-        s.seed = r.value;
+        s.seed = static_cast<int32_t>(r.value);
         break;
       }
       case 'T': {
         std::string text = value_text(arg);
-        AtoiResult r = atoi_semantics(text);
+        const IntField r = int_field(text, 0);
         if (r.overflow || r.value < 1 || r.value > 256)
           fail("** Invalid number of threads (%s): give a number from 1 to 256.\n", text.c_str());
         s.threads = static_cast<int>(r.value);

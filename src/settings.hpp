@@ -9,10 +9,13 @@ namespace vorn {
 
 inline constexpr const char* kVersion = "3.4";
 
+// The correlation a column is scored by.
+enum class Score { Spearman, Pearson };
+
 struct RunSettings {
   std::string aln_path;
   std::string matrix_path;
-  int rankcorr = 1;   // 1: Spearman; 0: Pearson (-N)
+  Score score = Score::Spearman;  // Pearson with -N
   int doentrop = 1;   // 0 with -E
   int64_t nsuffl = 0; // -S=n random alignments
   std::string simfile = "-------";  // -M=file; six '-' in a row mean "none"
@@ -21,7 +24,7 @@ struct RunSettings {
   int printrnd = 0;   // -3
   int printaln = 0;   // -5
   bool fixed_seed = false;  // -R=n: seed the generator with n instead of `date`
-  int64_t seed = 0;
+  int32_t seed = 0;
   int threads = 0;    // -T=n worker threads; 0: all available cores
   std::string outprefix;  // -O=prefix: also write prefix.tsv, .svg, .pml and .defattr
 };
@@ -31,14 +34,5 @@ std::string usage_text();
 // The options after the two paths (argv[3] on). Throws Failure for a
 // negative or oversized -S value, at once, leaving later options unread.
 void parse_options(const std::vector<std::string>& args, RunSettings& s);
-
-// atoi's reading of a decimal integer: leading white space, an optional sign,
-// digits up to the first other character; no digits gives 0. Values beyond
-// 64 bits saturate and are flagged.
-struct AtoiResult {
-  int64_t value = 0;
-  bool overflow = false;
-};
-AtoiResult atoi_semantics(const std::string& text);
 
 }  // namespace vorn

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "fail.hpp"
+#include "shuffle/lanes.hpp"
 
 namespace vorn {
 
@@ -34,8 +35,9 @@ PlanItem single(int64_t step, int64_t count, Vec<T>& v) {
   return PlanItem{step, 0, count, sizeof(T), [&v, count](int64_t, void* mem) { v.adopt(mem, count); }};
 }
 
-// The position vectors of the plain procedure: kept in the plan (their step
-// codes and their share of memory), never touched by the counting algorithms.
+// The pair vectors of the literal sort-and-rank scoring: kept in the plan
+// (their step codes and their share of memory), never touched by the
+// counting algorithms.
 template <class T>
 PlanItem reserved(int64_t step, int64_t count, Vec<T>& v) {
   PlanItem it = single(step, count, v);
@@ -150,7 +152,7 @@ std::vector<PlanItem> plan_group2(Workspace& ws) {
   };
 }
 
-std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {
+std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {  // ranksq is Spearman's only
   const int64_t np = ws.nprot, len = ws.alnlen, ns = ws.nsuffl;
   std::vector<PlanItem> items = {
       single(6000, plus(len, 2), ws.icorr),

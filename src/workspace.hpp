@@ -1,5 +1,6 @@
-// Every working array of a run, allocated once by the allocation plan (in
-// phases 4 and 5) and released only when the run ends.
+// Every working array of a run, allocated once by the allocation plan (once
+// the alignment's dimensions are known, and around the drawing of the
+// permutations) and released only when the run ends.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 
 #include "input/alignment.hpp"
 #include "report/result_line.hpp"
+#include "scoring/position.hpp"
+#include "scoring/similarity.hpp"
 
 namespace vorn {
 
@@ -92,30 +95,13 @@ class Allocator {
 // output, exit status 1.
 [[noreturn]] void errormem(int64_t step);
 
-// The proteins (1-based) with code 0 at a column.
-struct GapList {
-  const int32_t* p = nullptr;
-  int32_t n = 0;
-};
-// A scored column has fewer than a tenth of its proteins gapped.
-inline int64_t max_scored_gaps(int64_t nprot) { return nprot / 9 + 2; }
-
-// What the random passes reuse of a column's real scoring: its x side does
-// not depend on the permutation.
-struct ColumnStat {
-  double mx;        // mean of the column's usable pair values
-  double sxx;       // their sum of squared deviations, in pair order
-  int64_t n;        // usable (ungapped) pairs
-  double d[21 * 21];  // x - mx by code pair; 0 for gapped pairs
-};
-
 struct Workspace {
   int32_t nprot = 0;
   int32_t alnlen = 0;
   int64_t npairs = 0;
   int64_t nsuffl = 0;
 
-  // Group 1, phase 4.
+  // Group 1, as soon as the dimensions are known.
   Table<int32_t> aln;
   Vec<int32_t> var, acc;
   Vec<char> sec_str;
@@ -132,18 +118,18 @@ struct Workspace {
   Vec<int32_t> gaplist;  // the gapped proteins of each scored column, column after column
   Vec<int64_t> gapstart; // column pos owns gaplist[gapstart[pos] .. gapstart[pos+1])
 
-  // Group 2, phase 5, shuffling only.
+  // Group 2, shuffling only, once the generator is seeded.
   Table<int32_t> sufix;
   Vec<int32_t> drawlist;  // the permutation scratch list
 
-  // Group 3, phase 5, shuffling only.
+  // Group 3, shuffling only, once the permutations are drawn.
   Vec<float> icorr;
   Table<float> rndcorr;
   Vec<float> ranksq;      // Spearman: the similarity rank of every ordered protein pair, nprot x nprot
   Vec<float> lanesim;     // relabelled similarities of a block of permutations, pair-major
   Vec<ColumnStat> colstat;
 
-  // Group 4, phase 5, always.
+  // Group 4, always, last.
   Table<float> globtable;  // entry 1 refers to the pool
   Vec<int64_t> globcounts; // entry 1 is globcount
   Vec<float> globsorted;   // the pool in non-increasing order
@@ -153,9 +139,11 @@ struct Workspace {
   bool keep_results = false;
 
   AlignmentArrays alignment_arrays() const;
-  const uint8_t* column(int32_t pos) const { return alncol.data() + static_cast<int64_t>(pos - 1) * nprot; }
-  GapList gaps(int32_t pos) const {
-    return GapList{gaplist.data() + gapstart[pos], static_cast<int32_t>(gapstart[pos + 1] - gapstart[pos])};
+  Columns columns() const {
+    return Columns{alncol.data(), gapperc.data(), gaplist.data(), gapstart.data(), nprot, alnlen};
+  }
+  LineSource lines() const {
+    return LineSource{aln[1], pdbnum.data(), chain.data(), acc.data(), entrop.data(), sec_str.data(), var.data()};
   }
   float* globdist() { return globtable[1]; }
   int64_t& globcount() { return globcounts[1]; }
@@ -163,9 +151,6 @@ struct Workspace {
     if (keep_results) results[++nresults] = row;
   }
 };
-
-// The lanes of one block of permutations in the random passes.
-inline constexpr int kLanes = 8;
 
 // The plan, group by group. Sizes are computed in 64 bits and never wrap.
 std::vector<PlanItem> plan_group1(Workspace& ws);

@@ -147,7 +147,10 @@ TEST(EndToEnd, CommandLines) {
   const std::vector<Row> rows = {
       // The command line and the phases on standard error.
       {"no argument", {}, 1, "~** Usage:  vorn  aln_file(HSSP|PIR/FASTA)", "="},
-      {"one argument", {"x"}, 1, "~\nOutput format:\n", "="},
+      {"one argument", {"x"}, 1,
+       "~\nOutput format:\n|%4d %4c %4d %c   %3d  %6.3f   %c %3d  xx %9.4f [%9.4f %e %9.4f %e]|\n\nnr aa pdbn chain "
+       "acc entrop secstr var xx KLB_VAL [Zscr_pos Pval_pos Zscr_glob Pval_glob]\n\n",
+       "="},
       {"defaults", {T, M}, 0, "#2", phases},
       {"-4 changes nothing", {T, M, "-4"}, 0, "#2", phases},
       {"six '-' in the -M path: not read", {T, M, "-M={in}/------x"}, 0, "#2", phases},

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "input/residue.hpp"
-#include "report/result_line.hpp"
 #include "scoring/exact.hpp"
 #include "scoring/ranking.hpp"
 #include "scoring/similarity.hpp"
@@ -49,6 +48,70 @@ void prepare_similarity_side(const float* y, int32_t nprot, int64_t npairs, int6
   }
 }
 
+namespace {
+
+// Calls f(a, b, cell) for every ordered pair of the codes that occur in the
+// column: only those cells of the 21 x 21 table are ever valid.
+template <class F>
+void for_cells(const ColumnPrep& c, F f) {
+  for (int u = 0; u < c.npresent; ++u)
+    for (int v = 0; v < c.npresent; ++v) f(c.present[u], c.present[v], c.present[u] * kCodes + c.present[v]);
+}
+
+// count[a][b]: the pairs i < j with code a at i and b at j, by adding, for
+// each protein j, the proteins before it with each code.
+void count_pairs(const uint8_t* codes, int32_t nprot, ColumnPrep& c) {
+  int64_t seen[kCodes] = {0};
+  for (int32_t j = 0; j < nprot; ++j) {
+    const int b = codes[j];
+    for (int u = 0; u < c.npresent; ++u) c.count[c.present[u] * kCodes + b] += seen[c.present[u]];
+    ++seen[b];
+  }
+}
+
+// Every pair takes a place, the gapped ones too; equal scores share the mean
+// of their places.
+void rank_cells(ColumnPrep& c) {
+  int order[kCells];
+  int used = 0;
+  for_cells(c, [&](int, int, int cell) {
+    if (c.count[cell] > 0) order[used++] = cell;
+  });
+  std::sort(order, order + used, [&](int l, int r) { return c.x[l] > c.x[r]; });
+  int64_t place = 1;
+  for (int g = 0; g < used;) {
+    int h = g;
+    int64_t m = 0;
+    while (h < used && c.x[order[h]] == c.x[order[g]]) m += c.count[order[h++]];
+    const float rank = tie_rank(place, m);
+    for (int t = g; t < h; ++t) c.x[order[t]] = rank;
+    place += m;
+    g = h;
+  }
+}
+
+// The sum of the usable x values from the counts, when it is exact in every
+// order (exact.hpp); otherwise it is left to a pass in pair order.
+void exact_sum_x(ColumnPrep& c) {
+  ExactScale scale;
+  for_cells(c, [&](int a, int b, int cell) {
+    if (a != 0 && b != 0 && c.count[cell] > 0) scale.see(c.x[cell]);
+  });
+  for_cells(c, [&](int a, int b, int cell) {
+    if (a != 0 && b != 0) scale.add(c.x[cell], c.count[cell]);
+  });
+  c.sx_exact = scale.ok();
+  c.sx = 0;
+  if (!c.sx_exact) return;
+  int64_t sum = 0;
+  for_cells(c, [&](int a, int b, int cell) {
+    if (a != 0 && b != 0 && c.count[cell] > 0) sum += c.count[cell] * scaled(c.x[cell], scale.q());
+  });
+  c.sx = unscaled(sum, scale.q());
+}
+
+}  // namespace
+
 void prepare_column(const uint8_t* codes, int32_t nprot, GapList gaps, const AaMat& aamat, bool spearman,
                     ColumnPrep& c) {
   c.gaps = gaps;
@@ -57,69 +120,18 @@ void prepare_column(const uint8_t* codes, int32_t nprot, GapList gaps, const AaM
   c.npresent = 0;
   for (int a = 0; a < kCodes; ++a)
     if (total[a] > 0) c.present[c.npresent++] = a;
-  const int* pr = c.present;
-  const int np = c.npresent;
-  for (int u = 0; u < np; ++u)
-    for (int v = 0; v < np; ++v) {
-      c.count[pr[u] * kCodes + pr[v]] = 0;
-      c.x[pr[u] * kCodes + pr[v]] = aamat[pr[u]][pr[v]];
-    }
-  // count[a][b] += (proteins before j with code a), for each protein j of code b.
-  int64_t seen[kCodes] = {0};
-  for (int32_t j = 0; j < nprot; ++j) {
-    const int b = codes[j];
-    for (int u = 0; u < np; ++u) c.count[pr[u] * kCodes + b] += seen[pr[u]];
-    ++seen[b];
-  }
+  for_cells(c, [&](int a, int b, int cell) {
+    c.count[cell] = 0;
+    c.x[cell] = aamat[a][b];
+  });
+  count_pairs(codes, nprot, c);
   c.gapped = total[0] > 0;
   c.n = 0;
-  for (int u = 0; u < np; ++u)
-    for (int v = 0; v < np; ++v)
-      if (pr[u] != 0 && pr[v] != 0) c.n += c.count[pr[u] * kCodes + pr[v]];
-
-  if (spearman) {
-    // Every pair takes a place, the gapped ones too; equal scores share the
-    // mean of their places.
-    int order[kCells];
-    int used = 0;
-    for (int u = 0; u < np; ++u)
-      for (int v = 0; v < np; ++v)
-        if (c.count[pr[u] * kCodes + pr[v]] > 0) order[used++] = pr[u] * kCodes + pr[v];
-    std::sort(order, order + used, [&](int l, int r) { return c.x[l] > c.x[r]; });
-    int64_t place = 1;
-    for (int g = 0; g < used;) {
-      int h = g;
-      int64_t m = 0;
-      while (h < used && c.x[order[h]] == c.x[order[g]]) m += c.count[order[h++]];
-      const float rank = tie_rank(place, m);
-      for (int t = g; t < h; ++t) c.x[order[t]] = rank;
-      place += m;
-      g = h;
-    }
-  }
-
-  ExactScale scale;
-  for (int u = 0; u < np; ++u)
-    for (int v = 0; v < np; ++v) {
-      const int cell = pr[u] * kCodes + pr[v];
-      if (pr[u] != 0 && pr[v] != 0 && c.count[cell] > 0) scale.see(c.x[cell]);
-    }
-  for (int u = 0; u < np; ++u)
-    for (int v = 0; v < np; ++v) {
-      const int cell = pr[u] * kCodes + pr[v];
-      if (pr[u] != 0 && pr[v] != 0) scale.add(c.x[cell], c.count[cell]);
-    }
-  c.sx_exact = scale.ok();
-  c.sx = 0;
-  if (c.sx_exact) {
-    int64_t sum = 0;
-    for (int u = 0; u < np; ++u)
-      for (int v = 0; v < np; ++v) {
-        const int cell = pr[u] * kCodes + pr[v];
-        if (pr[u] != 0 && pr[v] != 0 && c.count[cell] > 0) sum += c.count[cell] * scaled(c.x[cell], scale.q());
-      }
-    c.sx = unscaled(sum, scale.q());
-  }
+  for_cells(c, [&](int a, int b, int cell) {
+    if (a != 0 && b != 0) c.n += c.count[cell];
+  });
+  if (spearman) rank_cells(c);
+  exact_sum_x(c);
 }
 
 double column_sum_x(const uint8_t* codes, int32_t nprot, const ColumnPrep& c) {
@@ -230,11 +242,7 @@ float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySi
   // Only the cells of codes that occur are read by the pass.
   double local_d[kCells];
   double* d = stat ? stat->d : local_d;
-  for (int u = 0; u < c.npresent; ++u)
-    for (int v = 0; v < c.npresent; ++v) {
-      const int a = c.present[u], b = c.present[v];
-      d[a * kCodes + b] = (a != 0 && b != 0) ? static_cast<double>(c.x[a * kCodes + b]) - mx : 0.0;
-    }
+  for_cells(c, [&](int a, int b, int cell) { d[cell] = (a != 0 && b != 0) ? static_cast<double>(c.x[cell]) - mx : 0.0; });
   if (c.gapped) {
     deviation_pass<true>(codes, nprot, d, s.y, my, t.sxy, t.sxx, t.syy);
   } else {
@@ -249,33 +257,25 @@ float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySi
   return score_from_sums(t);
 }
 
-void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, const SimilaritySide& side, FILE* out, Log& log) {
-  const bool spearman = rankcorr == 1;
-  const bool store = ws.nsuffl > 0;
-  const int32_t alnlen = ws.alnlen;
-  // Positions are scored in parallel; their progress texts and lines are
-  // written in position order.
+void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
+                  ColumnStat* colstat, const std::function<void(int32_t, float)>& emit, Log& log) {
+  const int32_t alnlen = cols.alnlen;
+  // Columns are scored in parallel; their progress texts and results go out
+  // in column order.
 #pragma omp parallel for ordered schedule(dynamic, 1)
   for (int32_t pos = 1; pos <= alnlen; ++pos) {
-    const bool keep = scored(ws.gapperc[pos]);
+    const bool keep = cols.scored(pos);
     float score = 0;
     if (keep) {
       ColumnPrep prep;
-      const uint8_t* codes = ws.column(pos);
-      prepare_column(codes, ws.nprot, ws.gaps(pos), aamat, spearman, prep);
-      score = score_column(codes, prep, side, store ? &ws.colstat[pos] : nullptr);
+      const uint8_t* codes = cols.column(pos);
+      prepare_column(codes, cols.nprot, cols.gaps(pos), aamat, spearman, prep);
+      score = score_column(codes, prep, side, colstat ? &colstat[pos] : nullptr);
     }
 #pragma omp ordered
     if (keep) {
       log.progress("> Raw scores. pos: %d/%d                               \r", pos, alnlen);
-      if (store) {
-        ws.icorr[pos] = score;
-      } else {
-        const LineFields f{pos, aa_indexback(ws.aln[1][pos]), ws.pdbnum[pos], ws.chain[pos], ws.acc[pos],
-                           ws.entrop[pos], ws.sec_str[pos], ws.var[pos], score};
-        write_raw_line(out, f);
-        ws.keep(ResultRow{f});
-      }
+      emit(pos, score);
     }
   }
 }

@@ -10,12 +10,12 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
+#include <functional>
 
 #include "input/matrix.hpp"
 #include "input/residue.hpp"
 #include "log.hpp"
-#include "workspace.hpp"
+#include "scoring/similarity.hpp"
 
 namespace vorn {
 
@@ -72,8 +72,7 @@ double column_sum_x(const uint8_t* codes, int32_t nprot, const ColumnPrep& c);
 double usable_sum_y(const uint8_t* codes, GapList gaps, const SimilaritySide& s, const int32_t* perm,
                     const float* ysq);
 
-// The double-precision sums of the correlation, as the plain procedure forms
-// them in pair order.
+// The double-precision sums of the correlation, formed in pair order.
 struct CorrelationSums {
   double sx = 0, sy = 0, sxy = 0, sxx = 0, syy = 0;
   int64_t n = 0;
@@ -81,14 +80,26 @@ struct CorrelationSums {
 // The score from the sums: the spread tests, then the count test.
 float score_from_sums(const CorrelationSums& t);
 
+// What the random passes reuse of a column's real scoring: its x side does
+// not depend on the permutation.
+struct ColumnStat {
+  double mx;          // mean of the column's usable pair values
+  double sxx;         // their sum of squared deviations, in pair order
+  int64_t n;          // usable (ungapped) pairs
+  double d[kCells];   // x - mx by code pair; 0 for gapped pairs
+};
+
 // The score of one column against the similarity side; stat receives the
 // column's x-side summary (for the random passes) and sums the sums, when
 // not null.
 float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, ColumnStat* stat,
                    CorrelationSums* sums = nullptr);
 
-// The pass over all positions (phase 11), against the similarity side of
-// idenrank (Spearman) or idelino (Pearson).
-void scoring_pass(Workspace& ws, const AaMat& aamat, int rankcorr, const SimilaritySide& side, FILE* out, Log& log);
+// Scores every scored column against the similarity side (of the ranks for
+// Spearman, of the similarities for Pearson), columns in parallel; emit gets
+// each (column, score) in column order, with its progress text. colstat,
+// when not null, receives each column's x side for the random passes.
+void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
+                  ColumnStat* colstat, const std::function<void(int32_t, float)>& emit, Log& log);
 
 }  // namespace vorn

@@ -1,7 +1,6 @@
 #include "scoring/ranking.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <functional>
 
 namespace vorn {
@@ -28,33 +27,6 @@ void rankit(const float* sorted, int64_t count, float* ranks) {
     int64_t m = hi - lo;
     ranks[i] = m > 0 ? tie_rank(lo - sorted, m) : 0.0f / 0.0f;
   }
-}
-
-float correlation(const float* x, const float* y, int64_t len, const char* gaps1) {
-  double sx = 0, sy = 0;
-  int64_t n = 0;
-  for (int64_t j = 1; j <= len; ++j) {
-    if (gaps1[j] == 'G') continue;
-    sx += static_cast<double>(x[j]);
-    sy += static_cast<double>(y[j]);
-    ++n;
-  }
-  if (n == 0) return -2.0f;  // both sums of squares stay 0
-  const double mx = sx / static_cast<double>(n), my = sy / static_cast<double>(n);
-  double sxy = 0, sxx = 0, syy = 0;
-  // Summed in index order: the printed digits depend on it.
-  for (int64_t j = 1; j <= len; ++j) {
-    if (gaps1[j] == 'G') continue;
-    const double dx = static_cast<double>(x[j]) - mx;
-    const double dy = static_cast<double>(y[j]) - my;
-    sxy += dx * dy;
-    sxx += dx * dx;
-    syy += dy * dy;
-  }
-  if (sxx == 0) return -2.0f;
-  if (syy == 0) return -2.0f;
-  if (n <= 10) return -3.0f;
-  return static_cast<float>(sxy / (std::sqrt(syy) * std::sqrt(sxx)));
 }
 
 }  // namespace vorn

@@ -1,5 +1,5 @@
-// Sorting, tie-averaged ranking and the gap-aware correlation. Vectors are
-// 1-based: entries 1..count are used, entry 0 never.
+// Sorting and tie-averaged ranking. Vectors are 1-based: entries 1..count
+// are used, entry 0 never.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +21,5 @@ inline float tie_rank(int64_t a, int64_t m) {
   __int128 t = static_cast<__int128>(m) * a + static_cast<__int128>(m) * (m - 1) / 2;
   return static_cast<float>(t) / static_cast<float>(m);
 }
-
-// Pearson's correlation of x and y over the pairs whose gaps1 mark is not
-// 'G', accumulated in double precision in index order; -2 when either vector
-// has no spread over those pairs, -3 when 10 or fewer pairs are usable.
-float correlation(const float* x, const float* y, int64_t len, const char* gaps1);
 
 }  // namespace vorn

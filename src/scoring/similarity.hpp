@@ -17,6 +17,29 @@ inline int64_t pair_index(int64_t i, int64_t j, int64_t nprot) { return (i - 1) 
 void gap_percentages(const uint8_t* alncol, int32_t nprot, int32_t alnlen, float* gapperc);
 // The gap rule shared by every pass: a position is scored below 10 %.
 inline bool scored(float gapperc) { return gapperc < 10.0f; }
+// Room for the gapped proteins of a scored column: fewer than a tenth of them.
+inline int64_t max_scored_gaps(int64_t nprot) { return nprot / 9 + 2; }
+
+// The proteins (1-based) with code 0 at a column.
+struct GapList {
+  const int32_t* p = nullptr;
+  int32_t n = 0;
+};
+
+// What the passes over the columns read: each column's codes side by side,
+// its gap percentage and, for scored columns, its gapped proteins.
+struct Columns {
+  const uint8_t* codes = nullptr;    // codes[(pos-1)*nprot + (p-1)]
+  const float* gapperc = nullptr;    // 1..alnlen
+  const int32_t* gaplist = nullptr;  // column pos owns gaplist[gapstart[pos] .. gapstart[pos+1])
+  const int64_t* gapstart = nullptr;
+  int32_t nprot = 0, alnlen = 0;
+  const uint8_t* column(int32_t pos) const { return codes + static_cast<int64_t>(pos - 1) * nprot; }
+  GapList gaps(int32_t pos) const {
+    return GapList{gaplist + gapstart[pos], static_cast<int32_t>(gapstart[pos + 1] - gapstart[pos])};
+  }
+  bool scored(int32_t pos) const { return vorn::scored(gapperc[pos]); }
+};
 
 // alncol[(pos-1)*nprot + p-1] = aln[p][pos]: each column's codes side by side.
 void column_codes(const int32_t* const* aln, int32_t nprot, int32_t alnlen, uint8_t* alncol);

@@ -1,14 +1,16 @@
 // Scoring columns against a block of permutations at once: each of the eight
-// lanes of a vector carries one permutation and its own accumulation, in the
-// pair order of the plain procedure.
+// lanes of a vector carries one permutation and its own accumulation, in
+// pair order, as one permutation at a time would form it.
 #pragma once
 
 #include <cstdint>
 
 #include "scoring/position.hpp"
-#include "workspace.hpp"
 
 namespace vorn {
+
+// The lanes of one block of permutations.
+inline constexpr int kLanes = 8;
 
 struct LaneBlock {
   int nl = 0;                            // lanes in use (the rest repeat lane 0)

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "settings.hpp"
+#include "input/lineinput.hpp"
 
 namespace vorn {
 
@@ -11,7 +11,7 @@ int seed_from_date_line(const std::string& line) {
   char two[3] = {0, 0, 0};
   two[0] = line.size() > 15 ? line[15] : '\0';
   two[1] = two[0] != '\0' && line.size() > 18 ? line[18] : '\0';
-  return static_cast<int>(atoi_semantics(std::string(two)).value);
+  return int_field(two, 0).clamped();
 }
 
 int setsrand() {

@@ -1,18 +1,29 @@
-// The random passes (every scored position against every permutation of the
-// proteins) and the final report with Z-scores and P-values.
+// The random passes: every scored column against every permutation of the
+// proteins, and the pool of all random scores.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
 
 #include "log.hpp"
 #include "scoring/position.hpp"
-#include "workspace.hpp"
 
 namespace vorn {
 
-// Fills rndcorr, globdist and globcount from sufix, icorr and colstat.
-void random_passes(Workspace& ws, int rankcorr, const SimilaritySide& side, Log& log);
-// Prints the extended result line of every scored position.
-void final_report(Workspace& ws, FILE* out);
+// What the random passes read and write, besides the columns.
+struct RandomPassArrays {
+  const int32_t* const* sufix = nullptr;  // sufix[1..nsuffl][1..nprot], the permutations
+  int64_t nsuffl = 0;
+  const float* icorr = nullptr;           // the real scores; columns with a sentinel are not re-scored
+  const ColumnStat* colstat = nullptr;    // each column's x side, from its real scoring
+  const float* idenrank = nullptr;        // Spearman: the similarity ranks, pair order
+  const float* const* identities = nullptr;  // Pearson: the similarities
+  float* ranksq = nullptr;                // scratch: the ranks as an nprot x nprot square (Spearman)
+  float* lanesim = nullptr;               // scratch: a block's relabelled similarities
+  float* const* rndcorr = nullptr;        // out: rndcorr[pos][s]
+  float* pool = nullptr;                  // out: pool[1..count], permutation-major
+  int64_t* count = nullptr;
+};
+
+void random_passes(const Columns& cols, const SimilaritySide& side, bool spearman, const RandomPassArrays& a, Log& log);
 
 }  // namespace vorn

@@ -20,38 +20,36 @@ struct Read {
   std::string err, failure;
 };
 
-Read read_alignment(const std::string& text) {
+Read read_alignment(const std::string& text, const std::string& name = "a.txt") {
   Read r;
-  r.err = test::capture([&](FILE* sink) {
+  test::Reading got = test::read_with(text, name, [&](const InputText& in, FILE* sink) {
     Log log(sink);
     AlignmentSource src;
-    load_memory(text.data(), text.size(), "a.txt", src.text);
-    try {
-      alignment_dimensions(src, log);
-      r.filetype = form_name(src.form);
-      r.nprot = src.nprot;
-      r.alnlen = src.alnlen;
-      std::vector<std::vector<int32_t>> rows(r.nprot + 2, std::vector<int32_t>(r.alnlen + 2, -7));
-      std::vector<int32_t*> refs(r.nprot + 2);
-      for (int64_t p = 0; p < r.nprot + 2; ++p) refs[p] = rows[p].data();
-      r.var.assign(r.alnlen + 2, -1);
-      r.acc.assign(r.alnlen + 2, -1);
-      r.pdbnum.resize(r.alnlen + 2);
-      for (int64_t pos = 0; pos < r.alnlen + 2; ++pos) r.pdbnum[pos] = static_cast<int32_t>(pos);
-      r.sec_str.assign(r.alnlen + 2, '-');
-      r.chain.assign(r.alnlen + 2, ' ');
-      r.res1.assign(r.alnlen + 2, 7);
-      alignment_residues(src, {refs.data(), r.var.data(), r.acc.data(), r.sec_str.data(), r.pdbnum.data(),
-                               r.chain.data(), r.res1.data()});
-      for (int64_t p = 1; p <= r.nprot; ++p) {
-        std::string s;
-        for (int64_t pos = 1; pos <= r.alnlen; ++pos) s += aa_indexback(rows[p][pos]);
-        r.rows.push_back(s);
-      }
-    } catch (const Failure& e) {
-      r.failure = e.message;
+    src.text = in;
+    alignment_dimensions(src, log);
+    r.filetype = form_name(src.form);
+    r.nprot = src.nprot;
+    r.alnlen = src.alnlen;
+    std::vector<std::vector<int32_t>> rows(r.nprot + 2, std::vector<int32_t>(r.alnlen + 2, -7));
+    std::vector<int32_t*> refs(r.nprot + 2);
+    for (int64_t p = 0; p < r.nprot + 2; ++p) refs[p] = rows[p].data();
+    r.var.assign(r.alnlen + 2, -1);
+    r.acc.assign(r.alnlen + 2, -1);
+    r.pdbnum.resize(r.alnlen + 2);
+    for (int64_t pos = 0; pos < r.alnlen + 2; ++pos) r.pdbnum[pos] = static_cast<int32_t>(pos);
+    r.sec_str.assign(r.alnlen + 2, '-');
+    r.chain.assign(r.alnlen + 2, ' ');
+    r.res1.assign(r.alnlen + 2, 7);
+    alignment_residues(src, {refs.data(), r.var.data(), r.acc.data(), r.sec_str.data(), r.pdbnum.data(),
+                             r.chain.data(), r.res1.data()});
+    for (int64_t p = 1; p <= r.nprot; ++p) {
+      std::string s;
+      for (int64_t pos = 1; pos <= r.alnlen; ++pos) s += aa_indexback(rows[p][pos]);
+      r.rows.push_back(s);
     }
   });
+  r.err = got.messages;
+  r.failure = got.failure;
   return r;
 }
 

@@ -20,16 +20,12 @@ struct Read {
 
 Read read_text(const std::string& text) {
   Read r;
-  r.err = test::capture([&](FILE* sink) {
+  test::Reading got = test::read_with(text, "m.txt", [&](const InputText& in, FILE* sink) {
     Log log(sink);
-    InputText f;
-    load_memory(text.data(), text.size(), "m.txt", f);
-    try {
-      read_matrix(f, r.m, log);
-    } catch (const Failure& e) {
-      r.failure = e.message;
-    }
+    read_matrix(in, r.m, log);
   });
+  r.err = got.messages;
+  r.failure = got.failure;
   return r;
 }
 

@@ -18,11 +18,9 @@ Read read_sim(const std::string& text, int32_t nprot) {
   r.id.assign(nprot + 1, std::vector<float>(nprot + 1, 99.0f));
   std::vector<float*> rows(nprot + 1);
   for (int i = 0; i <= nprot; ++i) rows[i] = r.id[i].data();
-  r.out = test::capture([&](FILE* out) {
-    InputText f;
-    load_memory(text.data(), text.size(), "s.sim", f);
-    r.code = read_sim_mat(f, nprot, rows.data(), out);
-  });
+  r.out = test::read_with(text, "s.sim", [&](const InputText& in, FILE* out) {
+            r.code = read_sim_mat(in, nprot, rows.data(), out);
+          }).messages;
   return r;
 }
 

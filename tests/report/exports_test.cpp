@@ -188,58 +188,5 @@ TEST(Exports, StructureScriptsAddressTheRightResidues) {
   }
 }
 
-std::string at_dir(const std::string& s, const std::string& dir) {
-  std::string r;
-  for (char c : s) r += c == '@' ? dir : std::string(1, c);
-  return r;
-}
-
-TEST(Exports, FailuresLeaveNoFiles) {
-  const std::string mat = test_data("raw_blosum62_tri.txt");
-  const std::string fn3 = test_data("fn3.fa");
-  struct Case {
-    std::vector<std::string> args;  // "@" stands for the temporary directory
-    std::string out_start;
-    RunOptions how;
-    const char* why;
-  };
-  RunOptions small;
-  small.file_limit_kb = 8;  // the result lines fit, the profile does not
-  const Case cases[] = {
-      {{fn3, mat, "-O="}, "** Invalid -O: give the prefix of the output files", {}, "empty prefix"},
-      {{fn3, mat, "-O=@/no/such/dir/x"}, "** Error: can't write '@/no/such/dir/x.tsv.part': No such file", {},
-       "unwritable prefix, before any work"},
-      {{"@/missing.fa", mat, "-O=@/x"}, "** Error: Can't read alignment file", {}, "a run that fails later"},
-      {{fn3, mat, "-O=@/x"}, "   1    S", small, "a file that cannot be written in full"},
-  };
-  for (const Case& c : cases) {
-    TempDir dir;
-    std::vector<std::string> args;
-    for (const std::string& a : c.args) args.push_back(at_dir(a, dir.path()));
-    Outcome r = run_vorn(args, c.how);
-    EXPECT_EQ(r.status, 1) << c.why;
-    const std::string start = at_dir(c.out_start, dir.path());
-    EXPECT_EQ(r.out.substr(0, start.size()), start) << c.why << "\n" << r.out;
-    EXPECT_EQ(r.err.find("Done."), std::string::npos) << c.why;
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.why;
-  }
-  // The message of the last case, after the complete result lines.
-  TempDir dir;
-  Outcome r = run_vorn({fn3, mat, "-O=" + dir.path() + "/x"}, small);
-  EXPECT_NE(r.out.find("** Error: can't write '" + dir.path() + "/x.svg.part': File too large.\n"), std::string::npos);
-}
-
-TEST(Exports, FilesDoNotDependOnTheThreadCount) {
-  const std::string mat = test_data("raw_blosum62_tri.txt");
-  TempDir one, two;
-  Exports a = run_with_exports(one, {test_data("fn3.fa"), mat, "-S=17", "-R=11", "-T=1"});
-  Exports b = run_with_exports(two, {test_data("fn3.fa"), mat, "-S=17", "-R=11", "-T=2"});
-  ASSERT_EQ(a.run.status, 0);
-  EXPECT_EQ(a.tsv, b.tsv);
-  EXPECT_EQ(a.svg, b.svg);
-  EXPECT_EQ(a.pml, b.pml);
-  EXPECT_EQ(a.defattr, b.defattr);
-}
-
 }  // namespace
 }  // namespace vorn::test

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "input/residue.hpp"
-#include "support/literal.hpp"
 
 namespace vorn {
 namespace {
@@ -34,11 +33,6 @@ TEST(Entropy, Cases) {
     const float e = column_entropy(col.data(), static_cast<int32_t>(col.size()));
     std::snprintf(buf, sizeof buf, "%6.3f", static_cast<double>(e));
     EXPECT_EQ(std::string(buf), c.printed) << c.why;
-    literal::Alignment a = literal::make_alignment({});
-    std::vector<std::string> rows;
-    for (char ch : c.column) rows.push_back(std::string(1, ch));
-    a = literal::make_alignment(rows);
-    EXPECT_EQ(e, literal::entropy(a, 1)) << c.why;
   }
 }
 

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "support/harness.hpp"
-#include "support/inputs.hpp"
 #include "support/literal.hpp"
 
 namespace vorn {
@@ -20,30 +17,6 @@ struct Rows {
     for (int p = 0; p <= a.nprot; ++p) refs[p] = data[p].data();
   }
 };
-
-TEST(Similarity, BlockedSumsMatchTheLiteralMatrix) {
-  std::mt19937 rng(5);
-  AaMat m = test::blosum62();
-  for (float gap_cell : {0.0f, -1.0f}) {
-    m[0][0] = gap_cell;
-    for (int n : {1, 2, 9, 17, 33}) {
-      const literal::Alignment a = literal::make_alignment(test::random_rows(rng, n, 50, "ACDEFGHIKLMNPQRSTVWY"));
-      Rows rows(a);
-      std::vector<std::vector<float>> id(n + 1, std::vector<float>(n + 1, 0));
-      std::vector<float*> idrows(n + 1);
-      for (int i = 0; i <= n; ++i) idrows[i] = id[i].data();
-      Log quiet(nullptr);
-      similarity_matrix(rows.refs.data(), n, a.alnlen, m, idrows.data(), quiet);
-      const auto want = literal::similarity(a, m);
-      for (int i = 1; i <= n; ++i)
-        for (int j = 1; j <= n; ++j) {
-          if (i != j) {
-            ASSERT_EQ(id[i][j], want[i][j]) << n << ": " << i << "," << j;
-          }
-        }
-    }
-  }
-}
 
 TEST(Similarity, Listings) {
   EXPECT_EQ(capture([](FILE* f) { print_two_groups(f, 5); }),

@@ -13,6 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "fail.hpp"
+
 namespace vorn::test {
 
 std::string read_file(const std::string& path) {
@@ -31,6 +33,21 @@ std::string capture(const std::function<void(FILE*)>& body) {
   std::string s(buf, len);
   std::free(buf);
   return s;
+}
+
+Reading read_with(const std::string& text, const std::string& name,
+                  const std::function<void(const InputText&, FILE*)>& reader) {
+  Reading r;
+  r.messages = capture([&](FILE* sink) {
+    try {
+      InputText in;
+      load_memory(text.data(), text.size(), name, in);
+      reader(in, sink);
+    } catch (const Failure& f) {
+      r.failure = f.message;
+    }
+  });
+  return r;
 }
 
 std::string shared_data(const std::string& rel) { return std::string(VORN_SHARED_DATA) + "/" + rel; }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "input/source.hpp"
+
 namespace vorn::test {
 
 struct Outcome {
@@ -46,6 +48,14 @@ class TempDir {
 };
 
 std::string read_file(const std::string& path);
+
+// A reader run on text (loaded as the file name would be): what it writes
+// to the stream it is handed, and the message of the Failure it throws.
+struct Reading {
+  std::string messages, failure;
+};
+Reading read_with(const std::string& text, const std::string& name,
+                  const std::function<void(const InputText&, FILE*)>& reader);
 // What body writes to the stream it is given.
 std::string capture(const std::function<void(FILE*)>& body);
 std::string shared_data(const std::string& rel);  // ../shared/data/rel

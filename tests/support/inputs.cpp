@@ -52,4 +52,35 @@ AaMat blosum62() {
   return m;
 }
 
+RandomCase random_case(std::mt19937& rng, int nprot, int alnlen) {
+  RandomCase c;
+  const char* alphabets[] = {"AV", "AVLIG", "WYHKR", "ACDEFGHIKLMNPQRSTVWY"};
+  const int ab = std::uniform_int_distribution<int>(0, 3)(rng), kind = std::uniform_int_distribution<int>(0, 3)(rng);
+  c.rows = random_rows(rng, nprot, alnlen, alphabets[ab]);
+  c.m = blosum62();
+  const struct {
+    int lo, hi;
+    float scale, gap_cell;
+    const char* name;
+  } kinds[] = {{0, 0, 1, 0, "blosum"}, {-40, 60, 10, 0, "tenths"}, {-9, 12, 3, -1.5f, "thirds, gap cell"},
+               {-1000000, 1000000, 0.001f, 0, "huge spread"}};
+  if (kinds[kind].lo != kinds[kind].hi) {
+    for (int r = 1; r <= 20; ++r)
+      for (int k = 1; k <= 20; ++k)
+        c.m[r][k] = static_cast<float>(std::uniform_int_distribution<int>(kinds[kind].lo, kinds[kind].hi)(rng)) /
+                    kinds[kind].scale;
+  }
+  c.m[0][0] = kinds[kind].gap_cell;
+  const int source = std::uniform_int_distribution<int>(0, 2)(rng);
+  c.imported = source > 0;
+  c.sim.assign(nprot + 1, std::vector<float>(nprot + 1, 0.0f));
+  for (int i = 1; i <= nprot; ++i)
+    for (int j = i + 1; j <= nprot; ++j)
+      c.sim[i][j] = c.sim[j][i] = source == 1 ? static_cast<float>(std::uniform_int_distribution<int>(0, 1)(rng))
+                                              : std::uniform_real_distribution<float>(-3, 3)(rng);
+  c.what = std::to_string(nprot) + " proteins, " + alphabets[ab] + ", " + kinds[kind].name +
+           (source == 0 ? ", own similarities" : source == 1 ? ", two classes" : ", imported fractions");
+  return c;
+}
+
 }  // namespace vorn::test

@@ -19,4 +19,17 @@ std::vector<std::string> random_rows(std::mt19937& rng, int nprot, int alnlen, c
 // BLOSUM62 as the shipped Raw file gives it.
 AaMat blosum62();
 
+// One random case for the sped-up procedures and their literal twins: rows
+// with ties and gaps (some columns with several gapped proteins), a matrix of
+// integers, of tenths (sums that round) or with a gap cell, and similarities
+// from the alignment or imported (two classes: exact sums; fractions).
+struct RandomCase {
+  std::vector<std::string> rows;
+  AaMat m{};
+  std::vector<std::vector<float>> sim;  // 1-based square, filled by the caller from literal::similarity or imported
+  bool imported = false;
+  std::string what;
+};
+RandomCase random_case(std::mt19937& rng, int nprot, int alnlen);
+
 }  // namespace vorn::test

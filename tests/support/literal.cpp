@@ -19,16 +19,18 @@ void ordena(float* v, int64_t count) {
       }
 }
 
+float rank_of(const float* sorted, int64_t count, float value) {
+  int64_t t = 0, m = 0;
+  for (int64_t j = 1; j <= count; ++j)
+    if (sorted[j] == value) {
+      t += j;
+      m += 1;
+    }
+  return static_cast<float>(t) / static_cast<float>(m);
+}
+
 void rankit(const float* sorted, int64_t count, float* ranks) {
-  for (int64_t i = 1; i <= count; ++i) {
-    int64_t t = 0, m = 0;
-    for (int64_t j = 1; j <= count; ++j)
-      if (sorted[j] == ranks[i]) {
-        t += j;
-        m += 1;
-      }
-    ranks[i] = static_cast<float>(t) / static_cast<float>(m);
-  }
+  for (int64_t i = 1; i <= count; ++i) ranks[i] = rank_of(sorted, count, ranks[i]);
 }
 
 Sums correlation_sums(const float* x, const float* y, int64_t len, const char* gaps1) {
@@ -154,8 +156,10 @@ float position_score(const Alignment& a, const AaMat& aamat, int32_t pos, const 
       gaps1[k] = (x != 0 && y != 0) ? ' ' : 'G';
     }
   for (int64_t m = 1; m <= k; ++m) corrrank1[m] = corrlin1[m];
-  ordena(corrlin1.data(), k);
-  rankit(corrlin1.data(), k, corrrank1.data());
+  if (spearman) {
+    ordena(corrlin1.data(), k);
+    rankit(corrlin1.data(), k, corrrank1.data());
+  }
   const float* x = spearman ? corrrank1.data() : corrlin1o.data();
   const float* y = spearman ? idenrank.data() : idelino.data();
   if (sums) *sums = correlation_sums(x, y, k, gaps1.data());
@@ -163,13 +167,14 @@ float position_score(const Alignment& a, const AaMat& aamat, int32_t pos, const 
 }
 
 void pair_vectors(const std::vector<std::vector<float>>& id, int32_t n, std::vector<float>& idenrank,
-                  std::vector<float>& idelino) {
+                  std::vector<float>& idelino, bool ranked) {
   const int64_t npairs = static_cast<int64_t>(n) * (n - 1) / 2;
   std::vector<float> idelin(npairs + 5);
   int64_t k = 0;
   for (int32_t i = 1; i <= n; ++i)
     for (int32_t j = i + 1; j <= n; ++j) idelin[++k] = id[i][j];
   idenrank = idelino = idelin;
+  if (!ranked) return;
   ordena(idelin.data(), npairs);
   rankit(idelin.data(), npairs, idenrank.data());
 }

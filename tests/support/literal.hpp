@@ -14,6 +14,8 @@ namespace vorn::literal {
 
 void ordena(float* v, int64_t count);
 void rankit(const float* sorted, int64_t count, float* ranks);
+// rankit's value for one entry: the mean place of value among sorted[1..count].
+float rank_of(const float* sorted, int64_t count, float value);
 float correlation(const float* x, const float* y, int64_t len, const char* gaps1);
 // The double sums that correlation forms, in index order.
 struct Sums {
@@ -42,9 +44,10 @@ float entropy(const Alignment& a, int32_t pos);
 // The score of position pos against the pair vectors idenrank / idelino (1-based).
 float position_score(const Alignment& a, const AaMat& aamat, int32_t pos, const std::vector<float>& idenrank,
                      const std::vector<float>& idelino, bool spearman, Sums* sums = nullptr);
-// The pair vectors of a similarity matrix: unsorted copy and ranks, 1-based.
+// The pair vectors of a similarity matrix: unsorted copy and (unless
+// ranked is false, for Pearson alone) ranks, 1-based.
 void pair_vectors(const std::vector<std::vector<float>>& id, int32_t n, std::vector<float>& idenrank,
-                  std::vector<float>& idelino);
+                  std::vector<float>& idelino, bool ranked = true);
 // srand(seed), then the permutations drawn by shifting the list of indices.
 std::vector<std::vector<int32_t>> draw_permutations(unsigned seed, int64_t nsuffl, int32_t nprot);
 double fzscore(const float* values, int64_t count, float x);

@@ -1,0 +1,259 @@
+// Every sped-up procedure against its literal twin (support/literal.cpp), on
+// the cases of one random generator: ties, gapped columns, matrices whose
+// sums round, imported similarities, and families above 363 proteins, where
+// the similarity ranks take the parallel path. Doubles are compared bit for
+// bit: the printed digits hide most slips in them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <numeric>
+#include <random>
+
+#include "scoring/position.hpp"
+#include "scoring/ranking.hpp"
+#include "scoring/similarity.hpp"
+#include "shuffle/lanes.hpp"
+#include "shuffle/permutations.hpp"
+#include "shuffle/significance.hpp"
+#include "support/inputs.hpp"
+#include "support/literal.hpp"
+
+namespace vorn {
+namespace {
+
+using literal::bits;
+
+// Family sizes: mostly small (the literal ranks are quadratic), some large.
+std::vector<int> sizes(std::mt19937& rng, int n, int max_small) {
+  std::vector<int> v;
+  for (int i = 0; i < n; ++i) v.push_back(std::uniform_int_distribution<int>(1, max_small)(rng));
+  return v;
+}
+
+struct Family {
+  test::RandomCase c;
+  literal::Alignment a;
+  std::vector<std::vector<float>> sim;  // the similarities the pair vectors come from
+};
+
+Family family(std::mt19937& rng, int nprot, int alnlen) {
+  Family f{test::random_case(rng, nprot, alnlen), {}, {}};
+  f.a = literal::make_alignment(f.c.rows);
+  f.sim = f.c.imported ? f.c.sim : literal::similarity(f.a, f.c.m);
+  return f;
+}
+
+TEST(Twins, SortAndRank) {
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 60; ++trial) {
+    const bool large = trial % 10 == 0;  // past 65,536 pairs: the parallel ranking
+    const Family f = family(rng, large ? 363 + trial / 10 * 12 : std::uniform_int_distribution<int>(1, 60)(rng), 4);
+    std::vector<float> v, ignored;
+    literal::pair_vectors(f.sim, f.a.nprot, ignored, v, false);
+    if (trial % 2) v[1] = -0.0f;  // signed zeros tie with zeros
+    const int64_t count = static_cast<int64_t>(v.size()) - 5;
+    std::vector<float> sorted = v, ranks = v;
+    ordena(sorted.data(), count);
+    rankit(sorted.data(), count, ranks.data());
+    if (!large) {
+      std::vector<float> slow_sorted = v, slow_ranks = v;
+      literal::ordena(slow_sorted.data(), count);
+      literal::rankit(slow_sorted.data(), count, slow_ranks.data());
+      // Equal values (a zero and a negative zero) may trade places.
+      for (int64_t i = 1; i <= count; ++i) ASSERT_EQ(sorted[i], slow_sorted[i]) << f.c.what << " at " << i;
+      for (int64_t i = 1; i <= count; ++i) ASSERT_EQ(bits(ranks[i]), bits(slow_ranks[i])) << f.c.what << " at " << i;
+      continue;
+    }
+    // Large: the order and the multiset, and the literal rank of a sample.
+    ASSERT_TRUE(std::is_sorted(sorted.begin() + 1, sorted.begin() + 1 + count, std::greater<float>())) << f.c.what;
+    std::map<float, int64_t> in, out;
+    for (int64_t i = 1; i <= count; ++i) ++in[v[i]], ++out[sorted[i]];
+    ASSERT_EQ(in, out) << f.c.what;
+    for (int k = 0; k < 300; ++k) {
+      const int64_t i = std::uniform_int_distribution<int64_t>(1, count)(rng);
+      ASSERT_EQ(bits(ranks[i]), bits(literal::rank_of(sorted.data(), count, v[i]))) << f.c.what << " at " << i;
+    }
+  }
+  // Tie groups whose place sums exceed 2^24: the sum rounds once, to float.
+  const struct {
+    int64_t first, m;
+  } groups[] = {{1, 1}, {1, 4}, {3, 2}, {1, 5793}, {1, 4498500}, {2000001, 2498500}, {123457, 1000003}};
+  for (auto g : groups) {
+    int64_t t = 0;
+    for (int64_t j = g.first; j < g.first + g.m; ++j) t += j;
+    EXPECT_EQ(bits(tie_rank(g.first, g.m)), bits(static_cast<float>(t) / static_cast<float>(g.m))) << g.m;
+  }
+}
+
+TEST(Twins, SimilarityBlocks) {
+  std::mt19937 rng(5);
+  for (int n : {1, 2, 9, 17, 33, 420}) {
+    const Family f = family(rng, n, 40);
+    std::vector<std::vector<int32_t>> rows = f.a.aln;
+    std::vector<int32_t*> refs(n + 1);
+    for (int p = 0; p <= n; ++p) refs[p] = rows[p].data();
+    std::vector<std::vector<float>> id(n + 1, std::vector<float>(n + 1, 0));
+    std::vector<float*> idrows(n + 1);
+    for (int i = 0; i <= n; ++i) idrows[i] = id[i].data();
+    Log quiet(nullptr);
+    similarity_matrix(refs.data(), n, f.a.alnlen, f.c.m, idrows.data(), quiet);
+    const auto want = literal::similarity(f.a, f.c.m);
+    for (int i = 1; i <= n; ++i)
+      for (int j = 1; j <= n; ++j)
+        if (i != j) ASSERT_EQ(bits(id[i][j]), bits(want[i][j])) << f.c.what << ": " << i << "," << j;
+  }
+}
+
+struct Side {
+  std::vector<float> idenrank, idelino;
+  std::vector<int64_t> rowsum;
+  SimilaritySide side;
+  Side(const Family& f, bool spearman) : rowsum(f.a.nprot + 2) {
+    const int32_t n = f.a.nprot;
+    literal::pair_vectors(f.sim, n, idenrank, idelino, spearman);
+    prepare_similarity_side(spearman ? idenrank.data() : idelino.data(), n, static_cast<int64_t>(n) * (n - 1) / 2,
+                            rowsum.data(), side);
+  }
+};
+
+void expect_sums(const CorrelationSums& got, const literal::Sums& want, const std::string& what) {
+  ASSERT_EQ(got.n, want.n) << what;
+  if (want.n == 0) return;  // no sums are formed
+  ASSERT_EQ(bits(got.sy), bits(want.sy)) << what;
+  ASSERT_EQ(bits(got.sxy), bits(want.sxy)) << what;
+  ASSERT_EQ(bits(got.sxx), bits(want.sxx)) << what;
+  ASSERT_EQ(bits(got.syy), bits(want.syy)) << what;
+}
+
+// The counting score of each column against the literal fill-sort-rank-correlate.
+TEST(Twins, ColumnScores) {
+  std::mt19937 rng(2024);
+  std::vector<int> ns = sizes(rng, 80, 40);
+  ns.insert(ns.end(), {400, 420});  // Pearson only: the literal ranks would take minutes
+  for (int n : ns) {
+    const Family f = family(rng, n, 12);
+    for (bool spearman : {true, false}) {
+      if (spearman && n > 60) continue;
+      const Side s(f, spearman);
+      std::vector<uint8_t> codes;
+      std::vector<int32_t> gaps;
+      for (int32_t pos = 1; pos <= f.a.alnlen; ++pos) {
+        literal::column_of(f.a, pos, codes, gaps);
+        ColumnPrep prep;
+        prepare_column(codes.data(), n, GapList{gaps.data(), static_cast<int32_t>(gaps.size())}, f.c.m, spearman, prep);
+        CorrelationSums got;
+        literal::Sums want;
+        const float fast = score_column(codes.data(), prep, s.side, nullptr, &got);
+        const float slow = literal::position_score(f.a, f.c.m, pos, s.idenrank, s.idelino, spearman, &want);
+        const std::string what = f.c.what + (spearman ? ", Spearman" : ", Pearson") + ", column " + std::to_string(pos);
+        ASSERT_EQ(bits(fast), bits(slow)) << what;
+        ASSERT_EQ(bits(got.sx), bits(want.sx)) << what;
+        expect_sums(got, want, what);
+      }
+    }
+  }
+}
+
+// Columns against eight permutations at once, against the literal
+// relabel-sort-rank-score of each permutation.
+TEST(Twins, PermutationLanes) {
+  std::mt19937 rng(99);
+  std::vector<int> ns = sizes(rng, 30, 30);
+  ns.push_back(380);
+  for (int n : ns) {
+    n = std::max(n, 2);
+    const Family f = family(rng, n, 10);
+    const int64_t npairs = static_cast<int64_t>(n) * (n - 1) / 2;
+    std::vector<const float*> idrows(n + 1);
+    for (int i = 1; i <= n; ++i) idrows[i] = f.sim[i].data();
+    for (bool spearman : {true, false}) {
+      if (spearman && n > 60) continue;
+      const Side s(f, spearman);
+      std::vector<float> ranksq(static_cast<size_t>(n) * n);
+      if (spearman) fill_rank_square(s.idenrank.data(), n, ranksq.data());
+      std::vector<std::vector<int32_t>> perms(kLanes, std::vector<int32_t>(n + 1));
+      LaneBlock block;
+      block.nl = std::uniform_int_distribution<int>(1, kLanes)(rng);
+      for (int l = 0; l < kLanes; ++l) {
+        std::iota(perms[l].begin() + 1, perms[l].end(), 1);
+        std::shuffle(perms[l].begin() + 1, perms[l].end(), rng);
+        block.perms[l] = perms[l].data();
+      }
+      std::vector<float> lanes(npairs * kLanes + kLanes);
+      const float* ysq = spearman ? ranksq.data() : nullptr;
+      fill_lanes(n, ysq, const_cast<float* const*>(idrows.data()), block, lanes.data());
+      lane_totals(npairs, block);
+      std::vector<uint8_t> codes;
+      std::vector<int32_t> gaps;
+      for (int32_t pos = 1; pos <= f.a.alnlen; ++pos) {
+        literal::column_of(f.a, pos, codes, gaps);
+        const GapList gl{gaps.data(), static_cast<int32_t>(gaps.size())};
+        ColumnPrep prep;
+        prepare_column(codes.data(), n, gl, f.c.m, spearman, prep);
+        ColumnStat stat;
+        if (score_column(codes.data(), prep, s.side, &stat) < -1.0f) continue;  // sentinels are never re-scored
+        CorrelationSums got[kLanes];
+        int64_t pairs = 0;
+        lane_column_sums(codes.data(), gl, stat, s.side, ysq, block, got, pairs);
+        ASSERT_EQ(pairs, npairs);
+        for (int l = 0; l < block.nl; ++l) {
+          std::vector<std::vector<float>> relabelled(n + 1, std::vector<float>(n + 1, 0));
+          for (int i = 1; i <= n; ++i)
+            for (int j = 1; j <= n; ++j)
+              if (i != j) relabelled[i][j] = f.sim[perms[l][i]][perms[l][j]];
+          std::vector<float> rr, ro;
+          literal::pair_vectors(relabelled, n, rr, ro, spearman);
+          literal::Sums want;
+          literal::position_score(f.a, f.c.m, pos, rr, ro, spearman, &want);
+          expect_sums(got[l], want, f.c.what + ", column " + std::to_string(pos) + ", lane " + std::to_string(l));
+        }
+      }
+    }
+  }
+}
+
+// The pool's statistics taken once and its P-values by binary search in a
+// sorted copy: the doubles of the scan per column.
+TEST(Twins, Significance) {
+  std::mt19937 rng(3);
+  for (int trial = 0; trial < 200; ++trial) {
+    const int count = std::uniform_int_distribution<int>(1, 500)(rng);
+    std::vector<float> v(count + 1);
+    for (int i = 1; i <= count; ++i) v[i] = std::uniform_int_distribution<int>(-20, 20)(rng) / 20.0f;
+    std::vector<float> sorted = v;
+    std::sort(sorted.begin() + 1, sorted.end(), std::greater<float>());
+    const ZStats z = zstats(v.data(), count);
+    for (float x : {-1.0f, -0.5f, 0.0f, 0.05f, 0.5f, 1.0f, v[1]}) {
+      const double a = zscore(z, x), b = literal::fzscore(v.data(), count, x);
+      EXPECT_TRUE((std::isnan(a) && std::isnan(b)) || bits(a) == bits(b)) << trial;
+      EXPECT_EQ(fpval_sorted(sorted.data(), count, x), literal::fpval(v.data(), count, x)) << trial;
+      EXPECT_EQ(fpval(v.data(), count, x), literal::fpval(v.data(), count, x)) << trial;
+    }
+  }
+}
+
+// The tree draw against shifting the list, rand() call for rand() call.
+TEST(Twins, PermutationDraw) {
+  for (int nprot : {1, 2, 3, 7, 64, 65, 300, 420}) {
+    const int64_t nsuffl = 6;
+    const unsigned seed = 79 + nprot;
+    const auto want = literal::draw_permutations(seed, nsuffl, nprot);
+    std::vector<std::vector<int32_t>> rows(nsuffl + 1, std::vector<int32_t>(nprot + 2, 0));
+    std::vector<int32_t*> sufix(nsuffl + 1);
+    for (int64_t s = 0; s <= nsuffl; ++s) sufix[s] = rows[s].data();
+    std::vector<int32_t> scratch(nprot + 3);
+    std::srand(seed);
+    Log quiet(nullptr);
+    draw_permutations(nsuffl, nprot, sufix.data(), scratch.data(), quiet);
+    for (int64_t s = 1; s <= nsuffl; ++s)
+      for (int i = 1; i <= nprot; ++i) ASSERT_EQ(rows[s][i], want[s][i]) << nprot << " perm " << s << " at " << i;
+    const int next_fast = std::rand();  // exactly nprot draws per permutation
+    literal::draw_permutations(seed, nsuffl, nprot);
+    EXPECT_EQ(next_fast, std::rand());
+  }
+}
+
+}  // namespace
+}  // namespace vorn
