@@ -165,28 +165,49 @@ void write_tsv(FILE* out, const ResultRow* rows, int32_t n, bool extended) {
   }
 }
 
-void write_svg(FILE* out, const ResultRow* rows, int32_t n, const ExportInfo& info) {
-  const bool extended = info.nsuffl > 0;
-  const double width = 1000, left = 80, plotw = width - left - 30;
+namespace {
+
+// The profile's layout, in SVG user units.
+constexpr double kWidth = 1000, kLeft = 80, kRight = 30;
+constexpr double kScoreTop = 70, kScoreHeight = 260;
+constexpr double kBandBelow = 40;   // from the score panel's foot to the row of "no score" marks
+constexpr double kZBelow = 70;      // from that row to the Z panel
+constexpr double kZHeight = 180, kFoot = 50;
+constexpr double kMark = 2.5, kDenseMark = 1.5;  // dot radius; smaller beyond kDenseColumns
+constexpr int32_t kDenseColumns = 600;
+constexpr size_t kLabelled = 10;                  // the best columns get a label
+constexpr double kLabelRise = 6, kLabelStagger = 10;
+constexpr double kSignificant = 0.05;
+
+struct Layout {
+  Panel score, z;
+  double band = 0, height = 0, mark = 0;
+};
+
+Layout svg_layout(const ResultRow* rows, int32_t n, const ExportInfo& info) {
+  Layout l;
   // The score axis spans the scores (and 0), in tenths, within -1..1.
-  Panel score{left, 70, plotw, 260, 0.0, 0.0};
+  l.score = Panel{kLeft, kScoreTop, kWidth - kLeft - kRight, kScoreHeight, 0.0, 0.0};
   for (int32_t i = 0; i < n; ++i) {
     if (rows[i].sentinel()) continue;
-    score.lo = std::min(score.lo, static_cast<double>(rows[i].f.score));
-    score.hi = std::max(score.hi, static_cast<double>(rows[i].f.score));
+    l.score.lo = std::min(l.score.lo, static_cast<double>(rows[i].f.score));
+    l.score.hi = std::max(l.score.hi, static_cast<double>(rows[i].f.score));
   }
-  score.lo = std::max(-1.0, std::floor(score.lo * 10 - 1) / 10);
-  score.hi = std::min(1.0, std::ceil(score.hi * 10 + 1) / 10);
-  const double band = score.top + score.height + 40;  // the row of sentinel marks
-  Panel zp{left, band + 70, plotw, 180, 0.0, 2.0};
-  const double height = extended ? zp.top + zp.height + 50 : band + 40;
-  const double r = info.alnlen > 600 ? 1.5 : 2.5;
+  l.score.lo = std::max(-1.0, std::floor(l.score.lo * 10 - 1) / 10);
+  l.score.hi = std::min(1.0, std::ceil(l.score.hi * 10 + 1) / 10);
+  l.band = l.score.top + l.score.height + kBandBelow;
+  l.z = Panel{kLeft, l.band + kZBelow, l.score.width, kZHeight, 0.0, 2.0};
+  l.height = info.nsuffl > 0 ? l.z.top + l.z.height + kFoot : l.band + kBandBelow;
+  l.mark = info.alnlen > kDenseColumns ? kDenseMark : kMark;
+  return l;
+}
 
+void svg_head(FILE* out, const Layout& l, const ResultRow* rows, int32_t n, const ExportInfo& info) {
   std::fprintf(out,
                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
                "font-family=\"Helvetica, Arial, sans-serif\">\n",
-               width, height, width, height);
+               kWidth, l.height, kWidth, l.height);
   std::fputs(
       "<style>.tick{font-size:11px;fill:#333}.axis{font-size:13px;fill:#111}.label{font-size:10px;fill:#000}"
       ".note{font-size:11px;fill:#555}</style>\n"
@@ -194,49 +215,54 @@ void write_svg(FILE* out, const ResultRow* rows, int32_t n, const ExportInfo& in
       out);
   int32_t nsent = 0;
   for (int32_t i = 0; i < n; ++i) nsent += rows[i].sentinel();
-  std::fprintf(out, "<text x=\"%.0f\" y=\"28\" font-size=\"17\" font-weight=\"bold\">vorn: %s</text>\n", left,
+  std::fprintf(out, "<text x=\"%.0f\" y=\"28\" font-size=\"17\" font-weight=\"bold\">vorn: %s</text>\n", kLeft,
                xml_text(info.aln_name).c_str());
   std::string sub = strformat("%s per alignment column; %d of %d columns scored", score_name(info), n, info.alnlen);
   if (nsent > 0) sub += strformat(", %d without a score", nsent);
-  if (extended)
+  if (info.nsuffl > 0)
     sub += strformat("; %lld random alignment%s", static_cast<long long>(info.nsuffl), info.nsuffl == 1 ? "" : "s");
-  std::fprintf(out, "<text x=\"%.0f\" y=\"50\" class=\"note\">%s</text>\n", left, sub.c_str());
+  std::fprintf(out, "<text x=\"%.0f\" y=\"50\" class=\"note\">%s</text>\n", kLeft, sub.c_str());
+}
 
-  y_axis(out, score, "score");
-  std::fprintf(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#888\"/>\n", score.left,
-               score.y(0), score.left + score.width, score.y(0));
-  x_axis(out, score, info.alnlen, extended ? 0.0 : band + 30);
-  std::fprintf(out, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" class=\"note\">no score</text>\n", left - 6,
-               band + 4);
-  profile_line(out, rows, n, score, info.alnlen);
-
-  // One mark per result line: a dot for a score, a grey cross in the band
-  // below the axis for a sentinel (-2: no spread, -3: 10 or fewer pairs).
+// One mark per result line: a dot for a score (red when significant in a
+// shuffled run), a grey cross in the band below the axis for a sentinel
+// (-2: no spread, -3: 10 or fewer pairs).
+void score_panel(FILE* out, const Layout& l, const ResultRow* rows, int32_t n, const ExportInfo& info) {
+  const Panel& p = l.score;
+  y_axis(out, p, "score");
+  std::fprintf(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#888\"/>\n", p.left, p.y(0),
+               p.left + p.width, p.y(0));
+  x_axis(out, p, info.alnlen, info.nsuffl > 0 ? 0.0 : l.band + 30);
+  std::fprintf(out, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" class=\"note\">no score</text>\n", kLeft - 6,
+               l.band + 4);
+  profile_line(out, rows, n, p, info.alnlen);
   for (int32_t i = 0; i < n; ++i) {
     const ResultRow& row = rows[i];
     const LineFields& f = row.f;
-    const double x = column_x(score, f.pos, info.alnlen);
+    const double x = column_x(p, f.pos, info.alnlen);
     const std::string tip = xml_text(strformat("column %d, %s: %.4f", f.pos, column_label(f).c_str(),
                                                static_cast<double>(f.score)));
     if (row.sentinel()) {
       std::fprintf(out,
                    "<path class=\"mark sentinel\" data-nr=\"%d\" d=\"M%.1f %.1fl5 5m0 -5l-5 5\" stroke=\"#999\">"
                    "<title>%s</title></path>\n",
-                   f.pos, x - 2.5, band - 2.5, tip.c_str());
+                   f.pos, x - 2.5, l.band - 2.5, tip.c_str());
     } else {
-      const bool significant = extended && row.p_pos <= 0.05;
+      const bool significant = info.nsuffl > 0 && row.p_pos <= kSignificant;
       std::fprintf(out,
                    "<circle class=\"mark score\" data-nr=\"%d\" cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"%s\">"
                    "<title>%s</title></circle>\n",
-                   f.pos, x, score.y(f.score), r, significant ? "#c62828" : "#1f5f99", tip.c_str());
+                   f.pos, x, p.y(f.score), l.mark, significant ? "#c62828" : "#1f5f99", tip.c_str());
     }
   }
+}
 
-  // The ten best columns by score, ties by column.
+// The best columns by score, ties by column, labelled above their marks.
+void top_labels(FILE* out, const Panel& p, const ResultRow* rows, int32_t n, const ExportInfo& info) {
   std::vector<const ResultRow*> best;
   for (int32_t i = 0; i < n; ++i)
     if (!rows[i].sentinel()) best.push_back(&rows[i]);
-  const size_t top = std::min<size_t>(10, best.size());
+  const size_t top = std::min(kLabelled, best.size());
   std::partial_sort(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(top), best.end(),
                     [](const ResultRow* a, const ResultRow* b) {
                       return a->f.score != b->f.score ? a->f.score > b->f.score : a->f.pos < b->f.pos;
@@ -244,41 +270,50 @@ void write_svg(FILE* out, const ResultRow* rows, int32_t n, const ExportInfo& in
   for (size_t k = 0; k < top; ++k) {
     const LineFields& f = best[k]->f;
     std::fprintf(out, "<text class=\"label\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n",
-                 column_x(score, f.pos, info.alnlen), score.y(f.score) - 6 - (k % 2) * 10.0,
+                 column_x(p, f.pos, info.alnlen), p.y(f.score) - kLabelRise - (k % 2) * kLabelStagger,
                  xml_text(column_label(f)).c_str());
   }
+}
 
-  if (extended) {
-    // Z-scores against each column's own random scores; columns whose P-value
-    // is 0.05 or less are red in both panels.
-    bool any = false;
-    for (int32_t i = 0; i < n; ++i) {
-      const double z = rows[i].z_pos;
-      if (rows[i].sentinel() || !std::isfinite(z)) continue;
-      zp.lo = std::min(zp.lo, z), zp.hi = std::max(zp.hi, z), any = true;
-    }
-    const double pad = (zp.hi - zp.lo) * 0.05;
-    zp.lo -= pad, zp.hi += pad;
-    y_axis(out, zp, "Z-score (own random scores)");
-    x_axis(out, zp, info.alnlen, zp.top + zp.height + 38);
-    std::fprintf(out,
-                 "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#888\" stroke-dasharray=\"4 3\"/>\n",
-                 zp.left, zp.y(2.0), zp.left + zp.width, zp.y(2.0));
-    for (int32_t i = 0; i < n; ++i) {
-      const ResultRow& row = rows[i];
-      if (row.sentinel() || std::isnan(row.z_pos)) continue;
-      std::fprintf(out,
-                   "<circle class=\"mark z\" data-nr=\"%d\" cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"%s\">"
-                   "<title>column %d: Z %s, P %s</title></circle>\n",
-                   row.f.pos, column_x(zp, row.f.pos, info.alnlen), zp.y(row.z_pos), r,
-                   row.p_pos <= 0.05 ? "#c62828" : "#1f5f99", row.f.pos, number("%.4f", row.z_pos).c_str(),
-                   strformat("%.3g", row.p_pos).c_str());
-    }
-    const char* note = any ? "red: P-value 0.05 or less against the column's own random scores; dashed line: Z = 2"
-                           : "no finite Z-score: with one random alignment, or random scores without spread, Z is "
-                             "not defined";
-    std::fprintf(out, "<text x=\"%.1f\" y=\"%.1f\" class=\"note\">%s</text>\n", zp.left, zp.top - 8, note);
+// Z-scores against each column's own random scores; red where the column's
+// P-value is significant.
+void z_panel(FILE* out, Panel p, double mark, const ResultRow* rows, int32_t n, const ExportInfo& info) {
+  bool any = false;
+  for (int32_t i = 0; i < n; ++i) {
+    const double z = rows[i].z_pos;
+    if (rows[i].sentinel() || !std::isfinite(z)) continue;
+    p.lo = std::min(p.lo, z), p.hi = std::max(p.hi, z), any = true;
   }
+  const double pad = (p.hi - p.lo) * 0.05;
+  p.lo -= pad, p.hi += pad;
+  y_axis(out, p, "Z-score (own random scores)");
+  x_axis(out, p, info.alnlen, p.top + p.height + 38);
+  std::fprintf(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#888\" stroke-dasharray=\"4 3\"/>\n",
+               p.left, p.y(2.0), p.left + p.width, p.y(2.0));
+  for (int32_t i = 0; i < n; ++i) {
+    const ResultRow& row = rows[i];
+    if (row.sentinel() || std::isnan(row.z_pos)) continue;
+    std::fprintf(out,
+                 "<circle class=\"mark z\" data-nr=\"%d\" cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"%s\">"
+                 "<title>column %d: Z %s, P %s</title></circle>\n",
+                 row.f.pos, column_x(p, row.f.pos, info.alnlen), p.y(row.z_pos), mark,
+                 row.p_pos <= kSignificant ? "#c62828" : "#1f5f99", row.f.pos, number("%.4f", row.z_pos).c_str(),
+                 strformat("%.3g", row.p_pos).c_str());
+  }
+  const char* note = any ? "red: P-value 0.05 or less against the column's own random scores; dashed line: Z = 2"
+                         : "no finite Z-score: with one random alignment, or random scores without spread, Z is "
+                           "not defined";
+  std::fprintf(out, "<text x=\"%.1f\" y=\"%.1f\" class=\"note\">%s</text>\n", p.left, p.top - 8, note);
+}
+
+}  // namespace
+
+void write_svg(FILE* out, const ResultRow* rows, int32_t n, const ExportInfo& info) {
+  const Layout l = svg_layout(rows, n, info);
+  svg_head(out, l, rows, n, info);
+  score_panel(out, l, rows, n, info);
+  top_labels(out, l.score, rows, n, info);
+  if (info.nsuffl > 0) z_panel(out, l.z, l.mark, rows, n, info);
   std::fputs("</svg>\n", out);
 }
 

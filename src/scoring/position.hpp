@@ -5,7 +5,8 @@
 // ordered code pair, and the value (rank or substitution score) of that code
 // pair. Ranks come from the counts in O(npairs) time without a sort; the
 // correlation then runs one pass over the pairs in pair order, keeping the
-// double-precision accumulation of the plain procedure term for term.
+// double-precision accumulation of the fill-sort-rank-correlate it replaces
+// (its literal twin is tests/support/literal.cpp) term for term.
 #pragma once
 
 #include <array>

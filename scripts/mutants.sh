@@ -1,0 +1,72 @@
+#!/bin/sh
+# Mutation testing: applies each mutant of scripts/mutants.txt in turn,
+# rebuilds, runs the whole suite and prints which mutants survive. A mutant
+# of kind "behaviour" that survives names a fault no test would catch; one of
+# kind "speed" changes no output and is expected to survive.
+#   scripts/mutants.sh [substring of mutant names]
+# Builds in build-mutants/; each file is restored after its mutant, also on
+# interruption. About a minute per mutant on two cores; not part of CI.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+exec python3 - "$top" "${1:-}" <<'PY'
+import os, re, shutil, signal, subprocess, sys
+top, only = sys.argv[1], sys.argv[2]
+build = os.path.join(top, "build-mutants")
+text = open(os.path.join(top, "scripts", "mutants.txt")).read()
+mutants = []
+for block in re.split(r"^## ", text, flags=re.M)[1:]:
+    lines = block.rstrip("\n").split("\n")
+    m = {"name": lines[0], "old": [], "new": []}
+    for l in lines[1:]:
+        if l.startswith("file: "): m["file"] = l[6:]
+        elif l.startswith("kind: "): m["kind"] = l[6:]
+        elif l.startswith("-"): m["old"].append(l[1:])
+        elif l.startswith("+"): m["new"].append(l[1:])
+    m["old"], m["new"] = "\n".join(m["old"]), "\n".join(m["new"])
+    if only in m["name"]: mutants.append(m)
+
+def run(cmd):
+    return subprocess.run(cmd, cwd=top, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+if run(["cmake", "-S", ".", "-B", build, "-DCMAKE_BUILD_TYPE=Release"]).returncode:
+    sys.exit("configure failed")
+pending = {}
+def restore(*_):
+    for path, original in pending.items():
+        open(path, "w").write(original)
+    pending.clear()
+signal.signal(signal.SIGINT, lambda *a: (restore(), sys.exit(130)))
+signal.signal(signal.SIGTERM, lambda *a: (restore(), sys.exit(143)))
+
+survivors, results = [], []
+for m in mutants:
+    path = os.path.join(top, m["file"])
+    original = open(path).read()
+    if original.count(m["old"]) != 1:
+        results.append(("STALE", m)); print("STALE     %s (its text is not in %s once)" % (m["name"], m["file"]), flush=True)
+        continue
+    pending[path] = original
+    open(path, "w").write(original.replace(m["old"], m["new"]))
+    try:
+        built = run(["cmake", "--build", build, "-j2"]).returncode == 0
+        if not built:
+            verdict, by = "KILLED", "the build"
+        else:
+            t = run(["ctest", "--test-dir", build, "-j2", "--timeout", "300", "--stop-on-failure"])
+            failed = re.findall(r"\d+ - (\S+) \(", t.stdout)
+            verdict, by = ("KILLED", ", ".join(failed[:3])) if t.returncode else ("SURVIVED", "")
+    finally:
+        restore()
+    results.append((verdict, m))
+    if verdict == "SURVIVED" and m["kind"] != "speed": survivors.append(m["name"])
+    print("%-9s %-8s %s%s" % (verdict, m["kind"], m["name"], (" (by " + by + ")") if by else ""), flush=True)
+run(["cmake", "--build", build, "-j2"])
+killed = sum(1 for v, m in results if v == "KILLED")
+speed = sum(1 for v, m in results if m["kind"] == "speed")
+print("%d mutants: %d killed, %d survived (%d of them speed-only by design), %d stale"
+      % (len(results), killed, sum(1 for v, m in results if v == "SURVIVED"), speed,
+         sum(1 for v, m in results if v == "STALE")))
+if survivors:
+    print("behaviour mutants that survived:\n  " + "\n  ".join(survivors))
+sys.exit(1 if survivors else 0)
+PY
