@@ -101,8 +101,9 @@ TEST(Twins, SimilarityBlocks) {
     similarity_matrix(refs.data(), n, f.a.alnlen, f.c.m, idrows.data(), quiet);
     const auto want = literal::similarity(f.a, f.c.m);
     for (int i = 1; i <= n; ++i)
-      for (int j = 1; j <= n; ++j)
+      for (int j = 1; j <= n; ++j) {
         if (i != j) ASSERT_EQ(bits(id[i][j]), bits(want[i][j])) << f.c.what << ": " << i << "," << j;
+      }
   }
 }
 
