@@ -37,6 +37,7 @@ void Log::status(const char* fmt, ...) {
 }
 
 void Log::progress(const char* fmt, ...) {
+  if (quiet_) return;
   va_list ap;
   va_start(ap, fmt);
   append(fmt, ap);

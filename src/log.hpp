@@ -18,8 +18,10 @@ class Log {
 
   // A message that completes a line: written out now.
   void status(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-  // A progress text: kept until the buffer fills or a quarter second passes.
+  // A progress text: kept until the buffer fills or a quarter second passes;
+  // dropped when quiet.
   void progress(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  void set_quiet(bool quiet) { quiet_ = quiet; }
   void flush();
 
  private:
@@ -28,6 +30,7 @@ class Log {
 
   static constexpr size_t kCapacity = 1 << 16;
   FILE* sink_;
+  bool quiet_ = false;
   char buf_[kCapacity];
   size_t used_ = 0;
   unsigned since_clock_ = 0;

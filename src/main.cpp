@@ -4,6 +4,7 @@
 #include <omp.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -36,6 +37,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::setvbuf(stdout, g_outbuf, _IOFBF, sizeof g_outbuf);
+  // A file-size limit makes the write fail (and the run report it) instead
+  // of killing the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   vorn::Log log(stderr);
   try {
     if (argc < 3) {
@@ -49,6 +53,8 @@ int main(int argc, char** argv) {
     settings.aln_path = argv[1];
     settings.matrix_path = argv[2];
     vorn::parse_options(std::vector<std::string>(argv + 3, argv + argc), settings);
+    settings.command.assign(argv, argv + argc);
+    log.set_quiet(settings.quiet);
     if (settings.threads > 0) omp_set_num_threads(settings.threads);
     // Start the worker threads now: their stacks are reserved before the
     // allocation plan, so no memory is needed once the heavy phases begin.

@@ -35,6 +35,7 @@ struct Run {
   std::unique_ptr<ExportFiles> exports;
 
   bool spearman() const { return s.score == Score::Spearman; }
+  int32_t seed = 0;  // the seed of the permutations, from -R or the clock
 
   // Standard input can be read once, so it can stand for one input only.
   void check_inputs() const {
@@ -75,8 +76,9 @@ struct Run {
       log.status("\rNo background distribution. Raw scores.\n");
     } else {
       if (s.fixed_seed) {
+        seed = s.seed;
         std::srand(static_cast<unsigned>(s.seed));
-      } else if (setsrand() < 0) {
+      } else if (setsrand(&seed) < 0) {
         fail("** Couldn't set seed for RND using 'date'.\n");
       }
       log.status("\rBackground distribution with %lld random alns.\n", static_cast<long long>(s.nsuffl));
@@ -193,8 +195,13 @@ struct Run {
     info.spearman = spearman();
     info.nsuffl = s.nsuffl;
     info.alnlen = ws.alnlen;
-    std::vector<Site> sites =
-        residue_sites(src.form == AlnForm::Hssp, ws.res1.data(), ws.pdbnum.data(), ws.chain.data(), ws.alnlen);
+    info.version = kVersion;
+    info.command = s.command;
+    info.has_seed = s.nsuffl > 0;
+    info.seed = seed;
+    info.seed_from = s.fixed_seed ? "-R" : "the clock";
+    std::vector<Site> sites = residue_sites(src.form == AlnForm::Hssp, ws.res1.data(), ws.pdbnum.data(),
+                                            ws.chain.data(), ws.alnlen, first_residue_number(src.first_name));
     exports->write(ws.results.data() + 1, ws.nresults, sites, info);
   }
 };

@@ -93,6 +93,9 @@ void parse_options(const std::vector<std::string>& args, RunSettings& s) {
         s.outprefix = value_text(arg);
         if (s.outprefix.empty()) fail("** Invalid -O: give the prefix of the output files, as in -O=results/fn3.\n");
         break;
+      case 'q':
+        s.quiet = true;
+        break;
       case '1':
         s.printsim = 1;
         break;

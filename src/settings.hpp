@@ -26,7 +26,9 @@ struct RunSettings {
   bool fixed_seed = false;  // -R=n: seed the generator with n instead of `date`
   int32_t seed = 0;
   int threads = 0;    // -T=n worker threads; 0: all available cores
-  std::string outprefix;  // -O=prefix: also write prefix.tsv, .svg, .pml and .defattr
+  std::string outprefix;  // -O=prefix: also write prefix.tsv, .svg, .pml, .defattr and .json
+  bool quiet = false;     // -q: no progress texts
+  std::vector<std::string> command;  // the whole command line, for the run record
 };
 
 std::string usage_text();

@@ -76,7 +76,7 @@ void check(const Dirs& d, const Row& row) {
   const std::string done = "Done." + std::string(99, ' ') + "\n";
   const bool ended = r.err.size() >= done.size() && r.err.compare(r.err.size() - done.size(), done.size(), done) == 0;
   EXPECT_EQ(ended, r.status == 0) << row.what << ": \"Done.\" closes exactly the runs that succeed";
-  if (r.status == 1 && row.args.size() >= 2 && !how.close_stdout && how.stdout_file.empty()) {
+  if (r.status == 1 && (row.args.size() >= 2 || !how.shell.empty()) && !how.close_stdout && how.stdout_file.empty()) {
     // One message, last on standard output.
     std::string last = r.out.substr(0, r.out.find_last_not_of('\n') + 1);
     last = last.substr(last.rfind('\n') + 1);
@@ -220,13 +220,23 @@ TEST(EndToEnd, CommandLines) {
        "split the file after each '//' line, one family per file.\n"},
       {"one family and trailing blank lines", {"{in}/trailing.sto", M}, 0, "#77"},
       // Export files appear whole or not at all.
-      {"exports", {F, M, "-O={out}/x"}, 0, "#77", "", {}, {"x.tsv", "x.svg", "x.pml", "x.defattr"}},
+      {"exports", {F, M, "-O={out}/x"}, 0, "#77", "", {}, {"x.tsv", "x.svg", "x.pml", "x.defattr", "x.json"}},
+      {"a blocked export name: none is written", {}, 1,
+       "~** Error: can't write '{out}/x.svg': it is a directory; no export file was written.\n", "", 
+       RunOptions{.shell = "mkdir {out}/x.svg && $VORN " + F + " " + M + " -O={out}/x"}, {"x.svg"}},
+      {"interrupted: no file left", {}, 143, "", "", RunOptions{.shell = "$VORN " + F + " " + M +
+       " -S=100000 -R=1 -O={out}/x & sleep 0.5; kill -TERM $!; wait $!"}},
+      {"-q: no progress texts", {T, M, "-q"}, 0, "#2", "<golden/tiny_quiet.err"},
+      {"-q with -S", {T, M, "-S=2", "-q", "-R=3"}, 0, "#2",
+       "=Vorn-Kalbrith v. 3.4\nAA. MATRIX. Type: Raw\nALIGNMENT. File type: pir; 12 prots. X 3 len.\n\rBackground "
+       "distribution with 2 random alns.\n\rRaw score: Spearman's non-parametric rank correlation.\nDone." +
+           std::string(99, ' ') + "\n"},
       {"empty -O prefix", {F, M, "-O="}, 1, "~** Invalid -O: give the prefix of the output files"},
       {"unwritable prefix, before any work", {F, M, "-O={out}/no/x"}, 1,
-       "~** Error: can't write '{out}/no/x.tsv.part': No such file", "=Vorn-Kalbrith v. 3.4\n"},
+       "~** Error: can't write '{out}/no/x.tsv': No such file", "=Vorn-Kalbrith v. 3.4\n"},
       {"a run that fails later leaves no file", {"{in}/no", M, "-O={out}/x"}, 1, "~Can't read alignment file"},
       {"a file that cannot be written in full", {F, M, "-O={out}/x"}, 1,
-       "~** Error: can't write '{out}/x.svg.part': File too large.\n", "", small_files},
+       "~** Error: can't write '{out}/x.svg': File too large.\n", "", small_files},
   };
   for (const Row& row : rows) check(d, row);
 }

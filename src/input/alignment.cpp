@@ -304,6 +304,24 @@ const char* form_name(AlnForm form) {
   }
 }
 
+int32_t first_residue_number(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  if (slash == std::string::npos) return 1;
+  const std::string_view range = std::string_view(name).substr(slash + 1);
+  const size_t dash = range.find('-', 1);
+  if (dash == std::string_view::npos) return 1;
+  const IntField start = int_field(range.substr(0, dash), 0), end = int_field(range.substr(dash + 1), 0);
+  auto whole = [](std::string_view t) {
+    if (t.empty()) return false;
+    for (size_t i = t[0] == '-' ? 1 : 0; i < t.size(); ++i)
+      if (t[i] < '0' || t[i] > '9') return false;
+    return t.size() > (t[0] == '-' ? 1u : 0u);
+  };
+  if (!whole(range.substr(0, dash)) || !whole(range.substr(dash + 1)) || !start.fits_int32() || !end.fits_int32())
+    return 1;
+  return static_cast<int32_t>(start.value);
+}
+
 void ResidueTally::see(unsigned char c) {
   if (!ascii_letter(c)) return;
   ++letters;
@@ -330,9 +348,11 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
     walk_rows(src, src.form == AlnForm::A3m, &rows, [&](int64_t, unsigned char c) { src.tally.see(c); });
     if (src.form == AlnForm::Pir && looks_a3m(rows)) src.form = AlnForm::A3m;
     src.nprot = static_cast<int64_t>(rows.kept.size());
+    if (!rows.names.empty()) src.first_name = rows.names[0];
     src.alnlen = rows.kept.empty() ? 0 : src.form == AlnForm::A3m ? rows.match[0] : rows.kept[0];
   } else if (blocked(src.form)) {
     blocked_dimensions(src.text, blocked_form(src.form), src.blocked, src.nprot, src.alnlen, src.tally);
+    src.first_name = src.blocked.names[0];
   }
   log.status("ALIGNMENT. File type: %s; %lld prots. X %lld len.\n", form_name(src.form),
              static_cast<long long>(src.nprot), static_cast<long long>(src.alnlen));

@@ -30,7 +30,12 @@ struct AlignmentSource {
   int64_t alnlen = 0;
   BlockedRows blocked;  // the row names of Stockholm and Clustal files
   ResidueTally tally;
+  std::string first_name;  // the first sequence's name (empty for HSSP)
 };
+
+// The number of the first residue of a sequence named "NAME/start-end" (as
+// Pfam and HMMER name them), or 1.
+int32_t first_residue_number(const std::string& name);
 
 // Where the residue phase stores what it reads. Rows and vectors are 1-based.
 struct AlignmentArrays {

@@ -1,6 +1,7 @@
 // The export files of -O=prefix: a table for spreadsheets and pandas, the
-// score profile as SVG, and scripts that put the scores on a structure in
-// PyMOL and ChimeraX. Standard output is not touched by any of them.
+// score profile as SVG, scripts that put the scores on a structure in PyMOL
+// and ChimeraX, and a record of the run. Standard output is not touched by
+// any of them.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +18,16 @@ struct ExportInfo {
   bool spearman = true;
   int64_t nsuffl = 0;
   int32_t alnlen = 0;
+  // The run record: enough to repeat the run.
+  std::string version;
+  std::vector<std::string> command;  // the command line, word by word
+  bool has_seed = false;
+  int32_t seed = 0;
+  std::string seed_from;  // "-R" or "the clock"
 };
 
-// Where a column's residue of protein 1 sits in a structure.
+// Where a column's residue of protein 1 sits in a structure: one numbering
+// for every export.
 struct Site {
   bool has = false;  // false: protein 1 has a gap (or a chain break) here
   int32_t num = 0;
@@ -27,37 +35,67 @@ struct Site {
 };
 
 // HSSP files number their residues themselves (PDB number and chain); other
-// forms count protein 1's own residues, its gaps skipped. Index 1..alnlen.
+// forms count protein 1's own residues, its gaps skipped, from first (the
+// start of a "/start-end" name suffix, else 1). Index 1..alnlen.
 std::vector<Site> residue_sites(bool hssp, const uint8_t* res1, const int32_t* pdbnum, const char* chain,
-                                int32_t alnlen);
+                                int32_t alnlen, int32_t first);
 
-// rows[0..n): the result lines in the order they were printed. extended: a
-// shuffled run, whose table has the significance columns even without rows.
-void write_tsv(FILE* out, const ResultRow* rows, int32_t n, bool extended);
-void write_svg(FILE* out, const ResultRow* rows, int32_t n, const ExportInfo& info);
+// What a column shows in the plot and the structure scripts.
+enum class ColumnClass { Scored, Conserved, Unscored };
+// A sentinel of -2 has no spread: in practice an invariant column.
+inline ColumnClass column_class(const ResultRow& r) {
+  return !r.sentinel() ? ColumnClass::Scored : r.f.score == -2.0f ? ColumnClass::Conserved : ColumnClass::Unscored;
+}
+
+// Honest significance of a shuffled run, per result line: the own P-value
+// with a pseudo-count, (b + 1) / (n + 1) with b the random scores at least
+// as high, and the Benjamini-Hochberg q-value of that P over the lines with a
+// score. NaN for sentinel lines.
+struct Honest {
+  double p1, q;
+};
+std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_t nsuffl);
+
+// rows[0..n): the result lines in the order they were printed.
+void write_tsv(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info);
+void write_svg(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info);
 void write_pml(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info);
 void write_defattr(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites,
                    const ExportInfo& info);
+void write_record(FILE* out, const ExportInfo& info);
 
-// The export files are written to "<prefix>.<ext>.part" and renamed when
-// complete, so a failed or interrupted run never leaves a file that looks
-// finished. The parts are created at once, so that an unwritable prefix stops
-// the run before any work; those not committed are removed on destruction.
+// Text helpers shared by the writers.
+std::string printable(const std::string& s);  // bytes outside printable ASCII as '?'
+std::string xml_text(const std::string& s);
+std::string score_name(const ExportInfo& info);
+std::string run_line(const ExportInfo& info);  // "vorn 3.4, seed 79 (-R): vorn fn3.fa ..."
+// A column's residue as the exports name it: "A:K70", "R11", or "column 7"
+// where protein 1 has no residue.
+std::string site_label(const Site& s, char aa, int32_t pos);
+
+// The files are written under unique temporary names in the prefix's folder
+// and renamed into place together, under a lock on the folder, only when
+// every one is complete: the set a run leaves is whole, from one run that
+// succeeded, or absent. The temporary files are created at once, so that an
+// unwritable prefix stops the run before any work, and removed when the run
+// fails or is interrupted by a signal.
 class ExportFiles {
  public:
   explicit ExportFiles(const std::string& prefix);
   ExportFiles(const ExportFiles&) = delete;
   ExportFiles& operator=(const ExportFiles&) = delete;
   ~ExportFiles();
-  // Writes every file through its writer and renames it; throws Failure.
+  // Writes every file through its writer and commits the set; throws Failure.
   void write(const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info);
 
  private:
   struct Part {
-    std::string path;
+    std::string final_path, temp_path;
     FILE* f = nullptr;
   };
+  std::string prefix_;
   std::vector<Part> parts_;
+  void commit();
 };
 
 }  // namespace vorn

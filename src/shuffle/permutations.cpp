@@ -14,7 +14,7 @@ int seed_from_date_line(const std::string& line) {
   return int_field(two, 0).clamped();
 }
 
-int setsrand() {
+int setsrand(int32_t* seed) {
   std::fflush(nullptr);
   FILE* pipe = popen("date", "r");
   if (!pipe) return -1;
@@ -24,7 +24,8 @@ int setsrand() {
     return -2;
   }
   pclose(pipe);
-  std::srand(static_cast<unsigned>(seed_from_date_line(std::string(buf, std::strlen(buf)))));
+  *seed = seed_from_date_line(std::string(buf, std::strlen(buf)));
+  std::srand(static_cast<unsigned>(*seed));
   return 0;
 }
 

@@ -14,9 +14,10 @@ namespace vorn {
 // past the end of the line read as the end of the string.
 int seed_from_date_line(const std::string& line);
 
-// Runs `date` through a pipe and seeds srand from its first line. Returns 0,
-// -1 when the command cannot be started, -2 when it prints nothing.
-int setsrand();
+// Runs `date` through a pipe and seeds srand from its first line, the seed
+// also in *seed. Returns 0, -1 when the command cannot be started, -2 when it
+// prints nothing.
+int setsrand(int32_t* seed);
 
 // The index drawn from lo..hi by one value r of rand(). The top value of rand
 // would give hi + 1, which is no remaining index: it is taken as hi.

@@ -86,6 +86,13 @@ TEST(FastaForm, Quirks) {
   }
 }
 
+// At least nine in ten residue letters A, C, G, T, U or N: a warning.
+TEST(FastaForm, NucleotideWarning) {
+  const std::string warning = "** Warning: 'a.txt' looks like a nucleotide alignment (90 % of its residue letters";
+  EXPECT_NE(read_alignment(">a\nACGTUNacgW\n>b\nACGTUNacgW\n").err.find(warning), std::string::npos) << "18 of 20";
+  EXPECT_EQ(read_alignment(">a\nACGTUNacWW\n>b\nACGTUNacgW\n").err.find("Warning"), std::string::npos) << "17 of 20";
+}
+
 TEST(FormDetection, UnrecognisedFormStillReportsItsSummary) {
   Read r = read_alignment("hssp x\n");
   EXPECT_EQ(r.err, "ALIGNMENT. File type: -----; 0 prots. X 0 len.\n");

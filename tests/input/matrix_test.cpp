@@ -71,6 +71,7 @@ TEST(Matrix, RawLineRules) {
       {"A  R 1.5\n", 1, 19, 0.0f, "blank at offset 2 stores in column 0, cleared"},
       {"X X -1\n", 0, 0, -1.0f, "cell [0][0] stays"},
       {"B Z 3\n", 0, 0, 3.0f, "B and Z are code 0"},
+      {"H X 2\nA A 1\n", 20, 0, 0.0f, "the last residue's gap cells are cleared too"},
       {"A A 4\nA A 5\n", 1, 1, 5.0f, "later line wins"},
       {"X X -1\n\n", 0, 0, -1.0f, "a blank line is too short to store anything"},
       {"A A 4\nA A\n", 1, 1, 0.0f, "four characters with the newline: value field empty"},

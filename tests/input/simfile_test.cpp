@@ -36,6 +36,7 @@ TEST(SimFile, ResultCodesAndMessages) {
       {"1\t2\n", 2, 3, "** No <TAB> (ii) in 's.sim'.\n", "one TAB"},
       {"1\t2\t1\n\n", 2, 2, "** No <TAB> in 's.sim'.\n", "empty trailing line"},
       {"x\t-3\t1\n", 2, 4, "** Pair 0 -3 out of range [1-2].\n", "no digits, negative"},
+      {"3\t1\t1\n", 2, 4, "** Pair 3 1 out of range [1-2].\n", "first number one past the last protein"},
       {"1\t3\t1\n", 2, 4, "** Pair 1 3 out of range [1-2].\n", "above nprot"},
       {"1\t2\t1\n", 3, 5, "(1,3) (2,3) \n** The above 2 pairs of proteins are missing in 's.sim'.\n", "missing pairs"},
       {"1\t2\t-10000\n", 2, 5, "(1,2) \n** The above 1 pairs of proteins are missing in 's.sim'.\n", "the mark itself"},

@@ -89,10 +89,16 @@ TEST(Exports, TableHoldsTheNumbersOfTheResultLines) {
     const auto out = lines_of(e.run.out), tsv = lines_of(e.tsv);
     const bool extended = c.args.size() > 2;
     const std::string header = "nr\taa\tpdbn\tchain\tacc\tentrop\tsecstr\tvar\txx\tKLB_VAL";
-    ASSERT_EQ(tsv.at(0), extended ? header + "\tZscr_pos\tPval_pos\tZscr_glob\tPval_glob" : header) << c.why;
+    ASSERT_EQ(tsv.at(0), extended ? header + "\tZscr_pos\tPval_pos\tZscr_glob\tPval_glob\tresnum\tPval_pos_p1\tqval_pos"
+                                  : header + "\tresnum")
+        << c.why;
     ASSERT_EQ(tsv.size(), out.size() + 1) << c.why;
     for (size_t i = 0; i < out.size(); ++i) {
-      EXPECT_EQ(split(tsv[i + 1], '\t'), line_fields(out[i])) << c.why << "\n" << out[i];
+      // The line's own fields first; the added ones are checked elsewhere.
+      std::vector<std::string> fields = split(tsv[i + 1], '\t'), want = line_fields(out[i]);
+      ASSERT_EQ(fields.size(), want.size() + (extended ? 3 : 1)) << c.why;
+      fields.resize(want.size());
+      EXPECT_EQ(fields, want) << c.why << "\n" << out[i];
     }
   }
 }
@@ -115,8 +121,11 @@ std::map<std::string, std::string> pml_sites(const std::string& pml) {
 
 std::map<std::string, std::string> defattr_sites(const std::string& text) {
   std::map<std::string, std::string> m;
+  bool score = false;
   for (const std::string& l : lines_of(text)) {
+    if (l.rfind("attribute: ", 0) == 0) score = l == "attribute: vorn_score";
     auto f = split(l, '\t');
+    if (!score) continue;
     if (f.size() != 3 || !f[0].empty()) continue;
     const std::string& atoms = f[1];
     const size_t colon = atoms.find(':');
@@ -169,22 +178,74 @@ TEST(Exports, StructureScriptsAddressTheRightResidues) {
     if (!std::isalpha(static_cast<unsigned char>(r[pos - 1]))) return "";
     return ":" + std::to_string(std::count_if(r.begin(), r.begin() + pos, [](char c) { return std::isalpha(c); }));
   };
+  // Pfam's name suffix: the first residue is 418, and the row starts with gaps.
+  std::vector<std::string> pfam_rows = rows;
+  pfam_rows[0] = "--VXLaGKTE";
+  std::string pf = ">LAR_DROME/418-503 x\n" + pfam_rows[0] + "\n";
+  for (size_t i = 1; i < rows.size(); ++i) pf += ">p" + std::to_string(i) + "\n" + rows[i] + "\n";
+  const std::string pfam = dir.write("pfam.fa", pf);
+  auto pfam_site = [&](int pos) -> std::string {
+    const std::string& r = pfam_rows[0];
+    if (!std::isalpha(static_cast<unsigned char>(r[pos - 1]))) return "";
+    return ":" + std::to_string(417 + std::count_if(r.begin(), r.begin() + pos, [](char c) { return std::isalpha(c); }));
+  };
 
   struct Case {
     std::string aln;
     std::function<std::string(int)> site;
     size_t at_least;
   };
-  for (const Case& c : {Case{hssp, hssp_site, 100}, Case{gapped, fasta_site, 8}}) {
+  for (const Case& c : {Case{hssp, hssp_site, 100}, Case{gapped, fasta_site, 8}, Case{pfam, pfam_site, 7}}) {
     Exports e = run_with_exports(dir, {c.aln, mat});
     ASSERT_EQ(e.run.status, 0) << e.run.out;
     const auto want = expected_sites(e.run.out, c.site);
     EXPECT_GE(want.size(), c.at_least) << c.aln;
     EXPECT_EQ(pml_sites(e.pml), want) << c.aln;
     EXPECT_EQ(defattr_sites(e.defattr), want) << c.aln;
+    // The table's resnum and the profile's labels use the same numbering.
+    const auto out = lines_of(e.run.out), tsv = lines_of(e.tsv);
+    for (size_t i = 0; i < out.size(); ++i) {
+      const auto f = line_fields(out[i]);
+      const std::string where = c.site(std::stoi(f[0]));
+      EXPECT_EQ(split(tsv[i + 1], '\t')[10], where.empty() ? "" : where.substr(where.find(':') + 1)) << out[i];
+    }
+    for (size_t at = e.svg.find("class=\"label\""); at != std::string::npos; at = e.svg.find("class=\"label\"", at + 1)) {
+      const std::string text = e.svg.substr(e.svg.find('>', at) + 1, e.svg.find('<', at) - e.svg.find('>', at) - 1);
+      if (text.rfind("column ", 0) == 0) continue;  // protein 1 has no residue there
+      EXPECT_NE(pml_sites(e.pml).count(text.find(':') == std::string::npos ? ":" + text.substr(1)
+                                                                              : text.substr(0, 2) + text.substr(3)),
+                0u)
+          << "label " << text << " names no scored residue";
+    }
     // The colouring covers exactly the scored residues.
     EXPECT_EQ(e.pml.find("alter all, b=-9\n") < e.pml.find("alter ("), true);
     EXPECT_NE(e.pml.find("spectrum b, blue_white_red, vorn_scored, minimum=-1, maximum=1\n"), std::string::npos);
+  }
+}
+
+// Two runs given the same prefix at once leave the complete set of one of
+// them, never a mix, and no temporary file.
+TEST(Exports, ConcurrentRunsLeaveOneWholeSet) {
+  const std::string fn3 = test_data("fn3.fa"), mat = test_data("raw_blosum62_tri.txt");
+  TempDir refs;
+  std::map<std::string, std::string> table;  // seed -> the table of a run alone
+  for (const char* seed : {"1", "2"}) {
+    run_vorn({fn3, mat, "-S=3", std::string("-R=") + seed, "-O=" + refs.path() + "/r" + seed});
+    table[seed] = read_file(refs.path() + "/r" + seed + ".tsv");
+  }
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    TempDir dir;
+    const std::string prefix = dir.path() + "/x";
+    const std::string cmd = "$VORN " + fn3 + " " + mat + " -S=3 -O=" + prefix;
+    run_vorn({}, RunOptions{.shell = cmd + " -R=1 >/dev/null 2>&1 & " + cmd + " -R=2 >/dev/null 2>&1; wait"});
+    const std::string json = read_file(prefix + ".json");
+    const std::string seed = json.find("\"seed\": 1,") != std::string::npos ? "1" : "2";
+    EXPECT_EQ(read_file(prefix + ".tsv"), table[seed]) << attempt;
+    for (const char* ext : {".svg", ".pml", ".defattr"})
+      EXPECT_NE(read_file(prefix + ext).find("seed " + seed + " (from -R)"), std::string::npos) << ext << attempt;
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+    EXPECT_EQ(files, 5u) << "a temporary file is left, attempt " << attempt;
   }
 }
 

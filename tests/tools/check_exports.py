@@ -2,11 +2,14 @@
 """Checks the -O export files of one run the way their users read them.
 
 The table is loaded with pandas (read_csv, sep="\\t") when pandas is installed
-and compared number by number with the result lines the run printed. The
-profile is parsed as XML and must hold one mark per result line, a cross per
-sentinel, ten labels and, with -S, a mark per defined Z-score; with --render it
-is also drawn by headless Chromium and the picture must not be blank. Exit status 77 means "skipped": --render without
-Chromium or Pillow.
+and compared number by number with the result lines the run printed; its
+honest P- and q-values are recomputed here. The profile is parsed as XML and
+must hold one mark per result line of the right kind, ten labels and, with
+-S, a mark per defined Z-score. With --layout headless Chromium lays the
+profile out and no two labels may overlap nor any text leave the picture;
+with --pymol the PyMOL script must run without an error; --long first widens
+the alignment sixfold (each row repeated), for a family of over 1,500
+columns. Exit status 77 means "skipped": Chromium or PyMOL missing.
 """
 import argparse
 import math
@@ -46,7 +49,30 @@ TEXT = ("aa", "chain", "secstr", "xx")
 INTEGERS = ("nr", "pdbn", "acc", "var")
 
 
-def check_table(path, lines, extended):
+def benjamini_hochberg(ps):
+    """q-values of the P-values ps, in their order."""
+    m = len(ps)
+    order = sorted(range(m), key=lambda i: ps[i])
+    q, running = [0.0] * m, 1.0
+    for rank in range(m, 0, -1):
+        i = order[rank - 1]
+        running = min(running, ps[i] * m / rank)
+        q[i] = running
+    return q
+
+
+def check_honest(df, nsuffl):
+    """Pval_pos_p1 = (b + 1) / (n + 1) and its Benjamini-Hochberg q-values."""
+    scored = df[df.KLB_VAL >= -1]
+    p1 = [(round(p * nsuffl) + 1) / (nsuffl + 1) for p in scored.Pval_pos]
+    for got, exp in zip(list(scored.Pval_pos_p1) + list(scored.qval_pos), p1 + benjamini_hochberg(p1)):
+        if abs(got - exp) > 1e-6 * exp:
+            fail(f"honest P or q {got} where {exp} is due")
+    if df[df.KLB_VAL < -1][["Pval_pos_p1", "qval_pos"]].notna().any().any():
+        fail("a column without a score has an honest P-value")
+
+
+def check_table(path, lines, extended, nsuffl):
     """The table as pandas reads it; its exact text is checked by the C++ tests."""
     try:
         import pandas as pd
@@ -57,7 +83,8 @@ def check_table(path, lines, extended):
     want = ["nr", "aa", "pdbn", "chain", "acc", "entrop", "secstr", "var", "xx", "KLB_VAL"]
     if extended:
         want += ["Zscr_pos", "Pval_pos", "Zscr_glob", "Pval_glob"]
-    if list(df.columns) != want or len(df) != len(lines):
+    if list(df.columns) != want + ["resnum"] + (["Pval_pos_p1", "qval_pos"] if extended else []) \
+            or len(df) != len(lines):
         fail(f"pandas reads {list(df.columns)} x {len(df)} for {len(lines)} result lines")
     for col in want:
         kind = "O" if col in TEXT else "i" if col in INTEGERS else "f"
@@ -71,6 +98,8 @@ def check_table(path, lines, extended):
                 ok = same(float(got), number(exp))
             if not ok:
                 fail(f"pandas reads {col} {got!r} for {exp!r} in {line!r}")
+    if extended:
+        check_honest(df, nsuffl)
 
 
 def check_svg(path, lines, extended):
@@ -84,9 +113,10 @@ def check_svg(path, lines, extended):
     if sorted(int(m.get("data-nr")) for m in marks) != sorted(int(result_fields(l)[0]) for l in lines):
         fail("the marks are not those of the scored columns")
     scores = [float(result_fields(l)[9]) for l in lines]
-    sentinels = sum(1 for m in marks if m.get("class") == "mark sentinel")
-    if sentinels != sum(1 for x in scores if x < -1):
-        fail(f"{sentinels} sentinel marks")
+    for kind, count in (("mark conserved", sum(1 for x in scores if x == -2)),
+                        ("mark sentinel", sum(1 for x in scores if x < -2))):
+        if sum(1 for m in marks if m.get("class") == kind) != count:
+            fail(f"not {count} marks of class {kind}")
     labels = sum(1 for e in root.iter(SVG + "text") if e.get("class") == "label")
     if labels != min(10, sum(1 for x in scores if x >= -1)):
         fail(f"{labels} labelled columns")
@@ -99,53 +129,111 @@ def check_svg(path, lines, extended):
     return int(float(root.get("width"))), int(float(root.get("height")))
 
 
-def render(path, size, scored):
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync"]
+
+LAYOUT_SCRIPT = """
+const svg = document.querySelector('svg');
+const w = +svg.getAttribute('width'), h = +svg.getAttribute('height');
+const o = svg.getBoundingClientRect();
+const box = t => { const r = t.getBoundingClientRect(); return {x: r.x - o.x, y: r.y - o.y, width: r.width, height: r.height}; };
+const boxes = [...svg.querySelectorAll('text')].map(t => [t.getAttribute('class'), t.textContent, box(t)]);
+const problems = [];
+for (const [cls, text, b] of boxes)
+  if (b.x < 0 || b.y < 0 || b.x + b.width > w || b.y + b.height > h) problems.push('clipped: ' + text);
+const labels = boxes.filter(([cls]) => cls === 'label');
+for (let i = 0; i < labels.length; ++i)
+  for (let j = i + 1; j < labels.length; ++j) {
+    const a = labels[i][2], b = labels[j][2];
+    if (a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height)
+      problems.push('overlap: ' + labels[i][1] + ' / ' + labels[j][1]);
+  }
+document.body.insertAdjacentHTML('beforeend', '<pre id="layout">' + labels.length + ' labels;' + problems.join(';') + '</pre>');
+"""
+
+
+def check_layout(path, png=None):
+    """Chromium lays the profile out: no two labels overlap, no text is clipped."""
     chromium = shutil.which("chromium") or shutil.which("chromium-browser")
-    try:
-        from PIL import Image
-    except ImportError:
-        Image = None
-    if not chromium or Image is None:
-        print("SKIP: rendering needs chromium and Pillow")
+    if not chromium:
+        print("SKIP: the layout check needs chromium")
         sys.exit(77)
     with tempfile.TemporaryDirectory() as tmp:
-        png = os.path.join(tmp, "profile.png")
-        subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                        "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                        "--hide-scrollbars", f"--user-data-dir={tmp}/profile", f"--window-size={size[0]},{size[1]}",
-                        f"--screenshot={png}", "file://" + os.path.abspath(path)],
-                       check=True, capture_output=True, timeout=120)
-        img = Image.open(png).convert("RGB")
-        colours = img.getcolors(maxcolors=1 << 20) or []
-        ink = sum(n for n, c in colours if c != (255, 255, 255))
-        if len(colours) < 3 or ink < 0.002 * img.width * img.height:
-            fail(f"the rendered profile is blank ({len(colours)} colours, {ink} non-white pixels)")
-        blue_or_red = sum(n for n, (r, g, b) in colours if abs(r - g) > 60 or abs(b - g) > 60)
-        if scored and blue_or_red == 0:
-            fail("no coloured mark in the rendered profile")
+        page = os.path.join(tmp, "page.html")
+        with open(page, "w") as f:
+            f.write("<!DOCTYPE html><html><body style='margin:0'>" + open(path).read().split("?>", 1)[1]
+                    + "<script>" + LAYOUT_SCRIPT + "</script></body></html>")
+        dom = subprocess.run([chromium] + CHROMIUM_FLAGS + [f"--user-data-dir={tmp}/profile", "--dump-dom",
+                                                            "file://" + page],
+                             check=True, capture_output=True, text=True, timeout=120).stdout
+        if png:  # a picture to look at, outside the tests' directory
+            root = ET.parse(path).getroot()
+            subprocess.run([chromium] + CHROMIUM_FLAGS + [f"--user-data-dir={tmp}/profile2", "--hide-scrollbars",
+                            f"--window-size={root.get('width')},{root.get('height')}", f"--screenshot={png}",
+                            "file://" + os.path.abspath(path)], check=True, capture_output=True, timeout=120)
+    found = dom.rsplit('<pre id="layout">', 1)[1].split("</pre>", 1)[0] if dom.count('<pre id="layout">') > 1 else None
+    if found is None:
+        fail("the layout script did not run")
+    count, problems = found.split(";", 1)
+    if problems:
+        fail("layout: " + problems.replace(";", "; "))
+    print("layout:", count)
+
+
+def check_pymol(path):
+    """The script runs in PyMOL (Debian's, under its own Python) without an error."""
+    if not os.path.exists("/usr/bin/pymol"):
+        print("SKIP: the PyMOL check needs pymol")
+        sys.exit(77)
+    out = subprocess.run(["/usr/bin/pymol", "-cq", path], capture_output=True, text=True, timeout=300,
+                         env={"PATH": "/usr/bin:/bin", "HOME": os.environ.get("HOME", "/tmp")})
+    text = out.stdout + out.stderr
+    bad = [l for l in text.splitlines() if any(w in l for w in ("Error", "Traceback", "Invalid", "Unknown"))]
+    if out.returncode != 0 or bad:
+        fail(f"PyMOL: {bad[:3] or out.returncode}")
+
+
+def widen(path, times, tmp):
+    """The '>' alignment with each row repeated: a family of times the columns."""
+    rows, names = [], []
+    for line in open(path):
+        if line.startswith(">"):
+            names.append(line)
+            rows.append("")
+        else:
+            rows[-1] += line.strip()
+    out = os.path.join(tmp, "long.fa")
+    with open(out, "w") as f:
+        for n, r in zip(names, rows):
+            f.write(n + r * times + "\n")
+    return out
 
 
 def main():
-    # check_exports.py [--render] VORN ALIGNMENT MATRIX [vorn options]; the
-    # vorn options look like flags, so the arguments are taken by hand.
-    argv = sys.argv[1:]
-    a = argparse.Namespace(render=argv[:1] == ["--render"])
-    argv = argv[1:] if a.render else argv
+    # check_exports.py [--layout[=PNG]] [--pymol] [--long] VORN ALIGNMENT MATRIX [vorn options]; the vorn
+    # options look like flags, so the arguments are taken by hand.
+    argv, flags = sys.argv[1:], {}
+    while argv and argv[0].startswith("--"):
+        key, _, value = argv.pop(0)[2:].partition("=")
+        flags[key] = value
     if len(argv) < 3:
         sys.exit(__doc__)
-    a.vorn, a.args = argv[0], argv[1:]
+    vorn, args = argv[0], argv[1:]
     with tempfile.TemporaryDirectory() as tmp:
+        if "long" in flags:
+            args[0] = widen(args[0], 6, tmp)
         prefix = os.path.join(tmp, "x")
-        env = dict(os.environ)
-        run = subprocess.run([a.vorn] + a.args + ["-O=" + prefix], capture_output=True, text=True, env=env)
+        run = subprocess.run([vorn] + args + ["-q", "-O=" + prefix], capture_output=True, text=True)
         if run.returncode != 0:
             fail(f"vorn exited {run.returncode}: {run.stdout[-500:]}")
         lines = run.stdout.splitlines()
-        extended = any(o.startswith("-S") and o[3:] not in ("", "0") for o in a.args)
-        check_table(prefix + ".tsv", lines, extended)
-        size = check_svg(prefix + ".svg", lines, extended)
-        if a.render:
-            render(prefix + ".svg", size, any(float(result_fields(l)[9]) >= -1 for l in lines))
+        nsuffl = max([int(o[3:] or 0) for o in args if o.startswith("-S")] + [0])
+        check_table(prefix + ".tsv", lines, nsuffl > 0, nsuffl)
+        check_svg(prefix + ".svg", lines, nsuffl > 0)
+        if "layout" in flags:
+            check_layout(prefix + ".svg", flags["layout"] or None)
+        if "pymol" in flags:
+            check_pymol(prefix + ".pml")
     print(f"ok: {len(lines)} result lines")
 
 

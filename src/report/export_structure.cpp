@@ -1,0 +1,108 @@
+#include "fail.hpp"
+#include "report/exports.hpp"
+
+namespace vorn {
+
+namespace {
+
+// The residues of the columns of one class, in column order.
+template <class Visit>
+void sites_of(ColumnClass cls, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, Visit visit) {
+  for (int32_t i = 0; i < n; ++i) {
+    const LineFields& f = rows[i].f;
+    if (column_class(rows[i]) != cls || f.pos < 1 || static_cast<size_t>(f.pos) >= sites.size() || !sites[f.pos].has)
+      continue;
+    visit(sites[f.pos], f.score);
+  }
+}
+
+// PyMOL reads a leading '-' in a residue number as a range unless escaped.
+std::string pymol_resi(int32_t num) { return num < 0 ? strformat("\\%d", num) : strformat("%d", num); }
+
+std::string pymol_selection(const Site& s) {
+  return s.chain == ' ' ? "resi " + pymol_resi(s.num) : strformat("chain %c and resi ", s.chain) + pymol_resi(s.num);
+}
+
+// PyMOL splits a line at ';', comments included.
+std::string pml_comment(const std::string& s) {
+  std::string r = printable(s);
+  for (char& c : r)
+    if (c == ';') c = ',';
+  return r;
+}
+
+// A selection of many residues, built a few at a time to keep the command
+// lines short.
+void pml_selection(FILE* out, const char* name, ColumnClass cls, const ResultRow* rows, int32_t n,
+                   const std::vector<Site>& sites) {
+  std::fprintf(out, "select %s, none\n", name);
+  std::string part;
+  int count = 0;
+  auto flush = [&] {
+    if (!part.empty()) std::fprintf(out, "select %s, %s or %s\n", name, name, part.c_str());
+    part.clear();
+    count = 0;
+  };
+  sites_of(cls, rows, n, sites, [&](const Site& s, float) {
+    part += (part.empty() ? "(" : " or (") + pymol_selection(s) + ")";
+    if (++count == 40) flush();
+  });
+  flush();
+}
+
+std::string defattr_atoms(const Site& s) {
+  return s.chain == ' ' ? strformat(":%d", s.num) : strformat("/%c:%d", s.chain, s.num);
+}
+
+}  // namespace
+
+void write_pml(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info) {
+  std::fprintf(out,
+               "# vorn scores (%s) of %s on the residues of its first sequence.\n"
+               "# %s\n"
+               "# Load the structure first, then run this file: @file.pml at the PyMOL prompt, or File > Run Script.\n"
+               "# B-factors are replaced: a scored residue gets its score, every other atom -9.\n"
+               "# Colours: blue (-1) through white (0) to red (+1) for scores, green for conserved columns\n"
+               "# (no spread), dark grey for residues without a score.\n",
+               score_name(info).c_str(), pml_comment(info.aln_name).c_str(), pml_comment(run_line(info)).c_str());
+  std::fputs("alter all, b=-9\n", out);
+  sites_of(ColumnClass::Scored, rows, n, sites, [&](const Site& s, float score) {
+    std::fprintf(out, "alter (%s), b=%.4f\n", pymol_selection(s).c_str(), static_cast<double>(score));
+  });
+  pml_selection(out, "vorn_scored", ColumnClass::Scored, rows, n, sites);
+  pml_selection(out, "vorn_conserved", ColumnClass::Conserved, rows, n, sites);
+  std::fputs(
+      "color grey40, all\n"
+      "spectrum b, blue_white_red, vorn_scored, minimum=-1, maximum=1\n"
+      "color green, vorn_conserved\n"
+      "deselect\n",
+      out);
+}
+
+// Two attributes: the score of each scored residue, and the class of every
+// residue with a result line (scored, conserved, unscored).
+void write_defattr(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites,
+                   const ExportInfo& info) {
+  std::fprintf(out,
+               "# vorn scores (%s) of %s on the residues of its first sequence.\n"
+               "# %s\n"
+               "# In ChimeraX, with the structure open:\n"
+               "#   open this_file.defattr\n"
+               "#   color byattribute r:vorn_score palette -1,blue:0,white:1,red noValueColor dimgray\n"
+               "#   color ::vorn_class=conserved green\n"
+               "attribute: vorn_score\n"
+               "recipient: residues\n"
+               "match mode: any\n",
+               score_name(info).c_str(), printable(info.aln_name).c_str(), printable(run_line(info)).c_str());
+  sites_of(ColumnClass::Scored, rows, n, sites, [&](const Site& s, float score) {
+    std::fprintf(out, "\t%s\t%.4f\n", defattr_atoms(s).c_str(), static_cast<double>(score));
+  });
+  std::fputs("attribute: vorn_class\nrecipient: residues\nmatch mode: any\n", out);
+  const std::pair<ColumnClass, const char*> classes[] = {
+      {ColumnClass::Scored, "scored"}, {ColumnClass::Conserved, "conserved"}, {ColumnClass::Unscored, "unscored"}};
+  for (const auto& [cls, name] : classes)
+    sites_of(cls, rows, n, sites,
+             [&](const Site& s, float) { std::fprintf(out, "\t%s\t%s\n", defattr_atoms(s).c_str(), name); });
+}
+
+}  // namespace vorn

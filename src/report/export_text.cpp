@@ -1,0 +1,118 @@
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <numeric>
+
+#include "fail.hpp"
+#include "report/exports.hpp"
+
+namespace vorn {
+
+std::string printable(const std::string& s) {
+  std::string r;
+  for (char c : s) r += (c >= ' ' && c < 127) ? c : '?';
+  return r;
+}
+
+std::string xml_text(const std::string& s) {
+  std::string r;
+  for (char c : printable(s)) {
+    switch (c) {
+      case '&': r += "&amp;"; break;
+      case '<': r += "&lt;"; break;
+      case '>': r += "&gt;"; break;
+      case '"': r += "&quot;"; break;
+      default: r += c;
+    }
+  }
+  return r;
+}
+
+std::string score_name(const ExportInfo& info) {
+  return info.spearman ? "Spearman rank correlation" : "Pearson linear correlation";
+}
+
+std::string run_line(const ExportInfo& info) {
+  std::string cmd;
+  for (const std::string& w : info.command) {
+    const bool plain = !w.empty() && w.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                                         "0123456789_-=.,/:+@%") == std::string::npos;
+    std::string quoted = "'";
+    for (char c : w) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    cmd += (cmd.empty() ? "" : " ") + (plain ? w : quoted + "'");
+  }
+  std::string seed = info.has_seed ? strformat(", seed %d (from %s)", info.seed, info.seed_from.c_str()) : "";
+  return "vorn " + info.version + seed + ": " + cmd;
+}
+
+std::string site_label(const Site& s, char aa, int32_t pos) {
+  if (!s.has) return strformat("column %d", pos);
+  return (s.chain != ' ' ? strformat("%c:", s.chain) : std::string()) + strformat("%c%d", aa, s.num);
+}
+
+std::vector<Site> residue_sites(bool hssp, const uint8_t* res1, const int32_t* pdbnum, const char* chain,
+                                int32_t alnlen, int32_t first) {
+  std::vector<Site> sites(static_cast<size_t>(alnlen) + 1);
+  int64_t own = static_cast<int64_t>(first) - 1;
+  for (int32_t pos = 1; pos <= alnlen; ++pos) {
+    Site& s = sites[pos];
+    s.has = res1[pos] != 0;
+    if (hssp) {
+      s.num = pdbnum[pos];
+      // Only letters and digits can be named in a PyMOL or ChimeraX selection.
+      s.chain = std::isalnum(static_cast<unsigned char>(chain[pos])) ? chain[pos] : ' ';
+    } else {
+      own += s.has;
+      s.num = static_cast<int32_t>(std::clamp<int64_t>(own, INT32_MIN, INT32_MAX));
+    }
+  }
+  return sites;
+}
+
+std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_t nsuffl) {
+  std::vector<Honest> h(static_cast<size_t>(n), Honest{NAN, NAN});
+  std::vector<int32_t> order;
+  const double ns = static_cast<double>(nsuffl);
+  for (int32_t i = 0; i < n; ++i) {
+    if (rows[i].sentinel()) continue;
+    // p_pos is b / n exactly; b is a count.
+    const double b = std::round(rows[i].p_pos * ns);
+    h[i].p1 = (b + 1.0) / (ns + 1.0);
+    order.push_back(i);
+  }
+  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return h[a].p1 < h[b].p1; });
+  const double m = static_cast<double>(order.size());
+  double running = 1.0;
+  for (size_t k = order.size(); k-- > 0;) {
+    running = std::min(running, h[order[k]].p1 * m / static_cast<double>(k + 1));
+    h[order[k]].q = running;
+  }
+  return h;
+}
+
+namespace {
+
+std::string json_string(const std::string& s) {
+  std::string r = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') r += '\\', r += static_cast<char>(c);
+    else if (c < 0x20) r += strformat("\\u%04x", c);
+    else r += static_cast<char>(c);
+  }
+  return r + "\"";
+}
+
+}  // namespace
+
+void write_record(FILE* out, const ExportInfo& info) {
+  std::string cmd;
+  for (const std::string& w : info.command) cmd += (cmd.empty() ? "" : ", ") + json_string(w);
+  std::fprintf(out,
+               "{\n  \"program\": \"vorn\",\n  \"version\": %s,\n  \"command\": [%s],\n  \"score\": %s,\n"
+               "  \"random_alignments\": %lld,\n  \"seed\": %s,\n  \"seed_from\": %s\n}\n",
+               json_string(info.version).c_str(), cmd.c_str(), json_string(score_name(info)).c_str(),
+               static_cast<long long>(info.nsuffl), info.has_seed ? strformat("%d", info.seed).c_str() : "null",
+               info.has_seed ? json_string(info.seed_from).c_str() : "null");
+}
+
+}  // namespace vorn
