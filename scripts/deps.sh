@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs what building and testing vorn needs, on a Debian machine that lacks it.
 # With --tests, also what the tests of the export files, the manual and the
-# workflow use (pandas, Pillow, Chromium, man, Snakemake); without them those
-# tests are skipped.
+# workflow use (pandas, Chromium, PyMOL, man, Snakemake, Biopython); without
+# them those tests are skipped.
 set -eu
 need=""
 command -v cmake >/dev/null 2>&1 || need="$need cmake"
@@ -14,10 +14,11 @@ command -v make >/dev/null 2>&1 || need="$need make"
 command -v python3 >/dev/null 2>&1 || need="$need python3"
 if [ "${1:-}" = --tests ]; then
   /usr/bin/python3 -c "import pandas" >/dev/null 2>&1 || need="$need python3-pandas"
-  /usr/bin/python3 -c "import PIL" >/dev/null 2>&1 || need="$need python3-pil"
   command -v chromium >/dev/null 2>&1 || need="$need chromium"
   command -v snakemake >/dev/null 2>&1 || need="$need snakemake"
   command -v man >/dev/null 2>&1 || need="$need man-db"
+  /usr/bin/python3 -c "import Bio" >/dev/null 2>&1 || need="$need python3-biopython"
+  [ -x /usr/bin/pymol ] || need="$need pymol"
 fi
 if [ "${VORN_FUZZ_DEPS:-0}" = 1 ]; then
   command -v clang++ >/dev/null 2>&1 || need="$need clang"

@@ -1,11 +1,17 @@
 #!/usr/bin/env python3
-"""Runs the Snakemake workflow on two families and checks its summary.
+"""Runs the Snakemake workflow on a folder of families and checks its summary.
 
 check_workflow.py VORN WORKFLOW_DIR ALIGNMENT... -- exit status 77 (skipped)
-when snakemake is not installed. The summary's rows must be each family's
-best scores as its own result lines give them.
+when snakemake is not installed. Besides the given alignments the folder holds
+a gzipped A3M file and a Stockholm file of two families (the first two
+Stockholm files given), which must become two jobs. The summary's rows must be
+each family's best scores as its own result lines give them, with the seed its
+run recorded. A second run adds a broken family: its "** " message must
+survive in its log and in Snakemake's report.
 """
 import csv
+import gzip
+import json
 import os
 import shutil
 import subprocess
@@ -41,12 +47,21 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         folder = os.path.join(tmp, "alignments")
         os.mkdir(folder)
+        stockholm = [a for a in alignments if a.endswith(".sto")][:2]
+        with open(os.path.join(folder, "pfam.sto"), "w") as f:
+            for a in stockholm:
+                f.write(open(a).read())
         for a in alignments:
-            shutil.copy(a, folder)
+            if a.endswith(".a3m"):
+                target = os.path.join(folder, os.path.basename(a).replace(".a3m", "_a3m.a3m.gz"))
+                with open(a, "rb") as src, gzip.open(target, "wb") as dst:
+                    dst.write(src.read())
+            elif a not in stockholm:
+                shutil.copy(a, folder)
         with open(os.path.join(folder, "README.txt"), "w") as f:
             f.write("not an alignment: ignored\n")
         base = [snakemake, "-s", os.path.join(workflow, "Snakefile"), "--cores", "2", "--directory", tmp,
-                "--config", f"vorn={vorn}", "options=-S=5 -R=3", f"top={TOP}"]
+                "--config", f"vorn={vorn}", "options=-S=5", f"top={TOP}"]
         dry = subprocess.run(base + ["--dry-run", "--quiet"], capture_output=True, text=True)
         if dry.returncode != 0:
             fail("dry run: " + dry.stdout[-800:] + dry.stderr[-800:])
@@ -62,7 +77,9 @@ def main():
             fail("run: " + run.stderr[-1500:])
         with open(os.path.join(tmp, "results", "summary.tsv"), newline="") as f:
             rows = list(csv.DictReader(f, delimiter="\t"))
-        families = sorted(os.path.splitext(os.path.basename(a))[0] for a in alignments)
+        families = sorted([os.path.basename(a).split(".")[0] + ("_a3m" if a.endswith(".a3m") else "")
+                           for a in alignments if a not in stockholm] +
+                          ["pfam_" + open(a).read().split("#=GF ID")[1].split()[0] for a in stockholm])
         if sorted({r["family"] for r in rows}) != families:
             fail(f"families in the summary: {sorted({r['family'] for r in rows})}")
         for fam in families:
@@ -75,9 +92,20 @@ def main():
                 fail(f"{fam}: ranks {[r['rank'] for r in mine]}")
             if any(r["Pval_pos"] == "" for r in mine):
                 fail(f"{fam}: significance fields missing")
+            record = json.load(open(os.path.join(tmp, "results", fam, fam + ".json")))
+            if {r["seed"] for r in mine} != {str(record["seed"])} or record["seed_from"] != "-R":
+                fail(f"{fam}: seeds {[r['seed'] for r in mine]}, the run's {record['seed']}")
             for ext in ("tsv", "svg", "pml", "defattr", "log"):
                 if not os.path.getsize(os.path.join(tmp, "results", fam, f"{fam}.{ext}")):
                     fail(f"{fam}.{ext} is empty")
+        # A family that fails keeps its message.
+        with open(os.path.join(folder, "broken.fa"), "w") as f:
+            f.write("AC\n>a\nAC\n")
+        run = subprocess.run(base + ["--keep-going"], capture_output=True, text=True)
+        log = open(os.path.join(tmp, "results", "broken", "broken.log")).read()
+        message = "** Error: can't tell the form of alignment file"
+        if run.returncode == 0 or message not in log or message not in run.stderr:
+            fail("the broken family's message is lost: " + log[-300:])
     print(f"ok: {len(rows)} summary rows for {len(families)} families")
 
 

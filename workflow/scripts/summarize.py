@@ -1,18 +1,19 @@
 #!/usr/bin/env python3
 """The best columns of every family, from the tables vorn writes with -O.
 
-summarize.py --top N --out summary.tsv --families NAME... --tables TABLE...
+summarize.py --top N --out summary.tsv --families NAME... --seeds SEED... --tables TABLE...
 
 One row per (family, rank): the family's N highest scores, ties by column;
 columns without a score (-2, -3) never count. The fields are copied from the
-family's table as they stand, so the numbers are vorn's own.
+family's table as they stand, so the numbers are vorn's own; the seed of each
+family's permutations is recorded beside them ("-" when the options gave one).
 """
 import argparse
 import csv
 import sys
 
 KEEP = ["nr", "aa", "pdbn", "chain", "entrop", "KLB_VAL"]
-SIGNIFICANCE = ["Zscr_pos", "Pval_pos", "Zscr_glob", "Pval_glob"]
+SIGNIFICANCE = ["Zscr_pos", "Pval_pos", "Pval_pos_p1", "qval_pos", "Zscr_glob", "Pval_glob"]
 
 
 def best_rows(path, top):
@@ -28,21 +29,22 @@ def main(argv=None):
     ap.add_argument("--top", type=int, default=10)
     ap.add_argument("--out", required=True)
     ap.add_argument("--families", nargs="+", required=True)
+    ap.add_argument("--seeds", nargs="+", required=True)
     ap.add_argument("--tables", nargs="+", required=True)
     a = ap.parse_args(argv)
-    if len(a.families) != len(a.tables):
+    if not len(a.families) == len(a.tables) == len(a.seeds):
         sys.exit("summarize.py: one table per family is needed")
     if a.top < 1:
         sys.exit("summarize.py: --top must be 1 or more")
-    picked = [(fam, *best_rows(path, a.top)) for fam, path in zip(a.families, a.tables)]
-    extended = any(rows and "Zscr_pos" in rows[0] for _, rows, _ in picked)
-    header = ["family", "rank", "scored_columns"] + KEEP + (SIGNIFICANCE if extended else [])
+    picked = [(fam, seed, *best_rows(path, a.top)) for fam, seed, path in zip(a.families, a.seeds, a.tables)]
+    extended = any(rows and "Zscr_pos" in rows[0] for _, _, rows, _ in picked)
+    header = ["family", "seed", "rank", "scored_columns"] + KEEP + (SIGNIFICANCE if extended else [])
     with open(a.out, "w", newline="") as f:
         w = csv.writer(f, delimiter="\t", lineterminator="\n")
         w.writerow(header)
-        for fam, rows, nscored in picked:
+        for fam, seed, rows, nscored in picked:
             for rank, r in enumerate(rows, 1):
-                w.writerow([fam, rank, nscored] + [r.get(k, "") for k in header[3:]])
+                w.writerow([fam, seed, rank, nscored] + [r.get(k, "") for k in header[4:]])
 
 
 if __name__ == "__main__":
