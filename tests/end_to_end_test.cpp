@@ -162,7 +162,8 @@ TEST(EndToEnd, CommandLines) {
       {"golden Pearson", {F, M, "-N"}, 0, "<golden/fn3_blosum62_pearson.out"},
       // Failures, in the order the run meets them.
       {"matrix opened first", {"{in}/no", "{in}/no"}, 1, "=** Error: Can't read matrix file: {in}/no\n"},
-      {"-S checked before any file", {"{in}/no", "{in}/no", "-S=-1"}, 1, "=** Invalid 'nsuffl' (-1)\n"},
+      {"-S checked before any file", {"{in}/no", "{in}/no", "-S=-1", "-N"}, 1, "=** Invalid 'nsuffl' (-1)\n"},
+      {"-S below 32 bits", {F, M, "-S=-99999999999"}, 1, "=** Invalid 'nsuffl' (-99999999999)\n"},
       {"-S beyond 32 bits", {F, M, "-S=9999999999"}, 1, "=** Invalid 'nsuffl' (9999999999): more random alignments than can be counted.\n"},
       {"alignment missing", {"{in}/no", M}, 1, "=** Error: Can't read alignment file: {in}/no\n"},
       {"an option before the paths is a path", {"-N", T, M}, 1, "=** Error: Can't read alignment file: -N\n"},

@@ -67,42 +67,6 @@ Exports run_with_exports(const TempDir& dir, std::vector<std::string> args) {
   return e;
 }
 
-TEST(Exports, TableHoldsTheNumbersOfTheResultLines) {
-  struct Case {
-    std::vector<std::string> args;
-    const char* why;
-  };
-  const std::string mat = test_data("raw_blosum62_tri.txt");
-  TempDir inputs;
-  const std::string gapped = inputs.write("gapped.fa", ">a\nA-\n>b\nA-\n>c\n-A\n>d\nCC\n");
-  const Case cases[] = {
-      {{test_data("fn3.fa"), mat}, "raw run, no chain"},
-      {{gapped, mat, "-S=3", "-R=1"}, "no column scored: the header alone, with its significance columns"},
-      {{test_data("fn3.fa"), mat, "-S=30", "-R=5", "-N"}, "shuffled Pearson run"},
-      {{kExamples + "1hpv_n25.hssp", mat, "-S=1", "-R=9"}, "two chains, sentinels, Z not a number"},
-      {{test_data("1a1p_n4.hssp"), mat, "-S=4", "-R=1"}, "every score a sentinel"},
-  };
-  for (const Case& c : cases) {
-    TempDir dir;
-    Exports e = run_with_exports(dir, c.args);
-    ASSERT_EQ(e.run.status, 0) << c.why << e.run.out;
-    const auto out = lines_of(e.run.out), tsv = lines_of(e.tsv);
-    const bool extended = c.args.size() > 2;
-    const std::string header = "nr\taa\tpdbn\tchain\tacc\tentrop\tsecstr\tvar\txx\tKLB_VAL";
-    ASSERT_EQ(tsv.at(0), extended ? header + "\tZscr_pos\tPval_pos\tZscr_glob\tPval_glob\tresnum\tPval_pos_p1\tqval_pos"
-                                  : header + "\tresnum")
-        << c.why;
-    ASSERT_EQ(tsv.size(), out.size() + 1) << c.why;
-    for (size_t i = 0; i < out.size(); ++i) {
-      // The line's own fields first; the added ones are checked elsewhere.
-      std::vector<std::string> fields = split(tsv[i + 1], '\t'), want = line_fields(out[i]);
-      ASSERT_EQ(fields.size(), want.size() + (extended ? 3 : 1)) << c.why;
-      fields.resize(want.size());
-      EXPECT_EQ(fields, want) << c.why << "\n" << out[i];
-    }
-  }
-}
-
 // The residues each export file addresses, "chain:number" -> score text,
 // from "alter (chain A and resi 12), b=0.5" and "<TAB>/A:12<TAB>0.5" lines.
 std::map<std::string, std::string> pml_sites(const std::string& pml) {

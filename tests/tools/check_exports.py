@@ -88,7 +88,7 @@ def check_table(path, lines, extended, nsuffl):
         fail(f"pandas reads {list(df.columns)} x {len(df)} for {len(lines)} result lines")
     for col in want:
         kind = "O" if col in TEXT else "i" if col in INTEGERS else "f"
-        if col != "chain" and df[col].dtype.kind != kind:  # a column of blank chains is all NaN
+        if len(df) and col != "chain" and df[col].dtype.kind != kind:  # a column of blank chains is all NaN
             fail(f"pandas reads column {col} as {df[col].dtype}")
     for rec, line in zip(df.itertuples(index=False), lines):
         for col, got, exp in zip(want, rec, result_fields(line)):
