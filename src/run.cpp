@@ -11,6 +11,7 @@
 #include "input/simfile.hpp"
 #include "report/exports.hpp"
 #include "report/final_report.hpp"
+#include "scoring/weighted.hpp"
 #include "scoring/entropy.hpp"
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
@@ -32,6 +33,7 @@ struct Run {
   Workspace ws;
   Allocator alloc{Allocator::machine_memory()};
   SimilaritySide side;  // what every column reuses of the similarity vector
+  WeightedSide wside;   // the same for the weighted scores
   std::unique_ptr<ExportFiles> exports;
 
   bool spearman() const { return s.score == Score::Spearman; }
@@ -60,6 +62,7 @@ struct Run {
     ws.npairs = src.nprot * (src.nprot - 1) / 2;
     ws.nsuffl = s.nsuffl;
     ws.keep_results = exports != nullptr;
+    ws.weighted = s.weighted;
     alloc.allocate(plan_group1(ws));
     for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
       ws.var[pos] = -1;
@@ -107,6 +110,20 @@ struct Run {
     column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());
   }
 
+  // -W: the weights, from the file or the columns. Equal weights give the
+  // unweighted scores, which are then computed as they are.
+  bool weighted = false;
+  void weights() {
+    if (!s.weighted) return;
+    if (!s.weight_file.empty()) {
+      read_weights(s.weight_file, ws.nprot, ws.weights.data());
+    } else {
+      gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
+      henikoff_weights(ws.columns(), ws.weights.data());
+    }
+    weighted = !uniform_weights(ws.weights.data(), ws.nprot);
+  }
+
   void similarity() {
     gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
     gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
@@ -136,6 +153,9 @@ struct Run {
     sort_and_rank(ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, log);
     prepare_similarity_side(spearman() ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
                             ws.rowsum.data(), side);
+    if (weighted)
+      prepare_weighted_side(ws.idelino.data(), spearman(), ws.weights.data(), ws.nprot, ws.npairs, ws.worder.data(),
+                            ws.wy.data(), ws.rowwy.data(), wside);
   }
 
   // Without shuffling each line is printed as its column is scored; with it
@@ -143,17 +163,27 @@ struct Run {
   void scoring() {
     const bool store = s.nsuffl > 0;
     const LineSource lines = ws.lines();
-    scoring_pass(ws.columns(), aamat, spearman(), side, store ? ws.colstat.data() : nullptr,
-                 [&](int32_t pos, float score) {
-                   if (store) {
-                     ws.icorr[pos] = score;
-                   } else {
-                     const LineFields f = lines.fields(pos, score);
-                     write_raw_line(out, f);
-                     ws.keep(ResultRow{f});
-                   }
-                 },
-                 log);
+    const Columns cols = ws.columns();
+    auto emit = [&](int32_t pos, float score) {
+      if (store) {
+        ws.icorr[pos] = score;
+      } else {
+        const LineFields f = lines.fields(pos, score);
+        write_raw_line(out, f);
+        ws.keep(ResultRow{f});
+      }
+    };
+    if (weighted) {
+      column_pass(
+          cols,
+          [&](int32_t pos) {
+            return weighted_column(cols.column(pos), cols.gaps(pos), aamat, spearman(), wside,
+                                   store ? &ws.wstat[pos] : nullptr);
+          },
+          emit, log);
+    } else {
+      scoring_pass(cols, aamat, spearman(), side, store ? ws.colstat.data() : nullptr, emit, log);
+    }
   }
 
   void significance() {
@@ -170,7 +200,24 @@ struct Run {
     a.rndcorr = ws.rndcorr.rows();
     a.pool = ws.globdist();
     a.count = &ws.globcount();
-    random_passes(ws.columns(), side, spearman(), a, log);
+    if (weighted) {
+      WeightedRandom wr;
+      wr.sufix = a.sufix;
+      wr.nsuffl = a.nsuffl;
+      wr.icorr = a.icorr;
+      wr.stat = ws.wstat.data();
+      wr.v = ws.idelino.data();
+      wr.order = ws.worder.data();
+      wr.yperm = ws.yperm.data();
+      wr.rankorig = ws.rankorig.data();
+      wr.rowwy = ws.rowwy.data();
+      wr.inverse = ws.inverse.data();
+      wr.rndcorr = a.rndcorr;
+      weighted_random_passes(ws.columns(), spearman(), wside, wr, log);
+      fill_pool(ws.columns(), a.icorr, a.rndcorr, a.nsuffl, a.pool, a.count);
+    } else {
+      random_passes(ws.columns(), side, spearman(), a, log);
+    }
     final_report(ws.columns(), ws.lines(), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(),
                  ws.globcount(), ws.globsorted.data(), [&](const ResultRow& row) {
                    write_extended_line(out, row);
@@ -217,6 +264,7 @@ void run(const RunSettings& settings, FILE* out, Log& log) {
   r.allocation();
   r.background();
   r.residues();
+  r.weights();
   r.similarity();
   r.entropy();
   r.external_similarity();

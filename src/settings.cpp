@@ -96,6 +96,10 @@ void parse_options(const std::vector<std::string>& args, RunSettings& s) {
       case 'q':
         s.quiet = true;
         break;
+      case 'W':
+        s.weighted = true;
+        s.weight_file = value_text(arg);
+        break;
       case '1':
         s.printsim = 1;
         break;

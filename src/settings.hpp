@@ -28,6 +28,8 @@ struct RunSettings {
   int threads = 0;    // -T=n worker threads; 0: all available cores
   std::string outprefix;  // -O=prefix: also write prefix.tsv, .svg, .pml, .defattr and .json
   bool quiet = false;     // -q: no progress texts
+  bool weighted = false;  // -W: sequence weights
+  std::string weight_file;  // -W=file; empty: Henikoff weights
   std::vector<std::string> command;  // the whole command line, for the run record
 };
 

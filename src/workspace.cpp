@@ -140,6 +140,10 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       single(-3, plus(times(len, np), 1), ws.alncol),
       single(-3, plus(times(len, max_scored_gaps(np)), 1), ws.gaplist),
       single(-3, plus(len, 3), ws.gapstart),
+      single(-8100, ws.weighted ? plus(np, 2) : 1, ws.weights),
+      single(-8200, ws.weighted ? plus(pairs, 2) : 1, ws.wy),
+      single(-8300, ws.weighted ? plus(pairs, 1) : 1, ws.worder),
+      single(-8400, ws.weighted ? plus(np, 2) : 1, ws.rowwy),
   };
 }
 
@@ -161,6 +165,10 @@ std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {  // ranksq is 
       single(-7100, spearman ? plus(times(np, np), 1) : 1, ws.ranksq),
       single(-7200, plus(times(ws.npairs, kLanes), kLanes), ws.lanesim),
       single(-7300, plus(len, 2), ws.colstat),
+      single(-8500, ws.weighted ? plus(ws.npairs, 2) : 1, ws.yperm),
+      single(-8600, ws.weighted && spearman ? plus(ws.npairs, 2) : 1, ws.rankorig),
+      single(-8700, ws.weighted ? plus(np, 2) : 1, ws.inverse),
+      single(-8800, ws.weighted ? plus(len, 2) : 1, ws.wstat),
   };
   return items;
 }

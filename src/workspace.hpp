@@ -12,6 +12,7 @@
 #include "report/result_line.hpp"
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
+#include "scoring/weighted.hpp"
 
 namespace vorn {
 
@@ -100,6 +101,7 @@ struct Workspace {
   int32_t alnlen = 0;
   int64_t npairs = 0;
   int64_t nsuffl = 0;
+  bool weighted = false;  // -W: the arrays of the weighted scores are in the plan
 
   // Group 1, as soon as the dimensions are known.
   Table<int32_t> aln;
@@ -117,6 +119,10 @@ struct Workspace {
   Vec<uint8_t> alncol;  // residue codes by column: alncol[(pos-1)*nprot + (p-1)]
   Vec<int32_t> gaplist;  // the gapped proteins of each scored column, column after column
   Vec<int64_t> gapstart; // column pos owns gaplist[gapstart[pos] .. gapstart[pos+1])
+  Vec<double> weights;    // -W: w[1..nprot]
+  Vec<double> wy;         // -W: y of the weighted correlation, pair order
+  Vec<int64_t> worder;    // -W: the pairs by ascending similarity
+  Vec<double> rowwy;      // -W: per protein, the weighted sum of its pairs' y
 
   // Group 2, shuffling only, once the generator is seeded.
   Table<int32_t> sufix;
@@ -128,6 +134,9 @@ struct Workspace {
   Vec<float> ranksq;      // Spearman: the similarity rank of every ordered protein pair, nprot x nprot
   Vec<float> lanesim;     // relabelled similarities of a block of permutations, pair-major
   Vec<ColumnStat> colstat;
+  Vec<double> yperm, rankorig;  // -W: a permutation's y, and the ranks it is made from
+  Vec<int32_t> inverse;         // -W: the inverse of a permutation
+  Vec<WeightedStat> wstat;      // -W: each column's weighted x side
 
   // Group 4, always, last.
   Table<float> globtable;  // entry 1 refers to the pool

@@ -54,7 +54,7 @@ struct Row {
   std::string what;
   std::vector<std::string> args;
   int status;
-  std::string out, err;
+  std::string out = "", err = "";
   RunOptions how = {};
   std::set<std::string> files = {};  // what the run leaves in {out}
 };
@@ -130,6 +130,12 @@ TEST(EndToEnd, CommandLines) {
                         read_file(shared_data("families/Pkinase.sto"))},
       {"trailing.sto", read_file(shared_data("families/fn3.sto")) + "\n\n  \n"},
       {"corrupt.gz", "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\xff\xff\xff"},
+      {"w_missing.tsv", "1\t1\n2\t1\n"},
+      {"w_twice.tsv", "1\t1\n1\t2\n"},
+      {"w_negative.tsv", "1\t-0.5\n"},
+      {"w_inf.tsv", "1\tinf\n"},
+      {"w_range.tsv", "13\t1\n"},
+      {"w_text.tsv", "1\t1\n2\t1.5x\n"},
   };
   for (const auto& [name, text] : inputs) d.in.write(name, text);
   const std::string gz_trunc = "head -c 2000 < <(gzip -c {T}/fn3.fa) > {in}/trunc.gz; ";
@@ -202,10 +208,23 @@ TEST(EndToEnd, CommandLines) {
       {"/dev/zero as -M file", {F, M, "-M=/dev/zero"}, 1, "~'/dev/zero' is not a text file", "", low_memory},
       {"corrupt gzip", {"{in}/corrupt.gz", M}, 1, "~** Error: '{in}/corrupt.gz' is not a valid gzip file: "},
       {"truncated gzip", {}, 1, "=** Error: '{in}/trunc.gz' is not a valid gzip file: the compressed stream is truncated.\n",
-       "", RunOptions{.shell = gz_trunc + "$VORN {in}/trunc.gz " + M}},
+       "", via_shell(gz_trunc + "$VORN {in}/trunc.gz " + M)},
       {"a score too large", {F, "{in}/overflow.txt"}, 1, "~too large for single precision"},
       {"similarities that overflow", {F, "{in}/sum_overflow.txt"}, 1, "~overflows single precision"},
       {"an infinite similarity", {F, M, "-M={in}/inf.sim"}, 1, "~Error 6 importing"},
+      // Weight files.
+      {"a protein without a weight", {T, M, "-W={in}/w_missing.tsv"}, 1,
+       "=** Error: weight file '{in}/w_missing.tsv' gives no weight for protein 3.\n"},
+      {"a protein weighed twice", {T, M, "-W={in}/w_twice.tsv"}, 1,
+       "=** Error: line 2 of weight file '{in}/w_twice.tsv' gives protein 1 a second weight (line 1 gave one).\n"},
+      {"a negative weight", {T, M, "-W={in}/w_negative.tsv"}, 1,
+       "=** Error: line 1 of weight file '{in}/w_negative.tsv' gives protein 1 a negative weight.\n"},
+      {"an infinite weight", {T, M, "-W={in}/w_inf.tsv"}, 1,
+       "=** Error: line 1 of weight file '{in}/w_inf.tsv' has no finite number as the weight of protein 1.\n"},
+      {"a protein out of range", {T, M, "-W={in}/w_range.tsv"}, 1,
+       "=** Error: line 1 of weight file '{in}/w_range.tsv' names protein 13; the alignment has proteins 1 to 12.\n"},
+      {"text after a weight", {T, M, "-W={in}/w_text.tsv"}, 1,
+       "=** Error: line 2 of weight file '{in}/w_text.tsv' has no finite number as the weight of protein 2.\n"},
       // Warnings: the run goes on, and says what it assumed.
       {"rows shorter than the first", {"{in}/short.fa", M}, 0, "#3",
        "~\n** Warning: 2 of the 4 sequences of '{in}/short.fa' are shorter than the first (10 positions), the first "
@@ -224,9 +243,9 @@ TEST(EndToEnd, CommandLines) {
       {"exports", {F, M, "-O={out}/x"}, 0, "#77", "", {}, {"x.tsv", "x.svg", "x.pml", "x.defattr", "x.json"}},
       {"a blocked export name: none is written", {}, 1,
        "~** Error: can't write '{out}/x.svg': it is a directory; no export file was written.\n", "", 
-       RunOptions{.shell = "mkdir {out}/x.svg && $VORN " + F + " " + M + " -O={out}/x"}, {"x.svg"}},
-      {"interrupted: no file left", {}, 143, "", "", RunOptions{.shell = "$VORN " + F + " " + M +
-       " -S=100000 -R=1 -O={out}/x & sleep 0.5; kill -TERM $!; wait $!"}},
+       via_shell("mkdir {out}/x.svg && $VORN " + F + " " + M + " -O={out}/x"), {"x.svg"}},
+      {"interrupted: no file left", {}, 143, "", "", via_shell("$VORN " + F + " " + M +
+       " -S=100000 -R=1 -O={out}/x & sleep 0.5; kill -TERM $!; wait $!")},
       {"-q: no progress texts", {T, M, "-q"}, 0, "#2", "<golden/tiny_quiet.err"},
       {"-q with -S", {T, M, "-S=2", "-q", "-R=3"}, 0, "#2",
        "=Vorn-Kalbrith v. 3.4\nAA. MATRIX. Type: Raw\nALIGNMENT. File type: pir; 12 prots. X 3 len.\n\rBackground "
@@ -345,21 +364,30 @@ TEST(EndToEnd, SameBytesWhateverTheWay) {
   }
   cases.push_back({"$VORN {T}/globins45.clustalo.fa " + M, {"$VORN {T}/globins45.clustalo.aln " + M}, false});
   cases.push_back({"$VORN {T}/fn3.fa " + M, {"$VORN {T}/fn3.fa {T}/EBLOSUM62"}, false});
+  // Weights that are all equal give the unweighted bytes.
+  const std::string ones = "<(awk '/^>/{print ++n \"\\t1\"}' {S}/families/Pkinase.fa)";
+  for (const char* opts : {"", " -N", " -S=20 -R=5", " -S=9 -R=5 -N"})
+    cases.push_back({"$VORN {S}/families/Pkinase.fa " + M + opts,
+                     {"$VORN {S}/families/Pkinase.fa " + M + opts + " -W=" + ones}, true});
   // Threads: the bytes of one thread, also for a family where the similarity
   // ranks take the parallel path.
   cases.push_back({"$VORN {T}/fn3.fa {T}/maxhom_blosum62_asym.metric -S=20 -R=7 -T=1",
                    {"$VORN {T}/fn3.fa {T}/maxhom_blosum62_asym.metric -S=20 -R=7 -T=2"}, true});
+  cases.push_back({"$VORN {T}/fn3.fa " + M + " -W -S=20 -R=7 -T=1", {"$VORN {T}/fn3.fa " + M + " -W -S=20 -R=7 -T=2"},
+                   true});
   cases.push_back({"$VORN {S}/large/Pkinase_emit_N1000.fa " + M + " -T=1",
                    {"$VORN {S}/large/Pkinase_emit_N1000.fa " + M + " -T=2"}, true});
   for (const Same& c : cases) {
-    const Outcome want = run_vorn({}, RunOptions{.shell = d.expand(c.reference)});
+    const Outcome want = run_vorn({}, via_shell(d.expand(c.reference)));
     ASSERT_EQ(want.status, 0) << c.reference << want.out;
     ASSERT_GT(result_lines(want.out), 0u) << c.reference;
     for (const std::string& way : c.ways) {
-      const Outcome got = run_vorn({}, RunOptions{.shell = d.expand(way)});
+      const Outcome got = run_vorn({}, via_shell(d.expand(way)));
       EXPECT_EQ(got.status, 0) << way;
       EXPECT_EQ(got.out, want.out) << way;
-      if (c.err_too) EXPECT_EQ(got.err, want.err) << way;
+      if (c.err_too) {
+        EXPECT_EQ(got.err, want.err) << way;
+      }
     }
   }
 }

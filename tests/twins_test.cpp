@@ -101,9 +101,7 @@ TEST(Twins, SimilarityBlocks) {
     similarity_matrix(refs.data(), n, f.a.alnlen, f.c.m, idrows.data(), quiet);
     const auto want = literal::similarity(f.a, f.c.m);
     for (int i = 1; i <= n; ++i)
-      for (int j = 1; j <= n; ++j) {
-        if (i != j) ASSERT_EQ(bits(id[i][j]), bits(want[i][j])) << f.c.what << ": " << i << "," << j;
-      }
+      for (int j = i + 1; j <= n; ++j) ASSERT_EQ(bits(id[i][j]), bits(want[i][j])) << f.c.what << ": " << i << "," << j;
   }
 }
 

@@ -257,27 +257,34 @@ float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySi
   return score_from_sums(t);
 }
 
-void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
-                  ColumnStat* colstat, const std::function<void(int32_t, float)>& emit, Log& log) {
+void column_pass(const Columns& cols, const std::function<float(int32_t)>& score,
+                 const std::function<void(int32_t, float)>& emit, Log& log) {
   const int32_t alnlen = cols.alnlen;
   // Columns are scored in parallel; their progress texts and results go out
   // in column order.
 #pragma omp parallel for ordered schedule(dynamic, 1)
   for (int32_t pos = 1; pos <= alnlen; ++pos) {
     const bool keep = cols.scored(pos);
-    float score = 0;
-    if (keep) {
-      ColumnPrep prep;
-      const uint8_t* codes = cols.column(pos);
-      prepare_column(codes, cols.nprot, cols.gaps(pos), aamat, spearman, prep);
-      score = score_column(codes, prep, side, colstat ? &colstat[pos] : nullptr);
-    }
+    const float value = keep ? score(pos) : 0.0f;
 #pragma omp ordered
     if (keep) {
       log.progress("> Raw scores. pos: %d/%d                               \r", pos, alnlen);
-      emit(pos, score);
+      emit(pos, value);
     }
   }
+}
+
+void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
+                  ColumnStat* colstat, const std::function<void(int32_t, float)>& emit, Log& log) {
+  column_pass(
+      cols,
+      [&](int32_t pos) {
+        ColumnPrep prep;
+        const uint8_t* codes = cols.column(pos);
+        prepare_column(codes, cols.nprot, cols.gaps(pos), aamat, spearman, prep);
+        return score_column(codes, prep, side, colstat ? &colstat[pos] : nullptr);
+      },
+      emit, log);
 }
 
 }  // namespace vorn

@@ -102,5 +102,8 @@ float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySi
 // when not null, receives each column's x side for the random passes.
 void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
                   ColumnStat* colstat, const std::function<void(int32_t, float)>& emit, Log& log);
+// The pass itself, for any score of a column.
+void column_pass(const Columns& cols, const std::function<float(int32_t)>& score,
+                 const std::function<void(int32_t, float)>& emit, Log& log);
 
 }  // namespace vorn

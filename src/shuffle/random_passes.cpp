@@ -58,12 +58,15 @@ void random_passes(const Columns& cols, const SimilaritySide& side, bool spearma
                      static_cast<long long>(s0 + l), static_cast<long long>(nsuffl));
   }
 
-  // The pool, permutation after permutation, columns in ascending order.
-  int64_t& count = *a.count;
-  count = 0;
+  fill_pool(cols, a.icorr, a.rndcorr, nsuffl, a.pool, a.count);
+}
+
+void fill_pool(const Columns& cols, const float* icorr, const float* const* rndcorr, int64_t nsuffl, float* pool,
+               int64_t* count) {
+  *count = 0;
   for (int64_t s = 1; s <= nsuffl; ++s)
-    for (int32_t pos = 1; pos <= alnlen; ++pos)
-      if (active(cols, a.icorr, pos)) a.pool[++count] = a.rndcorr[pos][s];
+    for (int32_t pos = 1; pos <= cols.alnlen; ++pos)
+      if (active(cols, icorr, pos)) pool[++*count] = rndcorr[pos][s];
 }
 
 }  // namespace vorn

@@ -25,5 +25,9 @@ struct RandomPassArrays {
 };
 
 void random_passes(const Columns& cols, const SimilaritySide& side, bool spearman, const RandomPassArrays& a, Log& log);
+// The pool of all random scores, permutation after permutation, columns in
+// ascending order, of the columns whose real score is no sentinel.
+void fill_pool(const Columns& cols, const float* icorr, const float* const* rndcorr, int64_t nsuffl, float* pool,
+               int64_t* count);
 
 }  // namespace vorn

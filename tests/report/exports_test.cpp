@@ -187,6 +187,22 @@ TEST(Exports, StructureScriptsAddressTheRightResidues) {
   }
 }
 
+// A chain character that would open a quoted field in a CSV reader is
+// written as an empty field, like a blank chain.
+TEST(Exports, QuoteChainIsAnEmptyField) {
+  TempDir dir;
+  std::string hssp = read_file(test_data("1a1p_n4.hssp"));
+  const size_t block = hssp.find("## ALIGNMENTS");
+  for (size_t at = hssp.find('\n', hssp.find('\n', block) + 1); at + 13 < hssp.size() && hssp[at + 1] != '#';
+       at = hssp.find('\n', at + 1))
+    hssp[at + 1 + 12] = '"';
+  const Outcome r = run_vorn({dir.write("q.hssp", hssp), test_data("raw_blosum62_tri.txt"), "-O=" + dir.path() + "/x"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  const auto rows = lines_of(read_file(dir.path() + "/x.tsv"));
+  ASSERT_GT(rows.size(), 1u);
+  for (size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(split(rows[i], '\t').at(3), "") << rows[i];
+}
+
 // Two runs given the same prefix at once leave the complete set of one of
 // them, never a mix, and no temporary file.
 TEST(Exports, ConcurrentRunsLeaveOneWholeSet) {
@@ -201,7 +217,7 @@ TEST(Exports, ConcurrentRunsLeaveOneWholeSet) {
     TempDir dir;
     const std::string prefix = dir.path() + "/x";
     const std::string cmd = "$VORN " + fn3 + " " + mat + " -S=3 -O=" + prefix;
-    run_vorn({}, RunOptions{.shell = cmd + " -R=1 >/dev/null 2>&1 & " + cmd + " -R=2 >/dev/null 2>&1; wait"});
+    run_vorn({}, via_shell(cmd + " -R=1 >/dev/null 2>&1 & " + cmd + " -R=2 >/dev/null 2>&1; wait"));
     const std::string json = read_file(prefix + ".json");
     const std::string seed = json.find("\"seed\": 1,") != std::string::npos ? "1" : "2";
     EXPECT_EQ(read_file(prefix + ".tsv"), table[seed]) << attempt;

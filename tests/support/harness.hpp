@@ -29,6 +29,11 @@ struct RunOptions {
 };
 
 Outcome run_vorn(const std::vector<std::string>& args, const RunOptions& opt = {});
+inline RunOptions via_shell(std::string command) {
+  RunOptions o;
+  o.shell = std::move(command);
+  return o;
+}
 
 class TempDir {
  public:

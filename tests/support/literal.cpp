@@ -219,6 +219,58 @@ double fpval(const float* values, int64_t count, float x) {
   return (double)n / count;
 }
 
+static std::vector<double> weighted_ranks(const std::vector<double>& v, const std::vector<double>& wt) {
+  std::vector<double> r(v.size(), 0);
+  for (size_t k = 1; k < v.size(); ++k)
+    for (size_t l = 1; l < v.size(); ++l) {
+      if (v[l] < v[k]) r[k] += wt[l];
+      if (v[l] == v[k]) r[k] += wt[l] / 2;
+    }
+  return r;
+}
+
+double weighted_score(const Alignment& a, const AaMat& aamat, int32_t pos, const std::vector<double>& w,
+                      const std::vector<float>& sim, bool spearman) {
+  std::vector<double> x(1), y(1), wt(1);
+  std::vector<bool> usable(1);
+  for (int32_t i = 1; i <= a.nprot; ++i)
+    for (int32_t j = i + 1; j <= a.nprot; ++j) {
+      x.push_back(aamat[a.aln[i][pos]][a.aln[j][pos]]);
+      y.push_back(sim[x.size() - 1]);
+      wt.push_back(w[i] * w[j]);
+      usable.push_back(a.aln[i][pos] != 0 && a.aln[j][pos] != 0);
+    }
+  if (spearman) {
+    x = weighted_ranks(x, wt);
+    y = weighted_ranks(y, wt);
+  }
+  double sw = 0, sx = 0, sy = 0;
+  int n = 0;
+  bool x_differs = false, y_differs = false;
+  double x0 = 0, y0 = 0;
+  for (size_t k = 1; k < x.size(); ++k) {
+    if (!usable[k]) continue;
+    if (n == 0) x0 = x[k], y0 = y[k];
+    x_differs = x_differs || x[k] != x0;
+    y_differs = y_differs || y[k] != y0;
+    n++;
+    sw += wt[k];
+    sx += wt[k] * x[k];
+    sy += wt[k] * y[k];
+  }
+  if (n == 0 || sw == 0 || !x_differs || !y_differs) return -2;
+  double mx = sx / sw, my = sy / sw, sxy = 0, sxx = 0, syy = 0;
+  for (size_t k = 1; k < x.size(); ++k) {
+    if (!usable[k]) continue;
+    sxy += wt[k] * (x[k] - mx) * (y[k] - my);
+    sxx += wt[k] * (x[k] - mx) * (x[k] - mx);
+    syy += wt[k] * (y[k] - my) * (y[k] - my);
+  }
+  if (sxx == 0 || syy == 0) return -2;
+  if (n <= 10) return -3;
+  return sxy / std::sqrt(sxx * syy);
+}
+
 std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunHow& how) {
   const int32_t n = a.nprot, len = a.alnlen;
   const int64_t npairs = (int64_t)n * (n - 1) / 2;

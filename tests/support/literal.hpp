@@ -51,6 +51,14 @@ void pair_vectors(const std::vector<std::vector<float>>& id, int32_t n, std::vec
 // srand(seed), then the permutations drawn by shifting the list of indices.
 std::vector<std::vector<int32_t>> draw_permutations(unsigned seed, int64_t nsuffl, int32_t nprot);
 double fzscore(const float* values, int64_t count, float x);
+
+// The weighted score of position pos written plainly: pair (i, j) weighs
+// w[i] * w[j]; Spearman ranks a value by the total weight of the smaller
+// values plus half that of its ties, over all pairs; the correlation is the
+// weighted one over the usable pairs, in double precision. sim[k] holds the
+// similarity of pair k in pair order (1-based).
+double weighted_score(const Alignment& a, const AaMat& aamat, int32_t pos, const std::vector<double>& w,
+                      const std::vector<float>& sim, bool spearman);
 double fpval(const float* values, int64_t count, float x);
 
 struct Annotations {

@@ -1,0 +1,320 @@
+#include "scoring/weighted.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <vector>
+
+#include "fail.hpp"
+#include "input/lineinput.hpp"
+#include "input/residue.hpp"
+#include "scoring/position.hpp"
+
+namespace vorn {
+
+void henikoff_weights(const Columns& cols, double* w) {
+  const int32_t n = cols.nprot;
+  for (int32_t p = 0; p <= n; ++p) w[p] = 0;
+  for (int32_t pos = 1; pos <= cols.alnlen; ++pos) {
+    const uint8_t* c = cols.column(pos);
+    int32_t count[kCodes] = {0};
+    for (int32_t p = 0; p < n; ++p) ++count[c[p]];
+    int r = 0;
+    for (int a = 1; a < kCodes; ++a) r += count[a] > 0;
+    if (r == 0) continue;
+    for (int32_t p = 0; p < n; ++p)
+      if (c[p] != 0) w[p + 1] += 1.0 / (static_cast<double>(r) * static_cast<double>(count[c[p]]));
+  }
+  double total = 0;
+  for (int32_t p = 1; p <= n; ++p) total += w[p];
+  for (int32_t p = 1; p <= n; ++p) w[p] = total > 0 ? w[p] * static_cast<double>(n) / total : 1.0;
+}
+
+void read_weights(const std::string& path, int32_t nprot, double* w) {
+  InputText text;
+  if (!load_input(path, text)) fail("** Error: Can't read weight file: %s\n", path.c_str());
+  std::vector<int64_t> seen(static_cast<size_t>(nprot) + 1, 0);
+  LineReader in(text);
+  const char* name = path.c_str();
+  while (in.leelinea() == 0) {
+    const std::string_view t = in.text();
+    const long long line = static_cast<long long>(in.line_number());
+    if (blank(t)) continue;
+    const size_t tab = t.find('\t');
+    const IntField i = int_field(t, 0);
+    if (tab == std::string_view::npos || !i.digits)
+      fail("** Error: line %lld of weight file '%s' is not \"protein<TAB>weight\".\n", line, name);
+    if (!i.fits_int32() || i.value < 1 || i.value > nprot)
+      fail("** Error: line %lld of weight file '%s' names protein %lld; the alignment has proteins 1 to %d.\n", line,
+           name, static_cast<long long>(i.value), nprot);
+    const NumberField v = number_field(t, tab + 1);
+    const std::string_view rest = t.substr(tab + 1);
+    if (!v.found || v.overflow || rest.find_first_not_of(" \t", rest.find(v.span) + v.span.size()) != std::string_view::npos)
+      fail("** Error: line %lld of weight file '%s' has no finite number as the weight of protein %lld.\n", line,
+           name, static_cast<long long>(i.value));
+    if (v.value < 0)
+      fail("** Error: line %lld of weight file '%s' gives protein %lld a negative weight.\n", line, name,
+           static_cast<long long>(i.value));
+    if (seen[i.value] != 0)
+      fail("** Error: line %lld of weight file '%s' gives protein %lld a second weight (line %lld gave one).\n", line,
+           name, static_cast<long long>(i.value), static_cast<long long>(seen[i.value]));
+    seen[i.value] = line;
+    w[i.value] = static_cast<double>(v.value);
+  }
+  for (int32_t p = 1; p <= nprot; ++p)
+    if (seen[p] == 0) fail("** Error: weight file '%s' gives no weight for protein %d.\n", name, p);
+}
+
+bool uniform_weights(const double* w, int32_t nprot) {
+  for (int32_t p = 2; p <= nprot; ++p)
+    if (w[p] != w[1]) return false;
+  return true;
+}
+
+namespace {
+
+// Weighted mid-ranks of values taken in the given ascending order: the total
+// weight of the smaller values plus half the weight of the tie group.
+template <class Value, class Weight, class Store>
+void weighted_ranks(const int64_t* order, int64_t m, Value value, Weight weight, Store store) {
+  double below = 0;
+  for (int64_t g = 0; g < m;) {
+    int64_t h = g;
+    double group = 0;
+    const auto v = value(order[g]);
+    while (h < m && value(order[h]) == v) group += weight(order[h++]);
+    const double rank = below + group / 2;
+    for (int64_t t = g; t < h; ++t) store(order[t], rank);
+    below += group;
+    g = h;
+  }
+}
+
+// The sums of y over all pairs: total weight, W y, per-protein w_other * y,
+// and W (y - my)^2.
+void side_sums(const double* y, const double* w, int32_t n, double* rowwy, double& wsum, double& wysum,
+               double& syy) {
+  for (int32_t p = 0; p <= n; ++p) rowwy[p] = 0;
+  wsum = wysum = 0;
+  int64_t k = 0;
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = i + 1; j <= n; ++j) {
+      const double v = y[++k];
+      const double pw = w[i] * w[j];
+      wsum += pw;
+      wysum += pw * v;
+      rowwy[i] += w[j] * v;
+      rowwy[j] += w[i] * v;
+    }
+  const double my = wsum > 0 ? wysum / wsum : 0;
+  syy = 0;
+  k = 0;
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = i + 1; j <= n; ++j) {
+      const double dy = y[++k] - my;
+      syy += w[i] * w[j] * dy * dy;
+    }
+}
+
+// y over the usable pairs of a gapped column: all pairs less those that touch
+// a gapped protein (the pairs of two gapped proteins were taken away twice).
+double usable_wy(const WeightedSide& s, const double* rowwy, double wysum, GapList gaps, const double* y) {
+  double sum = wysum;
+  for (int32_t g = 0; g < gaps.n; ++g) {
+    const int32_t a = gaps.p[g];
+    sum -= s.w[a] * rowwy[a];
+    for (int32_t h = g + 1; h < gaps.n; ++h) {
+      const int32_t b = gaps.p[h];
+      sum += s.w[a] * s.w[b] * y[pair_index(a, b, s.nprot)];
+    }
+  }
+  return sum;
+}
+
+// Over the pairs in pair order: sxy = sum W d(a,b) (y - my), and for gapped
+// columns syy = sum of W (y - my)^2 over the usable pairs, with whether the
+// usable y differ at all.
+struct Pass {
+  double sxy = 0, syy = 0;
+  bool differs = false;
+};
+Pass deviation(const uint8_t* codes, const double* d, const double* w, int32_t n, const double* y, double my,
+               bool gapped) {
+  Pass r;
+  double first = 0;
+  bool have = false;
+  const double* yrow = y + 1;
+  for (int32_t i = 0; i < n - 1; ++i) {
+    const int a = codes[i];
+    const int32_t len = n - 1 - i;
+    if (a != 0) {
+      const double wi = w[i + 1];
+      const double* drow = d + a * kCodes;
+      for (int32_t t = 0; t < len; ++t) {
+        const int b = codes[i + 1 + t];
+        if (b == 0) continue;
+        const double pw = wi * w[i + 2 + t];
+        const double dy = yrow[t] - my;
+        r.sxy += pw * drow[b] * dy;
+        if (gapped) {
+          r.syy += pw * dy * dy;
+          if (!have) first = yrow[t], have = true;
+          r.differs = r.differs || yrow[t] != first;
+        }
+      }
+    }
+    yrow += len;
+  }
+  return r;
+}
+
+double weighted_score(double sxy, double sxx, double syy, int64_t n, bool x_flat, bool y_flat) {
+  if (x_flat || y_flat || sxx == 0 || syy == 0) return -2.0;
+  if (n <= 10) return -3.0;
+  return sxy / (std::sqrt(syy) * std::sqrt(sxx));
+}
+
+}  // namespace
+
+void prepare_weighted_side(const float* v, bool spearman, const double* w, int32_t nprot, int64_t npairs,
+                           int64_t* order, double* y, double* rowwy, WeightedSide& s) {
+  for (int64_t k = 0; k < npairs; ++k) order[k] = k + 1;
+  std::sort(order, order + npairs, [&](int64_t a, int64_t b) { return v[a] < v[b] || (v[a] == v[b] && a < b); });
+  if (spearman) {
+    std::vector<double> pw(static_cast<size_t>(npairs) + 1);
+    int64_t k = 0;
+    for (int32_t i = 1; i <= nprot; ++i)
+      for (int32_t j = i + 1; j <= nprot; ++j) pw[++k] = w[i] * w[j];
+    weighted_ranks(
+        order, npairs, [&](int64_t q) { return v[q]; }, [&](int64_t q) { return pw[q]; },
+        [&](int64_t q, double r) { y[q] = r; });
+  } else {
+    for (int64_t k = 1; k <= npairs; ++k) y[k] = v[k];
+  }
+  s.w = w;
+  s.y = y;
+  s.nprot = nprot;
+  s.npairs = npairs;
+  s.rowwy = rowwy;
+  side_sums(y, w, nprot, rowwy, s.wsum, s.wysum, s.syy_all);
+  s.y_flat = npairs == 0 || v[order[0]] == v[order[npairs - 1]];
+}
+
+float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bool spearman, const WeightedSide& s,
+                      WeightedStat* stat, double* value) {
+  const int32_t n = s.nprot;
+  // The column's code pairs: how many pairs and how much weight each has.
+  int64_t count[kCells] = {0};
+  double cw[kCells] = {0};
+  int64_t seen[kCodes] = {0};
+  double seen_w[kCodes] = {0};
+  for (int32_t j = 0; j < n; ++j) {
+    const int b = codes[j];
+    for (int a = 0; a < kCodes; ++a) {
+      count[a * kCodes + b] += seen[a];
+      cw[a * kCodes + b] += seen_w[a] * s.w[j + 1];
+    }
+    ++seen[b];
+    seen_w[b] += s.w[j + 1];
+  }
+  double x[kCells];
+  for (int a = 0; a < kCodes; ++a)
+    for (int b = 0; b < kCodes; ++b) x[a * kCodes + b] = aamat[a][b];
+  if (spearman) {  // weighted ranks of the cells, over all pairs, gapped ones too
+    int64_t order[kCells];
+    int64_t used = 0;
+    for (int64_t c = 0; c < kCells; ++c)
+      if (count[c] > 0) order[used++] = c;
+    std::sort(order, order + used, [&](int64_t l, int64_t r) { return x[l] < x[r] || (x[l] == x[r] && l < r); });
+    double ranked[kCells];
+    weighted_ranks(
+        order, used, [&](int64_t c) { return x[c]; }, [&](int64_t c) { return cw[c]; },
+        [&](int64_t c, double r) { ranked[c] = r; });
+    for (int64_t t = 0; t < used; ++t) x[order[t]] = ranked[order[t]];
+  }
+  int64_t nusable = 0;
+  double wsum = 0, wx = 0;
+  bool x_flat = true, have = false;
+  double x0 = 0;
+  for (int a = 1; a < kCodes; ++a)
+    for (int b = 1; b < kCodes; ++b) {
+      const int c = a * kCodes + b;
+      if (count[c] == 0) continue;
+      nusable += count[c];
+      wsum += cw[c];
+      wx += cw[c] * x[c];
+      if (!have) x0 = x[c], have = true;
+      x_flat = x_flat && x[c] == x0;
+    }
+  WeightedStat local;
+  WeightedStat& st = stat ? *stat : local;
+  st.n = nusable;
+  st.wsum = wsum;
+  st.mx = wsum > 0 ? wx / wsum : 0;
+  st.sxx = 0;
+  for (int a = 0; a < kCodes; ++a)
+    for (int b = 0; b < kCodes; ++b) {
+      const int c = a * kCodes + b;
+      const bool usable = a != 0 && b != 0 && count[c] > 0;
+      st.d[c] = usable ? x[c] - st.mx : 0.0;
+      if (usable) st.sxx += cw[c] * st.d[c] * st.d[c];
+    }
+  if (value) *value = -2.0;
+  if (nusable == 0 || wsum == 0) return -2.0f;
+  const bool gapped = gaps.n > 0;
+  const double my = (gapped ? usable_wy(s, s.rowwy, s.wysum, gaps, s.y) : s.wysum) / wsum;
+  const Pass p = deviation(codes, st.d, s.w, n, s.y, my, gapped);
+  const double syy = gapped ? p.syy : s.syy_all;
+  const bool y_flat = gapped ? !p.differs : s.y_flat;
+  const double r = weighted_score(p.sxy, st.sxx, syy, nusable, x_flat || st.sxx == 0, y_flat);
+  if (value) *value = r;
+  return static_cast<float>(r);
+}
+
+void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSide& side, const WeightedRandom& a,
+                            Log& log) {
+  const int32_t n = cols.nprot, alnlen = cols.alnlen;
+  const int64_t npairs = side.npairs;
+  for (int64_t s = 1; s <= a.nsuffl; ++s) {
+    const int32_t* perm = a.sufix[s];  // perm[p]: the protein whose similarities p takes
+    for (int32_t p = 1; p <= n; ++p) a.inverse[perm[p]] = p;
+    if (spearman) {
+      // The ranks of the similarities with each pair weighed by the rows it
+      // lands on; a group's weights are read before its ranks replace them.
+      int64_t q = 0;
+      for (int32_t u = 1; u <= n; ++u)
+        for (int32_t v = u + 1; v <= n; ++v) a.rankorig[++q] = side.w[a.inverse[u]] * side.w[a.inverse[v]];
+      weighted_ranks(
+          a.order, npairs, [&](int64_t q) { return a.v[q]; }, [&](int64_t q) { return a.rankorig[q]; },
+          [&](int64_t q, double r) { a.rankorig[q] = r; });
+    }
+    const double* src = spearman ? a.rankorig : nullptr;
+    int64_t k = 0;
+    for (int32_t i = 1; i <= n; ++i)
+      for (int32_t j = i + 1; j <= n; ++j) {
+        const int32_t u = std::min(perm[i], perm[j]), v = std::max(perm[i], perm[j]);
+        const int64_t q = pair_index(u, v, n);
+        a.yperm[++k] = src ? src[q] : static_cast<double>(a.v[q]);
+      }
+    double wsum, wysum, syy_all;
+    side_sums(a.yperm, side.w, n, a.rowwy, wsum, wysum, syy_all);
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int32_t pos = 1; pos <= alnlen; ++pos) {
+      if (!cols.scored(pos) || a.icorr[pos] < -1.0f) continue;
+      const WeightedStat& st = a.stat[pos];
+      const GapList gaps = cols.gaps(pos);
+      const bool gapped = gaps.n > 0;
+      const double my = (gapped ? usable_wy(side, a.rowwy, wysum, gaps, a.yperm) : wysum) / st.wsum;
+      const Pass p = deviation(cols.column(pos), st.d, side.w, n, a.yperm, my, gapped);
+      const double r = weighted_score(p.sxy, st.sxx, gapped ? p.syy : syy_all, st.n, false,
+                                      gapped ? !p.differs : side.y_flat);
+      a.rndcorr[pos][s] = static_cast<float>(r);
+      if (a.exact) a.exact[(pos - 1) * a.nsuffl + s - 1] = r;
+    }
+    for (int32_t pos = 1; pos <= alnlen; ++pos)
+      log.progress("> Scores for random alns... Pos:%4d/%d  Rnd. aln:%4lld/%lld       \r", pos, alnlen,
+                   static_cast<long long>(s), static_cast<long long>(a.nsuffl));
+  }
+}
+
+}  // namespace vorn

@@ -1,0 +1,163 @@
+// Sequence weights: Henikoff's weights of a hand-worked alignment, the fast
+// weighted scores against the literal weighted correlation, and the family
+// with planted positions that redundancy hides.
+#include "scoring/weighted.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "support/harness.hpp"
+#include "support/inputs.hpp"
+#include "support/literal.hpp"
+
+namespace vorn {
+namespace {
+
+// The columns of a literal alignment, as the passes read them.
+struct ColumnData {
+  std::vector<uint8_t> codes;
+  std::vector<float> gapperc;
+  std::vector<int32_t> gaplist;
+  std::vector<int64_t> gapstart;
+  Columns cols;
+  explicit ColumnData(const literal::Alignment& a)
+      : codes(static_cast<size_t>(a.nprot) * a.alnlen), gapperc(a.alnlen + 2), gapstart(a.alnlen + 3) {
+    for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
+      gapstart[pos] = static_cast<int64_t>(gaplist.size());
+      int32_t gaps = 0;
+      for (int32_t p = 1; p <= a.nprot; ++p) {
+        codes[static_cast<size_t>(pos - 1) * a.nprot + p - 1] = static_cast<uint8_t>(a.aln[p][pos]);
+        if (a.aln[p][pos] == 0) gaplist.push_back(p), ++gaps;
+      }
+      gapperc[pos] = 0;  // every column is scored here
+    }
+    gapstart[a.alnlen + 1] = static_cast<int64_t>(gaplist.size());
+    cols = Columns{codes.data(), gapperc.data(), gaplist.data(), gapstart.data(), a.nprot, a.alnlen};
+  }
+};
+
+TEST(Weights, HenikoffByHand) {
+  // Column 1: A A V V (two codes, two each): 1/4 each. Column 2: all A: 1/4
+  // each. Column 3: C D C - : 1/4, 1/2, 1/4, 0. Sums 3/4, 1, 3/4, 1/2; mean 1.
+  const literal::Alignment a = literal::make_alignment({"AAC", "AAD", "VAC", "VA-"});
+  ColumnData c(a);
+  std::vector<double> w(6, -1);
+  henikoff_weights(c.cols, w.data());
+  const double want[] = {1.0, 4.0 / 3, 1.0, 2.0 / 3};
+  for (int p = 1; p <= 4; ++p) EXPECT_NEAR(w[p], want[p - 1], 1e-15) << p;
+  const literal::Alignment gaps = literal::make_alignment({"--", "--"});
+  henikoff_weights(ColumnData(gaps).cols, w.data());
+  EXPECT_EQ(w[1] + w[2], 2.0) << "no residue anywhere: every weight 1";
+}
+
+std::vector<double> weights_of(std::mt19937& rng, int n, int kind) {
+  std::vector<double> w(n + 2, 1.0);
+  for (int p = 1; p <= n; ++p) {
+    switch (kind) {
+      case 0: w[p] = std::uniform_real_distribution<double>(0.05, 3)(rng); break;  // random
+      case 1: w[p] = 0.7; break;                                                    // all equal
+      case 2: w[p] = p == 1 ? 50.0 : 0.1; break;                                    // one dominant
+      default: w[p] = p % 3 == 0 ? 0.0 : 1.0 + p % 2;                               // some zero
+    }
+  }
+  return w;
+}
+
+// The column scores and the permutation scores against the literal weighted
+// correlation, to 1e-12, on cases with heavy ties and gaps.
+TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 48; ++trial) {
+    const int n = std::uniform_int_distribution<int>(2, 24)(rng);
+    const test::RandomCase c = test::random_case(rng, n, 8);
+    const literal::Alignment a = literal::make_alignment(c.rows);
+    const auto sim = c.imported ? c.sim : literal::similarity(a, c.m);
+    std::vector<float> v, ignored;
+    literal::pair_vectors(sim, n, ignored, v, false);
+    const std::vector<double> w = weights_of(rng, n, trial % 4);
+    const bool spearman = trial % 2 == 0;
+    const int64_t npairs = static_cast<int64_t>(n) * (n - 1) / 2;
+    std::vector<int64_t> order(npairs + 1);
+    std::vector<double> y(npairs + 2), rowwy(n + 2);
+    WeightedSide side;
+    prepare_weighted_side(v.data(), spearman, w.data(), n, npairs, order.data(), y.data(), rowwy.data(), side);
+    ColumnData cd(a);
+    std::vector<WeightedStat> stat(a.alnlen + 2);
+    std::vector<float> icorr(a.alnlen + 2);
+    for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
+      double got = 0;
+      icorr[pos] = weighted_column(cd.cols.column(pos), cd.cols.gaps(pos), c.m, spearman, side, &stat[pos], &got);
+      const double want = literal::weighted_score(a, c.m, pos, w, v, spearman);
+      ASSERT_NEAR(got, want, 1e-12) << c.what << ", weights " << trial % 4 << ", column " << pos;
+    }
+    // Three permutations; the weights stay with the rows.
+    const int64_t nsuffl = 3;
+    std::vector<std::vector<int32_t>> perms(nsuffl + 1, std::vector<int32_t>(n + 1));
+    std::vector<const int32_t*> sufix(nsuffl + 1);
+    for (int64_t s = 1; s <= nsuffl; ++s) {
+      std::iota(perms[s].begin() + 1, perms[s].end(), 1);
+      std::shuffle(perms[s].begin() + 1, perms[s].end(), rng);
+      sufix[s] = perms[s].data();
+    }
+    std::vector<std::vector<float>> rnd(a.alnlen + 2, std::vector<float>(nsuffl + 2));
+    std::vector<float*> rndrows;
+    for (auto& r : rnd) rndrows.push_back(r.data());
+    std::vector<double> yperm(npairs + 2), rankorig(npairs + 2), exact(a.alnlen * nsuffl), rw(n + 2);
+    std::vector<int32_t> inverse(n + 2);
+    WeightedRandom wr{sufix.data(), nsuffl, icorr.data(), stat.data(), v.data(), order.data(), yperm.data(),
+                      rankorig.data(), rw.data(), inverse.data(), rndrows.data(), exact.data()};
+    Log quiet(nullptr);
+    weighted_random_passes(cd.cols, spearman, side, wr, quiet);
+    for (int64_t s = 1; s <= nsuffl; ++s) {
+      std::vector<float> relabelled(npairs + 1);
+      int64_t k = 0;
+      for (int i = 1; i <= n; ++i)
+        for (int j = i + 1; j <= n; ++j) relabelled[++k] = sim[perms[s][i]][perms[s][j]];
+      for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
+        if (icorr[pos] < -1) continue;  // sentinels are never re-scored
+        ASSERT_NEAR(exact[(pos - 1) * nsuffl + s - 1], literal::weighted_score(a, c.m, pos, w, relabelled, spearman),
+                    1e-12)
+            << c.what << ", permutation " << s << ", column " << pos;
+      }
+    }
+  }
+}
+
+// Sixty near-copies of one protein of the smallest subfamily hide the planted
+// positions; the weights bring them back.
+double auc(const std::string& scores, const std::set<int>& truth) {
+  std::vector<double> in, out;
+  std::istringstream lines(scores);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream f(line);
+    std::vector<std::string> t;
+    for (std::string w; f >> w;) t.push_back(w);
+    const double s = std::stod(*(std::find(t.begin(), t.end(), "xx") + 1));
+    if (s >= -1) (truth.count(std::stoi(t[0])) ? in : out).push_back(s);
+  }
+  double wins = 0;
+  for (double a : in)
+    for (double b : out) wins += a > b ? 1 : a == b ? 0.5 : 0;
+  return wins / static_cast<double>(in.size() * out.size());
+}
+
+TEST(Weights, PlantedPositionsRankBetterWithWeights) {
+  std::set<int> truth;
+  std::istringstream t(test::read_file(test::shared_data("families/redundant/1hpv_n25.truth.tsv")));
+  for (std::string line; std::getline(t, line);)
+    if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) truth.insert(std::stoi(line));
+  const std::string fam = test::shared_data("families/redundant/1hpv_n25_plus60.fa");
+  const std::string mat = test::test_data("raw_blosum62_tri.txt");
+  const double plain = auc(test::run_vorn({fam, mat, "-q"}).out, truth);
+  const double weighted = auc(test::run_vorn({fam, mat, "-q", "-W"}).out, truth);
+  EXPECT_GT(weighted, plain + 0.1) << plain << " -> " << weighted;
+  EXPECT_GT(weighted, 0.95);
+}
+
+}  // namespace
+}  // namespace vorn
