@@ -208,9 +208,9 @@ struct Run {
       wr.stat = ws.wstat.data();
       wr.v = ws.idelino.data();
       wr.order = ws.worder.data();
-      wr.yperm = ws.yperm.data();
+      wr.lanes = ws.wlanes.data();
       wr.rankorig = ws.rankorig.data();
-      wr.rowwy = ws.rowwy.data();
+      wr.lane_rowwy = ws.lane_rowwy.data();
       wr.inverse = ws.inverse.data();
       wr.rndcorr = a.rndcorr;
       weighted_random_passes(ws.columns(), spearman(), wside, wr, log);

@@ -165,9 +165,10 @@ std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {  // ranksq is 
       single(-7100, spearman ? plus(times(np, np), 1) : 1, ws.ranksq),
       single(-7200, plus(times(ws.npairs, kLanes), kLanes), ws.lanesim),
       single(-7300, plus(len, 2), ws.colstat),
-      single(-8500, ws.weighted ? plus(ws.npairs, 2) : 1, ws.yperm),
-      single(-8600, ws.weighted && spearman ? plus(ws.npairs, 2) : 1, ws.rankorig),
-      single(-8700, ws.weighted ? plus(np, 2) : 1, ws.inverse),
+      single(-8500, ws.weighted ? plus(times(ws.npairs, 8), 8) : 1, ws.wlanes),
+      single(-8550, ws.weighted ? times(plus(np, 2), 8) : 1, ws.lane_rowwy),
+      single(-8600, ws.weighted && spearman ? times(plus(ws.npairs, 2), 8) : 1, ws.rankorig),
+      single(-8700, ws.weighted ? times(plus(np, 2), 8) : 1, ws.inverse),
       single(-8800, ws.weighted ? plus(len, 2) : 1, ws.wstat),
   };
   return items;

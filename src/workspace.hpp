@@ -134,7 +134,8 @@ struct Workspace {
   Vec<float> ranksq;      // Spearman: the similarity rank of every ordered protein pair, nprot x nprot
   Vec<float> lanesim;     // relabelled similarities of a block of permutations, pair-major
   Vec<ColumnStat> colstat;
-  Vec<double> yperm, rankorig;  // -W: a permutation's y, and the ranks it is made from
+  Vec<double> wlanes, rankorig;  // -W: a block of permutations' y, and the ranks they are made from
+  Vec<double> lane_rowwy;        // -W: per protein and permutation of a block, the weighted sum of its y
   Vec<int32_t> inverse;         // -W: the inverse of a permutation
   Vec<WeightedStat> wstat;      // -W: each column's weighted x side
 

@@ -1,6 +1,7 @@
 #include "scoring/weighted.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <numeric>
 #include <vector>
@@ -271,49 +272,208 @@ float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bo
   return static_cast<float>(r);
 }
 
+namespace {
+
+typedef double v8d __attribute__((vector_size(64)));
+constexpr int kLanes = 8;   // permutations scored side by side
+constexpr int kGroup = 4;   // columns that share one read of the lanes
+#define WSPLAT(v) (v8d{(v), (v), (v), (v), (v), (v), (v), (v)})
+
+// The arrays of the plan are not 64-byte aligned: loads and stores by
+// memcpy. Always inlined, so that no vector crosses a call (whose convention
+// differs between instruction sets).
+#pragma GCC diagnostic ignored "-Wpsabi"
+inline __attribute__((always_inline)) v8d lane_load(const double* p) {
+  v8d v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline __attribute__((always_inline)) void lane_store(double* p, const v8d& v) { std::memcpy(p, &v, sizeof v); }
+
+// What a group of columns needs in the lane pass.
+struct Group {
+  int ncol = 0;
+  const uint8_t* codes[kGroup];
+  const double* d[kGroup];
+  v8d my[kGroup];  // the lanes' means
+  v8d sxy[kGroup], syy[kGroup];
+};
+
+// Over the pairs in pair order, for every column of the group and every lane:
+// sxy = sum of W d(a,b) y (the weighted mean of d over the usable pairs is 0,
+// so my drops out) and, for gapped columns, syy = sum of W u(a,b) y^2, made a
+// spread by the caller.
+template <bool Gapped>
+void group_pass(Group& g, const double* w, int32_t n, const double* lanes) {
+  v8d axy[kGroup], ayy[kGroup];
+  for (int c = 0; c < kGroup; ++c) axy[c] = ayy[c] = WSPLAT(0.0);
+  const double* yrow = lanes;
+  for (int32_t i = 0; i < n - 1; ++i) {
+    const int32_t len = n - 1 - i;
+    const double wi = w[i + 1];
+    const double* drow[kGroup];
+    const double* urow[kGroup];
+    for (int c = 0; c < kGroup; ++c) {
+      const int a = g.codes[c][i];
+      drow[c] = g.d[c] + a * kCodes;
+      urow[c] = kUsablePair.data() + a * kCodes;
+    }
+    for (int32_t t = 0; t < len; ++t) {
+      const double pw = wi * w[i + 2 + t];
+      const v8d y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
+      const v8d yy = y * y;
+      for (int c = 0; c < kGroup; ++c) {
+        const int b = g.codes[c][i + 1 + t];
+        axy[c] += (pw * drow[c][b]) * y;
+        if constexpr (Gapped) ayy[c] += (pw * urow[c][b]) * yy;
+      }
+    }
+    yrow += static_cast<int64_t>(len) * kLanes;
+  }
+  for (int c = 0; c < kGroup; ++c) g.sxy[c] = axy[c], g.syy[c] = ayy[c];
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default"))) void group_pass_plain(Group& g, const double* w, int32_t n,
+                                                                                   const double* lanes) {
+  group_pass<false>(g, w, n, lanes);
+}
+__attribute__((target_clones("avx512f", "avx2", "default"))) void group_pass_gapped(Group& g, const double* w,
+                                                                                    int32_t n, const double* lanes) {
+  group_pass<true>(g, w, n, lanes);
+}
+
+// Whether the usable y of lane l agree: asked only when the spread is at the
+// level of rounding, where the sums cannot tell.
+bool lane_flat(const uint8_t* codes, int32_t n, const double* lanes, int l) {
+  bool have = false;
+  double first = 0;
+  const double* y = lanes + l;
+  for (int32_t i = 0; i < n; ++i)
+    for (int32_t j = i + 1; j < n; ++j, y += kLanes) {
+      if (codes[i] == 0 || codes[j] == 0) continue;
+      if (have && *y != first) return false;
+      first = *y, have = true;
+    }
+  return true;
+}
+
+// The y' of one permutation into lane l: the weighted ranks (or the values)
+// of the relabelled similarities, the weights staying with the rows.
+void fill_lane(const WeightedSide& side, const WeightedRandom& a, bool spearman, const int32_t* perm, int l) {
+  const int32_t n = side.nprot;
+  const int64_t npairs = side.npairs;
+  int32_t* inverse = a.inverse + static_cast<int64_t>(l) * (n + 2);
+  double* ranks = a.rankorig + static_cast<int64_t>(l) * (npairs + 2);
+  for (int32_t p = 1; p <= n; ++p) inverse[perm[p]] = p;
+  if (spearman) {
+    // A group's weights are read before its ranks replace them.
+    int64_t q = 0;
+    for (int32_t u = 1; u <= n; ++u)
+      for (int32_t v = u + 1; v <= n; ++v) ranks[++q] = side.w[inverse[u]] * side.w[inverse[v]];
+    weighted_ranks(
+        a.order, npairs, [&](int64_t q) { return a.v[q]; }, [&](int64_t q) { return ranks[q]; },
+        [&](int64_t q, double r) { ranks[q] = r; });
+  }
+  double* out = a.lanes + l;
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = i + 1; j <= n; ++j, out += kLanes) {
+      const int64_t q = pair_index(std::min(perm[i], perm[j]), std::max(perm[i], perm[j]), n);
+      *out = spearman ? ranks[q] : static_cast<double>(a.v[q]);
+    }
+}
+
+// Per lane: W y over all pairs, each protein's w_other y, and W (y - my)^2.
+void lane_sums(const WeightedSide& side, const double* lanes, double* rowwy, v8d& wysum, v8d& syy) {
+  const int32_t n = side.nprot;
+  const double* w = side.w;
+  for (int32_t p = 0; p <= n; ++p) lane_store(rowwy + p * kLanes, WSPLAT(0.0));
+  wysum = WSPLAT(0.0);
+  const double* y = lanes;
+  for (int32_t i = 1; i <= n; ++i) {
+    v8d row = lane_load(rowwy + i * kLanes);
+    for (int32_t j = i + 1; j <= n; ++j, y += kLanes) {
+      const v8d v = lane_load(y);
+      wysum += (w[i] * w[j]) * v;
+      row += w[j] * v;
+      lane_store(rowwy + j * kLanes, lane_load(rowwy + j * kLanes) + w[i] * v);
+    }
+    lane_store(rowwy + i * kLanes, row);
+  }
+  const v8d my = wysum / WSPLAT(side.wsum);
+  syy = WSPLAT(0.0);
+  y = lanes;
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = i + 1; j <= n; ++j, y += kLanes) {
+      const v8d dy = lane_load(y) - my;
+      syy += (w[i] * w[j]) * (dy * dy);
+    }
+}
+
+}  // namespace
+
 void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSide& side, const WeightedRandom& a,
                             Log& log) {
   const int32_t n = cols.nprot, alnlen = cols.alnlen;
-  const int64_t npairs = side.npairs;
-  for (int64_t s = 1; s <= a.nsuffl; ++s) {
-    const int32_t* perm = a.sufix[s];  // perm[p]: the protein whose similarities p takes
-    for (int32_t p = 1; p <= n; ++p) a.inverse[perm[p]] = p;
-    if (spearman) {
-      // The ranks of the similarities with each pair weighed by the rows it
-      // lands on; a group's weights are read before its ranks replace them.
-      int64_t q = 0;
-      for (int32_t u = 1; u <= n; ++u)
-        for (int32_t v = u + 1; v <= n; ++v) a.rankorig[++q] = side.w[a.inverse[u]] * side.w[a.inverse[v]];
-      weighted_ranks(
-          a.order, npairs, [&](int64_t q) { return a.v[q]; }, [&](int64_t q) { return a.rankorig[q]; },
-          [&](int64_t q, double r) { a.rankorig[q] = r; });
-    }
-    const double* src = spearman ? a.rankorig : nullptr;
-    int64_t k = 0;
-    for (int32_t i = 1; i <= n; ++i)
-      for (int32_t j = i + 1; j <= n; ++j) {
-        const int32_t u = std::min(perm[i], perm[j]), v = std::max(perm[i], perm[j]);
-        const int64_t q = pair_index(u, v, n);
-        a.yperm[++k] = src ? src[q] : static_cast<double>(a.v[q]);
-      }
-    double wsum, wysum, syy_all;
-    side_sums(a.yperm, side.w, n, a.rowwy, wsum, wysum, syy_all);
-#pragma omp parallel for schedule(dynamic, 1)
+  // Columns of the same kind in groups: gapped ones need more sums.
+  std::vector<std::vector<int32_t>> groups;
+  for (bool gapped : {false, true}) {
+    std::vector<int32_t> g;
     for (int32_t pos = 1; pos <= alnlen; ++pos) {
-      if (!cols.scored(pos) || a.icorr[pos] < -1.0f) continue;
-      const WeightedStat& st = a.stat[pos];
-      const GapList gaps = cols.gaps(pos);
-      const bool gapped = gaps.n > 0;
-      const double my = (gapped ? usable_wy(side, a.rowwy, wysum, gaps, a.yperm) : wysum) / st.wsum;
-      const Pass p = deviation(cols.column(pos), st.d, side.w, n, a.yperm, my, gapped);
-      const double r = weighted_score(p.sxy, st.sxx, gapped ? p.syy : syy_all, st.n, false,
-                                      gapped ? !p.differs : side.y_flat);
-      a.rndcorr[pos][s] = static_cast<float>(r);
-      if (a.exact) a.exact[(pos - 1) * a.nsuffl + s - 1] = r;
+      if (!cols.scored(pos) || a.icorr[pos] < -1.0f || (cols.gaps(pos).n > 0) != gapped) continue;
+      g.push_back(pos);
+      if (static_cast<int>(g.size()) == kGroup) groups.push_back(g), g.clear();
     }
-    for (int32_t pos = 1; pos <= alnlen; ++pos)
-      log.progress("> Scores for random alns... Pos:%4d/%d  Rnd. aln:%4lld/%lld       \r", pos, alnlen,
-                   static_cast<long long>(s), static_cast<long long>(a.nsuffl));
+    if (!g.empty()) groups.push_back(g);
+  }
+  double* rowwy = a.lane_rowwy;
+  for (int64_t s0 = 1; s0 <= a.nsuffl; s0 += kLanes) {
+    const int nl = static_cast<int>(std::min<int64_t>(kLanes, a.nsuffl - s0 + 1));
+#pragma omp parallel for schedule(static, 1)
+    for (int l = 0; l < kLanes; ++l) fill_lane(side, a, spearman, a.sufix[s0 + (l < nl ? l : 0)], l);
+    v8d wysum, syy_all;
+    lane_sums(side, a.lanes, rowwy, wysum, syy_all);
+#pragma omp parallel for schedule(dynamic, 1)
+    for (size_t gi = 0; gi < groups.size(); ++gi) {
+      const std::vector<int32_t>& cs = groups[gi];
+      const bool gapped = cols.gaps(cs[0]).n > 0;
+      Group g;
+      for (int c = 0; c < kGroup; ++c) {
+        const int32_t pos = cs[c < static_cast<int>(cs.size()) ? c : 0];
+        const WeightedStat& st = a.stat[pos];
+        const GapList gaps = cols.gaps(pos);
+        g.codes[c] = cols.column(pos);
+        g.d[c] = st.d;
+        v8d sum = wysum;
+        for (int32_t x = 0; x < gaps.n; ++x) {
+          const int32_t p = gaps.p[x];
+          sum -= side.w[p] * lane_load(rowwy + p * kLanes);
+          for (int32_t z = x + 1; z < gaps.n; ++z)
+            sum += (side.w[p] * side.w[gaps.p[z]]) *
+                   lane_load(a.lanes + (pair_index(p, gaps.p[z], n) - 1) * kLanes);
+        }
+        g.my[c] = sum / WSPLAT(st.wsum);
+      }
+      if (gapped) {
+        group_pass_gapped(g, side.w, n, a.lanes);
+      } else {
+        group_pass_plain(g, side.w, n, a.lanes);
+      }
+      for (int c = 0; c < static_cast<int>(cs.size()); ++c) {
+        const int32_t pos = cs[c];
+        const WeightedStat& st = a.stat[pos];
+        for (int l = 0; l < nl; ++l) {
+          const double syy = gapped ? g.syy[c][l] - g.my[c][l] * g.my[c][l] * st.wsum : syy_all[l];
+          const bool flat = gapped ? !(syy > 1e-12 * g.syy[c][l]) && lane_flat(g.codes[c], n, a.lanes, l) : side.y_flat;
+          const double r = weighted_score(g.sxy[c][l], st.sxx, flat ? 0.0 : syy, st.n, false, flat);
+          a.rndcorr[pos][s0 + l] = static_cast<float>(r);
+          if (a.exact) a.exact[(pos - 1) * a.nsuffl + s0 + l - 1] = r;
+        }
+      }
+    }
+    for (int l = 0; l < nl; ++l)
+      for (int32_t pos = 1; pos <= alnlen; ++pos)
+        log.progress("> Scores for random alns... Pos:%4d/%d  Rnd. aln:%4lld/%lld       \r", pos, alnlen,
+                     static_cast<long long>(s0 + l), static_cast<long long>(a.nsuffl));
   }
 }
 

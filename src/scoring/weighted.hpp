@@ -75,10 +75,10 @@ struct WeightedRandom {
   const WeightedStat* stat = nullptr;
   const float* v = nullptr;          // the similarities in pair order
   const int64_t* order = nullptr;    // pairs by ascending similarity
-  double* yperm = nullptr;           // scratch: npairs
-  double* rankorig = nullptr;        // scratch: npairs (Spearman)
-  double* rowwy = nullptr;           // scratch: nprot + 1
-  int32_t* inverse = nullptr;        // scratch: nprot + 1
+  double* lanes = nullptr;           // scratch: npairs x 8, a block's y' pair-major
+  double* rankorig = nullptr;        // scratch: 8 x (npairs + 2) (Spearman)
+  double* lane_rowwy = nullptr;      // scratch: (nprot + 1) x 8
+  int32_t* inverse = nullptr;        // scratch: 8 x (nprot + 2)
   float* const* rndcorr = nullptr;
   double* exact = nullptr;  // tests: the scores before rounding, exact[(pos - 1) * nsuffl + s - 1]
 };
