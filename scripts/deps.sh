@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs what building and testing vorn needs, on a Debian machine that lacks it.
 # With --tests, also what the tests of the export files, the manual and the
-# workflow use (pandas, Chromium, PyMOL, man, Snakemake, Biopython); without
-# them those tests are skipped.
+# workflow use (pandas, Chromium, PyMOL, man, Snakemake, Biopython, Slurm);
+# without them those tests are skipped.
 set -eu
 need=""
 command -v cmake >/dev/null 2>&1 || need="$need cmake"
@@ -19,6 +19,8 @@ if [ "${1:-}" = --tests ]; then
   command -v man >/dev/null 2>&1 || need="$need man-db"
   /usr/bin/python3 -c "import Bio" >/dev/null 2>&1 || need="$need python3-biopython"
   [ -x /usr/bin/pymol ] || need="$need pymol"
+  command -v slurmctld >/dev/null 2>&1 || need="$need slurm-wlm munge"
+  [ -x /usr/bin/time ] || need="$need time"
 fi
 if [ "${VORN_FUZZ_DEPS:-0}" = 1 ]; then
   command -v clang++ >/dev/null 2>&1 || need="$need clang"

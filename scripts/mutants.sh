@@ -52,7 +52,8 @@ for m in mutants:
         if not built:
             verdict, by = "KILLED", "the build"
         else:
-            t = run(["ctest", "--test-dir", build, "-j2", "--timeout", "300", "--stop-on-failure"])
+            # The workflow's runs through Snakemake and Slurm test the scripts around vorn, not its code.
+            t = run(["ctest", "--test-dir", build, "-j2", "--timeout", "300", "--stop-on-failure", "-E", "^workflow"])
             failed = re.findall(r"\d+ - (\S+) \(", t.stdout)
             verdict, by = ("KILLED", ", ".join(failed[:3])) if t.returncode else ("SURVIVED", "")
     finally:
