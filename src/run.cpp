@@ -188,35 +188,11 @@ struct Run {
 
   void significance() {
     if (s.nsuffl == 0) return;
-    RandomPassArrays a;
-    a.sufix = ws.sufix.rows();
-    a.nsuffl = ws.nsuffl;
-    a.icorr = ws.icorr.data();
-    a.colstat = ws.colstat.data();
-    a.idenrank = ws.idenrank.data();
-    a.identities = ws.identities.rows();
-    a.ranksq = ws.ranksq.data();
-    a.lanesim = ws.lanesim.data();
-    a.rndcorr = ws.rndcorr.rows();
-    a.pool = ws.globdist();
-    a.count = &ws.globcount();
     if (weighted) {
-      WeightedRandom wr;
-      wr.sufix = a.sufix;
-      wr.nsuffl = a.nsuffl;
-      wr.icorr = a.icorr;
-      wr.stat = ws.wstat.data();
-      wr.v = ws.idelino.data();
-      wr.order = ws.worder.data();
-      wr.lanes = ws.wlanes.data();
-      wr.rankorig = ws.rankorig.data();
-      wr.lane_rowwy = ws.lane_rowwy.data();
-      wr.inverse = ws.inverse.data();
-      wr.rndcorr = a.rndcorr;
-      weighted_random_passes(ws.columns(), spearman(), wside, wr, log);
-      fill_pool(ws.columns(), a.icorr, a.rndcorr, a.nsuffl, a.pool, a.count);
+      weighted_random_passes(ws.columns(), spearman(), wside, ws.weighted_random(), log);
+      fill_pool(ws.columns(), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(), &ws.globcount());
     } else {
-      random_passes(ws.columns(), side, spearman(), a, log);
+      random_passes(ws.columns(), side, spearman(), ws.random_pass_arrays(), log);
     }
     final_report(ws.columns(), ws.lines(), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(),
                  ws.globcount(), ws.globsorted.data(), [&](const ResultRow& row) {

@@ -115,6 +115,38 @@ AlignmentArrays Workspace::alignment_arrays() const {
   return a;
 }
 
+RandomPassArrays Workspace::random_pass_arrays() {
+  RandomPassArrays a;
+  a.sufix = sufix.rows();
+  a.nsuffl = nsuffl;
+  a.icorr = icorr.data();
+  a.colstat = colstat.data();
+  a.idenrank = idenrank.data();
+  a.identities = identities.rows();
+  a.ranksq = ranksq.data();
+  a.lanesim = lanesim.data();
+  a.rndcorr = rndcorr.rows();
+  a.pool = globdist();
+  a.count = &globcount();
+  return a;
+}
+
+WeightedRandom Workspace::weighted_random() {
+  WeightedRandom w;
+  w.sufix = sufix.rows();
+  w.nsuffl = nsuffl;
+  w.icorr = icorr.data();
+  w.stat = wstat.data();
+  w.v = idelino.data();
+  w.order = worder.data();
+  w.lanes = wlanes.data();
+  w.rankorig = rankorig.data();
+  w.lane_rowwy = lane_rowwy.data();
+  w.inverse = inverse.data();
+  w.rndcorr = rndcorr.rows();
+  return w;
+}
+
 std::vector<PlanItem> plan_group1(Workspace& ws) {
   const int64_t np = ws.nprot, len = ws.alnlen, pairs = ws.npairs;
   return {

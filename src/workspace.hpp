@@ -13,6 +13,7 @@
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
 #include "scoring/weighted.hpp"
+#include "shuffle/random_passes.hpp"
 
 namespace vorn {
 
@@ -155,6 +156,9 @@ struct Workspace {
   LineSource lines() const {
     return LineSource{aln[1], pdbnum.data(), chain.data(), acc.data(), entrop.data(), sec_str.data(), var.data()};
   }
+  // What the random passes read and write, unweighted and weighted.
+  RandomPassArrays random_pass_arrays();
+  WeightedRandom weighted_random();
   float* globdist() { return globtable[1]; }
   int64_t& globcount() { return globcounts[1]; }
   void keep(const ResultRow& row) {
