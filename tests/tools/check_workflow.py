@@ -72,6 +72,10 @@ def main():
                               capture_output=True, text=True)
         if plan.returncode != 0 and profile == "slurm-snakemake7":
             fail(f"dry run with the {profile} profile: " + plan.stderr[-800:])
+        # A family too large for the memory allowed stops the workflow before anything runs.
+        small = subprocess.run(base + ["max_mem_mb=100", "--dry-run"], capture_output=True, text=True)
+        if small.returncode == 0 or "families larger than max_mem_mb=100" not in small.stdout + small.stderr:
+            fail("max_mem_mb is not enforced: " + small.stdout[-300:] + small.stderr[-300:])
         run = subprocess.run(base, capture_output=True, text=True)
         if run.returncode != 0:
             fail("run: " + run.stderr[-1500:])
