@@ -54,11 +54,30 @@ void ordena(float* v, int64_t count) {
 void rankit(const float* sorted, int64_t count, float* ranks) {
   const float* begin = sorted + 1;
   const float* end = sorted + count + 1;
-  // ranks[i] = mean 1-based place of value i's tie group in the non-increasing order
-#pragma omp parallel for schedule(static) if (count >= kParallelFrom)
+  if (count < kParallelFrom) {
+    // ranks[i] = mean 1-based place of value i's tie group in the non-increasing order
+    for (int64_t i = 1; i <= count; ++i) {
+      auto [lo, hi] = std::equal_range(begin, end, ranks[i], std::greater<float>());
+      const int64_t m = hi - lo;
+      ranks[i] = m > 0 ? tie_rank(lo - sorted, m) : 0.0f / 0.0f;
+    }
+    return;
+  }
+  // Large vectors: each value is looked up only within the run of its bucket
+  // (the buckets of the sort follow the sorted order), which stays in cache.
+  static int64_t first[(1 << kBucketBits) + 1];
+  std::fill(std::begin(first), std::end(first), 0);
+  for (int64_t k = 0; k < count; ++k) ++first[bucket(begin[k]) + 1];
+  for (int b = 0; b < (1 << kBucketBits); ++b) first[b + 1] += first[b];
+  // +0 and -0 are equal but fall in the two middle buckets, next to each other.
+  const uint32_t zero_lo = bucket(0.0f), zero_hi = bucket(-0.0f);
+#pragma omp parallel for schedule(static)
   for (int64_t i = 1; i <= count; ++i) {
-    auto [lo, hi] = std::equal_range(begin, end, ranks[i], std::greater<float>());
-    int64_t m = hi - lo;
+    const float v = ranks[i];
+    uint32_t b0 = bucket(v), b1 = b0;
+    if (v == 0.0f) b0 = std::min(zero_lo, zero_hi), b1 = std::max(zero_lo, zero_hi);
+    auto [lo, hi] = std::equal_range(begin + first[b0], begin + first[b1 + 1], v, std::greater<float>());
+    const int64_t m = hi - lo;
     ranks[i] = m > 0 ? tie_rank(lo - sorted, m) : 0.0f / 0.0f;
   }
 }
