@@ -118,7 +118,6 @@ struct Run {
     if (!s.weight_file.empty()) {
       read_weights(s.weight_file, ws.nprot, ws.weights.data());
     } else {
-      gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
       henikoff_weights(ws.columns(), ws.weights.data());
     }
     weighted = !uniform_weights(ws.weights.data(), ws.nprot);

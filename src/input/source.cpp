@@ -138,13 +138,12 @@ bool load_input(const std::string& path, InputText& in) {
       fail("** Error: can't read '%s': %s.\n", path.c_str(), std::strerror(e));
     }
     try {
-      // Compressed bytes are no text: their first MiB is checked after inflating.
-      if (gzip_magic(raw, 0) || (raw.empty() && n >= 2 && gzip_magic(std::string(buf, 2), 0))) {
-        if (raw.size() + static_cast<size_t>(n) > kMaxInputBytes) too_large(path);
-        raw.append(buf, static_cast<size_t>(n));
-      } else {
-        grow(raw, buf, static_cast<size_t>(n), path);
-      }
+      // Compressed bytes are no text: a gzip stream's first MiB is checked
+      // after inflating, whatever sizes the reads came in.
+      const bool sniff = raw.size() < kSniffBytes && raw.size() + static_cast<size_t>(n) >= kSniffBytes;
+      if (raw.size() + static_cast<size_t>(n) > kMaxInputBytes) too_large(path);
+      raw.append(buf, static_cast<size_t>(n));
+      if (sniff && !gzip_magic(raw, 0)) check_text(raw, path);
     } catch (...) {
       if (!std_in) close(fd);
       throw;
