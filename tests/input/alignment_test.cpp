@@ -93,12 +93,6 @@ TEST(FastaForm, NucleotideWarning) {
   EXPECT_EQ(read_alignment(">a\nACGTUNacWW\n>b\nACGTUNacgW\n").err.find("Warning"), std::string::npos) << "17 of 20";
 }
 
-TEST(FormDetection, UnrecognisedFormStillReportsItsSummary) {
-  Read r = read_alignment("hssp x\n");
-  EXPECT_EQ(r.err, "ALIGNMENT. File type: -----; 0 prots. X 0 len.\n");
-  EXPECT_NE(r.failure.find("can't tell the form of alignment file 'a.txt'"), std::string::npos);
-}
-
 // A small HSSP file: sequences 1-4 in the first block, 5 in the second.
 std::string hssp(const std::string& header, const std::vector<std::string>& block1,
                  const std::vector<std::string>& block2) {

@@ -18,25 +18,21 @@
 namespace vorn {
 namespace {
 
-// The columns of a literal alignment, as the passes read them.
+// The columns of a literal alignment as the passes read them, every one
+// with its gap list.
 struct ColumnData {
+  std::vector<const int32_t*> rows;
   std::vector<uint8_t> codes;
   std::vector<float> gapperc;
   std::vector<int32_t> gaplist;
   std::vector<int64_t> gapstart;
   Columns cols;
   explicit ColumnData(const literal::Alignment& a)
-      : codes(static_cast<size_t>(a.nprot) * a.alnlen), gapperc(a.alnlen + 2), gapstart(a.alnlen + 3) {
-    for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
-      gapstart[pos] = static_cast<int64_t>(gaplist.size());
-      int32_t gaps = 0;
-      for (int32_t p = 1; p <= a.nprot; ++p) {
-        codes[static_cast<size_t>(pos - 1) * a.nprot + p - 1] = static_cast<uint8_t>(a.aln[p][pos]);
-        if (a.aln[p][pos] == 0) gaplist.push_back(p), ++gaps;
-      }
-      gapperc[pos] = 0;  // every column is scored here
-    }
-    gapstart[a.alnlen + 1] = static_cast<int64_t>(gaplist.size());
+      : codes(static_cast<size_t>(a.nprot) * a.alnlen + 1), gapperc(a.alnlen + 2, 0.0f),
+        gaplist(static_cast<size_t>(a.nprot) * a.alnlen + 1), gapstart(a.alnlen + 3) {
+    for (const auto& r : a.aln) rows.push_back(r.data());
+    column_codes(rows.data(), a.nprot, a.alnlen, codes.data());
+    gap_lists(codes.data(), gapperc.data(), a.nprot, a.alnlen, gaplist.data(), gapstart.data());
     cols = Columns{codes.data(), gapperc.data(), gaplist.data(), gapstart.data(), a.nprot, a.alnlen};
   }
 };
