@@ -155,12 +155,10 @@ std::string tip(const Context& c, int32_t i) {
 // One strip: labels, the score panel, the band of columns without a score
 // and, with -S, the Z panel. Returns the strip's height.
 double strip(FILE* out, const Context& c, int32_t first, int32_t last, double top) {
-  const int32_t nlabel_rows = [&] {
-    int rows = 0;
-    for (const Label& l : place_labels(c, Panel{kLeft, 0, kWidth - kLeft - kRight, 1, 0, 1, first, last}))
-      rows = std::max(rows, l.row + 1);
-    return rows;
-  }();
+  // Labels depend on the columns' x only, not on the panel's height.
+  const std::vector<Label> labels = place_labels(c, Panel{kLeft, 0, kWidth - kLeft - kRight, 1, 0, 1, first, last});
+  int nlabel_rows = 0;
+  for (const Label& l : labels) nlabel_rows = std::max(nlabel_rows, l.row + 1);
   const double width = kWidth - kLeft - kRight;
   Panel p{kLeft, top + nlabel_rows * kLabelRow + 8, width, kScoreHeight, c.lo, c.hi, first, last};
   y_axis(out, p, "score");
@@ -203,7 +201,7 @@ double strip(FILE* out, const Context& c, int32_t first, int32_t last, double to
         break;
     }
   }
-  for (const Label& l : place_labels(c, p)) {
+  for (const Label& l : labels) {
     const LineFields& f = c.rows[l.i].f;
     const double baseline = top + (nlabel_rows - l.row) * kLabelRow;
     std::fprintf(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#bbb\" stroke-width=\"0.6\"/>\n",
