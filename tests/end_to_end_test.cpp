@@ -392,5 +392,31 @@ TEST(EndToEnd, SameBytesWhateverTheWay) {
   }
 }
 
+// Two runs given the same prefix at once leave the complete set of one of
+// them, never a mix, and no temporary file.
+TEST(Exports, ConcurrentRunsLeaveOneWholeSet) {
+  const std::string fn3 = test_data("fn3.fa"), mat = test_data("raw_blosum62_tri.txt");
+  TempDir refs;
+  std::map<std::string, std::string> table;  // seed -> the table of a run alone
+  for (const char* seed : {"1", "2"}) {
+    run_vorn({fn3, mat, "-S=3", std::string("-R=") + seed, "-O=" + refs.path() + "/r" + seed});
+    table[seed] = read_file(refs.path() + "/r" + seed + ".tsv");
+  }
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    TempDir dir;
+    const std::string prefix = dir.path() + "/x";
+    const std::string cmd = "$VORN " + fn3 + " " + mat + " -S=3 -O=" + prefix;
+    run_vorn({}, via_shell(cmd + " -R=1 >/dev/null 2>&1 & " + cmd + " -R=2 >/dev/null 2>&1; wait"));
+    const std::string json = read_file(prefix + ".json");
+    const std::string seed = json.find("\"seed\": 1,") != std::string::npos ? "1" : "2";
+    EXPECT_EQ(read_file(prefix + ".tsv"), table[seed]) << attempt;
+    for (const char* ext : {".svg", ".pml", ".defattr"})
+      EXPECT_NE(read_file(prefix + ext).find("seed " + seed + " (from -R)"), std::string::npos) << ext << attempt;
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+    EXPECT_EQ(files, 5u) << "a temporary file is left, attempt " << attempt;
+  }
+}
+
 }  // namespace
 }  // namespace vorn::test

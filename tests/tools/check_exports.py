@@ -5,15 +5,18 @@ The table is loaded with pandas (read_csv, sep="\\t") when pandas is installed
 and compared number by number with the result lines the run printed; its
 honest P- and q-values are recomputed here. The profile is parsed as XML and
 must hold one mark per result line of the right kind, ten labels and, with
--S, a mark per defined Z-score. With --layout headless Chromium lays the
+-S, a mark per defined Z-score. The table's resnum, the profile's labels and
+the residues the PyMOL and Chimera scripts colour must be those of protein 1,
+numbered as the alignment file itself gives them. With --layout headless Chromium lays the
 profile out and no two labels may overlap nor any text leave the picture;
 with --pymol the PyMOL script must run without an error; --long first widens
 the alignment sixfold (each row repeated), for a family of over 1,500
 columns. Exit status 77 means "skipped": Chromium or PyMOL missing.
 """
-import argparse
+import itertools
 import math
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -73,12 +76,12 @@ def check_honest(df, nsuffl):
 
 
 def check_table(path, lines, extended, nsuffl):
-    """The table as pandas reads it; its exact text is checked by the C++ tests."""
+    """The table as pandas reads it, number by number against the result lines."""
     try:
         import pandas as pd
     except ImportError:
         print("note: pandas is not installed; the table was not read with it")
-        return
+        return None
     df = pd.read_csv(path, sep="\t")
     want = ["nr", "aa", "pdbn", "chain", "acc", "entrop", "secstr", "var", "xx", "KLB_VAL"]
     if extended:
@@ -92,14 +95,15 @@ def check_table(path, lines, extended, nsuffl):
             fail(f"pandas reads column {col} as {df[col].dtype}")
     for rec, line in zip(df.itertuples(index=False), lines):
         for col, got, exp in zip(want, rec, result_fields(line)):
-            if col in TEXT:
-                ok = (got if isinstance(got, str) else "") == exp
+            if col in TEXT:  # a '"' chain would open a quoted field: it is left empty
+                ok = (got if isinstance(got, str) else "") == ("" if col == "chain" and exp == '"' else exp)
             else:
                 ok = same(float(got), number(exp))
             if not ok:
                 fail(f"pandas reads {col} {got!r} for {exp!r} in {line!r}")
     if extended:
         check_honest(df, nsuffl)
+    return df
 
 
 def check_svg(path, lines, extended):
@@ -127,6 +131,48 @@ def check_svg(path, lines, extended):
     if not any((e.text or "").startswith("vorn: ") for e in root.iter(SVG + "text")):
         fail("no title")
     return int(float(root.get("width"))), int(float(root.get("height")))
+
+
+def first_protein_sites(path):
+    """Protein 1's residue at each column, "chain:number" or None, read from the alignment file."""
+    text = open(path).read().splitlines()
+    if text[0].startswith("HSSP"):
+        at = next(i for i, l in enumerate(text) if l.startswith("## ALIGNMENTS")) + 2
+        lines = itertools.takewhile(lambda l: not l.startswith(("##", "//")), text[at:])
+        return [l[12].strip(' "') + f":{int(l[7:12])}" if l[14].isalpha() else None for l in lines]
+    name = text[0][1:].split()[0]
+    row = "".join(l.strip() for l in text[1:next(i for i, l in enumerate(text + [">"]) if i and l.startswith(">"))])
+    number = int(name.rsplit("/", 1)[1].split("-")[0]) - 1 if "/" in name else 0  # Pfam's name/start-end
+    sites = []
+    for c in row:
+        number += c.isalpha()
+        sites.append(f":{number}" if c.isalpha() else None)
+    return sites
+
+
+def check_sites(alignment, prefix, lines, df):
+    """Every real score of a column where protein 1 has a residue, at that residue, in every export."""
+    sites = first_protein_sites(alignment)
+    site_of = {int(result_fields(l)[0]): sites[int(result_fields(l)[0]) - 1] for l in lines}
+    want = {site_of[int(f[0])]: f[9] for f in map(result_fields, lines) if float(f[9]) >= -1 and site_of[int(f[0])]}
+    pml = open(prefix + ".pml").read()
+    got = {f"{c}:{n}": b for c, n, b in re.findall(r"alter \((?:chain (\S) and )?resi \\?(-?\d+)\), b=(\S+)", pml)}
+    if got != want:
+        fail(f"the PyMOL script colours {sorted(set(got) ^ set(want))[:5]} wrongly")
+    if want and not pml.find("alter all, b=-9\n") < pml.find("alter (") or "spectrum b, blue_white_red, vorn_scored" not in pml:
+        fail("the PyMOL script does not reset b before colouring the scored residues")
+    attr = open(prefix + ".defattr").read().split("attribute: ")
+    score = next(a for a in attr if a.startswith("vorn_score"))
+    got = {w.lstrip("/"): v for w, v in re.findall(r"\n\t(\S+)\t(\S+)", score)}
+    if got != want:
+        fail(f"the Chimera file scores {sorted(set(got) ^ set(want))[:5]} wrongly")
+    if df is not None and [str(r) for r in df.resnum.fillna(-1).astype(int)] != \
+            [(site_of[int(result_fields(l)[0])] or ":-1").split(":")[1] for l in lines]:
+        fail("the table's resnum is not protein 1's numbering")
+    for text in re.findall(r'class="label"[^>]*>([^<]*)<', open(prefix + ".svg").read()):
+        chain, _, residue = text.rpartition(":")
+        if not text.startswith("column ") and f"{chain}:{residue[1:]}" not in want:
+            fail(f"label {text} names no scored residue")
 
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -210,12 +256,10 @@ def widen(path, times, tmp):
 
 
 def main():
-    # check_exports.py [--layout[=PNG]] [--pymol] [--long] VORN ALIGNMENT MATRIX [vorn options]; the vorn
-    # options look like flags, so the arguments are taken by hand.
-    argv, flags = sys.argv[1:], {}
-    while argv and argv[0].startswith("--"):
-        key, _, value = argv.pop(0)[2:].partition("=")
-        flags[key] = value
+    # check_exports.py VORN ALIGNMENT MATRIX [vorn options] [--layout[=PNG]] [--pymol] [--long]: the vorn
+    # options look like flags too, so the arguments are taken by hand.
+    flags = dict(a[2:].partition("=")[::2] for a in sys.argv[1:] if a.startswith("--"))
+    argv = [a for a in sys.argv[1:] if not a.startswith("--")]
     if len(argv) < 3:
         sys.exit(__doc__)
     vorn, args = argv[0], argv[1:]
@@ -228,7 +272,8 @@ def main():
             fail(f"vorn exited {run.returncode}: {run.stdout[-500:]}")
         lines = run.stdout.splitlines()
         nsuffl = max([int(o[3:] or 0) for o in args if o.startswith("-S")] + [0])
-        check_table(prefix + ".tsv", lines, nsuffl > 0, nsuffl)
+        df = check_table(prefix + ".tsv", lines, nsuffl > 0, nsuffl)
+        check_sites(args[0], prefix, lines, df)
         check_svg(prefix + ".svg", lines, nsuffl > 0)
         if "layout" in flags:
             check_layout(prefix + ".svg", flags["layout"] or None)
