@@ -34,55 +34,34 @@ TEST(Pipeline, MatchesLiteralProceduresOnRandomAlignments) {
     c.m[0][0] = 0;  // a Maxhom file has no gap cell
     const std::string aln = dir.write("a" + std::to_string(run) + ".fa", fasta_text(c.rows));
     const std::string mat = dir.write("m" + std::to_string(run) + ".metric", maxhom_text(c.m));
-    const AaMat& m = c.m;
     const literal::Alignment a = literal::make_alignment(c.rows);
-    struct Mode {
-      std::vector<std::string> opts;
-      literal::RunHow how;
-    };
-    literal::RunHow spearman, pearson, shuffled, shuffled_pearson;
-    pearson.spearman = false;
-    shuffled.nsuffl = 9;
-    shuffled.seed = kSeed;
-    shuffled_pearson = shuffled;
-    shuffled_pearson.spearman = false;
-    shuffled_pearson.nsuffl = 3;
     std::string sim;
     for (int i = 1; i <= nprot; ++i)
       for (int j = i + 1; j <= nprot; ++j) {
         c.sim[i][j] = c.sim[j][i] = static_cast<float>(std::strtod(strformat_g(c.sim[i][j]).c_str(), nullptr));
         sim += std::to_string(j) + "\t" + std::to_string(i) + "\t" + strformat_g(c.sim[i][j]) + "\n";
       }
-    const std::vector<std::vector<float>>& imported = c.sim;
     const std::string simfile = "-M=" + dir.write("s" + std::to_string(run) + ".sim", sim);
-    literal::RunHow with_import = shuffled;
-    with_import.imported = &imported;
-    literal::RunHow with_import_pearson = pearson;
-    with_import_pearson.imported = &imported;
-    const Mode modes[] = {{{}, spearman},
-                          {{"-N"}, pearson},
-                          {{"-S=9"}, shuffled},
-                          {{"-S=3", "-N"}, shuffled_pearson},
-                          {{"-S=9", simfile}, with_import},
-                          {{"-N", simfile}, with_import_pearson}};
-    for (const Mode& mode : modes) {
-      const std::string want = literal::expected_stdout(a, m, mode.how);
+    // Options and how the literal run goes: Spearman?, permutations, imported.
+    const struct {
+      std::vector<std::string> opts;
+      bool spearman;
+      int64_t nsuffl;
+      bool imported;
+    } modes[] = {{{}, true, 0, false},       {{"-N"}, false, 0, false},          {{"-S=9"}, true, 9, false},
+                 {{"-S=3", "-N"}, false, 3, false}, {{"-S=9", simfile}, true, 9, true}, {{"-N", simfile}, false, 0, true}};
+    for (const auto& mode : modes) {
+      literal::RunHow how;
+      how.spearman = mode.spearman, how.nsuffl = mode.nsuffl, how.seed = kSeed;
+      how.imported = mode.imported ? &c.sim : nullptr;
       std::vector<std::string> args = {aln, mat};
       args.insert(args.end(), mode.opts.begin(), mode.opts.end());
-      RunOptions ro;
-      ro.path_prefix = date_dir;
-      Outcome got = run_vorn(args, ro);
+      Outcome got = run_vorn(args, {"PATH=" + date_dir + ":$PATH"});
       ASSERT_EQ(got.status, 0) << got.out << got.err;
-      ASSERT_EQ(got.out, want) << c.what << ", options " << (mode.opts.empty() ? "" : mode.opts[0]);
+      ASSERT_EQ(got.out, literal::expected_stdout(a, c.m, how)) << c.what << ", options " << (mode.opts.empty() ? "" : mode.opts[0]);
     }
   }
 }
-
-}  // namespace
-}  // namespace vorn::test
-
-namespace vorn::test {
-namespace {
 
 // Alignments built so that the answer is known without computing it: a
 // column that is the whole alignment correlates perfectly with the

@@ -18,14 +18,14 @@ std::string failure_of(Allocator& a, const std::vector<PlanItem>& items) {
 
 std::string step(long long code) { return "\n\n** Memory asignation error. Step: " + std::to_string(code) + ".\n\n"; }
 
+Workspace& sized(Workspace& w, int64_t nprot, int64_t alnlen, int64_t npairs, int64_t nsuffl) {
+  w.nprot = nprot, w.alnlen = alnlen, w.npairs = npairs, w.nsuffl = nsuffl;
+  return w;
+}
+
 // A memory ceiling placed inside the plan makes the step code name the first
 // array or row that does not fit.
 TEST(AllocationPlan, StepCodeNamesTheFirstArrayThatDoesNotFit) {
-  Workspace ws;
-  ws.nprot = 10;
-  ws.alnlen = 100;
-  ws.npairs = 45;
-  ws.nsuffl = 4;
   const uint64_t table = 12 * sizeof(int32_t*), row = 102 * sizeof(int32_t);
   const struct {
     uint64_t ceiling;
@@ -39,35 +39,24 @@ TEST(AllocationPlan, StepCodeNamesTheFirstArrayThatDoesNotFit) {
   };
   for (const auto& c : cases) {
     Workspace w;
-    w.nprot = ws.nprot, w.alnlen = ws.alnlen, w.npairs = ws.npairs, w.nsuffl = ws.nsuffl;
     Allocator a(c.ceiling);
-    EXPECT_EQ(failure_of(a, plan_group1(w)), c.message) << c.why;
+    EXPECT_EQ(failure_of(a, plan_group1(sized(w, 10, 100, 45, 4))), c.message) << c.why;
   }
   // Shuffling groups: permutation 3's row.
+  Workspace ws, w2;
   Allocator a(1 << 20);
-  ASSERT_EQ(failure_of(a, plan_group1(ws)), "");
+  ASSERT_EQ(failure_of(a, plan_group1(sized(ws, 10, 100, 45, 4))), "");
   Allocator tight(a.reserved() + 7 * sizeof(int32_t*) + 13 * sizeof(int32_t) + 2 * 12 * sizeof(int32_t) + 1);
-  Workspace w2;
-  w2.nprot = 10, w2.alnlen = 100, w2.npairs = 45, w2.nsuffl = 4;
-  ASSERT_EQ(failure_of(tight, plan_group1(w2)), "");
+  ASSERT_EQ(failure_of(tight, plan_group1(sized(w2, 10, 100, 45, 4))), "");
   EXPECT_EQ(failure_of(tight, plan_group2(w2)), step(5003));
 }
 
 TEST(AllocationPlan, SizesNeverWrap) {
-  Workspace ws;
-  ws.nprot = 2000000000;
-  ws.alnlen = 2000000000;
-  ws.npairs = int64_t{2000000000} * 1999999999 / 2;
-  ws.nsuffl = 2000000000;
+  Workspace ws, w;
   Allocator a(uint64_t{1} << 30);
-  EXPECT_EQ(failure_of(a, plan_group1(ws)), step(-1)) << "a table of 16 GB against 1 GB";
-  Workspace w;
-  w.nprot = 3;
-  w.alnlen = 2000000000;
-  w.npairs = 3;
-  w.nsuffl = 2000000000;
+  EXPECT_EQ(failure_of(a, plan_group1(sized(ws, 2000000000, 2000000000, int64_t{2000000000} * 1999999999 / 2, 2000000000))), step(-1)) << "a table of 16 GB against 1 GB";
   Allocator b(uint64_t{1} << 40);
-  EXPECT_EQ(failure_of(b, plan_group4(w)), step(9001)) << "a pool of 4e18 values";
+  EXPECT_EQ(failure_of(b, plan_group4(sized(w, 3, 2000000000, 3, 2000000000))), step(9001)) << "a pool of 4e18 values";
 }
 
 }  // namespace

@@ -171,11 +171,6 @@ TEST(HsspForm, SmallSharedFile) {
   EXPECT_EQ(tiny.rows[1], "GCVVQDWGHLRCT") << "column 51 of the block, lower case folded";
 }
 
-}  // namespace
-}  // namespace vorn
-
-namespace vorn {
-namespace {
 
 TEST(BlockedForms, StockholmAndClustalRowsAndFailures) {
   const std::string sto = "# STOCKHOLM 1.0\n#=GF ID x\n\nb1 AC.d\nb2 A-Gy\n#=GC SS_cons ....\n\nb1 kk\nb2 MN\n//\n  \n";
@@ -214,6 +209,14 @@ TEST(BlockedForms, StockholmAndClustalRowsAndFailures) {
     // Protein 1's residues, for the structure scripts (no X in these rows).
     for (int64_t pos = 1; pos <= r.alnlen; ++pos) EXPECT_EQ(r.res1[pos], c.rows[0][pos - 1] != '.') << c.why;
   }
+}
+
+TEST(ResidueCodes, SecondaryStructureInThreeStates) {
+  const struct {
+    char in, out;
+  } cases[] = {{'H', 'H'}, {'g', 'H'}, {'I', 'H'}, {'E', 'E'}, {'b', 'E'},
+               {' ', 'C'}, {'T', 'C'}, {'S', 'C'}, {'-', 'C'}, {'\0', 'C'}};
+  for (auto c : cases) EXPECT_EQ(secstr3(static_cast<unsigned char>(c.in)), c.out) << c.in;
 }
 
 }  // namespace

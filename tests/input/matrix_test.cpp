@@ -124,11 +124,6 @@ TEST(Matrix, MaxhomFormAndItsFailures) {
   }
 }
 
-}  // namespace
-}  // namespace vorn
-
-namespace vorn {
-namespace {
 
 TEST(Matrix, NcbiGridAndItsFailures) {
   std::string header = "#  a comment\n   A  R  N  D  C  Q  E  G  H  I  L  K  M  F  P  S  T  W  Y  V  B  Z  X  *\n";

@@ -1,12 +1,10 @@
 #include "support/harness.hpp"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -88,45 +86,18 @@ std::string TempDir::fake_date(const std::string& line) const {
 
 Outcome run_vorn(const std::vector<std::string>& args, const RunOptions& opt) {
   TempDir tmp;
-  const std::string out_path = opt.stdout_file.empty() ? tmp.path() + "/out" : opt.stdout_file;
-  const std::string err_path = tmp.path() + "/err";
+  const std::string out_path = tmp.path() + "/out", err_path = tmp.path() + "/err";
   pid_t pid = fork();
   if (pid == 0) {
-    int e = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(e, 2);
-    close(e);
-    if (opt.close_stdout) {
-      close(1);
-    } else {
-      int o = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(o, 1);
-      close(o);
+    const std::pair<int, std::string> streams[] = {{0, "/dev/null"}, {1, out_path}, {2, err_path}};
+    for (const auto& [fd, path] : streams) {
+      const int f = open(path.c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(f, fd);
+      close(f);
     }
-    if (!opt.path_prefix.empty()) {
-      std::string path = opt.path_prefix + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
-      setenv("PATH", path.c_str(), 1);
-    }
-    for (const std::string& kv : opt.env) putenv(const_cast<char*>(kv.c_str()));
-    if (opt.file_limit_kb > 0) {
-      // Writes past the limit then fail with EFBIG instead of killing.
-      signal(SIGXFSZ, SIG_IGN);
-      struct rlimit rl{static_cast<rlim_t>(opt.file_limit_kb) * 1024, static_cast<rlim_t>(opt.file_limit_kb) * 1024};
-      setrlimit(RLIMIT_FSIZE, &rl);
-    }
-    std::vector<std::string> argv_s;
-    std::string prog = VORN_BINARY;
-    int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    close(in);
-    if (!opt.shell.empty()) {
-      setenv("VORN", prog.c_str(), 1);
-      argv_s = {"/bin/bash", "-c", (opt.ulimit_kb.empty() ? "" : "ulimit -v " + opt.ulimit_kb + "; ") + opt.shell,
-                "vorn"};
-    } else if (!opt.ulimit_kb.empty()) {
-      argv_s = {"/bin/sh", "-c", "ulimit -v " + opt.ulimit_kb + " && exec \"$0\" \"$@\"", prog};
-    } else {
-      argv_s = {prog};
-    }
+    setenv("VORN", VORN_BINARY, 1);
+    std::vector<std::string> argv_s = {
+        "/bin/bash", "-c", opt.setup + "\n" + (opt.shell.empty() ? "exec \"$VORN\" \"$@\"" : opt.shell), "vorn"};
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& s : argv_s) argv.push_back(s.data());
@@ -138,7 +109,7 @@ Outcome run_vorn(const std::vector<std::string>& args, const RunOptions& opt) {
   waitpid(pid, &st, 0);
   Outcome r;
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-  if (opt.stdout_file.empty() && !opt.close_stdout) r.out = read_file(out_path);
+  r.out = read_file(out_path);
   r.err = read_file(err_path);
   return r;
 }

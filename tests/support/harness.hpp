@@ -17,12 +17,9 @@ struct Outcome {
 };
 
 struct RunOptions {
-  std::string path_prefix;   // put first on PATH (a fake `date`)
-  std::string stdout_file;   // send standard output here instead of capturing it
-  bool close_stdout = false;
-  std::string ulimit_kb;     // run under `ulimit -v` (kilobytes)
-  long file_limit_kb = 0;    // largest file the run may write (RLIMIT_FSIZE), 0: no limit
-  std::vector<std::string> env;  // extra NAME=value entries
+  // Bash commands run before the binary: limits ("ulimit -v 300000"),
+  // redirections ("exec >/dev/full"), a fake `date` first on PATH.
+  std::string setup;
   // A bash command run instead of the binary alone, with $VORN naming the
   // binary and the arguments as "$@": pipes, FIFOs, process substitution.
   std::string shell;

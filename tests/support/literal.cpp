@@ -273,29 +273,18 @@ double weighted_score(const Alignment& a, const AaMat& aamat, int32_t pos, const
 
 std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunHow& how) {
   const int32_t n = a.nprot, len = a.alnlen;
-  const int64_t npairs = (int64_t)n * (n - 1) / 2;
-  std::vector<float> gapperc = gap_percentages(a);
-  std::vector<std::vector<float>> id = how.imported ? *how.imported : similarity(a, aamat);
-
-  std::vector<float> idelin(npairs + 5), idelino(npairs + 5), idenrank(npairs + 5);
-  int64_t k = 0;
-  for (int32_t i = 1; i <= n; ++i)
-    for (int32_t j = i + 1; j <= n; ++j) idelin[++k] = id[i][j];
-  for (k = 1; k <= npairs; ++k) idenrank[k] = idelino[k] = idelin[k];
-  ordena(idelin.data(), npairs);
-  rankit(idelin.data(), npairs, idenrank.data());
+  const std::vector<float> gapperc = gap_percentages(a);
+  const std::vector<std::vector<float>> id = how.imported ? *how.imported : similarity(a, aamat);
+  std::vector<float> idenrank, idelino;
+  pair_vectors(id, n, idenrank, idelino);
 
   auto line_head = [&](int32_t pos, float score) {
     char buf[256];
     const Annotations& an = how.notes;
-    int pdb = an.pdbnum.empty() ? pos : an.pdbnum[pos];
-    char ch = an.chain.empty() ? ' ' : an.chain[pos];
-    int acc = an.acc.empty() ? -1 : an.acc[pos];
-    char ss = an.sec_str.empty() ? '-' : an.sec_str[pos];
-    int var = an.var.empty() ? -1 : an.var[pos];
-    float e = how.entropy ? entropy(a, pos) : -1.0f;
     std::snprintf(buf, sizeof buf, "%4d %4c %4d %c   %3d  %6.3f   %c %3d  xx %9.4f", pos, aa_indexback(a.aln[1][pos]),
-                  pdb, ch, acc, (double)e, ss, var, (double)score);
+                  an.pdbnum.empty() ? pos : an.pdbnum[pos], an.chain.empty() ? ' ' : an.chain[pos],
+                  an.acc.empty() ? -1 : an.acc[pos], (double)(how.entropy ? entropy(a, pos) : -1.0f),
+                  an.sec_str.empty() ? '-' : an.sec_str[pos], an.var.empty() ? -1 : an.var[pos], (double)score);
     return std::string(buf);
   };
 
@@ -303,34 +292,24 @@ std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunHow
   std::vector<float> icorr(len + 2, 0);
   for (int32_t pos = 1; pos <= len; ++pos) {
     if (gapperc[pos] >= 10.0f) continue;
-    float score = position_score(a, aamat, pos, idenrank, idelino, how.spearman);
-    if (how.nsuffl == 0) out += line_head(pos, score) + " \n";
-    icorr[pos] = score;
+    icorr[pos] = position_score(a, aamat, pos, idenrank, idelino, how.spearman);
+    if (how.nsuffl == 0) out += line_head(pos, icorr[pos]) + " \n";
   }
   if (how.nsuffl == 0) return out;
 
+  // Each permutation relabels the similarity matrix; sentinel columns keep their score.
   auto sufix = draw_permutations(how.seed, how.nsuffl, n);
   std::vector<std::vector<float>> rndcorr(len + 2, std::vector<float>(how.nsuffl + 3, 0));
   std::vector<float> glob(1, 0);
   for (int64_t s = 1; s <= how.nsuffl; ++s) {
-    k = 0;
+    std::vector<std::vector<float>> relabelled = id;
     for (int32_t i = 1; i <= n; ++i)
-      for (int32_t j = i + 1; j <= n; ++j) {
-        k++;
-        idelin[k] = id[sufix[s][i]][sufix[s][j]];
-        idelino[k] = idenrank[k] = idelin[k];
-      }
-    ordena(idelin.data(), npairs);
-    rankit(idelin.data(), npairs, idenrank.data());
+      for (int32_t j = 1; j <= n; ++j) relabelled[i][j] = id[sufix[s][i]][sufix[s][j]];
+    pair_vectors(relabelled, n, idenrank, idelino);
     for (int32_t pos = 1; pos <= len; ++pos) {
       if (gapperc[pos] >= 10.0f) continue;
-      if (icorr[pos] < -1) {
-        rndcorr[pos][s] = icorr[pos];
-        continue;
-      }
-      float score = position_score(a, aamat, pos, idenrank, idelino, how.spearman);
-      rndcorr[pos][s] = score;
-      glob.push_back(score);
+      rndcorr[pos][s] = icorr[pos] < -1 ? icorr[pos] : position_score(a, aamat, pos, idenrank, idelino, how.spearman);
+      if (icorr[pos] >= -1) glob.push_back(rndcorr[pos][s]);
     }
   }
   const int64_t gcount = (int64_t)glob.size() - 1;
