@@ -163,15 +163,6 @@ TEST(HsspForm, HeaderAndBlockFailures) {
   EXPECT_EQ(padded.rows, (std::vector<std::string>{"A", "A"}));
 }
 
-TEST(HsspForm, SmallSharedFile) {
-  Read tiny = read_alignment(test::read_file(test::shared_data("hssp/1a1p_n4.hssp")));
-  ASSERT_EQ(tiny.failure, "");
-  EXPECT_EQ(tiny.nprot, 5);
-  EXPECT_EQ(tiny.rows[0], "ICVVQDWGHHRCT") << "the query, offset 14";
-  EXPECT_EQ(tiny.rows[1], "GCVVQDWGHLRCT") << "column 51 of the block, lower case folded";
-}
-
-
 TEST(BlockedForms, StockholmAndClustalRowsAndFailures) {
   const std::string sto = "# STOCKHOLM 1.0\n#=GF ID x\n\nb1 AC.d\nb2 A-Gy\n#=GC SS_cons ....\n\nb1 kk\nb2 MN\n//\n  \n";
   const std::string aln = "CLUSTAL O(1.2.4) multiple sequence alignment\n\n\nseq1   AC-D 3\nseq2   ACGE 4\n       ** :\n\n"

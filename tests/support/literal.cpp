@@ -33,7 +33,7 @@ void rankit(const float* sorted, int64_t count, float* ranks) {
   for (int64_t i = 1; i <= count; ++i) ranks[i] = rank_of(sorted, count, ranks[i]);
 }
 
-Sums correlation_sums(const float* x, const float* y, int64_t len, const char* gaps1) {
+static Sums correlation_sums(const float* x, const float* y, int64_t len, const char* gaps1) {
   Sums t;
   int n = 0;
   for (int64_t j = 1; j <= len; ++j)
@@ -54,7 +54,7 @@ Sums correlation_sums(const float* x, const float* y, int64_t len, const char* g
   return t;
 }
 
-float correlation(const float* x, const float* y, int64_t len, const char* gaps1) {
+static float correlation(const float* x, const float* y, int64_t len, const char* gaps1) {
   Sums t = correlation_sums(x, y, len, gaps1);
   if (t.sxx == 0) return -2;
   if (t.syy == 0) return -2;
@@ -94,7 +94,7 @@ uint64_t bits(double f) {
   return u;
 }
 
-std::vector<float> gap_percentages(const Alignment& a) {
+static std::vector<float> gap_percentages(const Alignment& a) {
   std::vector<float> g(a.alnlen + 2, 0);
   for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
     int gaps = 0;
@@ -120,7 +120,7 @@ std::vector<std::vector<float>> similarity(const Alignment& a, const AaMat& aama
   return id;
 }
 
-float entropy(const Alignment& a, int32_t pos) {
+static float entropy(const Alignment& a, int32_t pos) {
   int gaps = 0, residues = 0, n[21] = {0};
   for (int32_t p = 1; p <= a.nprot; ++p) {
     int c = a.aln[p][pos];
@@ -202,7 +202,7 @@ std::vector<std::vector<int32_t>> draw_permutations(unsigned seed, int64_t nsuff
   return sufix;
 }
 
-double fzscore(const float* values, int64_t count, float x) {
+static double fzscore(const float* values, int64_t count, float x) {
   double mean = 0;
   for (int64_t i = 1; i <= count; ++i) mean += values[i];
   mean /= count;
@@ -212,7 +212,7 @@ double fzscore(const float* values, int64_t count, float x) {
   return (x - mean) / sd;
 }
 
-double fpval(const float* values, int64_t count, float x) {
+static double fpval(const float* values, int64_t count, float x) {
   int64_t n = 0;
   for (int64_t i = 1; i <= count; ++i)
     if (values[i] >= x) n++;

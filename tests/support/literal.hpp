@@ -16,13 +16,11 @@ void ordena(float* v, int64_t count);
 void rankit(const float* sorted, int64_t count, float* ranks);
 // rankit's value for one entry: the mean place of value among sorted[1..count].
 float rank_of(const float* sorted, int64_t count, float value);
-float correlation(const float* x, const float* y, int64_t len, const char* gaps1);
-// The double sums that correlation forms, in index order.
+// The double sums of a correlation, in index order.
 struct Sums {
   double sx = 0, sy = 0, sxy = 0, sxx = 0, syy = 0;
   int64_t n = 0;
 };
-Sums correlation_sums(const float* x, const float* y, int64_t len, const char* gaps1);
 
 // aln[p][pos], 1-based, rows 1..nprot of positions 1..alnlen.
 struct Alignment {
@@ -38,9 +36,7 @@ void column_of(const Alignment& a, int32_t pos, std::vector<uint8_t>& codes, std
 uint32_t bits(float f);
 uint64_t bits(double f);
 
-std::vector<float> gap_percentages(const Alignment& a);
 std::vector<std::vector<float>> similarity(const Alignment& a, const AaMat& aamat);
-float entropy(const Alignment& a, int32_t pos);
 // The score of position pos against the pair vectors idenrank / idelino (1-based).
 float position_score(const Alignment& a, const AaMat& aamat, int32_t pos, const std::vector<float>& idenrank,
                      const std::vector<float>& idelino, bool spearman, Sums* sums = nullptr);
@@ -50,7 +46,6 @@ void pair_vectors(const std::vector<std::vector<float>>& id, int32_t n, std::vec
                   std::vector<float>& idelino, bool ranked = true);
 // srand(seed), then the permutations drawn by shifting the list of indices.
 std::vector<std::vector<int32_t>> draw_permutations(unsigned seed, int64_t nsuffl, int32_t nprot);
-double fzscore(const float* values, int64_t count, float x);
 
 // The weighted score of position pos written plainly: pair (i, j) weighs
 // w[i] * w[j]; Spearman ranks a value by the total weight of the smaller
@@ -59,7 +54,6 @@ double fzscore(const float* values, int64_t count, float x);
 // similarity of pair k in pair order (1-based).
 double weighted_score(const Alignment& a, const AaMat& aamat, int32_t pos, const std::vector<double>& w,
                       const std::vector<float>& sim, bool spearman);
-double fpval(const float* values, int64_t count, float x);
 
 struct Annotations {
   std::vector<int32_t> pdbnum, acc, var;  // 1-based; empty: the '>' defaults
