@@ -165,6 +165,13 @@ TEST(EndToEnd, CommandLines) {
       {"-M", {T, M, "-M={in}/classes.sim"}, 0, "#2", "<golden/tiny_imported.err"},
       {"-S=2 seeded by date", {T, M, "-S=2"}, 0, "#2", "<golden/tiny_shuffled.err", date79},
       {"golden Spearman", {F, M, "-4"}, 0, "<golden/fn3_blosum62_spearman.out"},
+      // The listings: tiny.fa's proteins 1 and 3 are AVL and AVI (BLOSUM62: (4 + 4 + 2) / 3); the two groups
+      // are proteins 1 to 5 and the rest.
+      {"-1 lists the similarities", {T, M, "-1"}, 0, "~\nSim. matrix:\n1\t2\t4.000000\n1\t3\t3.333333\n1\t4\t"},
+      {"-2 lists two groups", {T, M, "-2"}, 0, "~3\t12\t0\n4\t5\t1\n4\t6\t0\n"},
+      {"-3 lists the permutations", {T, M, "-3", "-S=2", "-R=1"}, 0, "~Vectors of random indices (2):\n   1:  "},
+      {"-5 lists the alignment", {T, M, "-5"}, 0, "~Alignment (12x3):\n----------------------\n   1:  AVL\n   2:  AVL\n"
+       "   3:  AVI\n   4:  SVI\n   5:  S.I\n"},
       {"golden Pearson", {F, M, "-N"}, 0, "<golden/fn3_blosum62_pearson.out"},
       // Failures, in the order the run meets them.
       {"matrix opened first", {"{in}/no", "{in}/no"}, 1, "=** Error: Can't read matrix file: {in}/no\n"},
@@ -349,10 +356,14 @@ TEST(EndToEnd, SameBytesWhateverTheWay) {
     for (const std::string& t : matrix_ways) c.ways.push_back(replaced(replaced(t, "{f}", "{T}/fn3.fa"), "{m}", m));
     cases.push_back(c);
   }
-  cases.push_back({"$VORN {T}/fn3.fa " + M + " -M={E}/fn3.class2.sim",
-                   {"$VORN {T}/fn3.fa " + M + " -M=- < <(cat {E}/fn3.class2.sim)",
-                    "$VORN {T}/fn3.fa " + M + " -M=<(gzip -c {E}/fn3.class2.sim)"},
-                   true});
+  // A classification through a pipe, gzipped, and its valid oddities.
+  Same classes{"$VORN {T}/fn3.fa " + M + " -M={E}/fn3.class2.sim",
+               {"$VORN {T}/fn3.fa " + M + " -M=- < <(cat {E}/fn3.class2.sim)",
+                "$VORN {T}/fn3.fa " + M + " -M=<(gzip -c {E}/fn3.class2.sim)"},
+               true};
+  for (const char* edge : {"crlf", "extra_fields", "reversed_shuffled", "with_diagonal_and_repeats"})
+    classes.ways.push_back("$VORN {T}/fn3.fa " + M + " -M={S}/simfiles/edge/fn3.class2." + edge + ".sim");
+  cases.push_back(classes);
   // Other forms of the same alignment.
   cases.push_back({"$VORN {S}/families/fn3_match.fa " + M,
                    {"$VORN {S}/families/fn3.a3m " + M, "gzip -c {S}/families/fn3.a3m | $VORN - " + M,

@@ -57,19 +57,5 @@ TEST(SimFile, ResultCodesAndMessages) {
   EXPECT_EQ(read_sim(long_line, 2).id[1][2], 0.75f) << "a line of any length";
 }
 
-// The edge files are valid oddities of the same classification.
-TEST(SimFile, EdgeFilesEqualTheClassification) {
-  const std::string base = test::read_file(test::shared_data("simfiles/fn3.class2.sim"));
-  const Read want = read_sim(base, 98);
-  ASSERT_EQ(want.code, 0);
-  for (const char* edge : {"fn3.class2.crlf.sim", "fn3.class2.extra_fields.sim", "fn3.class2.reversed_shuffled.sim",
-                           "fn3.class2.with_diagonal_and_repeats.sim"}) {
-    Read got = read_sim(test::read_file(test::shared_data(std::string("simfiles/edge/") + edge)), 98);
-    EXPECT_EQ(got.code, 0) << edge << got.out;
-    for (int i = 1; i <= 98; ++i)
-      for (int j = i + 1; j <= 98; ++j) ASSERT_EQ(got.id[i][j], want.id[i][j]) << edge << " " << i << "," << j;
-  }
-}
-
 }  // namespace
 }  // namespace vorn

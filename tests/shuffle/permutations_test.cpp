@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/harness.hpp"
-
 namespace vorn {
 namespace {
 
@@ -28,13 +26,6 @@ TEST(Permutations, DrawnIndexStaysInRange) {
   EXPECT_EQ(draw_index(1, 10, 2147483646), 10);
   EXPECT_EQ(draw_index(1, 10, 2147483647), 10) << "the top value of rand";
   EXPECT_EQ(draw_index(1, 1, 2147483646), 1);
-}
-
-TEST(Permutations, Listing) {
-  int32_t r1[] = {0, 2, 1, 3}, r2[] = {0, 3, 2, 1};
-  const int32_t* sufix[] = {nullptr, r1, r2};
-  EXPECT_EQ(test::capture([&](FILE* out) { print_permutations(out, 2, 3, sufix); }),
-            "Vectors of random indices (2):\n   1:   2   1   3 \n   2:   3   2   1 \n------------\n");
 }
 
 }  // namespace
