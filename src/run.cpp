@@ -181,7 +181,8 @@ struct Run {
           },
           emit, log);
     } else {
-      scoring_pass(cols, aamat, spearman(), side, store ? ws.colstat.data() : nullptr, emit, log);
+      scoring_pass(cols, aamat, spearman(), side, store ? ws.colstat.data() : nullptr,
+                   ColumnGroups{ws.grouppos.data(), ws.groupcodes.data()}, emit, log);
     }
   }
 

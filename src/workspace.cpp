@@ -172,6 +172,8 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       single(-3, plus(times(len, np), 1), ws.alncol),
       single(-3, plus(times(len, max_scored_gaps(np)), 1), ws.gaplist),
       single(-3, plus(len, 3), ws.gapstart),
+      single(-3600, plus(len, kColumnLanes), ws.grouppos),
+      single(-3600, plus(times(plus(len, kColumnLanes), np), 1), ws.groupcodes),
       single(-8100, ws.weighted ? plus(np, 2) : 1, ws.weights),
       single(-8200, ws.weighted ? plus(pairs, 2) : 1, ws.wy),
       single(-8300, ws.weighted ? plus(pairs, 1) : 1, ws.worder),

@@ -120,6 +120,8 @@ struct Workspace {
   Vec<uint8_t> alncol;  // residue codes by column: alncol[(pos-1)*nprot + (p-1)]
   Vec<int32_t> gaplist;  // the gapped proteins of each scored column, column after column
   Vec<int64_t> gapstart; // column pos owns gaplist[gapstart[pos] .. gapstart[pos+1])
+  Vec<int32_t> grouppos;  // the scored columns, in groups of eight for the grouped pass
+  Vec<uint8_t> groupcodes;  // each group's codes, protein-major
   Vec<double> weights;    // -W: w[1..nprot]
   Vec<double> wy;         // -W: y of the weighted correlation, pair order
   Vec<int64_t> worder;    // -W: the pairs by ascending similarity

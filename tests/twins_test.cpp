@@ -138,7 +138,22 @@ TEST(Twins, ColumnScores) {
       const Side s(f, spearman);
       std::vector<uint8_t> codes;
       std::vector<int32_t> gaps;
-      for (int32_t pos = 1; pos <= f.a.alnlen; ++pos) {
+      // The columns one by one and, in a shuffled order, eight at a time
+      // (the last group smaller).
+      const test::ColumnData cd(f.a);
+      std::vector<int32_t> order(f.a.alnlen);
+      std::iota(order.begin(), order.end(), 1);
+      std::shuffle(order.begin(), order.end(), rng);
+      std::vector<uint8_t> codes8(static_cast<size_t>(kColumnLanes) * n);
+      std::vector<ColumnStat> stat(f.a.alnlen + 1);
+      float group_score[kColumnLanes];
+      CorrelationSums group_sums[kColumnLanes];
+      for (int32_t k = 0; k < f.a.alnlen; ++k) {
+        const int32_t pos = order[k];
+        const int lane = k % kColumnLanes;
+        if (lane == 0 && column_lanes_available())
+          score_column_group(cd.cols, &order[k], std::min<int32_t>(kColumnLanes, f.a.alnlen - k), f.c.m, spearman,
+                             s.side, codes8.data(), stat.data(), group_score, group_sums);
         literal::column_of(f.a, pos, codes, gaps);
         ColumnPrep prep;
         prepare_column(codes.data(), n, GapList{gaps.data(), static_cast<int32_t>(gaps.size())}, f.c.m, spearman, prep);
@@ -150,6 +165,10 @@ TEST(Twins, ColumnScores) {
         ASSERT_EQ(bits(fast), bits(slow)) << what;
         ASSERT_EQ(bits(got.sx), bits(want.sx)) << what;
         expect_sums(got, want, what);
+        if (!column_lanes_available()) continue;
+        ASSERT_EQ(bits(group_score[lane]), bits(slow)) << what << ", in a group";
+        expect_sums(group_sums[lane], want, what + ", in a group");
+        ASSERT_EQ(bits(stat[pos].mx), bits(want.n ? want.sx / static_cast<double>(want.n) : 0.0)) << what;
       }
     }
   }

@@ -96,12 +96,32 @@ struct ColumnStat {
 float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, ColumnStat* stat,
                    CorrelationSums* sums = nullptr);
 
+// Eight columns share one pass over the pairs (each keeps its own sums).
+inline constexpr int kColumnLanes = 8;
+// Whether this processor runs the eight-column pass (AVX-512); without it
+// every column takes its own pass.
+bool column_lanes_available();
+// Columns pos[0..nl-1] (nl <= 8) scored in one pass: score[l] and, when not
+// null, stat[pos[l]] and sums[l] as score_column gives them. codes8 has room
+// for 8 x nprot codes.
+void score_column_group(const Columns& cols, const int32_t* pos, int nl, const AaMat& aamat, bool spearman,
+                        const SimilaritySide& side, uint8_t* codes8, ColumnStat* stat, float* score,
+                        CorrelationSums* sums = nullptr);
+
+// Room for the grouped pass: pos for alnlen column numbers, codes8 for
+// (alnlen + 8) x nprot codes.
+struct ColumnGroups {
+  int32_t* pos = nullptr;
+  uint8_t* codes8 = nullptr;
+};
+
 // Scores every scored column against the similarity side (of the ranks for
-// Spearman, of the similarities for Pearson), columns in parallel; emit gets
-// each (column, score) in column order, with its progress text. colstat,
-// when not null, receives each column's x side for the random passes.
+// Spearman, of the similarities for Pearson), in groups of eight columns in
+// parallel; emit gets each (column, score) in column order, with its progress
+// text. colstat, when not null, receives each column's x side for the random
+// passes.
 void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
-                  ColumnStat* colstat, const std::function<void(int32_t, float)>& emit, Log& log);
+                  ColumnStat* colstat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit, Log& log);
 // The pass itself, for any score of a column.
 void column_pass(const Columns& cols, const std::function<float(int32_t)>& score,
                  const std::function<void(int32_t, float)>& emit, Log& log);

@@ -18,36 +18,17 @@
 namespace vorn {
 namespace {
 
-// The columns of a literal alignment as the passes read them, every one
-// with its gap list.
-struct ColumnData {
-  std::vector<const int32_t*> rows;
-  std::vector<uint8_t> codes;
-  std::vector<float> gapperc;
-  std::vector<int32_t> gaplist;
-  std::vector<int64_t> gapstart;
-  Columns cols;
-  explicit ColumnData(const literal::Alignment& a)
-      : codes(static_cast<size_t>(a.nprot) * a.alnlen + 1), gapperc(a.alnlen + 2, 0.0f),
-        gaplist(static_cast<size_t>(a.nprot) * a.alnlen + 1), gapstart(a.alnlen + 3) {
-    for (const auto& r : a.aln) rows.push_back(r.data());
-    column_codes(rows.data(), a.nprot, a.alnlen, codes.data());
-    gap_lists(codes.data(), gapperc.data(), a.nprot, a.alnlen, gaplist.data(), gapstart.data());
-    cols = Columns{codes.data(), gapperc.data(), gaplist.data(), gapstart.data(), a.nprot, a.alnlen};
-  }
-};
-
 TEST(Weights, HenikoffByHand) {
   // Column 1: A A V V (two codes, two each): 1/4 each. Column 2: all A: 1/4
   // each. Column 3: C D C - : 1/4, 1/2, 1/4, 0. Sums 3/4, 1, 3/4, 1/2; mean 1.
   const literal::Alignment a = literal::make_alignment({"AAC", "AAD", "VAC", "VA-"});
-  ColumnData c(a);
+  test::ColumnData c(a);
   std::vector<double> w(6, -1);
   henikoff_weights(c.cols, w.data());
   const double want[] = {1.0, 4.0 / 3, 1.0, 2.0 / 3};
   for (int p = 1; p <= 4; ++p) EXPECT_NEAR(w[p], want[p - 1], 1e-15) << p;
   const literal::Alignment gaps = literal::make_alignment({"--", "--"});
-  henikoff_weights(ColumnData(gaps).cols, w.data());
+  henikoff_weights(test::ColumnData(gaps).cols, w.data());
   EXPECT_EQ(w[1] + w[2], 2.0) << "no residue anywhere: every weight 1";
 }
 
@@ -82,7 +63,7 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     std::vector<double> y(npairs + 2), rowwy(n + 2);
     WeightedSide side;
     prepare_weighted_side(v.data(), spearman, w.data(), n, npairs, order.data(), y.data(), rowwy.data(), side);
-    ColumnData cd(a);
+    test::ColumnData cd(a);
     std::vector<WeightedStat> stat(a.alnlen + 2);
     std::vector<float> icorr(a.alnlen + 2);
     for (int32_t pos = 1; pos <= a.alnlen; ++pos) {

@@ -83,4 +83,13 @@ RandomCase random_case(std::mt19937& rng, int nprot, int alnlen) {
   return c;
 }
 
+ColumnData::ColumnData(const literal::Alignment& a)
+    : codes(static_cast<size_t>(a.nprot) * a.alnlen + 1), gapperc(a.alnlen + 2, 0.0f),
+      gaplist(static_cast<size_t>(a.nprot) * a.alnlen + 1), gapstart(a.alnlen + 3) {
+  for (const auto& r : a.aln) rows.push_back(r.data());
+  column_codes(rows.data(), a.nprot, a.alnlen, codes.data());
+  gap_lists(codes.data(), gapperc.data(), a.nprot, a.alnlen, gaplist.data(), gapstart.data());
+  cols = Columns{codes.data(), gapperc.data(), gaplist.data(), gapstart.data(), a.nprot, a.alnlen};
+}
+
 }  // namespace vorn::test

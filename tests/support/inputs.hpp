@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "input/matrix.hpp"
+#include "scoring/similarity.hpp"
+#include "support/literal.hpp"
 
 namespace vorn::test {
 
@@ -31,5 +33,17 @@ struct RandomCase {
   std::string what;
 };
 RandomCase random_case(std::mt19937& rng, int nprot, int alnlen);
+
+// The columns of a literal alignment as the passes read them, every one
+// with its gap list (all count as scored).
+struct ColumnData {
+  std::vector<const int32_t*> rows;
+  std::vector<uint8_t> codes;
+  std::vector<float> gapperc;
+  std::vector<int32_t> gaplist;
+  std::vector<int64_t> gapstart;
+  Columns cols;
+  explicit ColumnData(const literal::Alignment& a);
+};
 
 }  // namespace vorn::test
