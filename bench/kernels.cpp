@@ -46,7 +46,7 @@ Family& family(int n) {
   column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());
   gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
   gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
-  similarity_matrix(ws.aln.rows(), ws.nprot, ws.alnlen, f.aamat, ws.identities.rows(), quiet);
+  similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, f.aamat, ws.identities.rows(), quiet);
   fill_pair_similarities(ws.identities.rows(), ws.nprot, ws.idelin.data());
   sort_and_rank(ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, quiet);
   prepare_similarity_side(ws.idenrank.data(), ws.nprot, ws.npairs, ws.rowsum.data(), f.side);
@@ -63,7 +63,7 @@ int32_t column_with(const Workspace& ws, bool gapped) {
 void BM_SimilarityMatrix(benchmark::State& st) {
   Family& f = family(static_cast<int>(st.range(0)));
   Log quiet(nullptr);
-  for (auto _ : st) similarity_matrix(f.ws.aln.rows(), f.ws.nprot, f.ws.alnlen, f.aamat, f.ws.identities.rows(), quiet);
+  for (auto _ : st) similarity_matrix(f.ws.aln.rows(), f.ws.alncol.data(), f.ws.nprot, f.ws.alnlen, f.aamat, f.ws.identities.rows(), quiet);
   st.counters["pairs*cols/s"] = benchmark::Counter(static_cast<double>(f.ws.npairs) * f.ws.alnlen,
                                                    benchmark::Counter::kIsIterationInvariantRate);
 }

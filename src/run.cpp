@@ -126,7 +126,7 @@ struct Run {
   void similarity() {
     gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
     gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
-    similarity_matrix(ws.aln.rows(), ws.nprot, ws.alnlen, aamat, ws.identities.rows(), log);
+    similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.rows(), log);
     if (s.printsim) print_similarity(out, ws.identities.rows(), ws.nprot);
     if (s.printclass) print_two_groups(out, ws.nprot);
   }

@@ -56,7 +56,7 @@ TEST(Pipeline, MatchesLiteralProceduresOnRandomAlignments) {
       how.imported = mode.imported ? &c.sim : nullptr;
       std::vector<std::string> args = {aln, mat};
       args.insert(args.end(), mode.opts.begin(), mode.opts.end());
-      Outcome got = run_vorn(args, {"PATH=" + date_dir + ":$PATH"});
+      Outcome got = run_vorn(args, {"PATH=" + date_dir + ":$PATH", ""});
       ASSERT_EQ(got.status, 0) << got.out << got.err;
       ASSERT_EQ(got.out, literal::expected_stdout(a, c.m, how)) << c.what << ", options " << (mode.opts.empty() ? "" : mode.opts[0]);
     }

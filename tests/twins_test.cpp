@@ -89,19 +89,22 @@ TEST(Twins, SortAndRank) {
 
 TEST(Twins, SimilarityBlocks) {
   std::mt19937 rng(5);
-  for (int n : {1, 2, 9, 17, 33, 420}) {
+  for (int n : {1, 2, 9, 17, 33, 65, 80, 420}) {
     const Family f = family(rng, n, 40);
-    std::vector<std::vector<int32_t>> rows = f.a.aln;
-    std::vector<int32_t*> refs(n + 1);
-    for (int p = 0; p <= n; ++p) refs[p] = rows[p].data();
-    std::vector<std::vector<float>> id(n + 1, std::vector<float>(n + 1, 0));
-    std::vector<float*> idrows(n + 1);
-    for (int i = 0; i <= n; ++i) idrows[i] = id[i].data();
-    Log quiet(nullptr);
-    similarity_matrix(refs.data(), n, f.a.alnlen, f.c.m, idrows.data(), quiet);
+    const test::ColumnData cd(f.a);
     const auto want = literal::similarity(f.a, f.c.m);
-    for (int i = 1; i <= n; ++i)
-      for (int j = i + 1; j <= n; ++j) ASSERT_EQ(bits(id[i][j]), bits(want[i][j])) << f.c.what << ": " << i << "," << j;
+    for (const uint8_t* alncol : {static_cast<const uint8_t*>(nullptr), cd.codes.data()}) {  // by 8 or 16 proteins
+      std::vector<std::vector<float>> id(n + 1, std::vector<float>(n + 1, 0));
+      std::vector<float*> idrows(n + 1);
+      for (int i = 0; i <= n; ++i) idrows[i] = id[i].data();
+      Log quiet(nullptr);
+      similarity_matrix(const_cast<int32_t* const*>(cd.rows.data()), alncol, n, f.a.alnlen, f.c.m, idrows.data(), quiet);
+      for (int i = 1; i <= n; ++i)
+        for (int j = 1; j <= n; ++j) {
+          if (i == j) continue;
+          ASSERT_EQ(bits(id[i][j]), bits(want[i][j])) << f.c.what << ": " << i << "," << j;
+        }
+    }
   }
 }
 
@@ -151,7 +154,7 @@ TEST(Twins, ColumnScores) {
       for (int32_t k = 0; k < f.a.alnlen; ++k) {
         const int32_t pos = order[k];
         const int lane = k % kColumnLanes;
-        if (lane == 0 && column_lanes_available())
+        if (lane == 0 && avx512_available())
           score_column_group(cd.cols, &order[k], std::min<int32_t>(kColumnLanes, f.a.alnlen - k), f.c.m, spearman,
                              s.side, codes8.data(), stat.data(), group_score, group_sums);
         literal::column_of(f.a, pos, codes, gaps);
@@ -165,7 +168,7 @@ TEST(Twins, ColumnScores) {
         ASSERT_EQ(bits(fast), bits(slow)) << what;
         ASSERT_EQ(bits(got.sx), bits(want.sx)) << what;
         expect_sums(got, want, what);
-        if (!column_lanes_available()) continue;
+        if (!avx512_available()) continue;
         ASSERT_EQ(bits(group_score[lane]), bits(slow)) << what << ", in a group";
         expect_sums(group_sums[lane], want, what + ", in a group");
         ASSERT_EQ(bits(stat[pos].mx), bits(want.n ? want.sx / static_cast<double>(want.n) : 0.0)) << what;

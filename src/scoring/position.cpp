@@ -10,6 +10,9 @@
 #include "scoring/ranking.hpp"
 #include "scoring/similarity.hpp"
 
+// GCC 12 takes the intrinsics' deliberately undefined upper lanes for uninitialised values.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 namespace vorn {
 
 void prepare_similarity_side(const float* y, int32_t nprot, int64_t npairs, int64_t* rowsum, SimilaritySide& s) {
@@ -308,7 +311,7 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
                                                   _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
       const __m256d hi = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), d, _mm256_extracti128_si256(idx, 1),
                                                   _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
-      const __m512d dx = _mm512_insertf64x4(_mm512_castpd256_pd512(lo), hi, 1);
+      const __m512d dx = _mm512_insertf64x4(_mm512_zextpd256_pd512(lo), hi, 1);
       const __m512d dy = _mm512_sub_pd(_mm512_set1_pd(static_cast<double>(yrow[t])), vmy);
       axy = _mm512_add_pd(axy, _mm512_mul_pd(dx, dy));
       axx = _mm512_add_pd(axx, _mm512_mul_pd(dx, dx));
@@ -325,12 +328,6 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
 }
 
 }  // namespace
-
-bool column_lanes_available() {
-  static const bool ok = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                         __builtin_cpu_supports("avx512vl");
-  return ok;
-}
 
 void score_column_group(const Columns& cols, const int32_t* pos, int nl, const AaMat& aamat, bool spearman,
                         const SimilaritySide& s, uint8_t* codes8, ColumnStat* stat, float* score,
@@ -389,7 +386,7 @@ void column_pass(const Columns& cols, const std::function<float(int32_t)>& score
 
 void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
                   ColumnStat* colstat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit, Log& log) {
-  if (!column_lanes_available()) {
+  if (!avx512_available()) {
     column_pass(
         cols,
         [&](int32_t pos) {

@@ -96,11 +96,9 @@ struct ColumnStat {
 float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, ColumnStat* stat,
                    CorrelationSums* sums = nullptr);
 
-// Eight columns share one pass over the pairs (each keeps its own sums).
+// Eight columns share one pass over the pairs (each keeps its own sums); without
+// AVX-512 every column takes its own pass.
 inline constexpr int kColumnLanes = 8;
-// Whether this processor runs the eight-column pass (AVX-512); without it
-// every column takes its own pass.
-bool column_lanes_available();
 // Columns pos[0..nl-1] (nl <= 8) scored in one pass: score[l] and, when not
 // null, stat[pos[l]] and sums[l] as score_column gives them. codes8 has room
 // for 8 x nprot codes.

@@ -1,10 +1,16 @@
 #include "scoring/similarity.hpp"
 
+#include <immintrin.h>
+
+#include <algorithm>
 #include <cmath>
 
 #include "fail.hpp"
 #include "input/residue.hpp"
 #include "scoring/ranking.hpp"
+
+// GCC 12 takes the intrinsics' deliberately undefined upper lanes for uninitialised values.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 namespace vorn {
 
@@ -68,8 +74,63 @@ void similarity_block(const int32_t* const* aln, int32_t alnlen, const AaMat& aa
 
 }  // namespace
 
-void similarity_matrix(const int32_t* const* aln, int32_t nprot, int32_t alnlen, const AaMat& aamat,
-                       float* const* identities, Log& log) {
+namespace {
+
+constexpr int kWide = 4;  // vectors of 16 proteins summed side by side per row
+
+// identities[i][j] for every j > i: protein i against 64 proteins at a time,
+// sixteen per vector, each lane summing its pair over the positions in
+// ascending order in single precision, as similarity_block does; the matrix
+// row of protein i's residue is looked up for sixteen codes at once.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void similarity_row_wide(const int32_t* ri, const uint8_t* alncol,
+                                                                           int32_t nprot, int32_t alnlen,
+                                                                           const float (*tab)[32], int32_t i,
+                                                                           float* out) {
+  for (int32_t j0 = i + 1; j0 <= nprot; j0 += 16 * kWide) {
+    __m512 s[kWide];
+    __m512i n[kWide];
+    __mmask16 in[kWide];
+    for (int v = 0; v < kWide; ++v) {
+      s[v] = _mm512_setzero_ps();
+      n[v] = _mm512_setzero_si512();
+      const int32_t left = nprot - (j0 + 16 * v) + 1;  // proteins from this vector's first on
+      in[v] = left >= 16 ? 0xFFFF : left > 0 ? static_cast<__mmask16>((1u << left) - 1) : 0;
+    }
+    const __m512i one = _mm512_set1_epi32(1);
+    for (int32_t p = 1; p <= alnlen; ++p) {
+      const int32_t a = ri[p];
+      const __m512 lo = _mm512_loadu_ps(tab[a]), hi = _mm512_loadu_ps(tab[a] + 16);
+      const __mmask16 residue = a != 0 ? 0xFFFF : 0;
+      const uint8_t* codes = alncol + static_cast<int64_t>(p - 1) * nprot + (j0 - 1);
+      for (int v = 0; v < kWide; ++v) {
+        const __m512i c = _mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(in[v], codes + 16 * v));
+        s[v] = _mm512_add_ps(s[v], _mm512_permutex2var_ps(lo, c, hi));
+        n[v] = _mm512_mask_add_epi32(n[v], residue & _mm512_test_epi32_mask(c, c), n[v], one);
+      }
+    }
+    for (int v = 0; v < kWide; ++v) {
+      const __mmask16 zero = _mm512_cmp_ps_mask(s[v], _mm512_setzero_ps(), _CMP_EQ_OQ) |
+                             _mm512_cmpeq_epi32_mask(n[v], _mm512_setzero_si512());
+      const __m512 mean = _mm512_maskz_div_ps(static_cast<__mmask16>(~zero), s[v], _mm512_cvtepi32_ps(n[v]));
+      _mm512_mask_storeu_ps(out + j0 + 16 * v, in[v], mean);
+    }
+  }
+}
+
+}  // namespace
+
+bool avx512_available() {
+  static const bool ok = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                         __builtin_cpu_supports("avx512vl");
+  return ok;
+}
+
+void similarity_matrix(const int32_t* const* aln, const uint8_t* alncol, int32_t nprot, int32_t alnlen,
+                       const AaMat& aamat, float* const* identities, Log& log) {
+  const bool wide = alncol != nullptr && avx512_available();
+  float tab[kCodes][32] = {};  // each matrix row padded to 32 entries: one two-register lookup
+  for (int a = 0; a < kCodes; ++a)
+    for (int c = 0; c < kCodes; ++c) tab[a][c] = aamat[a][c];
   // Rows are computed in parallel in chunks and announced in order, so that
   // standard error reads the same for any number of threads.
   const int32_t chunk = 64;
@@ -77,6 +138,10 @@ void similarity_matrix(const int32_t* const* aln, int32_t nprot, int32_t alnlen,
     const int32_t i1 = std::min(nprot - 1, i0 + chunk - 1);
 #pragma omp parallel for schedule(dynamic, 1)
     for (int32_t i = i0; i <= i1; ++i) {
+      if (wide) {
+        similarity_row_wide(aln[i], alncol, nprot, alnlen, tab, i, identities[i]);
+        continue;
+      }
       for (int32_t j0 = i + 1; j0 <= nprot; j0 += kBlock) {
         similarity_block(aln, alnlen, aamat, i, j0, std::min(kBlock, nprot - j0 + 1), identities);
       }
@@ -94,6 +159,14 @@ void similarity_matrix(const int32_t* const* aln, int32_t nprot, int32_t alnlen,
       }
     }
   }
+  if (!wide) return;
+  // The lower triangle, in tiles that stay in cache.
+  const int32_t tile = 64;
+#pragma omp parallel for schedule(dynamic, 1)
+  for (int32_t j0 = 1; j0 <= nprot; j0 += tile)
+    for (int32_t i0 = 1; i0 <= j0; i0 += tile)
+      for (int32_t j = j0; j < j0 + tile && j <= nprot; ++j)
+        for (int32_t i = i0; i < i0 + tile && i < j; ++i) identities[j][i] = identities[i][j];
 }
 
 void print_similarity(FILE* out, const float* const* identities, int32_t nprot) {

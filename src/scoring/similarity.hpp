@@ -47,10 +47,15 @@ void column_codes(const int32_t* const* aln, int32_t nprot, int32_t alnlen, uint
 void gap_lists(const uint8_t* alncol, const float* gapperc, int32_t nprot, int32_t alnlen, int32_t* gaplist,
                int64_t* gapstart);
 
+// Whether this processor has the AVX-512 instructions of the wide passes.
+bool avx512_available();
+
 // identities[i][j] = identities[j][i] = mean aamat score over the positions
 // where both proteins have a residue (0 when the sum is 0 or there are none).
-void similarity_matrix(const int32_t* const* aln, int32_t nprot, int32_t alnlen, const AaMat& aamat,
-                       float* const* identities, Log& log);
+// alncol (the codes by column), when given, lets sixteen proteins be summed
+// at once.
+void similarity_matrix(const int32_t* const* aln, const uint8_t* alncol, int32_t nprot, int32_t alnlen,
+                       const AaMat& aamat, float* const* identities, Log& log);
 
 void print_similarity(FILE* out, const float* const* identities, int32_t nprot);  // -1
 void print_two_groups(FILE* out, int32_t nprot);                                   // -2
