@@ -47,8 +47,7 @@ Family& family(int n) {
   gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
   gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
   similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, f.aamat, ws.identities.rows(), quiet);
-  fill_pair_similarities(ws.identities.rows(), ws.nprot, ws.idelin.data());
-  sort_and_rank(ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, quiet);
+  sort_and_rank(ws.identities.rows(), ws.nprot, ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, quiet);
   prepare_similarity_side(ws.idenrank.data(), ws.nprot, ws.npairs, ws.rowsum.data(), f.side);
   return f;
 }
@@ -71,10 +70,9 @@ void BM_SimilarityMatrix(benchmark::State& st) {
 void BM_SortAndRankSimilarities(benchmark::State& st) {
   Family& f = family(static_cast<int>(st.range(0)));
   Log quiet(nullptr);
-  for (auto _ : st) {
-    fill_pair_similarities(f.ws.identities.rows(), f.ws.nprot, f.ws.idelin.data());
-    sort_and_rank(f.ws.idelin.data(), f.ws.idelino.data(), f.ws.idenrank.data(), f.ws.npairs, quiet);
-  }
+  for (auto _ : st)
+    sort_and_rank(f.ws.identities.rows(), f.ws.nprot, f.ws.idelin.data(), f.ws.idelino.data(), f.ws.idenrank.data(),
+                  f.ws.npairs, quiet);
 }
 
 void BM_ScoreColumn(benchmark::State& st) {

@@ -147,9 +147,9 @@ struct Run {
   }
 
   void pair_vectors() {
-    fill_pair_similarities(ws.identities.rows(), ws.nprot, ws.idelin.data());
     if (s.printaln) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
-    sort_and_rank(ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, log);
+    sort_and_rank(ws.identities.rows(), ws.nprot, ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs,
+                  log);
     prepare_similarity_side(spearman() ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
                             ws.rowsum.data(), side);
     if (weighted)

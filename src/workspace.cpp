@@ -1,5 +1,6 @@
 #include "workspace.hpp"
 
+#include <sys/mman.h>
 #include <sys/sysinfo.h>
 
 #include <cstring>
@@ -64,6 +65,17 @@ PlanItem rows(int64_t step, int64_t nrows, int64_t count, Table<T>& t) {
 void* (*volatile touch)(void*, int, size_t) = std::memset;
 void touch_pages(void* mem, uint64_t bytes) { touch(mem, 0, bytes); }
 
+// Large arrays on 2 MiB pages where the system offers them: faulting them in
+// then takes one fault per 2 MiB instead of one per 4 KiB.
+constexpr uint64_t kHugePage = uint64_t{1} << 21;
+void* allocate_array(uint64_t bytes) {
+  if (bytes < 2 * kHugePage) return std::malloc(bytes);
+  const uint64_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* mem = std::aligned_alloc(kHugePage, rounded);
+  if (mem) madvise(mem, rounded, MADV_HUGEPAGE);
+  return mem;
+}
+
 }  // namespace
 
 void errormem(int64_t step) { fail("\n\n** Memory asignation error. Step: %lld.\n\n", static_cast<long long>(step)); }
@@ -94,7 +106,7 @@ void Allocator::allocate(const std::vector<PlanItem>& items) {
     uint64_t b = bytes_of(it);
     int64_t first = it.rows > 0 ? 1 : 0, last = it.rows > 0 ? it.rows : 0;
     for (int64_t r = first; r <= last; ++r) {
-      void* mem = std::malloc(b);
+      void* mem = allocate_array(b);
       if (!mem) errormem(it.rows > 0 ? it.step + r : it.step);
       if (it.prefault) touch_pages(mem, b);
       it.store(r, mem);

@@ -1,9 +1,11 @@
 // Every sped-up procedure against its literal twin (support/literal.cpp), on
 // the cases of one random generator: ties, gapped columns, matrices whose
 // sums round, imported similarities, and families above 363 proteins, where
-// the similarity ranks take the parallel path. (The pool's statistics are
-// checked against the literal ones by every shuffled run of the pipeline test.) Doubles are compared bit for
-// bit: the printed digits hide most slips in them.
+// the similarity ranks take the parallel path; the ranks by sorted pairs are
+// checked against the sort and rank, which the literal ones check. (The
+// pool's statistics are checked against the literal ones by every shuffled
+// run of the pipeline test.) Doubles are compared bit for bit: the printed
+// digits hide most slips in them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,9 +56,11 @@ TEST(Twins, SortAndRank) {
     literal::pair_vectors(f.sim, f.a.nprot, ignored, v, false);
     if (trial % 2 || large) v[1] = -0.0f, v[2] = 0.0f;  // signed zeros tie with zeros
     const int64_t count = static_cast<int64_t>(v.size()) - 5;
-    std::vector<float> sorted = v, ranks = v;
+    std::vector<float> sorted = v, ranks = v, by_pairs = v, scratch1(v.size()), scratch2(v.size());
     ordena(sorted.data(), count);
     rankit(sorted.data(), count, ranks.data());
+    rank_values(by_pairs.data(), scratch1.data(), scratch2.data(), count);
+    for (int64_t i = 1; i <= count; ++i) ASSERT_EQ(bits(by_pairs[i]), bits(ranks[i])) << f.c.what << " at " << i;
     if (!large) {
       std::vector<float> slow_sorted = v, slow_ranks = v;
       literal::ordena(slow_sorted.data(), count);

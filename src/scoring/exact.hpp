@@ -6,8 +6,10 @@
 // from counts and row totals instead of a pass over the pairs.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace vorn {
@@ -18,19 +20,24 @@ struct Dyadic {
   int exp = std::numeric_limits<int>::max();
 };
 
+// Read from the bits: (2^23 + fraction) * 2^(exponent - 150) for normal
+// numbers, fraction * 2^-149 for subnormal ones, then the trailing zeros taken
+// out of the mantissa. v must be finite.
 inline Dyadic dyadic(float v) {
   Dyadic d;
   if (v == 0.0f) return d;
-  int e;
-  const double f = std::frexp(static_cast<double>(v), &e);
-  int64_t m = static_cast<int64_t>(std::ldexp(f, 24));
-  e -= 24;
-  while ((m & 1) == 0) {
-    m /= 2;
-    ++e;
+  uint32_t u;
+  std::memcpy(&u, &v, sizeof u);
+  const int field = static_cast<int>((u >> 23) & 0xFF);
+  uint32_t m = u & 0x7FFFFF;
+  int e = -149;
+  if (field != 0) {
+    m |= 0x800000;
+    e = field - 150;
   }
-  d.mant = m;
-  d.exp = e;
+  const int tz = std::countr_zero(m);
+  d.mant = static_cast<int64_t>(m >> tz) * ((u >> 31) ? -1 : 1);
+  d.exp = e + tz;
   return d;
 }
 
@@ -62,8 +69,12 @@ class ExactScale {
   bool ok_ = true;
 };
 
-// v / 2^q as an integer; exact when ExactScale approved q.
-inline int64_t scaled(float v, int q) { return static_cast<int64_t>(std::ldexp(static_cast<double>(v), -q)); }
+// v / 2^q as an integer; exact when ExactScale approved q (and v is then a
+// multiple of 2^q below 2^53 * 2^q).
+inline int64_t scaled(float v, int q) {
+  const Dyadic d = dyadic(v);
+  return d.mant == 0 ? 0 : d.mant * (int64_t{1} << (d.exp - q));
+}
 inline double unscaled(int64_t s, int q) { return std::ldexp(static_cast<double>(s), q); }
 
 }  // namespace vorn

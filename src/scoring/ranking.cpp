@@ -1,5 +1,7 @@
 #include "scoring/ranking.hpp"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -80,6 +82,115 @@ void rankit(const float* sorted, int64_t count, float* ranks) {
     const int64_t m = hi - lo;
     ranks[i] = m > 0 ? tie_rank(lo - sorted, m) : 0.0f / 0.0f;
   }
+}
+
+namespace {
+
+// The sort key of a float: ascending keys give non-increasing values.
+inline uint32_t order_key(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, sizeof u);
+  u = (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+  return ~u;
+}
+
+// Pair indices travel with their values in float slots, copied bit for bit.
+inline void put_index(float* slot, uint32_t k) { std::memcpy(slot, &k, sizeof k); }
+inline uint32_t get_index(const float* slot) {
+  uint32_t k;
+  std::memcpy(&k, slot, sizeof k);
+  return k;
+}
+
+// Sorts the values v[0..n) with their index slots x[0..n) by the key bits
+// below `low` (the bits above agree already): in place, eight bits at a time
+// (American flag sort), insertion sort for short runs.
+void sort_pairs(float* v, float* x, int64_t n, int low) {
+  if (n <= 32 || low == 0) {
+    for (int64_t i = 1; i < n; ++i) {
+      const float kv = v[i], kx = x[i];
+      const uint32_t key = order_key(kv);
+      int64_t j = i;
+      for (; j > 0 && order_key(v[j - 1]) > key; --j) v[j] = v[j - 1], x[j] = x[j - 1];
+      v[j] = kv, x[j] = kx;
+    }
+    return;
+  }
+  const int bits = std::min(low, 8), shift = low - bits;
+  const uint32_t mask = (1u << bits) - 1;
+  int64_t start[257] = {0}, head[256];
+  for (int64_t i = 0; i < n; ++i) ++start[((order_key(v[i]) >> shift) & mask) + 1];
+  for (uint32_t d = 0; d <= mask; ++d) start[d + 1] += start[d];
+  std::copy(start, start + mask + 1, head);
+  for (uint32_t d = 0; d <= mask; ++d) {
+    while (head[d] < start[d + 1]) {
+      float kv = v[head[d]], kx = x[head[d]];
+      for (uint32_t e = (order_key(kv) >> shift) & mask; e != d; e = (order_key(kv) >> shift) & mask) {
+        std::swap(kv, v[head[e]]);
+        std::swap(kx, x[head[e]++]);
+      }
+      v[head[d]] = kv, x[head[d]++] = kx;
+    }
+  }
+  for (uint32_t d = 0; d <= mask; ++d) sort_pairs(v + start[d], x + start[d], start[d + 1] - start[d], shift);
+}
+
+constexpr int kTopBits = 12;
+constexpr int kMaxChunks = 256;
+
+}  // namespace
+
+void rank_values(float* values, float* sorted, float* index, int64_t count) {
+  // Each thread's chunk of the values is counted by its top key bits, then
+  // written with its pair index to its place among those buckets (the
+  // counting sort's scatter); each bucket is then sorted by the bits below,
+  // all on the threads. Equal values end side by side in some order, which
+  // the ranks do not depend on.
+  float* const a = values + 1;
+  float* const v = sorted + 1;
+  float* const x = index + 1;
+  constexpr int64_t kBuckets = int64_t{1} << kTopBits;
+  static int64_t place[kMaxChunks][kBuckets];
+  static int64_t bucket_start[kBuckets + 1];
+  const int chunks = std::clamp(omp_get_max_threads(), 1, kMaxChunks);
+  auto chunk_begin = [&](int c) { return count * c / chunks; };
+#pragma omp parallel for schedule(static)
+  for (int c = 0; c < chunks; ++c) {
+    std::fill(place[c], place[c] + kBuckets, 0);
+    for (int64_t k = chunk_begin(c); k < chunk_begin(c + 1); ++k) ++place[c][order_key(a[k]) >> (32 - kTopBits)];
+  }
+  int64_t at = 0;
+  for (int64_t b = 0; b < kBuckets; ++b) {
+    bucket_start[b] = at;
+    for (int c = 0; c < chunks; ++c) {
+      const int64_t m = place[c][b];
+      place[c][b] = at;
+      at += m;
+    }
+  }
+  bucket_start[kBuckets] = at;
+#pragma omp parallel for schedule(static)
+  for (int c = 0; c < chunks; ++c) {
+    for (int64_t k = chunk_begin(c); k < chunk_begin(c + 1); ++k) {
+      const int64_t to = place[c][order_key(a[k]) >> (32 - kTopBits)]++;
+      v[to] = a[k];
+      put_index(x + to, static_cast<uint32_t>(k + 1));
+    }
+  }
+#pragma omp parallel for schedule(dynamic, 16)
+  for (int64_t b = 0; b < kBuckets; ++b)
+    sort_pairs(v + bucket_start[b], x + bucket_start[b], bucket_start[b + 1] - bucket_start[b], 32 - kTopBits);
+  // Each group of equal values (+0 and -0 too, whose keys are neighbours)
+  // takes its rank, written back to the pairs' own places.
+  for (int64_t g = 0; g < count;) {
+    int64_t h = g + 1;
+    while (h < count && v[h] == v[g]) ++h;
+    const float r = tie_rank(g + 1, h - g);
+    for (int64_t t = g; t < h; ++t) v[t] = r;
+    g = h;
+  }
+#pragma omp parallel for schedule(static)
+  for (int64_t t = 0; t < count; ++t) values[get_index(x + t)] = v[t];
 }
 
 }  // namespace vorn

@@ -15,6 +15,13 @@ void ordena(float* v, int64_t count);
 // computed as float(t) / float(m) with t the exact sum of the m places.
 void rankit(const float* sorted, int64_t count, float* ranks);
 
+// The ranks of values[1..count] (no NaN), as ordena and rankit give them,
+// written over the values, without a comparison sort of them all; sorted and
+// index are scratch of count + 1 entries. count must be below 2^32. Used
+// from kRankValuesFrom values on.
+inline constexpr int64_t kRankValuesFrom = int64_t{1} << 16;
+void rank_values(float* values, float* sorted, float* index, int64_t count);
+
 // The rank of a group of m equal values whose first place is a (1-based).
 inline float tie_rank(int64_t a, int64_t m) {
   // t = a + (a+1) + ... + (a+m-1), exact in 128 bits before rounding to float.

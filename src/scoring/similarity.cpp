@@ -196,14 +196,20 @@ void fill_pair_similarities(const float* const* identities, int32_t nprot, float
     for (int32_t j = i + 1; j <= nprot; ++j) idelin[++k] = identities[i][j];
 }
 
-void sort_and_rank(float* idelin, float* idelino, float* idenrank, int64_t npairs, Log& log) {
-  for (int64_t k = 1; k <= npairs; ++k) {
-    idenrank[k] = idelin[k];
-    idelino[k] = idelin[k];
-  }
+void sort_and_rank(const float* const* identities, int32_t nprot, float* idelin, float* idelino, float* idenrank,
+                   int64_t npairs, Log& log) {
   log.progress("\rSorting/Ranking protein sim. matrix...          ");
-  ordena(idelin, npairs);
-  rankit(idelin, npairs, idenrank);
+  fill_pair_similarities(identities, nprot, idelin);
+  if (npairs >= kRankValuesFrom && npairs < (int64_t{1} << 32)) {
+    // The ranks come back in idelin; the other two vectors are its scratch.
+    rank_values(idelin, idelino, idenrank, npairs);
+    std::copy(idelin + 1, idelin + npairs + 1, idenrank + 1);
+    fill_pair_similarities(identities, nprot, idelino);
+  } else {
+    for (int64_t k = 1; k <= npairs; ++k) idenrank[k] = idelino[k] = idelin[k];
+    ordena(idelin, npairs);
+    rankit(idelin, npairs, idenrank);
+  }
   log.progress("\r");
 }
 

@@ -63,7 +63,9 @@ void print_alignment(FILE* out, const int32_t* const* aln, int32_t nprot, int32_
 
 // idelin[k] = identities[i][j] for every pair in pair order.
 void fill_pair_similarities(const float* const* identities, int32_t nprot, float* idelin);
-// The copies, the sort and the ranking, with their progress texts.
-void sort_and_rank(float* idelin, float* idelino, float* idenrank, int64_t npairs, Log& log);
+// The pair vectors, with their progress texts: idelino the similarities in
+// pair order, idenrank their ranks; idelin is scratch.
+void sort_and_rank(const float* const* identities, int32_t nprot, float* idelin, float* idelino, float* idenrank,
+                   int64_t npairs, Log& log);
 
 }  // namespace vorn
