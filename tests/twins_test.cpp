@@ -40,8 +40,8 @@ struct Family {
   std::vector<std::vector<float>> sim;  // the similarities the pair vectors come from
 };
 
-Family family(std::mt19937& rng, int nprot, int alnlen) {
-  Family f{test::random_case(rng, nprot, alnlen), {}, {}};
+Family family(std::mt19937& rng, int nprot, int alnlen, int matrix_kind = -1) {
+  Family f{test::random_case(rng, nprot, alnlen, matrix_kind), {}, {}};
   f.a = literal::make_alignment(f.c.rows);
   f.sim = f.c.imported ? f.c.sim : literal::similarity(f.a, f.c.m);
   return f;
@@ -139,7 +139,7 @@ TEST(Twins, ColumnScores) {
   std::vector<int> ns = sizes(rng, 80, 40);
   ns.insert(ns.end(), {400, 420});  // Pearson only: the literal ranks would take minutes
   for (int n : ns) {
-    const Family f = family(rng, n, 12);
+    const Family f = family(rng, n, 12, n == 420 ? 4 : -1);  // sums of x too large to be exact from the counts
     for (bool spearman : {true, false}) {
       if (spearman && n > 60) continue;
       const Side s(f, spearman);

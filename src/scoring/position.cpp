@@ -231,14 +231,14 @@ namespace {
 // table d (x - mx by code pair, 0 for gapped pairs and absent codes); my
 // receives the mean y. False when the column has no usable pair.
 bool column_sides(const uint8_t* codes, const ColumnPrep& c, const SimilaritySide& s, CorrelationSums& t, double& mx,
-                  double& my, double* d) {
+                  double& my, double* d, const double* sx_pass = nullptr, const double* sy_pass = nullptr) {
   t = CorrelationSums{};
   t.n = c.n;
   mx = my = 0;
   std::fill(d, d + kCells, 0.0);
   if (c.n == 0) return false;
-  t.sx = c.sx_exact ? c.sx : column_sum_x(codes, s.nprot, c);
-  t.sy = c.gapped ? usable_sum_y(codes, c.gaps, s, nullptr, nullptr) : s.sy_all;
+  t.sx = c.sx_exact ? c.sx : sx_pass ? *sx_pass : column_sum_x(codes, s.nprot, c);
+  t.sy = !c.gapped ? s.sy_all : s.exact || !sy_pass ? usable_sum_y(codes, c.gaps, s, nullptr, nullptr) : *sy_pass;
   const double n = static_cast<double>(c.n);
   mx = t.sx / n;
   my = t.sy / n;
@@ -327,6 +327,44 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
   _mm512_storeu_pd(syy, ayy);
 }
 
+// The sums of x and y over each lane's usable pairs, in pair order, for the
+// columns whose sums are not exact from the counts: column_sum_x and
+// usable_sum_y for eight columns in one pass (x only when WithX; x from the
+// float tables xf[l * kCells + cell]).
+template <bool WithX>
+__attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void usable_sums_lanes(const uint8_t* codes8, int32_t nprot,
+                                                                                 const float* xf, const float* y,
+                                                                                 double* sx, double* sy) {
+  __m512d ax = _mm512_setzero_pd(), ay = _mm512_setzero_pd();
+  const __m256i lane_base = _mm256_setr_epi32(0, kCells, 2 * kCells, 3 * kCells, 4 * kCells, 5 * kCells, 6 * kCells,
+                                              7 * kCells);
+  const float* yrow = y + 1;
+  for (int32_t i = 0; i < nprot - 1; ++i) {
+    const int32_t len = nprot - 1 - i;
+    const __m128i a8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes8 + 8 * static_cast<int64_t>(i)));
+    const __mmask16 a_usable = _mm_test_epi8_mask(a8, a8);
+    if ((a_usable & 0xFF) == 0) {
+      yrow += len;
+      continue;
+    }
+    const __m256i row = _mm256_add_epi32(lane_base, _mm256_mullo_epi32(_mm256_cvtepu8_epi32(a8), _mm256_set1_epi32(kCodes)));
+    const uint8_t* cj = codes8 + 8 * (static_cast<int64_t>(i) + 1);
+    for (int32_t t = 0; t < len; ++t) {
+      const __m128i b8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cj + 8 * static_cast<int64_t>(t)));
+      const __mmask8 usable = static_cast<__mmask8>(a_usable & _mm_test_epi8_mask(b8, b8));
+      ay = _mm512_mask_add_pd(ay, usable, ay, _mm512_set1_pd(static_cast<double>(yrow[t])));
+      if constexpr (WithX) {
+        const __m256 x = _mm256_mmask_i32gather_ps(_mm256_setzero_ps(), usable,
+                                                   _mm256_add_epi32(row, _mm256_cvtepu8_epi32(b8)), xf, 4);
+        ax = _mm512_mask_add_pd(ax, usable, ax, _mm512_cvtps_pd(x));
+      }
+    }
+    yrow += len;
+  }
+  _mm512_storeu_pd(sx, ax);
+  _mm512_storeu_pd(sy, ay);
+}
+
 }  // namespace
 
 void score_column_group(const Columns& cols, const int32_t* pos, int nl, const AaMat& aamat, bool spearman,
@@ -337,22 +375,35 @@ void score_column_group(const Columns& cols, const int32_t* pos, int nl, const A
   double my[kColumnLanes] = {0}, mx[kColumnLanes] = {0};
   CorrelationSums t[kColumnLanes];
   ColumnPrep prep[kColumnLanes];
-  bool live = false, gapped = false;
+  bool live = false, gapped = false, pass_x = false, pass_y = false;
+  for (int l = 0; l < nl; ++l) {
+    prepare_column(cols.column(pos[l]), n, cols.gaps(pos[l]), aamat, spearman, prep[l]);
+    pass_x = pass_x || (prep[l].n > 0 && !prep[l].sx_exact);
+    pass_y = pass_y || (prep[l].n > 0 && prep[l].gapped && !s.exact);
+  }
+  for (int32_t p = 0; p < n; ++p)
+    for (int l = 0; l < kColumnLanes; ++l) codes8[8 * static_cast<int64_t>(p) + l] = l < nl ? cols.column(pos[l])[p] : 0;
+  // Sums the counts cannot give exactly: one pass for all eight columns.
+  double sx[kColumnLanes], sy[kColumnLanes];
+  if (pass_x) {
+    alignas(64) float xf[kColumnLanes * kCells];
+    for (int l = 0; l < nl; ++l) std::copy(prep[l].x.begin(), prep[l].x.end(), xf + l * kCells);
+    usable_sums_lanes<true>(codes8, n, xf, s.y, sx, sy);
+  } else if (pass_y) {
+    usable_sums_lanes<false>(codes8, n, nullptr, s.y, sx, sy);
+  }
   for (int l = 0; l < kColumnLanes; ++l) {
     double* dl = d + l * kCells;
     if (l >= nl) {
       std::fill(dl, dl + kCells, 0.0);
       continue;
     }
-    const uint8_t* codes = cols.column(pos[l]);
-    prepare_column(codes, n, cols.gaps(pos[l]), aamat, spearman, prep[l]);
-    if (column_sides(codes, prep[l], s, t[l], mx[l], my[l], dl)) {
+    if (column_sides(cols.column(pos[l]), prep[l], s, t[l], mx[l], my[l], dl, pass_x ? &sx[l] : nullptr,
+                     pass_x || pass_y ? &sy[l] : nullptr)) {
       live = true;
       gapped = gapped || prep[l].gapped;
     }
   }
-  for (int32_t p = 0; p < n; ++p)
-    for (int l = 0; l < kColumnLanes; ++l) codes8[8 * static_cast<int64_t>(p) + l] = l < nl ? cols.column(pos[l])[p] : 0;
   double sxy[kColumnLanes], sxx[kColumnLanes], syy[kColumnLanes];
   if (live) {
     if (gapped)

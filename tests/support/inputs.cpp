@@ -1,5 +1,6 @@
 #include "support/inputs.hpp"
 
+#include <cmath>
 #include <cstdio>
 
 #include "input/residue.hpp"
@@ -52,10 +53,11 @@ AaMat blosum62() {
   return m;
 }
 
-RandomCase random_case(std::mt19937& rng, int nprot, int alnlen) {
+RandomCase random_case(std::mt19937& rng, int nprot, int alnlen, int matrix_kind) {
   RandomCase c;
   const char* alphabets[] = {"AV", "AVLIG", "WYHKR", "ACDEFGHIKLMNPQRSTVWY"};
-  const int ab = std::uniform_int_distribution<int>(0, 3)(rng), kind = std::uniform_int_distribution<int>(0, 3)(rng);
+  const int ab = std::uniform_int_distribution<int>(0, 3)(rng), drawn = std::uniform_int_distribution<int>(0, 4)(rng);
+  const int kind = matrix_kind >= 0 ? matrix_kind : drawn;
   c.rows = random_rows(rng, nprot, alnlen, alphabets[ab]);
   c.m = blosum62();
   const struct {
@@ -63,12 +65,17 @@ RandomCase random_case(std::mt19937& rng, int nprot, int alnlen) {
     float scale, gap_cell;
     const char* name;
   } kinds[] = {{0, 0, 1, 0, "blosum"}, {-40, 60, 10, 0, "tenths"}, {-9, 12, 3, -1.5f, "thirds, gap cell"},
-               {-1000000, 1000000, 0.001f, 0, "huge spread"}};
+               {-1000000, 1000000, 0.001f, 0, "huge spread"}, {1, 1, 1, 0, "2^-20 to 2^11"}};
   if (kinds[kind].lo != kinds[kind].hi) {
     for (int r = 1; r <= 20; ++r)
       for (int k = 1; k <= 20; ++k)
         c.m[r][k] = static_cast<float>(std::uniform_int_distribution<int>(kinds[kind].lo, kinds[kind].hi)(rng)) /
                     kinds[kind].scale;
+  }
+  if (kind == 4) {  // no sum of a large column is exact in double precision
+    for (int r = 1; r <= 20; ++r)
+      for (int k = 1; k <= 20; ++k)
+        c.m[r][k] = std::ldexp(std::uniform_real_distribution<float>(-2, 2)(rng), std::uniform_int_distribution<int>(-20, 10)(rng));
   }
   c.m[0][0] = kinds[kind].gap_cell;
   const int source = std::uniform_int_distribution<int>(0, 2)(rng);

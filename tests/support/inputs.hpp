@@ -32,7 +32,9 @@ struct RandomCase {
   bool imported = false;
   std::string what;
 };
-RandomCase random_case(std::mt19937& rng, int nprot, int alnlen);
+// matrix_kind 0-4 picks the matrix (blosum, tenths, thirds, huge spread,
+// values from 2^-20 to 2^11: sums that are not exact), -1 draws it.
+RandomCase random_case(std::mt19937& rng, int nprot, int alnlen, int matrix_kind = -1);
 
 // The columns of a literal alignment as the passes read them, every one
 // with its gap list (all count as scored).
