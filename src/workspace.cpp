@@ -137,6 +137,7 @@ RandomPassArrays Workspace::random_pass_arrays() {
   a.identities = identities.rows();
   a.ranksq = ranksq.data();
   a.lanesim = lanesim.data();
+  a.active = grouppos.data();
   a.rndcorr = rndcorr.rows();
   a.pool = globdist();
   a.count = &globcount();

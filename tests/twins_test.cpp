@@ -210,30 +210,35 @@ TEST(Twins, PermutationLanes) {
       const float* ysq = spearman ? ranksq.data() : nullptr;
       fill_lanes(n, ysq, const_cast<float* const*>(idrows.data()), block, lanes.data());
       lane_totals(npairs, block);
-      std::vector<uint8_t> codes;
-      std::vector<int32_t> gaps;
+      // The columns without a sentinel, in a shuffled order, up to four at a time.
+      const test::ColumnData cd(f.a);
+      std::vector<ColumnStat> stat(f.a.alnlen + 1);
+      std::vector<int32_t> order;
       for (int32_t pos = 1; pos <= f.a.alnlen; ++pos) {
-        literal::column_of(f.a, pos, codes, gaps);
-        const GapList gl{gaps.data(), static_cast<int32_t>(gaps.size())};
         ColumnPrep prep;
-        prepare_column(codes.data(), n, gl, f.c.m, spearman, prep);
-        ColumnStat stat;
-        if (score_column(codes.data(), prep, s.side, &stat) < -1.0f) continue;  // sentinels are never re-scored
-        CorrelationSums got[kLanes];
+        prepare_column(cd.cols.column(pos), n, cd.cols.gaps(pos), f.c.m, spearman, prep);
+        if (score_column(cd.cols.column(pos), prep, s.side, &stat[pos]) >= -1.0f) order.push_back(pos);
+      }
+      std::shuffle(order.begin(), order.end(), rng);
+      for (size_t k = 0; k < order.size(); k += kColumnsPerRead) {
+        const int nc = static_cast<int>(std::min<size_t>(kColumnsPerRead, order.size() - k));
+        CorrelationSums got[kColumnsPerRead][kLanes];
         int64_t pairs = 0;
-        lane_column_sums(codes.data(), gl, stat, s.side, ysq, block, got, pairs);
+        lane_group_sums(cd.cols, &order[k], nc, stat.data(), s.side, ysq, block, got, pairs);
         ASSERT_EQ(pairs, npairs);
-        for (int l = 0; l < block.nl; ++l) {
-          std::vector<std::vector<float>> relabelled(n + 1, std::vector<float>(n + 1, 0));
-          for (int i = 1; i <= n; ++i)
-            for (int j = 1; j <= n; ++j)
-              if (i != j) relabelled[i][j] = f.sim[perms[l][i]][perms[l][j]];
-          std::vector<float> rr, ro;
-          literal::pair_vectors(relabelled, n, rr, ro, spearman);
-          literal::Sums want;
-          literal::position_score(f.a, f.c.m, pos, rr, ro, spearman, &want);
-          expect_sums(got[l], want, f.c.what + ", column " + std::to_string(pos) + ", lane " + std::to_string(l));
-        }
+        for (int c = 0; c < nc; ++c)
+          for (int l = 0; l < block.nl; ++l) {
+            std::vector<std::vector<float>> relabelled(n + 1, std::vector<float>(n + 1, 0));
+            for (int i = 1; i <= n; ++i)
+              for (int j = 1; j <= n; ++j)
+                if (i != j) relabelled[i][j] = f.sim[perms[l][i]][perms[l][j]];
+            std::vector<float> rr, ro;
+            literal::pair_vectors(relabelled, n, rr, ro, spearman);
+            literal::Sums want;
+            literal::position_score(f.a, f.c.m, order[k + c], rr, ro, spearman, &want);
+            expect_sums(got[c][l], want, f.c.what + ", column " + std::to_string(order[k + c]) + ", lane " +
+                                             std::to_string(l));
+          }
       }
     }
   }

@@ -27,45 +27,61 @@ static_assert(kLanes == 8);
 //   sxy += d(a,b) * (y - my)      and, in gapped columns,
 //   syy += usable(a,b) * (y - my)^2
 // Gapped pairs have d = 0 and usable = 0: their terms add exactly nothing.
+// kColumnsPerRead columns go against one block, the block read once for all
+// of them, each with its own sums. A
+// column whose protein i is gapped adds exact zeros for the row (its d and
+// usable rows of code 0 are 0) instead of skipping it.
 template <bool Gapped>
-inline __attribute__((always_inline)) int64_t lane_body(const uint8_t* codes, int32_t nprot, const double* d,
-                                                        const float* lanes, const v8d* my_in, v8d* sxy, v8d* syy) {
-  const v8d my = *my_in;
-  v8d axy = SPLAT(0.0), ayy = SPLAT(0.0);
+inline __attribute__((always_inline)) int64_t group_body(const uint8_t* const* codes, int32_t nprot,
+                                                         const double* const* d, const float* lanes, const v8d* my_in,
+                                                         v8d* sxy, v8d* syy) {
+  constexpr int C = kColumnsPerRead;
+  v8d axy[C], ayy[C], my[C];
+  for (int c = 0; c < C; ++c) axy[c] = ayy[c] = SPLAT(0.0), my[c] = my_in[c];
   const float* yrow = lanes;
   int64_t pairs = 0;
   for (int32_t i = 0; i < nprot - 1; ++i) {
-    const int a = codes[i];
     const int32_t len = nprot - 1 - i;
-    if (a != 0) {
-      const double* drow = d + a * kCodes;
-      const double* urow = kUsablePair.data() + a * kCodes;
-      const uint8_t* cj = codes + i + 1;
+    const double* drow[C];
+    const double* urow[C];
+    const uint8_t* cj[C];
+    bool any = false;
+    for (int c = 0; c < C; ++c) {
+      const int a = codes[c][i];
+      any = any || a != 0;
+      drow[c] = d[c] + a * kCodes;
+      urow[c] = kUsablePair.data() + a * kCodes;
+      cj[c] = codes[c] + i + 1;
+    }
+    if (any) {
       for (int32_t t = 0; t < len; ++t) {
-        const int b = cj[t];
         v8d y;
         LANE_LOAD(y, yrow + static_cast<int64_t>(t) * kLanes);
-        const v8d dy = y - my;
-        axy += drow[b] * dy;
-        if constexpr (Gapped) ayy += urow[b] * (dy * dy);
+        for (int c = 0; c < C; ++c) {
+          const int b = cj[c][t];
+          const v8d dy = y - my[c];
+          axy[c] += drow[c][b] * dy;
+          if constexpr (Gapped) ayy[c] += urow[c][b] * (dy * dy);
+        }
       }
     }
     yrow += static_cast<int64_t>(len) * kLanes;
     pairs += len;
   }
-  *sxy = axy;
-  *syy = ayy;
+  for (int c = 0; c < C; ++c) sxy[c] = axy[c], syy[c] = ayy[c];
   return pairs;
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) int64_t lane_pass_plain(
-    const uint8_t* codes, int32_t nprot, const double* d, const float* lanes, const v8d* my, v8d* sxy, v8d* syy) {
-  return lane_body<false>(codes, nprot, d, lanes, my, sxy, syy);
+__attribute__((target_clones("avx512f", "avx2", "default"))) int64_t group_pass_plain(
+    const uint8_t* const* codes, int32_t nprot, const double* const* d, const float* lanes, const v8d* my, v8d* sxy,
+    v8d* syy) {
+  return group_body<false>(codes, nprot, d, lanes, my, sxy, syy);
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) int64_t lane_pass_gapped(
-    const uint8_t* codes, int32_t nprot, const double* d, const float* lanes, const v8d* my, v8d* sxy, v8d* syy) {
-  return lane_body<true>(codes, nprot, d, lanes, my, sxy, syy);
+__attribute__((target_clones("avx512f", "avx2", "default"))) int64_t group_pass_gapped(
+    const uint8_t* const* codes, int32_t nprot, const double* const* d, const float* lanes, const v8d* my, v8d* sxy,
+    v8d* syy) {
+  return group_body<true>(codes, nprot, d, lanes, my, sxy, syy);
 }
 
 // Per lane, the sum of y over the usable pairs, in pair order.
@@ -147,33 +163,43 @@ void lane_totals(int64_t npairs, LaneBlock& block) {
   }
 }
 
-void lane_column_sums(const uint8_t* codes, GapList gaps, const ColumnStat& st, const SimilaritySide& side,
-                      const float* ysq, const LaneBlock& block, CorrelationSums out[kLanes], int64_t& pairs) {
+void lane_group_sums(const Columns& cols, const int32_t* pos, int nc, const ColumnStat* colstat,
+                     const SimilaritySide& side, const float* ysq, const LaneBlock& block,
+                     CorrelationSums (*out)[kLanes], int64_t& pairs) {
   const int32_t n = side.nprot;
-  v8d sy, sxy, syy;
-  if (gaps.n == 0) {
-    for (int l = 0; l < kLanes; ++l) sy[l] = block.sy_all[l];
-  } else if (side.exact) {
-    for (int l = 0; l < kLanes; ++l)
-      sy[l] = usable_sum_y(codes, gaps, side, block.perms[l < block.nl ? l : 0], ysq);
-  } else {
-    lane_usable_sum(codes, n, block.lanes, &sy);
+  const uint8_t* codes[kColumnsPerRead];
+  const double* d[kColumnsPerRead];
+  v8d my[kColumnsPerRead], sy[kColumnsPerRead], sxy[kColumnsPerRead], syy[kColumnsPerRead];
+  bool gapped = false;
+  for (int c = 0; c < kColumnsPerRead; ++c) {
+    const int32_t p = pos[c < nc ? c : 0];  // unused places repeat the first column
+    const GapList gaps = cols.gaps(p);
+    codes[c] = cols.column(p);
+    d[c] = colstat[p].d;
+    gapped = gapped || gaps.n > 0;
+    if (gaps.n == 0) {
+      for (int l = 0; l < kLanes; ++l) sy[c][l] = block.sy_all[l];
+    } else if (side.exact) {
+      for (int l = 0; l < kLanes; ++l)
+        sy[c][l] = usable_sum_y(codes[c], gaps, side, block.perms[l < block.nl ? l : 0], ysq);
+    } else {
+      lane_usable_sum(codes[c], n, block.lanes, &sy[c]);
+    }
+    my[c] = sy[c] / SPLAT(static_cast<double>(colstat[p].n));
   }
-  const double cn = static_cast<double>(st.n);
-  const v8d my = sy / SPLAT(cn);
-  if (gaps.n == 0) {
-    pairs = lane_pass_plain(codes, n, st.d, block.lanes, &my, &sxy, &syy);
-    for (int l = 0; l < kLanes; ++l) syy[l] = block.syy_all[l];
-  } else {
-    pairs = lane_pass_gapped(codes, n, st.d, block.lanes, &my, &sxy, &syy);
-  }
-  for (int l = 0; l < kLanes; ++l) {
-    out[l].sx = 0;
-    out[l].sy = sy[l];
-    out[l].sxy = sxy[l];
-    out[l].sxx = st.sxx;
-    out[l].syy = syy[l];
-    out[l].n = st.n;
+  pairs = gapped ? group_pass_gapped(codes, n, d, block.lanes, my, sxy, syy)
+                 : group_pass_plain(codes, n, d, block.lanes, my, sxy, syy);
+  for (int c = 0; c < nc; ++c) {
+    const ColumnStat& st = colstat[pos[c]];
+    const bool plain = cols.gaps(pos[c]).n == 0;
+    for (int l = 0; l < kLanes; ++l) {
+      out[c][l].sx = 0;
+      out[c][l].sy = sy[c][l];
+      out[c][l].sxy = sxy[c][l];
+      out[c][l].sxx = st.sxx;
+      out[c][l].syy = plain ? block.syy_all[l] : syy[c][l];
+      out[c][l].n = st.n;
+    }
   }
 }
 

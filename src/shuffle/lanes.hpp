@@ -29,9 +29,13 @@ void fill_rank_square(const float* idenrank, int32_t nprot, float* sq);
 void fill_lanes(int32_t nprot, const float* ysq, const float* const* identities, LaneBlock& block, float* lanes);
 // The block's sums over all pairs.
 void lane_totals(int64_t npairs, LaneBlock& block);
-// The correlation sums of one column under each lane's permutation. The x
-// side comes from the column's real scoring (stat); sx is not filled.
-void lane_column_sums(const uint8_t* codes, GapList gaps, const ColumnStat& st, const SimilaritySide& side,
-                      const float* ysq, const LaneBlock& block, CorrelationSums out[kLanes], int64_t& pairs);
+// The correlation sums of columns pos[0..nc-1] (nc <= kColumnsPerRead, no
+// sentinel among them) under each lane's permutation, the block read once for
+// them all. The x side comes from each column's real scoring (colstat); sx is
+// not filled. pairs receives the pairs the pass went through.
+inline constexpr int kColumnsPerRead = 4;
+void lane_group_sums(const Columns& cols, const int32_t* pos, int nc, const ColumnStat* colstat,
+                     const SimilaritySide& side, const float* ysq, const LaneBlock& block,
+                     CorrelationSums (*out)[kLanes], int64_t& pairs);
 
 }  // namespace vorn

@@ -27,6 +27,11 @@ void random_passes(const Columns& cols, const SimilaritySide& side, bool spearma
     ysq = a.ranksq;
   }
 
+  int32_t nactive = 0;
+  for (int32_t pos = 1; pos <= alnlen; ++pos)
+    if (active(cols, a.icorr, pos)) a.active[nactive++] = pos;
+  const int32_t ngroups = (nactive + kColumnsPerRead - 1) / kColumnsPerRead;
+
   for (int64_t s0 = 1; s0 <= nsuffl; s0 += kLanes) {
     LaneBlock block;
     block.nl = static_cast<int>(std::min<int64_t>(kLanes, nsuffl - s0 + 1));
@@ -37,16 +42,18 @@ void random_passes(const Columns& cols, const SimilaritySide& side, bool spearma
     int32_t bad_pos = 0;
     int64_t bad_pairs = 0;
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int32_t pos = 1; pos <= alnlen; ++pos) {
-      if (!active(cols, a.icorr, pos)) continue;
-      CorrelationSums sums[kLanes];
+    for (int32_t g = 0; g < ngroups; ++g) {
+      const int32_t* pos = a.active + static_cast<int64_t>(g) * kColumnsPerRead;
+      const int nc = static_cast<int>(std::min<int32_t>(kColumnsPerRead, nactive - g * kColumnsPerRead));
+      CorrelationSums sums[kColumnsPerRead][kLanes];
       int64_t pairs = 0;
-      lane_column_sums(cols.column(pos), cols.gaps(pos), a.colstat[pos], side, ysq, block, sums, pairs);
+      lane_group_sums(cols, pos, nc, a.colstat, side, ysq, block, sums, pairs);
       if (pairs != npairs) {
 #pragma omp critical(random_pass_check)
-        if (bad_pos == 0) bad_pos = pos, bad_pairs = pairs;
+        if (bad_pos == 0) bad_pos = pos[0], bad_pairs = pairs;
       }
-      for (int l = 0; l < block.nl; ++l) a.rndcorr[pos][s0 + l] = score_from_sums(sums[l]);
+      for (int c = 0; c < nc; ++c)
+        for (int l = 0; l < block.nl; ++l) a.rndcorr[pos[c]][s0 + l] = score_from_sums(sums[c][l]);
     }
     if (bad_pos != 0) {
       fail("** Internal error 1.1 %lld %lld %d %lld\n", static_cast<long long>(bad_pairs),

@@ -19,6 +19,7 @@ struct RandomPassArrays {
   const float* const* identities = nullptr;  // Pearson: the similarities
   float* ranksq = nullptr;                // scratch: the ranks as an nprot x nprot square (Spearman)
   float* lanesim = nullptr;               // scratch: a block's relabelled similarities
+  int32_t* active = nullptr;              // scratch: the columns re-scored (alnlen entries)
   float* const* rndcorr = nullptr;        // out: rndcorr[pos][s]
   float* pool = nullptr;                  // out: pool[1..count], permutation-major
   int64_t* count = nullptr;
