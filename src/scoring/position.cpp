@@ -375,12 +375,15 @@ void score_column_group(const Columns& cols, const int32_t* pos, int nl, const A
   double my[kColumnLanes] = {0}, mx[kColumnLanes] = {0};
   CorrelationSums t[kColumnLanes];
   ColumnPrep prep[kColumnLanes];
-  bool live = false, gapped = false, pass_x = false, pass_y = false;
+  bool live = false, gapped = false, pass_y = false;
+  int inexact_x = 0;
   for (int l = 0; l < nl; ++l) {
     prepare_column(cols.column(pos[l]), n, cols.gaps(pos[l]), aamat, spearman, prep[l]);
-    pass_x = pass_x || (prep[l].n > 0 && !prep[l].sx_exact);
+    inexact_x += prep[l].n > 0 && !prep[l].sx_exact;
     pass_y = pass_y || (prep[l].n > 0 && prep[l].gapped && !s.exact);
   }
+  // A lane pass over x costs about as much as two single-column ones.
+  const bool pass_x = inexact_x > 2;
   for (int32_t p = 0; p < n; ++p)
     for (int l = 0; l < kColumnLanes; ++l) codes8[8 * static_cast<int64_t>(p) + l] = l < nl ? cols.column(pos[l])[p] : 0;
   // Sums the counts cannot give exactly: one pass for all eight columns.
