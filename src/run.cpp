@@ -172,7 +172,16 @@ struct Run {
         ws.keep(ResultRow{f});
       }
     };
-    if (weighted) {
+    const ColumnGroups groups{ws.grouppos.data(), ws.groupcodes.data()};
+    if (weighted && avx512_available()) {
+      grouped_pass(
+          cols, groups,
+          [&](const int32_t* pos, int nl, uint8_t* codes8, float* score) {
+            weighted_column_group(cols, pos, nl, aamat, spearman(), wside, codes8, store ? ws.wstat.data() : nullptr,
+                                  score);
+          },
+          emit, log);
+    } else if (weighted) {
       column_pass(
           cols,
           [&](int32_t pos) {
@@ -181,8 +190,7 @@ struct Run {
           },
           emit, log);
     } else {
-      scoring_pass(cols, aamat, spearman(), side, store ? ws.colstat.data() : nullptr,
-                   ColumnGroups{ws.grouppos.data(), ws.groupcodes.data()}, emit, log);
+      scoring_pass(cols, aamat, spearman(), side, store ? ws.colstat.data() : nullptr, groups, emit, log);
     }
   }
 

@@ -452,6 +452,17 @@ void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const 
         emit, log);
     return;
   }
+  grouped_pass(
+      cols, groups,
+      [&](const int32_t* pos, int nl, uint8_t* codes8, float* score) {
+        score_column_group(cols, pos, nl, aamat, spearman, side, codes8, colstat, score);
+      },
+      emit, log);
+}
+
+void grouped_pass(const Columns& cols, ColumnGroups groups,
+                  const std::function<void(const int32_t*, int, uint8_t*, float*)>& score_group,
+                  const std::function<void(int32_t, float)>& emit, Log& log) {
   // The scored columns in groups of eight, groups in parallel; results and
   // progress texts go out in column order.
   int32_t nscored = 0;
@@ -463,8 +474,7 @@ void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const 
     const int32_t* pos = groups.pos + static_cast<int64_t>(g) * kColumnLanes;
     const int nl = static_cast<int>(std::min<int32_t>(kColumnLanes, nscored - g * kColumnLanes));
     float score[kColumnLanes];
-    score_column_group(cols, pos, nl, aamat, spearman, side,
-                       groups.codes8 + static_cast<int64_t>(g) * kColumnLanes * cols.nprot, colstat, score);
+    score_group(pos, nl, groups.codes8 + static_cast<int64_t>(g) * kColumnLanes * cols.nprot, score);
 #pragma omp ordered
     for (int l = 0; l < nl; ++l) {
       log.progress("> Raw scores. pos: %d/%d                               \r", pos[l], cols.alnlen);

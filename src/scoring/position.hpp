@@ -120,6 +120,12 @@ struct ColumnGroups {
 // passes.
 void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
                   ColumnStat* colstat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit, Log& log);
+// The grouped pass for any score of eight columns at once: score_group(pos,
+// nl, codes8, score) scores columns pos[0..nl-1] into score[0..nl-1], with
+// codes8 room for 8 x nprot codes. Needs AVX-512 (avx512_available).
+void grouped_pass(const Columns& cols, ColumnGroups groups,
+                  const std::function<void(const int32_t*, int, uint8_t*, float*)>& score_group,
+                  const std::function<void(int32_t, float)>& emit, Log& log);
 // The pass itself, for any score of a column.
 void column_pass(const Columns& cols, const std::function<float(int32_t)>& score,
                  const std::function<void(int32_t, float)>& emit, Log& log);

@@ -140,6 +140,28 @@ constexpr int kMaxChunks = 256;
 
 }  // namespace
 
+void sort_keys(uint64_t* keys, int64_t n) {
+  if (n < kParallelFrom) {
+    std::sort(keys, keys + n);
+    return;
+  }
+  // By the top 16 bits into buckets in place, then the buckets on all threads.
+  static int64_t start[(1 << 16) + 1], head[1 << 16];
+  std::fill(std::begin(start), std::end(start), 0);
+  for (int64_t i = 0; i < n; ++i) ++start[(keys[i] >> 48) + 1];
+  for (int b = 0; b < (1 << 16); ++b) start[b + 1] += start[b];
+  std::copy(start, start + (1 << 16), head);
+  for (int b = 0; b < (1 << 16); ++b) {
+    while (head[b] < start[b + 1]) {
+      uint64_t x = keys[head[b]];
+      for (int k = static_cast<int>(x >> 48); k != b; k = static_cast<int>(x >> 48)) std::swap(x, keys[head[k]++]);
+      keys[head[b]++] = x;
+    }
+  }
+#pragma omp parallel for schedule(dynamic, 256)
+  for (int b = 0; b < (1 << 16); ++b) std::sort(keys + start[b], keys + start[b + 1]);
+}
+
 void rank_values(float* values, float* sorted, float* index, int64_t count) {
   // Each thread's chunk of the values is counted by its top key bits, then
   // written with its pair index to its place among those buckets (the

@@ -22,6 +22,9 @@ void rankit(const float* sorted, int64_t count, float* ranks);
 inline constexpr int64_t kRankValuesFrom = int64_t{1} << 16;
 void rank_values(float* values, float* sorted, float* index, int64_t count);
 
+// Sorts keys[0..n) into ascending order, on all threads for large n.
+void sort_keys(uint64_t* keys, int64_t n);
+
 // The rank of a group of m equal values whose first place is a (1-based).
 inline float tie_rank(int64_t a, int64_t m) {
   // t = a + (a+1) + ... + (a+m-1), exact in 128 bits before rounding to float.

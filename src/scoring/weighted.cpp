@@ -1,5 +1,7 @@
 #include "scoring/weighted.hpp"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <cmath>
@@ -10,6 +12,7 @@
 #include "input/lineinput.hpp"
 #include "input/residue.hpp"
 #include "scoring/position.hpp"
+#include "scoring/ranking.hpp"
 
 namespace vorn {
 
@@ -179,15 +182,34 @@ double weighted_score(double sxy, double sxx, double syy, int64_t n, bool x_flat
 
 void prepare_weighted_side(const float* v, bool spearman, const double* w, int32_t nprot, int64_t npairs,
                            int64_t* order, double* y, double* rowwy, WeightedSide& s) {
-  for (int64_t k = 0; k < npairs; ++k) order[k] = k + 1;
-  std::sort(order, order + npairs, [&](int64_t a, int64_t b) { return v[a] < v[b] || (v[a] == v[b] && a < b); });
+  // The pairs by ascending value, equal values by ascending pair index: one
+  // sort of 64-bit keys (the value's order bits above the index; -0 counts as
+  // +0, which it equals).
+  if (npairs < (int64_t{1} << 32)) {
+    uint64_t* keys = reinterpret_cast<uint64_t*>(order);
+#pragma omp parallel for schedule(static)
+    for (int64_t k = 0; k < npairs; ++k) {
+      const float f = v[k + 1] + 0.0f;
+      uint32_t u;
+      std::memcpy(&u, &f, sizeof u);
+      u = (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+      keys[k] = (static_cast<uint64_t>(u) << 32) | static_cast<uint64_t>(k + 1);
+    }
+    sort_keys(keys, npairs);
+#pragma omp parallel for schedule(static)
+    for (int64_t k = 0; k < npairs; ++k) order[k] = static_cast<int64_t>(keys[k] & 0xFFFFFFFFu);
+  } else {
+    for (int64_t k = 0; k < npairs; ++k) order[k] = k + 1;
+    std::sort(order, order + npairs, [&](int64_t a, int64_t b) { return v[a] < v[b] || (v[a] == v[b] && a < b); });
+  }
   if (spearman) {
-    std::vector<double> pw(static_cast<size_t>(npairs) + 1);
+    // The pair weights first, each replaced by its rank once its group's
+    // weights are read.
     int64_t k = 0;
     for (int32_t i = 1; i <= nprot; ++i)
-      for (int32_t j = i + 1; j <= nprot; ++j) pw[++k] = w[i] * w[j];
+      for (int32_t j = i + 1; j <= nprot; ++j) y[++k] = w[i] * w[j];
     weighted_ranks(
-        order, npairs, [&](int64_t q) { return v[q]; }, [&](int64_t q) { return pw[q]; },
+        order, npairs, [&](int64_t q) { return v[q]; }, [&](int64_t q) { return y[q]; },
         [&](int64_t q, double r) { y[q] = r; });
   } else {
     for (int64_t k = 1; k <= npairs; ++k) y[k] = v[k];
@@ -201,8 +223,13 @@ void prepare_weighted_side(const float* v, bool spearman, const double* w, int32
   s.y_flat = npairs == 0 || v[order[0]] == v[order[npairs - 1]];
 }
 
-float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bool spearman, const WeightedSide& s,
-                      WeightedStat* stat, double* value) {
+namespace {
+
+// The column's x side: counts and weights of its code pairs, the (ranked)
+// values, the stat with its deviation table, whether the usable x agree, and
+// the mean y of its usable pairs. False when no usable pair has weight.
+bool weighted_prefix(const uint8_t* codes, GapList gaps, const AaMat& aamat, bool spearman, const WeightedSide& s,
+                     WeightedStat& st, bool& x_flat, double& my) {
   const int32_t n = s.nprot;
   // The column's code pairs: how many pairs and how much weight each has.
   int64_t count[kCells] = {0};
@@ -235,8 +262,9 @@ float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bo
   }
   int64_t nusable = 0;
   double wsum = 0, wx = 0;
-  bool x_flat = true, have = false;
+  bool have = false;
   double x0 = 0;
+  x_flat = true;
   for (int a = 1; a < kCodes; ++a)
     for (int b = 1; b < kCodes; ++b) {
       const int c = a * kCodes + b;
@@ -247,8 +275,6 @@ float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bo
       if (!have) x0 = x[c], have = true;
       x_flat = x_flat && x[c] == x0;
     }
-  WeightedStat local;
-  WeightedStat& st = stat ? *stat : local;
   st.n = nusable;
   st.wsum = wsum;
   st.mx = wsum > 0 ? wx / wsum : 0;
@@ -260,16 +286,115 @@ float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bo
       st.d[c] = usable ? x[c] - st.mx : 0.0;
       if (usable) st.sxx += cw[c] * st.d[c] * st.d[c];
     }
-  if (value) *value = -2.0;
-  if (nusable == 0 || wsum == 0) return -2.0f;
-  const bool gapped = gaps.n > 0;
-  const double my = (gapped ? usable_wy(s, s.rowwy, s.wysum, gaps, s.y) : s.wysum) / wsum;
-  const Pass p = deviation(codes, st.d, s.w, n, s.y, my, gapped);
+  if (nusable == 0 || wsum == 0) return false;
+  my = (gaps.n > 0 ? usable_wy(s, s.rowwy, s.wysum, gaps, s.y) : s.wysum) / wsum;
+  return true;
+}
+
+double weighted_finish(const WeightedStat& st, bool x_flat, const Pass& p, bool gapped, const WeightedSide& s) {
   const double syy = gapped ? p.syy : s.syy_all;
   const bool y_flat = gapped ? !p.differs : s.y_flat;
-  const double r = weighted_score(p.sxy, st.sxx, syy, nusable, x_flat || st.sxx == 0, y_flat);
+  return weighted_score(p.sxy, st.sxx, syy, st.n, x_flat || st.sxx == 0, y_flat);
+}
+
+// deviation for up to eight columns at once, lane l for column l, each lane
+// with the same sums in the same order as deviation gives its column.
+// codes8[p * 8 + l] is protein p's code in column l (0 in unused lanes),
+// d[l * kCells + cell] column l's deviation table.
+template <bool Gapped>
+__attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(const uint8_t* codes8, const double* d,
+                                                                               const double* w, int32_t n,
+                                                                               const double* y, const double* my,
+                                                                               Pass* out) {
+  const __m512d vmy = _mm512_loadu_pd(my);
+  __m512d axy = _mm512_setzero_pd(), ayy = _mm512_setzero_pd(), first = _mm512_setzero_pd();
+  __mmask8 have = 0, differs = 0;
+  const __m256i lane_base = _mm256_setr_epi32(0, kCells, 2 * kCells, 3 * kCells, 4 * kCells, 5 * kCells, 6 * kCells,
+                                              7 * kCells);
+  const double* yrow = y + 1;
+  for (int32_t i = 0; i < n - 1; ++i) {
+    const int32_t len = n - 1 - i;
+    const __m128i a8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes8 + 8 * static_cast<int64_t>(i)));
+    const __mmask8 a_usable = static_cast<__mmask8>(_mm_test_epi8_mask(a8, a8));
+    if (a_usable == 0) {
+      yrow += len;
+      continue;
+    }
+    const __m256i row = _mm256_add_epi32(lane_base, _mm256_mullo_epi32(_mm256_cvtepu8_epi32(a8), _mm256_set1_epi32(kCodes)));
+    const double wi = w[i + 1];
+    const uint8_t* cj = codes8 + 8 * (static_cast<int64_t>(i) + 1);
+    for (int32_t t = 0; t < len; ++t) {
+      const __m128i b8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cj + 8 * static_cast<int64_t>(t)));
+      const __mmask8 usable = static_cast<__mmask8>(a_usable & _mm_test_epi8_mask(b8, b8));
+      if (usable == 0) continue;
+      const __m512d pw = _mm512_set1_pd(wi * w[i + 2 + t]);
+      const __m512d dx = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), usable,
+                                                  _mm256_add_epi32(row, _mm256_cvtepu8_epi32(b8)), d, 8);
+      const __m512d yv = _mm512_set1_pd(yrow[t]);
+      const __m512d dy = _mm512_sub_pd(yv, vmy);
+      axy = _mm512_mask_add_pd(axy, usable, axy, _mm512_mul_pd(_mm512_mul_pd(pw, dx), dy));
+      if constexpr (Gapped) {
+        ayy = _mm512_mask_add_pd(ayy, usable, ayy, _mm512_mul_pd(_mm512_mul_pd(pw, dy), dy));
+        first = _mm512_mask_mov_pd(first, static_cast<__mmask8>(usable & ~have), yv);
+        have |= usable;
+        differs |= _mm512_mask_cmp_pd_mask(usable, yv, first, _CMP_NEQ_UQ);
+      }
+    }
+    yrow += len;
+  }
+  double sxy[8], syy[8];
+  _mm512_storeu_pd(sxy, axy);
+  _mm512_storeu_pd(syy, ayy);
+  for (int l = 0; l < 8; ++l) out[l] = Pass{sxy[l], syy[l], ((differs >> l) & 1) != 0};
+}
+
+}  // namespace
+
+float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bool spearman, const WeightedSide& s,
+                      WeightedStat* stat, double* value) {
+  WeightedStat local;
+  WeightedStat& st = stat ? *stat : local;
+  bool x_flat;
+  double my;
+  if (value) *value = -2.0;
+  if (!weighted_prefix(codes, gaps, aamat, spearman, s, st, x_flat, my)) return -2.0f;
+  const Pass p = deviation(codes, st.d, s.w, s.nprot, s.y, my, gaps.n > 0);
+  const double r = weighted_finish(st, x_flat, p, gaps.n > 0, s);
   if (value) *value = r;
   return static_cast<float>(r);
+}
+
+void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, const AaMat& aamat, bool spearman,
+                           const WeightedSide& s, uint8_t* codes8, WeightedStat* stat, float* score, double* value) {
+  const int32_t n = s.nprot;
+  alignas(64) double d[kColumnLanes * kCells] = {};
+  double my[kColumnLanes] = {0};
+  bool live[kColumnLanes] = {}, x_flat[kColumnLanes] = {}, any = false, gapped = false;
+  WeightedStat local[kColumnLanes];
+  for (int l = 0; l < nl; ++l) {
+    WeightedStat& st = stat ? stat[pos[l]] : local[l];
+    const GapList gaps = cols.gaps(pos[l]);
+    live[l] = weighted_prefix(cols.column(pos[l]), gaps, aamat, spearman, s, st, x_flat[l], my[l]);
+    if (live[l]) std::copy(st.d, st.d + kCells, d + l * kCells);
+    any = any || live[l];
+    gapped = gapped || (live[l] && gaps.n > 0);
+  }
+  for (int32_t p = 0; p < n; ++p)
+    for (int l = 0; l < kColumnLanes; ++l)
+      codes8[8 * static_cast<int64_t>(p) + l] = l < nl && live[l] ? cols.column(pos[l])[p] : 0;
+  Pass pass[kColumnLanes];
+  if (any) {
+    if (gapped)
+      deviation_lanes<true>(codes8, d, s.w, n, s.y, my, pass);
+    else
+      deviation_lanes<false>(codes8, d, s.w, n, s.y, my, pass);
+  }
+  for (int l = 0; l < nl; ++l) {
+    const WeightedStat& st = stat ? stat[pos[l]] : local[l];
+    const double r = live[l] ? weighted_finish(st, x_flat[l], pass[l], cols.gaps(pos[l]).n > 0, s) : -2.0;
+    score[l] = static_cast<float>(r);
+    if (value) value[l] = r;
+  }
 }
 
 namespace {

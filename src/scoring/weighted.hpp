@@ -65,6 +65,13 @@ struct WeightedStat {
 float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bool spearman, const WeightedSide& s,
                       WeightedStat* stat, double* value = nullptr);
 
+// Columns pos[0..nl-1] (nl <= 8) in one pass over the pairs (AVX-512), each
+// with the score and stat weighted_column gives it; codes8 as for
+// score_column_group. value, when not null, receives value[0..nl-1].
+void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, const AaMat& aamat, bool spearman,
+                           const WeightedSide& s, uint8_t* codes8, WeightedStat* stat, float* score,
+                           double* value = nullptr);
+
 // The weighted random passes: y' of each permutation are the weighted ranks
 // (or values) of the relabelled similarities, the weights staying with the
 // rows. Fills rndcorr[pos][1..nsuffl] of the active columns.

@@ -51,7 +51,7 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
   std::mt19937 rng(11);
   for (int trial = 0; trial < 48; ++trial) {
     const int n = std::uniform_int_distribution<int>(2, 24)(rng);
-    const test::RandomCase c = test::random_case(rng, n, 8);
+    const test::RandomCase c = test::random_case(rng, n, 12);
     const literal::Alignment a = literal::make_alignment(c.rows);
     const auto sim = c.imported ? c.sim : literal::similarity(a, c.m);
     std::vector<float> v, ignored;
@@ -66,11 +66,22 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     test::ColumnData cd(a);
     std::vector<WeightedStat> stat(a.alnlen + 2);
     std::vector<float> icorr(a.alnlen + 2);
+    // Eight columns at a time (the last group smaller) give the bits of one at a time.
+    std::vector<int32_t> all(a.alnlen);
+    std::iota(all.begin(), all.end(), 1);
+    std::vector<uint8_t> codes8(8 * static_cast<size_t>(n));
+    std::vector<double> grouped(a.alnlen + 1);
+    float ignored_scores[8];
+    for (int32_t k = 0; avx512_available() && k < a.alnlen; k += 8)
+      weighted_column_group(cd.cols, &all[k], std::min(8, a.alnlen - k), c.m, spearman, side, codes8.data(), nullptr,
+                            ignored_scores, &grouped[k + 1]);
     for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
       double got = 0;
       icorr[pos] = weighted_column(cd.cols.column(pos), cd.cols.gaps(pos), c.m, spearman, side, &stat[pos], &got);
       const double want = literal::weighted_score(a, c.m, pos, w, v, spearman);
       ASSERT_NEAR(got, want, 1e-12) << c.what << ", weights " << trial % 4 << ", column " << pos;
+      if (!avx512_available()) continue;
+      ASSERT_EQ(literal::bits(grouped[pos]), literal::bits(got)) << c.what << ", column " << pos;
     }
     // Three permutations; the weights stay with the rows.
     const int64_t nsuffl = 3;
