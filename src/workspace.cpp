@@ -153,7 +153,8 @@ WeightedRandom Workspace::weighted_random() {
   w.v = idelino.data();
   w.order = worder.data();
   w.lanes = wlanes.data();
-  w.rankorig = rankorig.data();
+  w.sorted = wsorted.data();
+  w.ends = wends.data();
   w.lane_rowwy = lane_rowwy.data();
   w.inverse = inverse.data();
   w.rndcorr = rndcorr.rows();
@@ -214,7 +215,8 @@ std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {  // ranksq is 
       single(-7300, plus(len, 2), ws.colstat),
       single(-8500, ws.weighted ? plus(times(ws.npairs, 8), 8) : 1, ws.wlanes),
       single(-8550, ws.weighted ? times(plus(np, 2), 8) : 1, ws.lane_rowwy),
-      single(-8600, ws.weighted && spearman ? times(plus(ws.npairs, 2), 8) : 1, ws.rankorig),
+      single(-8610, ws.weighted && spearman ? plus(ws.npairs, 1) : 1, ws.wsorted),
+      single(-8620, ws.weighted && spearman ? times(plus(ws.npairs, 1), 2) : 1, ws.wends),
       single(-8700, ws.weighted ? times(plus(np, 2), 8) : 1, ws.inverse),
       single(-8800, ws.weighted ? plus(len, 2) : 1, ws.wstat),
   };

@@ -137,7 +137,9 @@ struct Workspace {
   Vec<float> ranksq;      // Spearman: the similarity rank of every ordered protein pair, nprot x nprot
   Vec<float> lanesim;     // relabelled similarities of a block of permutations, pair-major
   Vec<ColumnStat> colstat;
-  Vec<double> wlanes, rankorig;  // -W: a block of permutations' y, and the ranks they are made from
+  Vec<double> wlanes;            // -W: a block of permutations' y
+  Vec<float> wsorted;            // -W with Spearman: the similarities by ascending value
+  Vec<int32_t> wends;            // -W with Spearman: their pairs' proteins
   Vec<double> lane_rowwy;        // -W: per protein and permutation of a block, the weighted sum of its y
   Vec<int32_t> inverse;         // -W: the inverse of a permutation
   Vec<WeightedStat> wstat;      // -W: each column's weighted x side

@@ -402,6 +402,7 @@ namespace {
 typedef double v8d __attribute__((vector_size(64)));
 constexpr int kLanes = 8;   // permutations scored side by side
 constexpr int kGroup = 4;   // columns that share one read of the lanes
+constexpr int64_t kChunkPairs = 1 << 16;  // pairs of a chunk: 4 MiB of lanes
 #define WSPLAT(v) (v8d{(v), (v), (v), (v), (v), (v), (v), (v)})
 
 // The arrays of the plan are not 64-byte aligned: loads and stores by
@@ -428,12 +429,15 @@ struct Group {
 // sxy = sum of W d(a,b) y (the weighted mean of d over the usable pairs is 0,
 // so my drops out) and, for gapped columns, syy = sum of W u(a,b) y^2, made a
 // spread by the caller.
+// Rows i0..i1-1 (0-based) of the pairs, continuing the group's sums.
+// Always inlined, so that each clone below gets its own instruction set.
 template <bool Gapped>
-void group_pass(Group& g, const double* w, int32_t n, const double* lanes) {
+inline __attribute__((always_inline)) void group_pass(Group& g, const double* w, int32_t n, const double* lanes,
+                                                    int32_t i0, int32_t i1) {
   v8d axy[kGroup], ayy[kGroup];
-  for (int c = 0; c < kGroup; ++c) axy[c] = ayy[c] = WSPLAT(0.0);
-  const double* yrow = lanes;
-  for (int32_t i = 0; i < n - 1; ++i) {
+  for (int c = 0; c < kGroup; ++c) axy[c] = g.sxy[c], ayy[c] = g.syy[c];
+  const double* yrow = lanes + (static_cast<int64_t>(i0) * (n - 1) - static_cast<int64_t>(i0) * (i0 - 1) / 2) * kLanes;
+  for (int32_t i = i0; i < i1; ++i) {
     const int32_t len = n - 1 - i;
     const double wi = w[i + 1];
     const double* drow[kGroup];
@@ -459,12 +463,14 @@ void group_pass(Group& g, const double* w, int32_t n, const double* lanes) {
 }
 
 __attribute__((target_clones("avx512f", "avx2", "default"))) void group_pass_plain(Group& g, const double* w, int32_t n,
-                                                                                   const double* lanes) {
-  group_pass<false>(g, w, n, lanes);
+                                                                                   const double* lanes, int32_t i0,
+                                                                                   int32_t i1) {
+  group_pass<false>(g, w, n, lanes, i0, i1);
 }
 __attribute__((target_clones("avx512f", "avx2", "default"))) void group_pass_gapped(Group& g, const double* w,
-                                                                                    int32_t n, const double* lanes) {
-  group_pass<true>(g, w, n, lanes);
+                                                                                    int32_t n, const double* lanes,
+                                                                                    int32_t i0, int32_t i1) {
+  group_pass<true>(g, w, n, lanes, i0, i1);
 }
 
 // Whether the usable y of lane l agree: asked only when the spread is at the
@@ -483,28 +489,38 @@ bool lane_flat(const uint8_t* codes, int32_t n, const double* lanes, int l) {
 }
 
 // The y' of one permutation into lane l: the weighted ranks (or the values)
-// of the relabelled similarities, the weights staying with the rows.
+// of the relabelled similarities, the weights staying with the rows. For
+// ranks, the pairs are walked by ascending similarity (sorted values and pair
+// ends side by side, so the walk reads memory in order), each pair (u, v)
+// weighing as the proteins that take u's and v's data, and each rank written
+// to the place of the pair that takes (u, v)'s similarity.
 void fill_lane(const WeightedSide& side, const WeightedRandom& a, bool spearman, const int32_t* perm, int l) {
   const int32_t n = side.nprot;
   const int64_t npairs = side.npairs;
   int32_t* inverse = a.inverse + static_cast<int64_t>(l) * (n + 2);
-  double* ranks = a.rankorig + static_cast<int64_t>(l) * (npairs + 2);
   for (int32_t p = 1; p <= n; ++p) inverse[perm[p]] = p;
-  if (spearman) {
-    // A group's weights are read before its ranks replace them.
-    int64_t q = 0;
-    for (int32_t u = 1; u <= n; ++u)
-      for (int32_t v = u + 1; v <= n; ++v) ranks[++q] = side.w[inverse[u]] * side.w[inverse[v]];
-    weighted_ranks(
-        a.order, npairs, [&](int64_t q) { return a.v[q]; }, [&](int64_t q) { return ranks[q]; },
-        [&](int64_t q, double r) { ranks[q] = r; });
-  }
   double* out = a.lanes + l;
-  for (int32_t i = 1; i <= n; ++i)
-    for (int32_t j = i + 1; j <= n; ++j, out += kLanes) {
-      const int64_t q = pair_index(std::min(perm[i], perm[j]), std::max(perm[i], perm[j]), n);
-      *out = spearman ? ranks[q] : static_cast<double>(a.v[q]);
-    }
+  if (!spearman) {
+    for (int32_t i = 1; i <= n; ++i)
+      for (int32_t j = i + 1; j <= n; ++j, out += kLanes)
+        *out = static_cast<double>(a.v[pair_index(std::min(perm[i], perm[j]), std::max(perm[i], perm[j]), n)]);
+    return;
+  }
+  auto place = [&](int64_t t) {
+    const int32_t i = inverse[a.ends[2 * t]], j = inverse[a.ends[2 * t + 1]];
+    return (pair_index(std::min(i, j), std::max(i, j), n) - 1) * kLanes;
+  };
+  double below = 0;
+  for (int64_t g = 0; g < npairs;) {
+    int64_t h = g;
+    double group = 0;
+    const float value = a.sorted[g];
+    for (; h < npairs && a.sorted[h] == value; ++h) group += side.w[inverse[a.ends[2 * h]]] * side.w[inverse[a.ends[2 * h + 1]]];
+    const double rank = below + group / 2;
+    for (int64_t t = g; t < h; ++t) out[place(t)] = rank;
+    below += group;
+    g = h;
+  }
 }
 
 // Per lane: W y over all pairs, each protein's w_other y, and W (y - my)^2.
@@ -550,7 +566,24 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
     }
     if (!g.empty()) groups.push_back(g);
   }
+  if (spearman) {
+    // The similarities by ascending value with their pairs' ends.
+    const int32_t n1 = n;
+#pragma omp parallel for schedule(static)
+    for (int64_t t = 0; t < side.npairs; ++t) {
+      const int64_t q = a.order[t];
+      a.sorted[t] = a.v[q];
+      int32_t lo = 1, hi = n1 - 1;  // the row u of pair q: the last u with pair_index(u, u + 1) <= q
+      while (lo < hi) {
+        const int32_t mid = (lo + hi + 1) / 2;
+        if (pair_index(mid, mid + 1, n1) <= q) lo = mid; else hi = mid - 1;
+      }
+      a.ends[2 * t] = lo;
+      a.ends[2 * t + 1] = static_cast<int32_t>(lo + (q - pair_index(lo, lo + 1, n1)) + 1);
+    }
+  }
   double* rowwy = a.lane_rowwy;
+  std::vector<Group> gs(groups.size());
   for (int64_t s0 = 1; s0 <= a.nsuffl; s0 += kLanes) {
     const int nl = static_cast<int>(std::min<int64_t>(kLanes, a.nsuffl - s0 + 1));
 #pragma omp parallel for schedule(static, 1)
@@ -560,14 +593,14 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
 #pragma omp parallel for schedule(dynamic, 1)
     for (size_t gi = 0; gi < groups.size(); ++gi) {
       const std::vector<int32_t>& cs = groups[gi];
-      const bool gapped = cols.gaps(cs[0]).n > 0;
-      Group g;
+      Group& g = gs[gi];
       for (int c = 0; c < kGroup; ++c) {
         const int32_t pos = cs[c < static_cast<int>(cs.size()) ? c : 0];
         const WeightedStat& st = a.stat[pos];
         const GapList gaps = cols.gaps(pos);
         g.codes[c] = cols.column(pos);
         g.d[c] = st.d;
+        g.sxy[c] = g.syy[c] = WSPLAT(0.0);
         v8d sum = wysum;
         for (int32_t x = 0; x < gaps.n; ++x) {
           const int32_t p = gaps.p[x];
@@ -578,11 +611,26 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
         }
         g.my[c] = sum / WSPLAT(st.wsum);
       }
-      if (gapped) {
-        group_pass_gapped(g, side.w, n, a.lanes);
-      } else {
-        group_pass_plain(g, side.w, n, a.lanes);
+    }
+    // The pairs in chunks of rows that stay in the shared cache while every
+    // group goes through them, each group's sums carried from chunk to chunk.
+    for (int32_t i0 = 0; i0 < n - 1;) {
+      int32_t i1 = i0;
+      for (int64_t pairs = 0; i1 < n - 1 && pairs < kChunkPairs;) pairs += n - 1 - i1++;
+#pragma omp parallel for schedule(dynamic, 1)
+      for (size_t gi = 0; gi < groups.size(); ++gi) {
+        if (cols.gaps(groups[gi][0]).n > 0)
+          group_pass_gapped(gs[gi], side.w, n, a.lanes, i0, i1);
+        else
+          group_pass_plain(gs[gi], side.w, n, a.lanes, i0, i1);
       }
+      i0 = i1;
+    }
+#pragma omp parallel for schedule(dynamic, 1)
+    for (size_t gi = 0; gi < groups.size(); ++gi) {
+      const std::vector<int32_t>& cs = groups[gi];
+      const Group& g = gs[gi];
+      const bool gapped = cols.gaps(cs[0]).n > 0;
       for (int c = 0; c < static_cast<int>(cs.size()); ++c) {
         const int32_t pos = cs[c];
         const WeightedStat& st = a.stat[pos];

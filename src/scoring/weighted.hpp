@@ -83,7 +83,8 @@ struct WeightedRandom {
   const float* v = nullptr;          // the similarities in pair order
   const int64_t* order = nullptr;    // pairs by ascending similarity
   double* lanes = nullptr;           // scratch: npairs x 8, a block's y' pair-major
-  double* rankorig = nullptr;        // scratch: 8 x (npairs + 2) (Spearman)
+  float* sorted = nullptr;           // scratch (Spearman): the similarities by ascending value, npairs
+  int32_t* ends = nullptr;           // scratch (Spearman): their pairs' two proteins, 2 x npairs
   double* lane_rowwy = nullptr;      // scratch: (nprot + 1) x 8
   int32_t* inverse = nullptr;        // scratch: 8 x (nprot + 2)
   float* const* rndcorr = nullptr;

@@ -95,10 +95,11 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     std::vector<std::vector<float>> rnd(a.alnlen + 2, std::vector<float>(nsuffl + 2));
     std::vector<float*> rndrows;
     for (auto& r : rnd) rndrows.push_back(r.data());
-    std::vector<double> lanes(npairs * 8 + 8), rankorig((npairs + 2) * 8), exact(a.alnlen * nsuffl), rw((n + 2) * 8);
-    std::vector<int32_t> inverse((n + 2) * 8);
+    std::vector<double> lanes(npairs * 8 + 8), exact(a.alnlen * nsuffl), rw((n + 2) * 8);
+    std::vector<float> sorted(npairs + 1);
+    std::vector<int32_t> inverse((n + 2) * 8), ends(2 * npairs + 2);
     WeightedRandom wr{sufix.data(), nsuffl, icorr.data(), stat.data(), v.data(), order.data(), lanes.data(),
-                      rankorig.data(), rw.data(), inverse.data(), rndrows.data(), exact.data()};
+                      sorted.data(), ends.data(), rw.data(), inverse.data(), rndrows.data(), exact.data()};
     Log quiet(nullptr);
     weighted_random_passes(cd.cols, spearman, side, wr, quiet);
     for (int64_t s = 1; s <= nsuffl; ++s) {

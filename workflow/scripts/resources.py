@@ -63,12 +63,12 @@ def memory_mb(n, length, options=""):
     s = shuffles(options)
     spearman = "-N" not in options.split()
     weighted = re.search(r"(?:^|\s)-W", options) is not None
-    b = 4.0 * n * n + 12 * pairs + 5.0 * n * length          # similarities, pair vectors, alignment
+    b = 4.0 * n * n + 12 * pairs + 6.0 * n * length          # similarities, pair vectors, alignment
     if s:
         b += 32 * pairs + 4.0 * s * (n + 3 * length) + 3600.0 * length
         b += 4.0 * n * n if spearman else 0
     if weighted:
-        b += 16 * pairs + (64 * pairs * (2 if spearman else 1) if s else 0)
+        b += 16 * pairs + ((64 + (12 if spearman else 0)) * pairs if s else 0)
     return int(BASE_MB + MARGIN * b / 2**20)
 
 
