@@ -214,7 +214,7 @@ std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {  // ranksq is 
       single(-7200, plus(times(ws.npairs, kLanes), kLanes), ws.lanesim),
       single(-7300, plus(len, 2), ws.colstat),
       single(-8500, ws.weighted ? plus(times(ws.npairs, 8), 8) : 1, ws.wlanes),
-      single(-8550, ws.weighted ? times(plus(np, 2), 8) : 1, ws.lane_rowwy),
+      single(-8550, ws.weighted ? times(plus(np, 2), 16) : 1, ws.lane_rowwy),
       single(-8610, ws.weighted && spearman ? plus(ws.npairs, 1) : 1, ws.wsorted),
       single(-8620, ws.weighted && spearman ? times(plus(ws.npairs, 1), 2) : 1, ws.wends),
       single(-8700, ws.weighted ? times(plus(np, 2), 8) : 1, ws.inverse),

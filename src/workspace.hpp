@@ -140,7 +140,7 @@ struct Workspace {
   Vec<double> wlanes;            // -W: a block of permutations' y
   Vec<float> wsorted;            // -W with Spearman: the similarities by ascending value
   Vec<int32_t> wends;            // -W with Spearman: their pairs' proteins
-  Vec<double> lane_rowwy;        // -W: per protein and permutation of a block, the weighted sum of its y
+  Vec<double> lane_rowwy;        // -W: per protein and permutation of a block, the weighted sums of its y and y^2
   Vec<int32_t> inverse;         // -W: the inverse of a permutation
   Vec<WeightedStat> wstat;      // -W: each column's weighted x side
 

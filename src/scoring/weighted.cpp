@@ -402,7 +402,6 @@ namespace {
 typedef double v8d __attribute__((vector_size(64)));
 constexpr int kLanes = 8;   // permutations scored side by side
 constexpr int kGroup = 4;   // columns that share one read of the lanes
-constexpr int64_t kChunkPairs = 1 << 16;  // pairs of a chunk: 4 MiB of lanes
 #define WSPLAT(v) (v8d{(v), (v), (v), (v), (v), (v), (v), (v)})
 
 // The arrays of the plan are not 64-byte aligned: loads and stores by
@@ -427,50 +426,25 @@ struct Group {
 
 // Over the pairs in pair order, for every column of the group and every lane:
 // sxy = sum of W d(a,b) y (the weighted mean of d over the usable pairs is 0,
-// so my drops out) and, for gapped columns, syy = sum of W u(a,b) y^2, made a
-// spread by the caller.
-// Rows i0..i1-1 (0-based) of the pairs, continuing the group's sums.
-// Always inlined, so that each clone below gets its own instruction set.
-template <bool Gapped>
-inline __attribute__((always_inline)) void group_pass(Group& g, const double* w, int32_t n, const double* lanes,
-                                                    int32_t i0, int32_t i1) {
-  v8d axy[kGroup], ayy[kGroup];
-  for (int c = 0; c < kGroup; ++c) axy[c] = g.sxy[c], ayy[c] = g.syy[c];
-  const double* yrow = lanes + (static_cast<int64_t>(i0) * (n - 1) - static_cast<int64_t>(i0) * (i0 - 1) / 2) * kLanes;
-  for (int32_t i = i0; i < i1; ++i) {
+// so my drops out; d is 0 for gapped pairs). syy comes from row totals.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void group_pass(Group& g, const double* w, int32_t n,
+                                                                             const double* lanes) {
+  v8d axy[kGroup];
+  for (int c = 0; c < kGroup; ++c) axy[c] = WSPLAT(0.0);
+  const double* yrow = lanes;
+  for (int32_t i = 0; i < n - 1; ++i) {
     const int32_t len = n - 1 - i;
     const double wi = w[i + 1];
     const double* drow[kGroup];
-    const double* urow[kGroup];
-    for (int c = 0; c < kGroup; ++c) {
-      const int a = g.codes[c][i];
-      drow[c] = g.d[c] + a * kCodes;
-      urow[c] = kUsablePair.data() + a * kCodes;
-    }
+    for (int c = 0; c < kGroup; ++c) drow[c] = g.d[c] + g.codes[c][i] * kCodes;
     for (int32_t t = 0; t < len; ++t) {
       const double pw = wi * w[i + 2 + t];
       const v8d y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
-      const v8d yy = y * y;
-      for (int c = 0; c < kGroup; ++c) {
-        const int b = g.codes[c][i + 1 + t];
-        axy[c] += (pw * drow[c][b]) * y;
-        if constexpr (Gapped) ayy[c] += (pw * urow[c][b]) * yy;
-      }
+      for (int c = 0; c < kGroup; ++c) axy[c] += (pw * drow[c][g.codes[c][i + 1 + t]]) * y;
     }
     yrow += static_cast<int64_t>(len) * kLanes;
   }
-  for (int c = 0; c < kGroup; ++c) g.sxy[c] = axy[c], g.syy[c] = ayy[c];
-}
-
-__attribute__((target_clones("avx512f", "avx2", "default"))) void group_pass_plain(Group& g, const double* w, int32_t n,
-                                                                                   const double* lanes, int32_t i0,
-                                                                                   int32_t i1) {
-  group_pass<false>(g, w, n, lanes, i0, i1);
-}
-__attribute__((target_clones("avx512f", "avx2", "default"))) void group_pass_gapped(Group& g, const double* w,
-                                                                                    int32_t n, const double* lanes,
-                                                                                    int32_t i0, int32_t i1) {
-  group_pass<true>(g, w, n, lanes, i0, i1);
+  for (int c = 0; c < kGroup; ++c) g.sxy[c] = axy[c];
 }
 
 // Whether the usable y of lane l agree: asked only when the spread is at the
@@ -523,22 +497,30 @@ void fill_lane(const WeightedSide& side, const WeightedRandom& a, bool spearman,
   }
 }
 
-// Per lane: W y over all pairs, each protein's w_other y, and W (y - my)^2.
-void lane_sums(const WeightedSide& side, const double* lanes, double* rowwy, v8d& wysum, v8d& syy) {
+// Per lane: W y and W y^2 over all pairs, each protein's w_other y and
+// w_other y^2 (rowwy, then rowwyy (n + 2) x 8 further on), and W (y - my)^2.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void lane_sums(const WeightedSide& side,
+                                                                            const double* lanes, double* rowwy,
+                                                                            v8d& wysum, v8d& wyysum, v8d& syy) {
   const int32_t n = side.nprot;
   const double* w = side.w;
-  for (int32_t p = 0; p <= n; ++p) lane_store(rowwy + p * kLanes, WSPLAT(0.0));
-  wysum = WSPLAT(0.0);
+  double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
+  for (int32_t p = 0; p <= n; ++p) lane_store(rowwy + p * kLanes, WSPLAT(0.0)), lane_store(rowwyy + p * kLanes, WSPLAT(0.0));
+  wysum = wyysum = WSPLAT(0.0);
   const double* y = lanes;
   for (int32_t i = 1; i <= n; ++i) {
-    v8d row = lane_load(rowwy + i * kLanes);
+    v8d row = lane_load(rowwy + i * kLanes), row2 = lane_load(rowwyy + i * kLanes);
     for (int32_t j = i + 1; j <= n; ++j, y += kLanes) {
-      const v8d v = lane_load(y);
+      const v8d v = lane_load(y), vv = v * v;
       wysum += (w[i] * w[j]) * v;
+      wyysum += (w[i] * w[j]) * vv;
       row += w[j] * v;
+      row2 += w[j] * vv;
       lane_store(rowwy + j * kLanes, lane_load(rowwy + j * kLanes) + w[i] * v);
+      lane_store(rowwyy + j * kLanes, lane_load(rowwyy + j * kLanes) + w[i] * vv);
     }
     lane_store(rowwy + i * kLanes, row);
+    lane_store(rowwyy + i * kLanes, row2);
   }
   const v8d my = wysum / WSPLAT(side.wsum);
   syy = WSPLAT(0.0);
@@ -555,7 +537,8 @@ void lane_sums(const WeightedSide& side, const double* lanes, double* rowwy, v8d
 void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSide& side, const WeightedRandom& a,
                             Log& log) {
   const int32_t n = cols.nprot, alnlen = cols.alnlen;
-  // Columns of the same kind in groups: gapped ones need more sums.
+  // Columns of the same kind in groups (gapped ones need the sums of their
+// usable pairs).
   std::vector<std::vector<int32_t>> groups;
   for (bool gapped : {false, true}) {
     std::vector<int32_t> g;
@@ -583,54 +566,41 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
     }
   }
   double* rowwy = a.lane_rowwy;
-  std::vector<Group> gs(groups.size());
   for (int64_t s0 = 1; s0 <= a.nsuffl; s0 += kLanes) {
     const int nl = static_cast<int>(std::min<int64_t>(kLanes, a.nsuffl - s0 + 1));
 #pragma omp parallel for schedule(static, 1)
     for (int l = 0; l < kLanes; ++l) fill_lane(side, a, spearman, a.sufix[s0 + (l < nl ? l : 0)], l);
-    v8d wysum, syy_all;
-    lane_sums(side, a.lanes, rowwy, wysum, syy_all);
+    v8d wysum, wyysum, syy_all;
+    lane_sums(side, a.lanes, rowwy, wysum, wyysum, syy_all);
+    const double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
 #pragma omp parallel for schedule(dynamic, 1)
     for (size_t gi = 0; gi < groups.size(); ++gi) {
       const std::vector<int32_t>& cs = groups[gi];
-      Group& g = gs[gi];
+      const bool gapped = cols.gaps(cs[0]).n > 0;
+      Group g;
       for (int c = 0; c < kGroup; ++c) {
         const int32_t pos = cs[c < static_cast<int>(cs.size()) ? c : 0];
         const WeightedStat& st = a.stat[pos];
         const GapList gaps = cols.gaps(pos);
         g.codes[c] = cols.column(pos);
         g.d[c] = st.d;
-        g.sxy[c] = g.syy[c] = WSPLAT(0.0);
-        v8d sum = wysum;
+        // W y and W y^2 over the usable pairs: all pairs less those of the
+        // gapped proteins (the pairs of two gapped ones were taken twice).
+        v8d sum = wysum, sum2 = wyysum;
         for (int32_t x = 0; x < gaps.n; ++x) {
           const int32_t p = gaps.p[x];
           sum -= side.w[p] * lane_load(rowwy + p * kLanes);
-          for (int32_t z = x + 1; z < gaps.n; ++z)
-            sum += (side.w[p] * side.w[gaps.p[z]]) *
-                   lane_load(a.lanes + (pair_index(p, gaps.p[z], n) - 1) * kLanes);
+          sum2 -= side.w[p] * lane_load(rowwyy + p * kLanes);
+          for (int32_t z = x + 1; z < gaps.n; ++z) {
+            const v8d v = lane_load(a.lanes + (pair_index(p, gaps.p[z], n) - 1) * kLanes);
+            sum += (side.w[p] * side.w[gaps.p[z]]) * v;
+            sum2 += (side.w[p] * side.w[gaps.p[z]]) * (v * v);
+          }
         }
         g.my[c] = sum / WSPLAT(st.wsum);
+        g.syy[c] = sum2;
       }
-    }
-    // The pairs in chunks of rows that stay in the shared cache while every
-    // group goes through them, each group's sums carried from chunk to chunk.
-    for (int32_t i0 = 0; i0 < n - 1;) {
-      int32_t i1 = i0;
-      for (int64_t pairs = 0; i1 < n - 1 && pairs < kChunkPairs;) pairs += n - 1 - i1++;
-#pragma omp parallel for schedule(dynamic, 1)
-      for (size_t gi = 0; gi < groups.size(); ++gi) {
-        if (cols.gaps(groups[gi][0]).n > 0)
-          group_pass_gapped(gs[gi], side.w, n, a.lanes, i0, i1);
-        else
-          group_pass_plain(gs[gi], side.w, n, a.lanes, i0, i1);
-      }
-      i0 = i1;
-    }
-#pragma omp parallel for schedule(dynamic, 1)
-    for (size_t gi = 0; gi < groups.size(); ++gi) {
-      const std::vector<int32_t>& cs = groups[gi];
-      const Group& g = gs[gi];
-      const bool gapped = cols.gaps(cs[0]).n > 0;
+      group_pass(g, side.w, n, a.lanes);
       for (int c = 0; c < static_cast<int>(cs.size()); ++c) {
         const int32_t pos = cs[c];
         const WeightedStat& st = a.stat[pos];

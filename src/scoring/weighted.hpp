@@ -85,7 +85,7 @@ struct WeightedRandom {
   double* lanes = nullptr;           // scratch: npairs x 8, a block's y' pair-major
   float* sorted = nullptr;           // scratch (Spearman): the similarities by ascending value, npairs
   int32_t* ends = nullptr;           // scratch (Spearman): their pairs' two proteins, 2 x npairs
-  double* lane_rowwy = nullptr;      // scratch: (nprot + 1) x 8
+  double* lane_rowwy = nullptr;      // scratch: 2 x (nprot + 2) x 8
   int32_t* inverse = nullptr;        // scratch: 8 x (nprot + 2)
   float* const* rndcorr = nullptr;
   double* exact = nullptr;  // tests: the scores before rounding, exact[(pos - 1) * nsuffl + s - 1]

@@ -95,7 +95,7 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     std::vector<std::vector<float>> rnd(a.alnlen + 2, std::vector<float>(nsuffl + 2));
     std::vector<float*> rndrows;
     for (auto& r : rnd) rndrows.push_back(r.data());
-    std::vector<double> lanes(npairs * 8 + 8), exact(a.alnlen * nsuffl), rw((n + 2) * 8);
+    std::vector<double> lanes(npairs * 8 + 8), exact(a.alnlen * nsuffl), rw((n + 2) * 16);
     std::vector<float> sorted(npairs + 1);
     std::vector<int32_t> inverse((n + 2) * 8), ends(2 * npairs + 2);
     WeightedRandom wr{sufix.data(), nsuffl, icorr.data(), stat.data(), v.data(), order.data(), lanes.data(),
