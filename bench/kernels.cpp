@@ -55,7 +55,7 @@ Family& family(int n) {
 // The first column without gaps, and the first with some.
 int32_t column_with(const Workspace& ws, bool gapped) {
   for (int32_t pos = 1; pos <= ws.alnlen; ++pos)
-    if (scored(ws.gapperc[pos]) && (ws.gaps(pos).n > 0) == gapped) return pos;
+    if (scored(ws.gapperc[pos]) && (ws.columns().gaps(pos).n > 0) == gapped) return pos;
   return 1;
 }
 
@@ -80,8 +80,8 @@ void BM_ScoreColumn(benchmark::State& st) {
   const int32_t pos = column_with(f.ws, st.range(1) != 0);
   for (auto _ : st) {
     ColumnPrep prep;
-    prepare_column(f.ws.column(pos), f.ws.nprot, f.ws.gaps(pos), f.aamat, true, prep);
-    benchmark::DoNotOptimize(score_column(f.ws.column(pos), prep, f.side, &f.ws.colstat[pos]));
+    prepare_column(f.ws.columns().column(pos), f.ws.nprot, f.ws.columns().gaps(pos), f.aamat, true, prep);
+    benchmark::DoNotOptimize(score_column(f.ws.columns().column(pos), prep, f.side, &f.ws.colstat[pos]));
   }
   st.counters["pairs/s"] = benchmark::Counter(static_cast<double>(f.ws.npairs), benchmark::Counter::kIsIterationInvariantRate);
   st.counters["GB/s"] = benchmark::Counter(4.0 * f.ws.npairs / 1e9, benchmark::Counter::kIsIterationInvariantRate);
@@ -92,8 +92,8 @@ void BM_LaneColumn(benchmark::State& st) {
   Workspace& ws = f.ws;
   const int32_t pos = column_with(ws, st.range(1) != 0);
   ColumnPrep prep;
-  prepare_column(ws.column(pos), ws.nprot, ws.gaps(pos), f.aamat, true, prep);
-  score_column(ws.column(pos), prep, f.side, &ws.colstat[pos]);
+  prepare_column(ws.columns().column(pos), ws.nprot, ws.columns().gaps(pos), f.aamat, true, prep);
+  score_column(ws.columns().column(pos), prep, f.side, &ws.colstat[pos]);
   LaneBlock block;
   block.nl = kLanes;
   for (int l = 0; l < kLanes; ++l) {

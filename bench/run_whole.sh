@@ -5,7 +5,8 @@
 #   bench/run_whole.sh [path/to/vorn [path/to/other/vorn]]
 # VORN_BENCH_LONG=1 adds 3000 x 259 -S=100 and, where HMMER's hmmemit is
 # installed, the 10,000- and 30,000-sequence families (emitted as the shipped
-# ones were; the 30,000 run needs about 9 GB).
+# ones were; the 30,000 run needs about 9 GB). VORN_BENCH_WEIGHTS=1 times the
+# first binary without and with -W instead, each run three times.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 vorn=${1:-$here/../build/vorn}
@@ -33,6 +34,20 @@ run() {
   if [ -n "$other" ]; then printf '   |'; time_one "$other" "$@"; fi
   echo
 }
+if [ "${VORN_BENCH_WEIGHTS:-0}" = 1 ]; then
+  for n in 1000 3000; do
+    for opts in "" "-S=100"; do
+      for k in 1 2 3; do
+        printf '%-30s' "$n x 259 ${opts:-raw} ($k)"
+        time_one "$vorn" "$data/large/Pkinase_emit_N$n.fa" "$mat" $opts
+        printf '   | -W'
+        time_one "$vorn" "$data/large/Pkinase_emit_N$n.fa" "$mat" $opts -W
+        echo
+      done
+    done
+  done
+  exit 0
+fi
 run "1000 x 259, raw"            "$data/large/Pkinase_emit_N1000.fa" "$mat"
 run "3000 x 259, raw"            "$data/large/Pkinase_emit_N3000.fa" "$mat"
 run "3000 x 259, raw, Pearson"   "$data/large/Pkinase_emit_N3000.fa" "$mat" -N
