@@ -214,6 +214,8 @@ TEST(EndToEnd, CommandLines) {
       {"/dev/zero as matrix", {F, "/dev/zero"}, 1, "~'/dev/zero' is not a text file", "", low_memory},
       {"/dev/zero as -M file", {F, M, "-M=/dev/zero"}, 1, "~'/dev/zero' is not a text file", "", low_memory},
       {"corrupt gzip", {"{in}/corrupt.gz", M}, 1, "~** Error: '{in}/corrupt.gz' is not a valid gzip file: "},
+      {"control bytes inside gzip", {}, 1, "~'{in}/zeros.gz' is not a text file", "",
+       via_shell("head -c 2000000 /dev/zero | gzip -c > {in}/zeros.gz; $VORN {in}/zeros.gz " + M)},
       {"truncated gzip", {}, 1, "=** Error: '{in}/trunc.gz' is not a valid gzip file: the compressed stream is truncated.\n",
        "", via_shell(gz_trunc + "$VORN {in}/trunc.gz " + M)},
       {"a score too large", {F, "{in}/overflow.txt"}, 1, "~too large for single precision"},
