@@ -173,22 +173,8 @@ struct Run {
       }
     };
     const ColumnGroups groups{ws.grouppos.data(), ws.groupcodes.data()};
-    if (weighted && avx512_available()) {
-      grouped_pass(
-          cols, groups,
-          [&](const int32_t* pos, int nl, uint8_t* codes8, float* score) {
-            weighted_column_group(cols, pos, nl, aamat, spearman(), wside, codes8, store ? ws.wstat.data() : nullptr,
-                                  score);
-          },
-          emit, log);
-    } else if (weighted) {
-      column_pass(
-          cols,
-          [&](int32_t pos) {
-            return weighted_column(cols.column(pos), cols.gaps(pos), aamat, spearman(), wside,
-                                   store ? &ws.wstat[pos] : nullptr);
-          },
-          emit, log);
+    if (weighted) {
+      weighted_scoring_pass(cols, aamat, spearman(), wside, store ? ws.wstat.data() : nullptr, groups, emit, log);
     } else {
       scoring_pass(cols, aamat, spearman(), side, store ? ws.colstat.data() : nullptr, groups, emit, log);
     }

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "input/residue.hpp"
+#include "scoring/column_lanes.hpp"
 #include "scoring/exact.hpp"
 #include "scoring/ranking.hpp"
 #include "scoring/similarity.hpp"
@@ -290,23 +291,21 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
                                                                            double* syy) {
   const __m512d vmy = _mm512_loadu_pd(my);
   __m512d axy = _mm512_setzero_pd(), axx = _mm512_setzero_pd(), ayy = _mm512_setzero_pd();
-  const __m256i lane_base = _mm256_setr_epi32(0, kCells, 2 * kCells, 3 * kCells, 4 * kCells, 5 * kCells, 6 * kCells,
-                                              7 * kCells);
   const float* yrow = y + 1;  // the pairs of protein i start here
   for (int32_t i = 0; i < nprot - 1; ++i) {
     const int32_t len = nprot - 1 - i;
-    const __m128i a8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes8 + 8 * static_cast<int64_t>(i)));
-    const __mmask16 a_usable = _mm_test_epi8_mask(a8, a8);
-    if ((a_usable & 0xFF) == 0) {  // a gap in every lane: the row adds nothing
+    const __m128i a8 = lane_codes(codes8, i);
+    const __mmask8 a_usable = residue_lanes(a8);
+    if (a_usable == 0) {  // a gap in every lane: the row adds nothing
       yrow += len;
       continue;
     }
-    const __m256i row = _mm256_add_epi32(lane_base, _mm256_mullo_epi32(_mm256_cvtepu8_epi32(a8), _mm256_set1_epi32(kCodes)));
+    const __m256i row = lane_rows(a8);
     const uint8_t* cj = codes8 + 8 * (static_cast<int64_t>(i) + 1);
     for (int32_t t = 0; t < len; ++t) {
-      const __m128i b8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cj + 8 * static_cast<int64_t>(t)));
+      const __m128i b8 = lane_codes(cj, t);
       // Two four-lane gathers: quicker than one eight-lane gather on the processors at hand.
-      const __m256i idx = _mm256_add_epi32(row, _mm256_cvtepu8_epi32(b8));
+      const __m256i idx = lane_cells(row, b8);
       const __m256d lo = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), d, _mm256_castsi256_si128(idx),
                                                   _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
       const __m256d hi = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), d, _mm256_extracti128_si256(idx, 1),
@@ -316,7 +315,7 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
       axy = _mm512_add_pd(axy, _mm512_mul_pd(dx, dy));
       axx = _mm512_add_pd(axx, _mm512_mul_pd(dx, dx));
       if constexpr (Gapped) {
-        const __mmask8 usable = static_cast<__mmask8>(a_usable & _mm_test_epi8_mask(b8, b8));
+        const __mmask8 usable = a_usable & residue_lanes(b8);
         ayy = _mm512_mask_add_pd(ayy, usable, ayy, _mm512_mul_pd(dy, dy));
       }
     }
@@ -336,26 +335,24 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void usable_sums_lanes
                                                                                  const float* xf, const float* y,
                                                                                  double* sx, double* sy) {
   __m512d ax = _mm512_setzero_pd(), ay = _mm512_setzero_pd();
-  const __m256i lane_base = _mm256_setr_epi32(0, kCells, 2 * kCells, 3 * kCells, 4 * kCells, 5 * kCells, 6 * kCells,
-                                              7 * kCells);
   const float* yrow = y + 1;
   for (int32_t i = 0; i < nprot - 1; ++i) {
     const int32_t len = nprot - 1 - i;
-    const __m128i a8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes8 + 8 * static_cast<int64_t>(i)));
-    const __mmask16 a_usable = _mm_test_epi8_mask(a8, a8);
-    if ((a_usable & 0xFF) == 0) {
+    const __m128i a8 = lane_codes(codes8, i);
+    const __mmask8 a_usable = residue_lanes(a8);
+    if (a_usable == 0) {
       yrow += len;
       continue;
     }
-    const __m256i row = _mm256_add_epi32(lane_base, _mm256_mullo_epi32(_mm256_cvtepu8_epi32(a8), _mm256_set1_epi32(kCodes)));
+    const __m256i row = lane_rows(a8);
     const uint8_t* cj = codes8 + 8 * (static_cast<int64_t>(i) + 1);
     for (int32_t t = 0; t < len; ++t) {
-      const __m128i b8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cj + 8 * static_cast<int64_t>(t)));
-      const __mmask8 usable = static_cast<__mmask8>(a_usable & _mm_test_epi8_mask(b8, b8));
+      const __m128i b8 = lane_codes(cj, t);
+      const __mmask8 usable = a_usable & residue_lanes(b8);
       ay = _mm512_mask_add_pd(ay, usable, ay, _mm512_set1_pd(static_cast<double>(yrow[t])));
       if constexpr (WithX) {
         const __m256 x = _mm256_mmask_i32gather_ps(_mm256_setzero_ps(), usable,
-                                                   _mm256_add_epi32(row, _mm256_cvtepu8_epi32(b8)), xf, 4);
+                                                   lane_cells(row, b8), xf, 4);
         ax = _mm512_mask_add_pd(ax, usable, ax, _mm512_cvtps_pd(x));
       }
     }
@@ -366,6 +363,12 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void usable_sums_lanes
 }
 
 }  // namespace
+
+void group_codes(const Columns& cols, const int32_t* pos, int nl, const bool* live, uint8_t* codes8) {
+  for (int32_t p = 0; p < cols.nprot; ++p)
+    for (int l = 0; l < kColumnLanes; ++l)
+      codes8[8 * static_cast<int64_t>(p) + l] = l < nl && (!live || live[l]) ? cols.column(pos[l])[p] : 0;
+}
 
 void score_column_group(const Columns& cols, const int32_t* pos, int nl, const AaMat& aamat, bool spearman,
                         const SimilaritySide& s, uint8_t* codes8, ColumnStat* stat, float* score,
@@ -384,8 +387,7 @@ void score_column_group(const Columns& cols, const int32_t* pos, int nl, const A
   }
   // A lane pass over x costs about as much as two single-column ones.
   const bool pass_x = inexact_x > 2;
-  for (int32_t p = 0; p < n; ++p)
-    for (int l = 0; l < kColumnLanes; ++l) codes8[8 * static_cast<int64_t>(p) + l] = l < nl ? cols.column(pos[l])[p] : 0;
+  group_codes(cols, pos, nl, nullptr, codes8);
   // Sums the counts cannot give exactly: one pass for all eight columns.
   double sx[kColumnLanes], sy[kColumnLanes];
   if (pass_x) {

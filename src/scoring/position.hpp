@@ -99,6 +99,9 @@ float score_column(const uint8_t* codes, const ColumnPrep& c, const SimilaritySi
 // Eight columns share one pass over the pairs (each keeps its own sums); without
 // AVX-512 every column takes its own pass.
 inline constexpr int kColumnLanes = 8;
+// codes8[p * 8 + l] = protein p's code in column pos[l] for the lanes l < nl
+// (and live[l], when live is given), 0 in the others.
+void group_codes(const Columns& cols, const int32_t* pos, int nl, const bool* live, uint8_t* codes8);
 // Columns pos[0..nl-1] (nl <= 8) scored in one pass: score[l] and, when not
 // null, stat[pos[l]] and sums[l] as score_column gives them. codes8 has room
 // for 8 x nprot codes.

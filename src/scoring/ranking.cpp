@@ -13,14 +13,31 @@ namespace {
 constexpr int64_t kParallelFrom = 1 << 16;
 constexpr int kBucketBits = 16;
 
-// The bucket of a finite float in non-increasing order: its top bits, made
-// to sort as unsigned integers and turned around.
-inline uint32_t bucket(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  u = (u & 0x80000000u) ? ~u : (u | 0x80000000u);
-  return ~u >> (32 - kBucketBits);
+// The sort key of a float: ascending keys give non-increasing values.
+inline uint32_t order_key(float f) { return ~ascending_key(f); }
+
+// Sorts v[0..n) by the bucket b(x) < 2^16 of each value (American flag sort,
+// in place: nothing is allocated once the plan is in place), then the
+// buckets by less on all threads.
+template <class T, class Bucket, class Less>
+void bucket_sort(T* v, int64_t n, Bucket b, Less less) {
+  static int64_t start[(1 << kBucketBits) + 1], head[1 << kBucketBits];
+  std::fill(std::begin(start), std::end(start), 0);
+  for (int64_t i = 0; i < n; ++i) ++start[b(v[i]) + 1];
+  for (int d = 0; d < (1 << kBucketBits); ++d) start[d + 1] += start[d];
+  std::copy(start, start + (1 << kBucketBits), head);
+  for (int d = 0; d < (1 << kBucketBits); ++d) {
+    while (head[d] < start[d + 1]) {
+      T x = v[head[d]];
+      for (uint32_t k = b(x); static_cast<int>(k) != d; k = b(x)) std::swap(x, v[head[k]++]);
+      v[head[d]++] = x;
+    }
+  }
+#pragma omp parallel for schedule(dynamic, 256)
+  for (int d = 0; d < (1 << kBucketBits); ++d) std::sort(v + start[d], v + start[d + 1], less);
 }
+
+inline uint32_t bucket(float f) { return order_key(f) >> (32 - kBucketBits); }
 
 }  // namespace
 
@@ -34,23 +51,9 @@ void ordena(float* v, int64_t count) {
     std::sort(first, first + count, std::greater<float>());
     return;
   }
-  // Large vectors: the values moved into buckets of their top bits in place
-  // (American flag sort), then the buckets sorted on all threads.
-  static int64_t start[(1 << kBucketBits) + 1], head[1 << kBucketBits];
-  std::fill(std::begin(start), std::end(start), 0);
-  for (int64_t i = 0; i < count; ++i) ++start[bucket(first[i]) + 1];
-  for (int b = 0; b < (1 << kBucketBits); ++b) start[b + 1] += start[b];
-  std::copy(start, start + (1 << kBucketBits), head);
-  for (int b = 0; b < (1 << kBucketBits); ++b) {
-    while (head[b] < start[b + 1]) {
-      float x = first[head[b]];
-      for (uint32_t k = bucket(x); static_cast<int>(k) != b; k = bucket(x)) std::swap(x, first[head[k]++]);
-      first[head[b]++] = x;
-    }
-  }
-#pragma omp parallel for schedule(dynamic, 256)
-  for (int b = 0; b < (1 << kBucketBits); ++b)
-    std::sort(first + start[b], first + start[b + 1], std::greater<float>());
+  // Large vectors: the values moved into buckets of their top bits, then the
+  // buckets sorted on all threads.
+  bucket_sort(first, count, bucket, std::greater<float>());
 }
 
 void rankit(const float* sorted, int64_t count, float* ranks) {
@@ -85,14 +88,6 @@ void rankit(const float* sorted, int64_t count, float* ranks) {
 }
 
 namespace {
-
-// The sort key of a float: ascending keys give non-increasing values.
-inline uint32_t order_key(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  u = (u & 0x80000000u) ? ~u : (u | 0x80000000u);
-  return ~u;
-}
 
 // Pair indices travel with their values in float slots, copied bit for bit.
 inline void put_index(float* slot, uint32_t k) { std::memcpy(slot, &k, sizeof k); }
@@ -145,21 +140,7 @@ void sort_keys(uint64_t* keys, int64_t n) {
     std::sort(keys, keys + n);
     return;
   }
-  // By the top 16 bits into buckets in place, then the buckets on all threads.
-  static int64_t start[(1 << 16) + 1], head[1 << 16];
-  std::fill(std::begin(start), std::end(start), 0);
-  for (int64_t i = 0; i < n; ++i) ++start[(keys[i] >> 48) + 1];
-  for (int b = 0; b < (1 << 16); ++b) start[b + 1] += start[b];
-  std::copy(start, start + (1 << 16), head);
-  for (int b = 0; b < (1 << 16); ++b) {
-    while (head[b] < start[b + 1]) {
-      uint64_t x = keys[head[b]];
-      for (int k = static_cast<int>(x >> 48); k != b; k = static_cast<int>(x >> 48)) std::swap(x, keys[head[k]++]);
-      keys[head[b]++] = x;
-    }
-  }
-#pragma omp parallel for schedule(dynamic, 256)
-  for (int b = 0; b < (1 << 16); ++b) std::sort(keys + start[b], keys + start[b + 1]);
+  bucket_sort(keys, n, [](uint64_t k) { return static_cast<uint32_t>(k >> (64 - kBucketBits)); }, std::less<uint64_t>());
 }
 
 void rank_values(float* values, float* sorted, float* index, int64_t count) {

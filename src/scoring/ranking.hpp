@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace vorn {
 
@@ -21,6 +22,14 @@ void rankit(const float* sorted, int64_t count, float* ranks);
 // from kRankValuesFrom values on.
 inline constexpr int64_t kRankValuesFrom = int64_t{1} << 16;
 void rank_values(float* values, float* sorted, float* index, int64_t count);
+
+// The bits of a finite float made to sort as unsigned integers in the
+// order of the values.
+inline uint32_t ascending_key(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, sizeof u);
+  return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+}
 
 // Sorts keys[0..n) into ascending order, on all threads for large n.
 void sort_keys(uint64_t* keys, int64_t n);

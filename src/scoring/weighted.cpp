@@ -11,6 +11,7 @@
 #include "fail.hpp"
 #include "input/lineinput.hpp"
 #include "input/residue.hpp"
+#include "scoring/column_lanes.hpp"
 #include "scoring/position.hpp"
 #include "scoring/ranking.hpp"
 
@@ -189,11 +190,8 @@ void prepare_weighted_side(const float* v, bool spearman, const double* w, int32
     uint64_t* keys = reinterpret_cast<uint64_t*>(order);
 #pragma omp parallel for schedule(static)
     for (int64_t k = 0; k < npairs; ++k) {
-      const float f = v[k + 1] + 0.0f;
-      uint32_t u;
-      std::memcpy(&u, &f, sizeof u);
-      u = (u & 0x80000000u) ? ~u : (u | 0x80000000u);
-      keys[k] = (static_cast<uint64_t>(u) << 32) | static_cast<uint64_t>(k + 1);
+      const uint64_t u = ascending_key(v[k + 1] + 0.0f);
+      keys[k] = (u << 32) | static_cast<uint64_t>(k + 1);
     }
     sort_keys(keys, npairs);
 #pragma omp parallel for schedule(static)
@@ -309,27 +307,25 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
   const __m512d vmy = _mm512_loadu_pd(my);
   __m512d axy = _mm512_setzero_pd(), ayy = _mm512_setzero_pd(), first = _mm512_setzero_pd();
   __mmask8 have = 0, differs = 0;
-  const __m256i lane_base = _mm256_setr_epi32(0, kCells, 2 * kCells, 3 * kCells, 4 * kCells, 5 * kCells, 6 * kCells,
-                                              7 * kCells);
   const double* yrow = y + 1;
   for (int32_t i = 0; i < n - 1; ++i) {
     const int32_t len = n - 1 - i;
-    const __m128i a8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes8 + 8 * static_cast<int64_t>(i)));
-    const __mmask8 a_usable = static_cast<__mmask8>(_mm_test_epi8_mask(a8, a8));
+    const __m128i a8 = lane_codes(codes8, i);
+    const __mmask8 a_usable = residue_lanes(a8);
     if (a_usable == 0) {
       yrow += len;
       continue;
     }
-    const __m256i row = _mm256_add_epi32(lane_base, _mm256_mullo_epi32(_mm256_cvtepu8_epi32(a8), _mm256_set1_epi32(kCodes)));
+    const __m256i row = lane_rows(a8);
     const double wi = w[i + 1];
     const uint8_t* cj = codes8 + 8 * (static_cast<int64_t>(i) + 1);
     for (int32_t t = 0; t < len; ++t) {
-      const __m128i b8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cj + 8 * static_cast<int64_t>(t)));
-      const __mmask8 usable = static_cast<__mmask8>(a_usable & _mm_test_epi8_mask(b8, b8));
+      const __m128i b8 = lane_codes(cj, t);
+      const __mmask8 usable = a_usable & residue_lanes(b8);
       if (usable == 0) continue;
       const __m512d pw = _mm512_set1_pd(wi * w[i + 2 + t]);
       const __m512d dx = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), usable,
-                                                  _mm256_add_epi32(row, _mm256_cvtepu8_epi32(b8)), d, 8);
+                                                  lane_cells(row, b8), d, 8);
       const __m512d yv = _mm512_set1_pd(yrow[t]);
       const __m512d dy = _mm512_sub_pd(yv, vmy);
       axy = _mm512_mask_add_pd(axy, usable, axy, _mm512_mul_pd(_mm512_mul_pd(pw, dx), dy));
@@ -379,9 +375,7 @@ void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, cons
     any = any || live[l];
     gapped = gapped || (live[l] && gaps.n > 0);
   }
-  for (int32_t p = 0; p < n; ++p)
-    for (int l = 0; l < kColumnLanes; ++l)
-      codes8[8 * static_cast<int64_t>(p) + l] = l < nl && live[l] ? cols.column(pos[l])[p] : 0;
+  group_codes(cols, pos, nl, live, codes8);
   Pass pass[kColumnLanes];
   if (any) {
     if (gapped)
@@ -395,6 +389,26 @@ void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, cons
     score[l] = static_cast<float>(r);
     if (value) value[l] = r;
   }
+}
+
+void weighted_scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const WeightedSide& s,
+                           WeightedStat* stat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit,
+                           Log& log) {
+  if (!avx512_available()) {
+    column_pass(
+        cols,
+        [&](int32_t pos) {
+          return weighted_column(cols.column(pos), cols.gaps(pos), aamat, spearman, s, stat ? &stat[pos] : nullptr);
+        },
+        emit, log);
+    return;
+  }
+  grouped_pass(
+      cols, groups,
+      [&](const int32_t* pos, int nl, uint8_t* codes8, float* score) {
+        weighted_column_group(cols, pos, nl, aamat, spearman, s, codes8, stat, score);
+      },
+      emit, log);
 }
 
 namespace {
@@ -417,7 +431,6 @@ inline __attribute__((always_inline)) void lane_store(double* p, const v8d& v) {
 
 // What a group of columns needs in the lane pass.
 struct Group {
-  int ncol = 0;
   const uint8_t* codes[kGroup];
   const double* d[kGroup];
   v8d my[kGroup];  // the lanes' means

@@ -13,10 +13,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "input/matrix.hpp"
 #include "log.hpp"
+#include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
 
 namespace vorn {
@@ -71,6 +73,13 @@ float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bo
 void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, const AaMat& aamat, bool spearman,
                            const WeightedSide& s, uint8_t* codes8, WeightedStat* stat, float* score,
                            double* value = nullptr);
+
+// Scores every scored column with weights, in groups of eight columns where
+// the processor allows (as scoring_pass); stat, when not null, receives each
+// column's x side for the random passes.
+void weighted_scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const WeightedSide& s,
+                           WeightedStat* stat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit,
+                           Log& log);
 
 // The weighted random passes: y' of each permutation are the weighted ranks
 // (or values) of the relabelled similarities, the weights staying with the
