@@ -97,6 +97,13 @@ std::string replaced(std::string s, const std::string& from, const std::string& 
   return s.replace(s.find(from), from.size(), to);
 }
 
+// A weight file "p<TAB>w" for proteins 1 to n.
+std::string weights(int n, int (*w)(int)) {
+  std::string t;
+  for (int p = 1; p <= n; ++p) t += std::to_string(p) + "\t" + std::to_string(w(p)) + "\n";
+  return t;
+}
+
 TEST(EndToEnd, CommandLines) {
   Dirs d;
   const std::string fn3 = read_file(test_data("fn3.fa")), hssp4 = read_file(test_data("1a1p_n4.hssp"));
@@ -136,6 +143,10 @@ TEST(EndToEnd, CommandLines) {
       {"w_inf.tsv", "1\tinf\n"},
       {"w_range.tsv", "13\t1\n"},
       {"w_text.tsv", "1\t1\n2\t1.5x\n"},
+      {"w_zeros.tsv", weights(12, [](int) { return 0; })},
+      {"w_one.tsv", weights(12, [](int p) -> int { return p == 7; })},
+      {"w_one_zero.tsv", weights(12, [](int p) -> int { return p != 7; })},
+      {"empty", ""},
   };
   for (const auto& [name, text] : inputs) d.in.write(name, text);
   const std::string gz_trunc = "head -c 2000 < <(gzip -c {T}/fn3.fa) > {in}/trunc.gz; ";
@@ -179,7 +190,7 @@ TEST(EndToEnd, CommandLines) {
       {"-S below 32 bits", {F, M, "-S=-99999999999"}, 1, "=** Invalid 'nsuffl' (-99999999999)\n"},
       {"-S beyond 32 bits", {F, M, "-S=9999999999"}, 1, "=** Invalid 'nsuffl' (9999999999): more random alignments than can be counted.\n"},
       {"alignment missing", {"{in}/no", M}, 1, "=** Error: Can't read alignment file: {in}/no\n"},
-      {"an option before the paths is a path", {"-N", T, M}, 1, "=** Error: Can't read alignment file: -N\n"},
+      {"an option before the paths is a path", {"-N", M, M}, 1, "=** Error: Can't read alignment file: -N\n"},
       {"a directory as alignment", {"{in}", M}, 1, "=** Error: Can't read alignment file: {in}\n"},
       {"a directory as matrix", {T, "{in}"}, 1, "=** Error: Can't read matrix file: {in}\n"},
       {"similarity file missing", {T, M, "-M={in}/no"}, 1,
@@ -241,9 +252,23 @@ TEST(EndToEnd, CommandLines) {
       {"a nucleotide alignment", {"{in}/dna.fa", M}, 0, "#10",
        "~\n** Warning: '{in}/dna.fa' looks like a nucleotide alignment (100 % of its residue letters are A, C, G, T, "
        "U or N); vorn scores amino-acid substitutions.\n"},
-      {"a matrix without a nonzero score", {F, "{in}/zero.txt"}, 0, "#77",
-       "~AA. MATRIX. Type: Raw\n** Warning: not one nonzero score was read from matrix file '{in}/zero.txt': every "
-       "column will score -2.\n"},
+      // Inputs that cannot give a score are refused before the alignment is read.
+      {"a matrix of zeros", {F, "{in}/zero.txt"}, 1,
+       "=** Error: matrix file '{in}/zero.txt' gives only zero scores for the twenty residues: every column would "
+       "score -2.\n", "=Vorn-Kalbrith v. 3.4\nAA. MATRIX. Type: Raw\n"},
+      {"a matrix of zeros through a pipe", {}, 1, "~** Error: matrix file '-' gives only zero scores", "",
+       via_shell("$VORN " + F + " - < <(cat {in}/zero.txt)")},
+      {"an empty matrix", {F, "{in}/empty"}, 1,
+       "=** Error: matrix file '{in}/empty' holds no line of any matrix form (Raw lines such as 'A R -1', a Maxhom "
+       "table or an NCBI grid): not one score was read.\n"},
+      {"a FASTA file as the matrix, through a pipe", {}, 1, "~** Error: matrix file '-' holds no line of any", "",
+       via_shell("cat " + F + " | $VORN " + F + " -")},
+      {"weights that are all 0", {T, M, "-W={in}/w_zeros.tsv"}, 1,
+       "=** Error: weight file '{in}/w_zeros.tsv' gives every protein weight 0: no pair of proteins would count.\n"},
+      {"one weight above 0", {T, M, "-W={in}/w_one.tsv"}, 1,
+       "=** Error: weight file '{in}/w_one.tsv' gives only protein 7 a weight above 0: no pair of proteins would "
+       "count.\n"},
+      {"one weight of 0 among ones", {T, M, "-W={in}/w_one_zero.tsv"}, 0, "#2"},
       {"several Stockholm families", {"{in}/three.sto", M}, 1,
        "=** Error: '{in}/three.sto' holds 3 Stockholm families (fn3, LuxC, ...); vorn scores one family per run: "
        "split the file after each '//' line, one family per file.\n"},
@@ -316,8 +341,8 @@ TEST(EndToEnd, SharedBadFilesInEveryRole) {
       check(d, {name, {F, path}, m->second.first, m->second.second}), ++seen;
     if (auto s = simfile.find(name); s != simfile.end())
       check(d, {name, {F, M, "-M=" + path}, s->second.first, s->second.second}), ++seen;
-    // Any other text passes for a Raw matrix.
-    if (name.rfind("sim_", 0) != 0 && !matrix.count(name)) check(d, {name + " as a matrix", {F, path}, 0, ""});
+    // No other text scores a pair of residues as a Raw line would.
+    if (!matrix.count(name)) check(d, {name + " as a matrix", {F, path}, 1, "~** Error: matrix file '" + path + "' "});
   }
   EXPECT_EQ(seen, alignment.size() + matrix.size() + simfile.size()) << "a shared bad file has no expectation";
 }

@@ -25,15 +25,18 @@ float matrix_value(const LineReader& in, size_t offset) {
 
 // One Raw line: letters at offsets 0 and 2, the score from offset 4, stored
 // in both symmetric cells.
-void raw_line(const LineReader& in, AaMat& aamat) {
+// Returns whether the line scored a pair of residues (a number where the
+// score goes), which a line of another file's text hardly ever does.
+bool raw_line(const LineReader& in, AaMat& aamat) {
   // A line of fewer than four characters has no value field (and maybe no
   // second letter); reading it would store a score nobody wrote.
-  if (in.length() < 4) return;
+  if (in.length() < 4) return false;
   int r = aa_index(in.at(0));
   int c = aa_index(in.at(2));
   float v = matrix_value(in, 4);
   aamat[r][c] = v;
   aamat[c][r] = v;
+  return r != 0 && c != 0 && number_field(in.text(), 4).found;
 }
 
 // The Maxhom column header: each residue's value field begins three
@@ -144,7 +147,9 @@ void read_matrix(const std::string& path, AaMat& aamat, Log& log) {
 
 namespace {
 
-void read_matrix_forms(const InputText& text, AaMat& aamat, Log& log) {
+// Returns whether any line of a matrix form was read: a grid, a Maxhom
+// table, or a Raw line with a number in its score field.
+bool read_matrix_forms(const InputText& text, AaMat& aamat, Log& log) {
   LineReader in(text);
   // The NCBI grid is known by its header, the first line that is neither a
   // comment nor blank; any other file is read as Raw or Maxhom from the start.
@@ -152,13 +157,13 @@ void read_matrix_forms(const InputText& text, AaMat& aamat, Log& log) {
     if (comment_or_blank(in.text())) continue;
     if (grid_header(in.text())) {
       read_grid(in, aamat, log);
-      return;
+      return true;
     }
     break;
   }
   in.rewind();
   bool raw_pending = true;
-  bool maxhom = false;
+  bool maxhom = false, scored_line = false;
   while (in.leelinea() == 0) {
     if (in.contains(kMaxhomMarker)) {
       maxhom = true;
@@ -168,7 +173,7 @@ void read_matrix_forms(const InputText& text, AaMat& aamat, Log& log) {
       log.status("AA. MATRIX. Type: Raw\n");
       raw_pending = false;
     }
-    raw_line(in, aamat);
+    scored_line = raw_line(in, aamat) || scored_line;
   }
   if (maxhom) {
     log.status("AA. MATRIX. Type: Maxhom\n");
@@ -179,25 +184,31 @@ void read_matrix_forms(const InputText& text, AaMat& aamat, Log& log) {
     std::array<int64_t, kCodes> matcol = column_map(in);
     while (in.leelinea() == 0) maxhom_row(in, matcol, aamat);
   }
+  return maxhom || scored_line;
 }
 
 }  // namespace
 
 void read_matrix(const InputText& text, AaMat& aamat, Log& log) {
-  read_matrix_forms(text, aamat, log);
+  const bool any_line = read_matrix_forms(text, aamat, log);
   for (int k = 1; k < kCodes; ++k) {
     aamat[0][k] = 0.0f;
     aamat[k][0] = 0.0f;
   }
-  // Any text passes for a Raw matrix; one that stored no score would make
-  // every column score -2 without a word.
+  // Any text passes for a Raw matrix; one that stored no nonzero score would
+  // make every column score -2: a results file of sentinels.
+  // (Gapped pairs never count, so the gap cell alone cannot give a score.)
   bool any = false;
-  for (const auto& row : aamat)
-    for (float v : row) any = any || v != 0.0f;
-  if (!any) {
-    log.status("** Warning: not one nonzero score was read from matrix file '%s': every column will score -2.\n",
-               text.name.c_str());
+  for (int r = 1; r < kCodes; ++r)
+    for (int c = 1; c < kCodes; ++c) any = any || aamat[r][c] != 0.0f;
+  if (any) return;
+  if (!any_line) {
+    fail("** Error: matrix file '%s' holds no line of any matrix form (Raw lines such as 'A R -1', a Maxhom table or "
+         "an NCBI grid): not one score was read.\n",
+         text.name.c_str());
   }
+  fail("** Error: matrix file '%s' gives only zero scores for the twenty residues: every column would score -2.\n",
+       text.name.c_str());
 }
 
 }  // namespace vorn

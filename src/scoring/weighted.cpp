@@ -68,6 +68,16 @@ void read_weights(const std::string& path, int32_t nprot, double* w) {
   }
   for (int32_t p = 1; p <= nprot; ++p)
     if (seen[p] == 0) fail("** Error: weight file '%s' gives no weight for protein %d.\n", name, p);
+  // A pair counts with w_i w_j: with fewer than two weights above 0 no pair
+  // counts, and every column would go unscored (all zeros would even pass
+  // for equal weights and give the unweighted scores).
+  int32_t positive = 0, last = 0;
+  for (int32_t p = 1; p <= nprot; ++p)
+    if (w[p] > 0) ++positive, last = p;
+  if (positive == 0) fail("** Error: weight file '%s' gives every protein weight 0: no pair of proteins would count.\n", name);
+  if (positive == 1 && nprot > 1)
+    fail("** Error: weight file '%s' gives only protein %d a weight above 0: no pair of proteins would count.\n", name,
+         last);
 }
 
 bool uniform_weights(const double* w, int32_t nprot) {
