@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -29,6 +30,22 @@ bool guard_standard_descriptors() {
 
 char g_outbuf[1 << 16];
 
+// Errors belong on standard output, where the format puts them; when that is
+// a file or a pipe the user would not see them, so they are copied to
+// standard error as well (after the progress texts, on a line of their own).
+void report_error(const std::string& message, bool stderr_only) {
+  if (!stderr_only) {
+    std::fwrite(message.data(), 1, message.size(), stdout);
+    std::fflush(stdout);
+  }
+  if (stderr_only || !isatty(STDOUT_FILENO)) {
+    const size_t start = message.find_first_not_of('\n');  // the memory error's blank lines stay on stdout
+    std::fputs("\n", stderr);
+    std::fputs(message.c_str() + (start == std::string::npos ? 0 : start), stderr);
+    std::fflush(stderr);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,6 +59,15 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   vorn::Log log(stderr);
   try {
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+      std::string h = vorn::help_text();
+      std::fwrite(h.data(), 1, h.size(), stdout);
+      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+      std::printf("vorn %s\n", vorn::kVersion);
+      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+    }
     if (argc < 3) {
       std::string u = vorn::usage_text();
       std::fwrite(u.data(), 1, u.size(), stdout);
@@ -54,6 +80,7 @@ int main(int argc, char** argv) {
     settings.matrix_path = argv[2];
     vorn::parse_options(std::vector<std::string>(argv + 3, argv + argc), settings);
     settings.command.assign(argv, argv + argc);
+    for (const std::string& w : settings.warnings) log.status("%s", w.c_str());
     log.set_quiet(settings.quiet);
     if (settings.threads > 0) omp_set_num_threads(settings.threads);
     // Start the worker threads now: their stacks are reserved before the
@@ -65,14 +92,11 @@ int main(int argc, char** argv) {
     return 0;
   } catch (const vorn::Failure& f) {
     log.flush();
-    FILE* dest = f.on_stderr ? stderr : stdout;
-    std::fwrite(f.message.data(), 1, f.message.size(), dest);
-    std::fflush(dest);
+    report_error(f.message, f.on_stderr);
     return 1;
   } catch (const std::bad_alloc&) {
     log.flush();
-    std::fputs("** Error: out of memory.\n", stdout);
-    std::fflush(stdout);
+    report_error("** Error: out of memory.\n", false);
     return 1;
   }
 }

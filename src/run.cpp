@@ -23,6 +23,9 @@ namespace vorn {
 
 namespace {
 
+// 5 proteins make 10 pairs: too few for any score.
+constexpr int kFewestScorable = 6;
+
 struct Run {
   Run(const RunSettings& settings, FILE* results, Log& messages) : s(settings), out(results), log(messages) {}
   const RunSettings& s;
@@ -53,7 +56,28 @@ struct Run {
 
   void matrix() { read_matrix(s.matrix_path, aamat, log); }
 
-  void dimensions() { alignment_dimensions(s.aln_path, src, log); }
+  // The sequence whose residues the exports number (-F; default the first).
+  int64_t reference = 1;
+
+  void dimensions() {
+    alignment_dimensions(s.aln_path, src, log);
+    if (!s.reference.empty()) reference = sequence_by_name(src, s.reference);
+    if (src.nprot < kFewestScorable) {
+      log.status("** Warning: '%s' holds %lld protein%s (%lld pairs): a score needs more than 10 usable pairs, which "
+                 "takes at least %d proteins; every column will score -2 or -3.\n",
+                 src.text.name.c_str(), static_cast<long long>(src.nprot), src.nprot == 1 ? "" : "s",
+                 static_cast<long long>(src.nprot * (src.nprot - 1) / 2), kFewestScorable);
+    }
+    if (!s.outprefix.empty() || !s.reference.empty()) log.status("Reference sequence: %s.\n", reference_text().c_str());
+  }
+
+  std::string reference_text() const {
+    if (src.form == AlnForm::Hssp) return "1, the structure's own, numbered by its PDB residue numbers and chains";
+    const std::string& name = sequence_name(src, reference);
+    const int32_t first = first_residue_number(name);
+    return strformat("%lld '%s', numbered from %d%s", static_cast<long long>(reference), printable(name).c_str(), first,
+                     name.find('/') != std::string::npos && first != 1 ? " (its /start-end suffix)" : "");
+  }
 
   void allocation() {
     log.progress("Mem...");
@@ -85,6 +109,15 @@ struct Run {
         fail("** Couldn't set seed for RND using 'date'.\n");
       }
       log.status("\rBackground distribution with %lld random alns.\n", static_cast<long long>(s.nsuffl));
+      if (s.nsuffl < 2) {
+        log.status("** Warning: with -S=%lld no Z-score can be computed (the spread of one random score is not "
+                   "defined), so the Z fields print nan, and no P-value can reach 0.05: use -S=19 or more.\n",
+                   static_cast<long long>(s.nsuffl));
+      } else if (s.nsuffl < 19) {
+        log.status("** Warning: with -S=%lld no P-value can reach 0.05 (the smallest honest one is 1/(n+1)): use "
+                   "-S=19 or more, and 1000 for stable P-values.\n",
+                   static_cast<long long>(s.nsuffl));
+      }
       // All of the shuffling memory is known to fit before any permutation
       // is drawn.
       std::vector<PlanItem> later = plan_group2(ws);
@@ -121,14 +154,47 @@ struct Run {
       henikoff_weights(ws.columns(), ws.weights.data());
     }
     weighted = !uniform_weights(ws.weights.data(), ws.nprot);
+    log.status("\rWeights: %s%s.\n", weights_text().c_str(),
+               weighted ? "" : "; they are all equal, so the scores are the unweighted ones");
+  }
+
+  std::string weights_text() const {
+    if (!s.weighted) return "";
+    return s.weight_file.empty() ? "Henikoff position-based" : "from file '" + printable(s.weight_file) + "'";
   }
 
   void similarity() {
     gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
+    rare_residues();
     gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
     similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.rows(), log);
     if (s.printsim) print_similarity(out, ws.identities.rows(), ws.nprot);
     if (s.printclass) print_two_groups(out, ws.nprot);
+  }
+
+  // U and O are read as gaps: where they are common, say so and which
+  // columns they keep from a score (10 % gaps or more only with them).
+  void rare_residues() {
+    const ResidueTally& t = src.tally;
+    if (t.rare == 0 || t.rare * 100 < t.letters) return;
+    const std::vector<int32_t> rare = rare_residue_counts(src);
+    std::string lost;
+    int64_t nlost = 0;
+    for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
+      if (rare[pos] == 0 || vorn::scored(ws.gapperc[pos])) continue;
+      const uint8_t* col = ws.alncol.data() + static_cast<int64_t>(pos - 1) * ws.nprot;
+      int32_t g = 0;
+      for (int32_t p = 0; p < ws.nprot; ++p) g += col[p] == 0;
+      if (!vorn::scored((static_cast<float>(g - rare[pos]) / static_cast<float>(ws.nprot)) * 100.0f)) continue;
+      if (++nlost <= 10) lost += (lost.empty() ? "" : ", ") + std::to_string(pos);
+    }
+    log.status("\r** Warning: %lld of the %lld residues of '%s' are U or O (selenocysteine, pyrrolysine), which vorn "
+               "reads as gaps; %s.\n",
+               static_cast<long long>(t.rare), static_cast<long long>(t.letters), src.text.name.c_str(),
+               nlost == 0 ? "no column loses its score by them"
+                          : strformat("%lld column%s go%s unscored by them (%s%s)", static_cast<long long>(nlost),
+                                      nlost == 1 ? "" : "s", nlost == 1 ? "es" : "", lost.c_str(),
+                                      nlost > 10 ? ", ..." : "").c_str());
   }
 
   void entropy() {
@@ -164,6 +230,7 @@ struct Run {
     const LineSource lines = ws.lines();
     const Columns cols = ws.columns();
     auto emit = [&](int32_t pos, float score) {
+      scored_columns += score >= -1.0f;
       if (store) {
         ws.icorr[pos] = score;
       } else {
@@ -195,7 +262,14 @@ struct Run {
                  });
   }
 
+  int64_t scored_columns = 0;
+
   void end() {
+    if (scored_columns == 0 && src.nprot >= kFewestScorable) {
+      log.status("\r** Warning: not one column of '%s' has a score: every column has 10 %% gaps or more, or scores -2 "
+                 "or -3.\n",
+                 src.text.name.c_str());
+    }
     // Results that could not be written make the run a failure.
     if (std::fflush(out) != 0 || std::ferror(out)) {
       throw Failure{strformat("** Error: can't write the results to standard output: %s.\n",
@@ -217,8 +291,12 @@ struct Run {
     info.has_seed = s.nsuffl > 0;
     info.seed = seed;
     info.seed_from = s.fixed_seed ? "-R" : "the clock";
-    std::vector<Site> sites = residue_sites(src.form == AlnForm::Hssp, ws.res1.data(), ws.pdbnum.data(),
-                                            ws.chain.data(), ws.alnlen, first_residue_number(src.first_name));
+    info.reference = reference_text();
+    info.weights = weights_text();
+    const std::vector<Site> sites =
+        src.form == AlnForm::Hssp
+            ? hssp_sites(ws.res1.data(), ws.pdbnum.data(), ws.chain.data(), ws.alnlen)
+            : reference_sites(residue_ordinals(src, reference), first_residue_number(sequence_name(src, reference)));
     exports->write(ws.results.data() + 1, ws.nresults, sites, info);
   }
 };

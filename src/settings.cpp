@@ -1,5 +1,9 @@
 #include "settings.hpp"
 
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+
 #include "fail.hpp"
 #include "input/lineinput.hpp"
 
@@ -41,16 +45,144 @@ std::string usage_text() {
   return u;
 }
 
+std::string help_text() {
+  std::string h = strformat("vorn %s: scores every column of a protein family's alignment by how well its\n", kVersion);
+  h += "substitutions follow the similarity of the proteins.\n\n";
+  h += "Usage:  vorn  alignment  matrix  [options]\n\n";
+  h += "The alignment (HSSP, FASTA/PIR, A3M/A2M, Stockholm, Clustal; gzip too; '-' for standard input) and the\n"
+       "substitution matrix (Raw, Maxhom or NCBI) come first, by position. Options (a value follows '='):\n\n";
+  static const char* const kOptions[][2] = {
+      {"-S=n", "score every column against n random permutations of the proteins: Z-scores and P-values"},
+      {"-R=n", "seed the random permutations with n (reproducible -S runs; default: the clock through `date`)"},
+      {"-M=file", "take the protein similarities from file (lines prot_nr1<TAB>prot_nr2<TAB>value)"},
+      {"-N", "Pearson's linear correlation instead of Spearman's rank correlation"},
+      {"-E", "skip the entropy (every entropy field reads -1.000)"},
+      {"-W", "weight the proteins against redundancy (Henikoff position-based weights)"},
+      {"-W=file", "weight the proteins by file (lines protein<TAB>weight)"},
+      {"-O=prefix", "also write prefix.tsv, .svg, .pml, .defattr and .json"},
+      {"-F=name", "number the exports by the residues of the sequence called name (default: the first)"},
+      {"-T=n", "use n worker threads, 1 to 256 (default: all cores); the output is the same for any n"},
+      {"-q", "quiet: no progress texts on standard error"},
+      {"-1 -2 -3 -5", "listings: similarity matrix, two-group classification, permutations, alignment"},
+      {"-h, --help", "this text (alone on the command line); --version: the version"},
+  };
+  for (const auto& o : kOptions) h += strformat("  %-12s %s\n", o[0], o[1]);
+  h += "\nEach scored column gives one result line on standard output:\n"
+       "  nr aa pdbn chain acc entrop secstr var xx KLB_VAL [Zscr_pos Pval_pos Zscr_glob Pval_glob]\n"
+       "KLB_VAL -2: no spread (a conserved column), -3: 10 or fewer usable pairs. Columns with 10 % gaps or more\n"
+       "are not scored. See `man vorn` and README.md.\n";
+  return h;
+}
+
 namespace {
 
-// The value text of -M and -S starts at the fourth character; the third,
-// written '=' in the usage text, is skipped whatever it is.
+// The value text of the options with a value starts at the fourth
+// character; the third, written '=' in the usage text, is skipped whatever it is.
 std::string value_text(const std::string& arg) { return arg.size() > 3 ? arg.substr(3) : std::string(); }
+
+bool digit(char c) { return c >= '0' && c <= '9'; }
+bool whole_number(const std::string& t) {
+  const IntField r = int_field(t, 0);
+  return r.digits && r.end == t.size();
+}
+
+// What a user who typed a long option most likely meant.
+std::string long_option_hint(const std::string& arg) {
+  const std::string key = arg.substr(2, arg.find('=') == std::string::npos ? std::string::npos : arg.find('=') - 2);
+  const std::string value = arg.find('=') == std::string::npos ? "" : arg.substr(arg.find('=') + 1);
+  static const char* const kLong[][2] = {{"seed", "R"},    {"shuffle", "S"},  {"shuffles", "S"},  {"permutations", "S"},
+                                         {"threads", "T"}, {"out", "O"},      {"output", "O"},    {"prefix", "O"},
+                                         {"weights", "W"}, {"pearson", "N"},  {"quiet", "q"},     {"reference", "F"},
+                                         {"similarity", "M"}, {"classes", "M"}, {"no-entropy", "E"}};
+  if (key == "help" || key == "version")
+    return strformat("'--%s' is read only alone: run 'vorn --%s'.", key.c_str(), key.c_str());
+  for (const auto& k : kLong)
+    if (key == k[0]) {
+      const bool takes_value = std::string("RSTOMF").find(k[1][0]) != std::string::npos;
+      return strformat("did you mean '-%s%s'?", k[1], takes_value ? ("=" + (value.empty() ? "n" : value)).c_str()
+                                                                  : (value.empty() ? "" : ("=" + value).c_str()));
+    }
+  return "vorn's options are '-' and one character (run 'vorn --help').";
+}
+
+constexpr const char* kValueOptions = "MSRTOWF";  // the options that read a value
+constexpr const char* kFlags = "NEq12345";         // those that read two characters only
+
+// The warnings of one argument, or none; next: the argument after it.
+void check_argument(const std::string& arg, const std::string* next, bool after_bare_value_option,
+                    std::vector<std::string>& w) {
+  if (after_bare_value_option) return;  // reported with the option before it
+  if (arg.size() < 2 || arg[0] != '-') {
+    const std::string hint = whole_number(arg) ? "; did you mean '-S=" + arg + "'?" : "";
+    w.push_back(strformat("** Warning: ignored '%s': it is not an option (options start with '-')%s\n", arg.c_str(),
+                          hint.empty() ? "." : hint.c_str()));
+    return;
+  }
+  const char o = arg[1];
+  if (arg[1] == '-') {
+    w.push_back(strformat("** Warning: ignored '%s': %s\n", arg.c_str(), long_option_hint(arg).c_str()));
+    return;
+  }
+  if (std::string(kFlags).find(o) != std::string::npos) {
+    if (arg.size() > 2) w.push_back(strformat("** Warning: '%s' reads as -%c: the characters after the second are "
+                                              "ignored.\n", arg.c_str(), o));
+    return;
+  }
+  if (std::string(kValueOptions).find(o) == std::string::npos) {
+    if (o == '4') return;
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(o)));
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(o)));
+    const char meant = std::string(kValueOptions).find(upper) != std::string::npos || std::string(kFlags).find(upper) != std::string::npos
+                           ? upper
+                           : std::string(kFlags).find(lower) != std::string::npos ? lower : 0;
+    if (meant != 0)
+      w.push_back(strformat("** Warning: ignored '%s': not an option of vorn; did you mean '-%c%s'?\n", arg.c_str(),
+                            meant, arg.substr(2).c_str()));
+    else
+      w.push_back(strformat("** Warning: ignored '%s': not an option of vorn (run 'vorn --help').\n", arg.c_str()));
+    return;
+  }
+  // The options with a numeric value: the value is read as far as it goes.
+  if (o != 'S' && o != 'R' && o != 'T') return;
+  if (arg.size() == 2) {
+    if (next != nullptr && whole_number(*next))
+      w.push_back(strformat("** Warning: '-%c %s' reads as -%c with no value%s and an ignored '%s': write '-%c=%s'.\n",
+                            o, next->c_str(), o, o == 'S' ? " (-S=0)" : "", next->c_str(), o, next->c_str()));
+    else if (o == 'S')
+      w.push_back("** Warning: '-S' has no value and reads as -S=0: write -S=n.\n");
+    return;
+  }
+  const std::string value = value_text(arg);
+  if (digit(arg[2])) {
+    w.push_back(strformat("** Warning: '%s' reads as -%c=%s (%lld): the value starts after the third character; "
+                          "write '-%c=%s'.\n", arg.c_str(), o, value.c_str(),
+                          static_cast<long long>(int_field(value, 0).value), o, arg.substr(2).c_str()));
+    return;
+  }
+  const IntField r = int_field(value, 0);
+  if (!r.digits) {
+    if (o == 'S') w.push_back(strformat("** Warning: '%s' gives no whole number and reads as -S=0.\n", arg.c_str()));
+    return;  // -R and -T refuse it
+  }
+  if (r.end != value.size()) {
+    std::string hint;
+    char* end = nullptr;
+    const double d = std::strtod(value.c_str(), &end);
+    if (end != value.c_str() && *end == '\0' && d == std::floor(d) && std::fabs(d) < 2147483648.0)
+      hint = strformat("; write '-%c=%.0f'", o, d);
+    w.push_back(strformat("** Warning: '%s' reads as -%c=%lld: the text after the number is ignored%s.\n",
+                          arg.c_str(), o, static_cast<long long>(r.value), hint.c_str()));
+  }
+}
 
 }  // namespace
 
 void parse_options(const std::vector<std::string>& args, RunSettings& s) {
-  for (const std::string& arg : args) {
+  for (size_t k = 0; k < args.size(); ++k) {
+    const std::string& arg = args[k];
+    const bool after_bare = k > 0 && (args[k - 1] == "-S" || args[k - 1] == "-R" || args[k - 1] == "-T") &&
+                            whole_number(arg);
+    check_argument(arg, k + 1 < args.size() ? &args[k + 1] : nullptr, after_bare, s.warnings);
     if (arg.size() < 2 || arg[0] != '-') continue;
     switch (arg[1]) {
       case 'M':
@@ -76,6 +208,7 @@ void parse_options(const std::vector<std::string>& args, RunSettings& s) {
       case 'R': {
         std::string text = value_text(arg);
         const IntField r = int_field(text, 0);
+        if (!r.digits) fail("** Invalid seed (%s): give a whole number, as in -R=42.\n", text.c_str());
         if (!r.fits_int32()) fail("** Invalid seed (%s): it must fit a 32-bit integer.\n", text.c_str());
         s.fixed_seed = true;
         s.seed = static_cast<int32_t>(r.value);
@@ -92,6 +225,11 @@ void parse_options(const std::vector<std::string>& args, RunSettings& s) {
       case 'O':
         s.outprefix = value_text(arg);
         if (s.outprefix.empty()) fail("** Invalid -O: give the prefix of the output files, as in -O=results/fn3.\n");
+        break;
+      case 'F':
+        s.reference = value_text(arg);
+        if (s.reference.empty())
+          fail("** Invalid -F: give the name of the reference sequence, as in -F=LAR_DROME/418-503.\n");
         break;
       case 'q':
         s.quiet = true;

@@ -30,10 +30,16 @@ struct RunSettings {
   bool quiet = false;     // -q: no progress texts
   bool weighted = false;  // -W: sequence weights
   std::string weight_file;  // -W=file; empty: Henikoff weights
+  std::string reference;    // -F=name: the sequence whose numbering the exports use; empty: the first
+  // One line per argument the loop ignored or read only in part, for
+  // standard error: the loop itself stays as lenient as it always was.
+  std::vector<std::string> warnings;
   std::vector<std::string> command;  // the whole command line, for the run record
 };
 
 std::string usage_text();
+// The full help of `vorn --help`: every option, the fixed ones and the newer.
+std::string help_text();
 
 // The options after the two paths (argv[3] on). Throws Failure for a
 // negative or oversized -S value, at once, leaving later options unread.

@@ -1,6 +1,8 @@
 #include "input/alignment.hpp"
 
+#include <algorithm>
 #include <limits>
+#include <functional>
 #include <vector>
 
 #include "fail.hpp"
@@ -11,6 +13,7 @@ namespace vorn {
 namespace {
 
 constexpr int64_t kIntMax = std::numeric_limits<int32_t>::max();
+constexpr int64_t kBlockWidth = 70;  // sequences per HSSP alignment block
 
 bool kept_char(unsigned char c) { return c == '-' || c == '.' || ascii_letter(c); }
 int kept_code(unsigned char c) { return (c == '-' || c == '.') ? 0 : aa_index(ascii_upper(c)); }
@@ -61,8 +64,8 @@ void hssp_check_header(const std::string& name, const HsspHeader& h) {
 }
 
 // The next "## ALIGNMENTS" block: its first sequence number, its heading
-// read. False when there is none.
-bool next_block(LineReader& in, int64_t& first, int64_t& block_line) {
+// read (last: the heading's "first - last", or 0). False when there is none.
+bool next_block(LineReader& in, int64_t& first, int64_t& block_line, int64_t* last = nullptr) {
   for (;;) {
     if (in.leelinea() != 0) return false;
     if (in.at(0) == '#' && in.contains("## ALIGNMENTS")) break;
@@ -75,6 +78,11 @@ bool next_block(LineReader& in, int64_t& first, int64_t& block_line) {
          static_cast<long long>(block_line), in.file_name().c_str(), static_cast<long long>(ff.value));
   }
   first = ff.value;
+  if (last) {
+    const size_t dash = in.text().find('-', ff.end);
+    const IntField lf = dash == std::string_view::npos ? IntField{} : int_field(in.text(), dash + 1);
+    *last = lf.digits && !lf.overflow ? lf.value : 0;
+  }
   in.leelinea();  // the block's column heading
   return true;
 }
@@ -96,15 +104,24 @@ void hssp_survey(const AlignmentSource& src, int64_t nalign) {
   LineReader in(src.text);
   while (in.leelinea() == 0 && !in.contains("## PROTEINS")) {
   }
-  int64_t highest = 0, first = 0, block_line = 0;
-  while (next_block(in, first, block_line)) {
+  int64_t highest = 0, first = 0, block_line = 0, named = 0;
+  while (next_block(in, first, block_line, &named)) {
+    int64_t widest = first + kBlockWidth - 1;  // the sequences the block's lines could hold
     for (int64_t pos = 1; pos <= src.alnlen; ++pos) {
       position_line(in, block_line, pos, src.alnlen);
       const std::string_view t = in.text();
       const size_t last = t.find_last_not_of(' ');
       // The character at offset 51 + k belongs to sequence first + k.
-      if (last != std::string_view::npos && last >= 51) highest = std::max(highest, first + static_cast<int64_t>(last) - 51);
+      if (last != std::string_view::npos && last >= 51) {
+        highest = std::max(highest, first + static_cast<int64_t>(last) - 51);
+        widest = std::max(widest, first + static_cast<int64_t>(last) - 51);
+      }
     }
+    // A sequence blank at every position of its block is all gaps, and its
+    // block still holds it: the heading names it. A heading can claim no
+    // more than the block's width, so a lying one cannot make a small file
+    // pass for a huge family.
+    highest = std::max(highest, std::min(named, widest));
   }
   if (highest < nalign) {
     fail("** Error: HSSP file '%s' gives NALIGN %lld, but its alignment blocks hold %lld sequences.\n",
@@ -165,6 +182,7 @@ struct Rows {
   std::vector<int64_t> kept;   // letters, '-' and '.': the '>' reading
   std::vector<int64_t> match;  // upper-case letters and '-': the A3M reading
   bool lower = false;          // some sequence has a lower-case letter
+  bool gap = false;            // some sequence has a '-' or '.'
   int64_t long_row = 0, long_line = 0;  // the first row found longer than the first, and where
 };
 
@@ -201,6 +219,7 @@ void walk_rows(const AlignmentSource& src, bool a3m, Rows* rows, Visit visit) {
         rows->kept[m - 1] += kept_char(c);
         rows->match[m - 1] += match_char(c);
         rows->lower = rows->lower || (c >= 'a' && c <= 'z');
+        rows->gap = rows->gap || c == '-' || c == '.';
         if (m > 1 && rows->long_row == 0 && rows->kept[m - 1] > rows->kept[0]) {
           rows->long_row = m;
           rows->long_line = in.line_number();
@@ -238,6 +257,14 @@ void check_rows(const AlignmentSource& src, const Rows& r, Log& log) {
     fail("** Error: sequence %lld ('%s') of '%s' has more than the %lld positions of the first sequence (line %lld).\n",
          static_cast<long long>(r.long_row), r.names[r.long_row - 1].c_str(), name,
          static_cast<long long>(src.alnlen), static_cast<long long>(r.long_line));
+  }
+  // Sequences without a single gap and of different lengths were never
+  // aligned: reading their tails as gaps would score unrelated residues.
+  const auto [shortest, longest] = std::minmax_element(r.kept.begin(), r.kept.end());
+  if (!r.gap && !r.kept.empty() && *shortest != *longest) {
+    fail("** Error: '%s' looks unaligned: its %zu sequences hold no gap ('-' or '.') and range from %lld to %lld "
+         "residues. Align them first (with MAFFT, Clustal Omega or hmmalign, say) and give vorn the aligned file.\n",
+         name, r.kept.size(), static_cast<long long>(*shortest), static_cast<long long>(*longest));
   }
   int64_t shorter = 0;
   size_t first_short = 0;
@@ -325,6 +352,7 @@ int32_t first_residue_number(const std::string& name) {
 void ResidueTally::see(unsigned char c) {
   if (!ascii_letter(c)) return;
   ++letters;
+  rare += ascii_upper(c) == 'U' || ascii_upper(c) == 'O';
   switch (ascii_upper(c)) {
     case 'A': case 'C': case 'G': case 'T': case 'U': case 'N': ++nucleotides;
   }
@@ -339,6 +367,7 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
   src.form = detect(src.text);
   HsspHeader h;
   Rows rows;
+  bool by_content = false;
   if (src.form == AlnForm::Hssp) {
     LineReader in(src.text);
     h = hssp_header(in);
@@ -346,9 +375,13 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
     if (h.has_nalign) src.nprot = h.nalign.value + (h.nalign.value < kIntMax ? 1 : 0);
   } else if (src.form == AlnForm::Pir || src.form == AlnForm::A3m) {
     walk_rows(src, src.form == AlnForm::A3m, &rows, [&](int64_t, unsigned char c) { src.tally.see(c); });
-    if (src.form == AlnForm::Pir && looks_a3m(rows)) src.form = AlnForm::A3m;
+    if (src.form == AlnForm::Pir && looks_a3m(rows)) {
+      src.form = AlnForm::A3m;
+      by_content = true;
+    }
     src.nprot = static_cast<int64_t>(rows.kept.size());
     if (!rows.names.empty()) src.first_name = rows.names[0];
+    src.names = rows.names;
     src.alnlen = rows.kept.empty() ? 0 : src.form == AlnForm::A3m ? rows.match[0] : rows.kept[0];
   } else if (blocked(src.form)) {
     blocked_dimensions(src.text, blocked_form(src.form), src.blocked, src.nprot, src.alnlen, src.tally);
@@ -369,12 +402,83 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
     fail("** Error: '%s' is too large to be read.\n", name);
   }
   if (src.form == AlnForm::Pir || src.form == AlnForm::A3m) check_rows(src, rows, log);
+  if (by_content) {
+    const auto [shortest, longest] = std::minmax_element(rows.kept.begin(), rows.kept.end());
+    log.status("** Note: '%s' is read as A3M by its content: its rows differ in length (%lld to %lld characters) but "
+               "all hold %lld match states (upper-case letters and '-'), and it has lower-case letters (insert "
+               "states, left out).\n",
+               name, static_cast<long long>(*shortest), static_cast<long long>(*longest),
+               static_cast<long long>(rows.match[0]));
+  }
   const ResidueTally& t = src.tally;
   if (t.letters > 0 && t.nucleotides * 10 >= t.letters * 9) {
     log.status("** Warning: '%s' looks like a nucleotide alignment (%.0f %% of its residue letters are A, C, G, T, U "
                "or N); vorn scores amino-acid substitutions.\n",
                name, 100.0 * static_cast<double>(t.nucleotides) / static_cast<double>(t.letters));
   }
+}
+
+namespace {
+
+// visit(row, position, c) for every character of the rows, position 0 where
+// the character takes no column (A3M insert states, blanks and digits).
+void each_cell(const AlignmentSource& src, const std::function<void(int64_t, int64_t, unsigned char)>& visit) {
+  if (blocked(src.form)) {
+    blocked_cells(src.text, blocked_form(src.form), src.blocked, visit);
+    return;
+  }
+  const bool a3m = src.form == AlnForm::A3m;
+  int64_t row = 0, k = 0;
+  walk_rows(src, a3m, nullptr, [&](int64_t m, unsigned char c) {
+    if (m != row) row = m, k = 0;
+    visit(m, (a3m ? match_char(c) : kept_char(c)) ? ++k : 0, c);
+  });
+}
+
+}  // namespace
+
+const std::string& sequence_name(const AlignmentSource& src, int64_t row) {
+  return blocked(src.form) ? src.blocked.names[static_cast<size_t>(row - 1)] : src.names[static_cast<size_t>(row - 1)];
+}
+
+int64_t sequence_by_name(const AlignmentSource& src, const std::string& name) {
+  const char* file = src.text.name.c_str();
+  if (src.form == AlnForm::Hssp) {
+    fail("** Error: -F=%s: HSSP file '%s' numbers its residues by the structure of its own sequence (PDB number and "
+         "chain); the reference sequence can be chosen for the other forms only.\n",
+         name.c_str(), file);
+  }
+  int64_t found = 0, count = 0;
+  for (int64_t row = 1; row <= src.nprot; ++row)
+    if (sequence_name(src, row) == name) found = found ? found : row, ++count;
+  if (count == 0) {
+    fail("** Error: -F=%s names no sequence of '%s' (give the name as it stands after '>' or at the start of its "
+         "rows, up to the first blank; the first sequence is '%s').\n",
+         name.c_str(), file, sequence_name(src, 1).c_str());
+  }
+  if (count > 1)
+    fail("** Error: -F=%s names %lld sequences of '%s'; the reference must be one.\n", name.c_str(),
+         static_cast<long long>(count), file);
+  return found;
+}
+
+std::vector<int64_t> residue_ordinals(const AlignmentSource& src, int64_t row) {
+  std::vector<int64_t> ordinal(static_cast<size_t>(src.alnlen) + 1, 0);
+  int64_t residues = 0;
+  each_cell(src, [&](int64_t r, int64_t pos, unsigned char c) {
+    if (r != row || !ascii_letter(c)) return;
+    ++residues;
+    if (pos > 0) ordinal[static_cast<size_t>(pos)] = residues;
+  });
+  return ordinal;
+}
+
+std::vector<int32_t> rare_residue_counts(const AlignmentSource& src) {
+  std::vector<int32_t> count(static_cast<size_t>(src.alnlen) + 1, 0);
+  each_cell(src, [&](int64_t, int64_t pos, unsigned char c) {
+    if (pos > 0 && (ascii_upper(c) == 'U' || ascii_upper(c) == 'O')) ++count[static_cast<size_t>(pos)];
+  });
+  return count;
 }
 
 void alignment_residues(const AlignmentSource& src, const AlignmentArrays& out) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "input/blocked.hpp"
 #include "input/lineinput.hpp"
@@ -20,6 +21,7 @@ const char* form_name(AlnForm form);
 // Letters seen in the sequences, for telling a nucleotide alignment.
 struct ResidueTally {
   int64_t letters = 0, nucleotides = 0;
+  int64_t rare = 0;  // U (selenocysteine) and O (pyrrolysine): read as gaps
   void see(unsigned char c);
 };
 
@@ -31,7 +33,24 @@ struct AlignmentSource {
   BlockedRows blocked;  // the row names of Stockholm and Clustal files
   ResidueTally tally;
   std::string first_name;  // the first sequence's name (empty for HSSP)
+  std::vector<std::string> names;  // every sequence's name ('>' and A3M files; the block forms keep theirs in blocked)
 };
+
+// The row (1-based) of the sequence called name, for the forms that name
+// their rows; throws Failure when no row, or more than one, has the name.
+int64_t sequence_by_name(const AlignmentSource& src, const std::string& name);
+const std::string& sequence_name(const AlignmentSource& src, int64_t row);
+
+// Where the residues of one row fall: for every column (1..alnlen) the
+// ordinal of the row's residue there among all its residues, insert states
+// of A3M rows included (they are residues of the sequence, only not
+// columns), or 0 where the row has a gap. Not for HSSP files, which number
+// their residues themselves.
+std::vector<int64_t> residue_ordinals(const AlignmentSource& src, int64_t row);
+
+// The number of U and O residues in each column (1..alnlen), for the forms
+// that name their rows.
+std::vector<int32_t> rare_residue_counts(const AlignmentSource& src);
 
 // The number of the first residue of a sequence named "NAME/start-end" (as
 // Pfam and HMMER name them), or 1.

@@ -174,3 +174,19 @@ void blocked_residues(const InputText& text, BlockedForm form, const BlockedRows
 }
 
 }  // namespace vorn
+
+namespace vorn {
+
+void blocked_cells(const InputText& text, BlockedForm form, const BlockedRows& rows,
+                   const std::function<void(int64_t, int64_t, unsigned char)>& visit) {
+  std::vector<int64_t> filled(rows.names.size(), 0);
+  walk(
+      text, form,
+      [&](const Line& l, int64_t) {
+        const int64_t r = rows.index.at(std::string(l.name));
+        for (unsigned char c : l.residues) visit(r + 1, ++filled[r], c);
+      },
+      [](int64_t) {});
+}
+
+}  // namespace vorn

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,6 +29,10 @@ struct BlockedRows {
 // residue character. Throws Failure naming the file and line on bad input.
 void blocked_dimensions(const InputText& text, BlockedForm form, BlockedRows& rows, int64_t& nprot, int64_t& alnlen,
                         ResidueTally& tally);
+// Calls visit(row, position, character) for every character of every residue
+// field, rows and positions from 1.
+void blocked_cells(const InputText& text, BlockedForm form, const BlockedRows& rows,
+                   const std::function<void(int64_t, int64_t, unsigned char)>& visit);
 // Reads the text again into aln.
 void blocked_residues(const InputText& text, BlockedForm form, const BlockedRows& rows, const AlignmentArrays& out);
 

@@ -62,6 +62,7 @@ IntField int_field(std::string_view text, size_t offset) {
     ++i;
   }
   if (r.overflow) mag = limit;
+  r.end = i;
   r.value = neg ? -static_cast<int64_t>(mag) : static_cast<int64_t>(mag);
   return r;
 }

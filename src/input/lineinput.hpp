@@ -62,6 +62,7 @@ struct IntField {
   int64_t value = 0;
   bool digits = false;    // at least one digit was read
   bool overflow = false;  // the digits do not fit in 64 bits
+  size_t end = 0;         // where the reading stopped: the first character after the digits
   bool fits_int32() const { return !overflow && value >= INT32_MIN && value <= INT32_MAX; }
   // The value clamped to the 32-bit range (such numbers are out of any range anyway).
   int32_t clamped() const {

@@ -42,6 +42,8 @@ std::string run_line(const ExportInfo& info) {
     cmd += (cmd.empty() ? "" : " ") + (plain ? w : quoted + "'");
   }
   std::string seed = info.has_seed ? strformat(", seed %d (from %s)", info.seed, info.seed_from.c_str()) : "";
+  if (!info.weights.empty()) seed += ", weights: " + info.weights;
+  if (!info.reference.empty()) seed += ", residues of " + info.reference;
   return "vorn " + info.version + seed + ": " + cmd;
 }
 
@@ -50,21 +52,23 @@ std::string site_label(const Site& s, char aa, int32_t pos) {
   return (s.chain != ' ' ? strformat("%c:", s.chain) : std::string()) + strformat("%c%d", aa, s.num);
 }
 
-std::vector<Site> residue_sites(bool hssp, const uint8_t* res1, const int32_t* pdbnum, const char* chain,
-                                int32_t alnlen, int32_t first) {
+std::vector<Site> hssp_sites(const uint8_t* res1, const int32_t* pdbnum, const char* chain, int32_t alnlen) {
   std::vector<Site> sites(static_cast<size_t>(alnlen) + 1);
-  int64_t own = static_cast<int64_t>(first) - 1;
   for (int32_t pos = 1; pos <= alnlen; ++pos) {
     Site& s = sites[pos];
     s.has = res1[pos] != 0;
-    if (hssp) {
-      s.num = pdbnum[pos];
-      // Only letters and digits can be named in a PyMOL or ChimeraX selection.
-      s.chain = std::isalnum(static_cast<unsigned char>(chain[pos])) ? chain[pos] : ' ';
-    } else {
-      own += s.has;
-      s.num = static_cast<int32_t>(std::clamp<int64_t>(own, INT32_MIN, INT32_MAX));
-    }
+    s.num = pdbnum[pos];
+    // Only letters and digits can be named in a PyMOL or ChimeraX selection.
+    s.chain = std::isalnum(static_cast<unsigned char>(chain[pos])) ? chain[pos] : ' ';
+  }
+  return sites;
+}
+
+std::vector<Site> reference_sites(const std::vector<int64_t>& ordinal, int32_t first) {
+  std::vector<Site> sites(ordinal.size());
+  for (size_t pos = 1; pos < ordinal.size(); ++pos) {
+    sites[pos].has = ordinal[pos] > 0;
+    sites[pos].num = static_cast<int32_t>(std::clamp<int64_t>(first - 1 + ordinal[pos], INT32_MIN, INT32_MAX));
   }
   return sites;
 }
@@ -92,12 +96,30 @@ std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_
 
 namespace {
 
+// The length of the well-formed UTF-8 sequence at s[i], or 0.
+size_t utf8_length(const std::string& s, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 && c >= 0xC2 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 && c <= 0xF4 ? 4 : 0;
+  if (n == 0 || i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  const unsigned char d = static_cast<unsigned char>(s[i + 1 < s.size() ? i + 1 : i]);
+  if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
+    return 0;  // overlong, surrogate or beyond U+10FFFF
+  return n;
+}
+
+// A JSON string: bytes that are not UTF-8 (a file name in another encoding)
+// become U+FFFD, so the record stays valid JSON.
 std::string json_string(const std::string& s) {
   std::string r = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') r += '\\', r += static_cast<char>(c);
-    else if (c < 0x20) r += strformat("\\u%04x", c);
-    else r += static_cast<char>(c);
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const size_t n = utf8_length(s, i);
+    if (n == 0) r += "\\ufffd", ++i;
+    else if (c == '"' || c == '\\') r += '\\', r += static_cast<char>(c), ++i;
+    else if (c < 0x20 || c == 0x7f) r += strformat("\\u%04x", c), ++i;
+    else r.append(s, i, n), i += n;
   }
   return r + "\"";
 }
@@ -109,10 +131,12 @@ void write_record(FILE* out, const ExportInfo& info) {
   for (const std::string& w : info.command) cmd += (cmd.empty() ? "" : ", ") + json_string(w);
   std::fprintf(out,
                "{\n  \"program\": \"vorn\",\n  \"version\": %s,\n  \"command\": [%s],\n  \"score\": %s,\n"
-               "  \"random_alignments\": %lld,\n  \"seed\": %s,\n  \"seed_from\": %s\n}\n",
+               "  \"random_alignments\": %lld,\n  \"seed\": %s,\n  \"seed_from\": %s,\n  \"weights\": %s,\n"
+               "  \"reference\": %s\n}\n",
                json_string(info.version).c_str(), cmd.c_str(), json_string(score_name(info)).c_str(),
                static_cast<long long>(info.nsuffl), info.has_seed ? strformat("%d", info.seed).c_str() : "null",
-               info.has_seed ? json_string(info.seed_from).c_str() : "null");
+               info.has_seed ? json_string(info.seed_from).c_str() : "null",
+               info.weights.empty() ? "null" : json_string(info.weights).c_str(), json_string(info.reference).c_str());
 }
 
 }  // namespace vorn

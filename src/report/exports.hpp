@@ -24,6 +24,8 @@ struct ExportInfo {
   bool has_seed = false;
   int32_t seed = 0;
   std::string seed_from;  // "-R" or "the clock"
+  std::string reference;  // the sequence the residues are numbered by, and how
+  std::string weights;    // "" without -W; else its kind
 };
 
 // Where a column's residue of protein 1 sits in a structure: one numbering
@@ -34,11 +36,12 @@ struct Site {
   char chain = ' ';  // ' ': no chain, the number alone addresses the residue
 };
 
-// HSSP files number their residues themselves (PDB number and chain); other
-// forms count protein 1's own residues, its gaps skipped, from first (the
-// start of a "/start-end" name suffix, else 1). Index 1..alnlen.
-std::vector<Site> residue_sites(bool hssp, const uint8_t* res1, const int32_t* pdbnum, const char* chain,
-                                int32_t alnlen, int32_t first);
+// HSSP files number their residues themselves (PDB number and chain; res1
+// marks protein 1's residues). Other forms number the reference sequence's
+// own residues (ordinal: 1 for its first residue, 0 at a gap) from first, the
+// start of a "/start-end" name suffix, else 1. Index 1..alnlen.
+std::vector<Site> hssp_sites(const uint8_t* res1, const int32_t* pdbnum, const char* chain, int32_t alnlen);
+std::vector<Site> reference_sites(const std::vector<int64_t>& ordinal, int32_t first);
 
 // What a column shows in the plot and the structure scripts.
 enum class ColumnClass { Scored, Conserved, Unscored };

@@ -64,7 +64,7 @@ TEST(FastaForm, Quirks) {
       {">a x y\nAC\nDE\n>b\nACDE\n", {"ACDE", "ACDE"}, "sequence over several lines"},
       {">a\nAXBZ\n>b\nAAAA\n", {"A...", "AAAA"}, "X, B, Z occupy positions with code 0"},
       {">a\nA C1*D\n>b\nACD\n", {"ACD", "ACD"}, "blanks, digits and '*' occupy none"},
-      {">a\nACDE\n>b\nAC\n", {"ACDE", "AC.."}, "a shorter sequence ends in gaps"},
+      {">a\nAC-E\n>b\nAC\n", {"AC.E", "AC.."}, "a shorter sequence ends in gaps"},
       {">a\ntext\nAC\n>b\nabcdef\n", {"TE.TAC", "A.CDEF"}, "free text after a header is sequence (X is code 0)"},
       {"\n\n>a\nAC\n", {"AC"}, "blank lines on top"},
       {">a\r\nAC\r\n>b\r\nDE\r\n", {"AC", "DE"}, "CRLF"},

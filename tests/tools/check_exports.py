@@ -133,26 +133,43 @@ def check_svg(path, lines, extended):
     return int(float(root.get("width"))), int(float(root.get("height")))
 
 
-def first_protein_sites(path):
-    """Protein 1's residue at each column, "chain:number" or None, read from the alignment file."""
+def reference_sites(path, reference=None):
+    """The reference row's residue at each column, "chain:number" or None, read from the alignment file: protein 1
+    of an HSSP file by its PDB numbers, else the named row (or the first) by its own residues from its name's
+    /start-end. An A3M row's lower-case letters are residues but not columns."""
     text = open(path).read().splitlines()
     if text[0].startswith("HSSP"):
         at = next(i for i, l in enumerate(text) if l.startswith("## ALIGNMENTS")) + 2
         lines = itertools.takewhile(lambda l: not l.startswith(("##", "//")), text[at:])
         return [l[12].strip(' "') + f":{int(l[7:12])}" if l[14].isalpha() else None for l in lines]
-    name = text[0][1:].split()[0]
-    row = "".join(l.strip() for l in text[1:next(i for i, l in enumerate(text + [">"]) if i and l.startswith(">"))])
+    rows = {}
+    if text[0].startswith("# STOCKHOLM"):
+        for l in text:
+            if l.strip() and not l.startswith(("#", "//")):
+                name, seq = l.split()
+                rows[name] = rows.get(name, "") + seq
+    else:
+        name = None
+        for l in text:
+            if l.startswith(">"):
+                name = l[1:].split()[0]
+                rows.setdefault(name, "")
+            elif name is not None:
+                rows[name] += "".join(l.split())
+    name = reference or next(iter(rows))
+    a3m = len({len(r) for r in rows.values()}) > 1 and any(c.islower() for r in rows.values() for c in r)
     number = int(name.rsplit("/", 1)[1].split("-")[0]) - 1 if "/" in name else 0  # Pfam's name/start-end
     sites = []
-    for c in row:
+    for c in rows[name]:
         number += c.isalpha()
-        sites.append(f":{number}" if c.isalpha() else None)
+        if not a3m or c.isupper() or c == "-":
+            sites.append(f":{number}" if c.isalpha() else None)
     return sites
 
 
-def check_sites(alignment, prefix, lines, df):
-    """Every real score of a column where protein 1 has a residue, at that residue, in every export."""
-    sites = first_protein_sites(alignment)
+def check_sites(alignment, prefix, lines, df, reference):
+    """Every real score of a column where the reference has a residue, at that residue, in every export."""
+    sites = reference_sites(alignment, reference)
     site_of = {int(result_fields(l)[0]): sites[int(result_fields(l)[0]) - 1] for l in lines}
     want = {site_of[int(f[0])]: f[9] for f in map(result_fields, lines) if float(f[9]) >= -1 and site_of[int(f[0])]}
     pml = open(prefix + ".pml").read()
@@ -273,7 +290,8 @@ def main():
         lines = run.stdout.splitlines()
         nsuffl = max([int(o[3:] or 0) for o in args if o.startswith("-S")] + [0])
         df = check_table(prefix + ".tsv", lines, nsuffl > 0, nsuffl)
-        check_sites(args[0], prefix, lines, df)
+        reference = next((o[3:] for o in args if o.startswith("-F")), None)
+        check_sites(args[0], prefix, lines, df, reference)
         check_svg(prefix + ".svg", lines, nsuffl > 0)
         if "layout" in flags:
             check_layout(prefix + ".svg", flags["layout"] or None)
