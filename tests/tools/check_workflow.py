@@ -6,8 +6,10 @@ when snakemake is not installed. Besides the given alignments the folder holds
 a gzipped A3M file and a Stockholm file of two families (the first two
 Stockholm files given), which must become two jobs. The summary's rows must be
 each family's best scores as its own result lines give them, with the seed its
-run recorded. A second run adds a broken family: its "** " message must
-survive in its log and in Snakemake's report.
+run recorded, the table's resnum and the run's reference sequence. A second
+run adds a broken family: its "** " message must survive in its log, in
+Snakemake's report and, with --keep-going, in the summary, which still holds
+every other family.
 """
 import csv
 import gzip
@@ -96,9 +98,15 @@ def main():
                 fail(f"{fam}: ranks {[r['rank'] for r in mine]}")
             if any(r["Pval_pos"] == "" for r in mine):
                 fail(f"{fam}: significance fields missing")
+            with open(os.path.join(tmp, "results", fam, fam + ".tsv"), newline="") as f:
+                resnum = {int(r["nr"]): r["resnum"] for r in csv.DictReader(f, delimiter="\t")}
+            if [r["resnum"] for r in mine] != [resnum[int(r["nr"])] for r in mine]:
+                fail(f"{fam}: resnum {[r['resnum'] for r in mine]} is not the table's")
             record = json.load(open(os.path.join(tmp, "results", fam, fam + ".json")))
             if {r["seed"] for r in mine} != {str(record["seed"])} or record["seed_from"] != "-R":
                 fail(f"{fam}: seeds {[r['seed'] for r in mine]}, the run's {record['seed']}")
+            if {r["reference"] for r in mine} != {record["reference"]} or not record["reference"]:
+                fail(f"{fam}: reference {[r['reference'] for r in mine][:1]}, the run's {record['reference']}")
             for ext in ("tsv", "svg", "pml", "defattr", "log"):
                 if not os.path.getsize(os.path.join(tmp, "results", fam, f"{fam}.{ext}")):
                     fail(f"{fam}.{ext} is empty")
@@ -110,6 +118,14 @@ def main():
         message = "** Error: can't tell the form of alignment file"
         if run.returncode == 0 or message not in log or message not in run.stderr:
             fail("the broken family's message is lost: " + log[-300:])
+        # ... and the summary still holds every other family, and the broken one with its message.
+        with open(os.path.join(tmp, "results", "summary.tsv"), newline="") as f:
+            after = list(csv.DictReader(f, delimiter="\t"))
+        if [r for r in after if r["family"] != "broken"] != rows:
+            fail("with --keep-going the summary of the families that succeeded changed or is missing")
+        broken = [r for r in after if r["family"] == "broken"]
+        if len(broken) != 1 or message not in broken[0]["error"]:
+            fail(f"the summary does not list the broken family with its message: {broken}")
     print(f"ok: {len(rows)} summary rows for {len(families)} families")
 
 
