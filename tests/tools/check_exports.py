@@ -14,6 +14,7 @@ the alignment sixfold (each row repeated), for a family of over 1,500
 columns. Exit status 77 means "skipped": Chromium or PyMOL missing.
 """
 import itertools
+import json
 import math
 import os
 import re
@@ -147,6 +148,11 @@ def reference_sites(path, reference=None):
         for l in text:
             if l.strip() and not l.startswith(("#", "//")):
                 name, seq = l.split()
+                rows[name] = rows.get(name, "") + seq
+    elif text[0].startswith("CLUSTAL"):
+        for l in text[1:]:
+            if l.strip() and not l[0].isspace():
+                name, seq = l.split()[:2]
                 rows[name] = rows.get(name, "") + seq
     else:
         name = None
@@ -284,9 +290,14 @@ def main():
         if "long" in flags:
             args[0] = widen(args[0], 6, tmp)
         prefix = os.path.join(tmp, "x")
-        run = subprocess.run([vorn] + args + ["-q", "-O=" + prefix], capture_output=True, text=True)
+        # An ignored argument that is not UTF-8 (a path in another encoding) must still give a valid record.
+        run = subprocess.run([vorn] + args + ["-q", "-O=" + prefix, b"\xff-\xe9"], capture_output=True)
+        run.stdout, run.stderr = run.stdout.decode(errors="replace"), run.stderr.decode(errors="replace")
         if run.returncode != 0:
             fail(f"vorn exited {run.returncode}: {run.stdout[-500:]}")
+        record = json.loads(open(prefix + ".json", "rb").read().decode("utf-8"))
+        if record["command"][-1] != "\ufffd-\ufffd" or "numbered" not in record["reference"]:
+            fail(f"the run record: {record['command'][-1]!r}, {record['reference']!r}")
         lines = run.stdout.splitlines()
         nsuffl = max([int(o[3:] or 0) for o in args if o.startswith("-S")] + [0])
         df = check_table(prefix + ".tsv", lines, nsuffl > 0, nsuffl)
