@@ -1,8 +1,10 @@
 #!/bin/sh
 # Mutation testing: applies each mutant of scripts/mutants.txt in turn,
-# rebuilds, runs the whole suite and prints which mutants survive. A mutant
+# rebuilds, runs the whole suite and prints which mutants survive, after
+# checking that the unmutated suite passes. A mutant
 # of kind "behaviour" that survives names a fault no test would catch; one of
-# kind "speed" changes no output and is expected to survive.
+# kind "speed" changes no output and is expected to survive; one that does
+# not build is reported apart (NOBUILD), never counted as killed.
 #   scripts/mutants.sh [substring of mutant names]
 # Builds in build-mutants/; each file is restored after its mutant, also on
 # interruption. About a minute per mutant on two cores; not part of CI.
@@ -38,6 +40,14 @@ def restore(*_):
 signal.signal(signal.SIGINT, lambda *a: (restore(), sys.exit(130)))
 signal.signal(signal.SIGTERM, lambda *a: (restore(), sys.exit(143)))
 
+# A red suite would count every mutant as killed: the unmutated tree must pass first.
+if run(["cmake", "--build", build, "-j2"]).returncode:
+    sys.exit("the unmutated tree does not build")
+base = run(["ctest", "--test-dir", build, "-j2", "--timeout", "300", "-E", "^workflow"])
+if base.returncode:
+    sys.exit("the unmutated suite fails; fix it first:\n" + "\n".join(re.findall(r"\d+ - \S+ \(.*", base.stdout)))
+print("baseline: the unmutated suite passes", flush=True)
+
 survivors, results = [], []
 for m in mutants:
     path = os.path.join(top, m["file"])
@@ -50,7 +60,8 @@ for m in mutants:
     try:
         built = run(["cmake", "--build", build, "-j2"]).returncode == 0
         if not built:
-            verdict, by = "KILLED", "the build"
+            # Not a kill: the mutant is broken, and says nothing about the tests.
+            verdict, by = "NOBUILD", ""
         else:
             # The workflow's runs through Snakemake and Slurm test the scripts around vorn, not its code.
             t = run(["ctest", "--test-dir", build, "-j2", "--timeout", "300", "--stop-on-failure", "-E", "^workflow"])
@@ -62,12 +73,14 @@ for m in mutants:
     if verdict == "SURVIVED" and m["kind"] != "speed": survivors.append(m["name"])
     print("%-9s %-8s %s%s" % (verdict, m["kind"], m["name"], (" (by " + by + ")") if by else ""), flush=True)
 run(["cmake", "--build", build, "-j2"])
-killed = sum(1 for v, m in results if v == "KILLED")
-speed = sum(1 for v, m in results if m["kind"] == "speed")
-print("%d mutants: %d killed, %d survived (%d of them speed-only by design), %d stale"
-      % (len(results), killed, sum(1 for v, m in results if v == "SURVIVED"), speed,
-         sum(1 for v, m in results if v == "STALE")))
+count = lambda verdict: sum(1 for v, m in results if v == verdict)
+speed = sum(1 for v, m in results if m["kind"] == "speed" and v == "SURVIVED")
+print("%d mutants: %d killed, %d survived (%d of them speed-only by design), %d did not build, %d stale"
+      % (len(results), count("KILLED"), count("SURVIVED"), speed, count("NOBUILD"), count("STALE")))
 if survivors:
     print("behaviour mutants that survived:\n  " + "\n  ".join(survivors))
-sys.exit(1 if survivors else 0)
+broken = [m["name"] for v, m in results if v in ("NOBUILD", "STALE")]
+if broken:
+    print("mutants to mend (they test nothing as written):\n  " + "\n  ".join(broken))
+sys.exit(1 if survivors or broken else 0)
 PY

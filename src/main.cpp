@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fail.hpp"
+#include "isa.hpp"
 #include "log.hpp"
 #include "run.hpp"
 #include "settings.hpp"
@@ -65,7 +66,8 @@ int main(int argc, char** argv) {
       return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-      std::printf("vorn %s\n", vorn::kVersion);
+      std::printf("vorn %s\nkernels: %s (this processor: %s; VORN_ISA=generic, avx2 or avx512 caps it)\n", vorn::kVersion,
+                  vorn::isa_name(vorn::active_isa()), vorn::isa_name(vorn::machine_isa()));
       return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
     }
     if (argc < 3) {

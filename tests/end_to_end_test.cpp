@@ -165,6 +165,8 @@ TEST(EndToEnd, CommandLines) {
       {"w_inf.tsv", "1\tinf\n"},
       {"w_range.tsv", "13\t1\n"},
       {"w_text.tsv", "1\t1\n2\t1.5x\n"},
+      {"dots_only.fa", ">a\nAC-E\n>b\nAC-E.\n"},
+      {"match_counts.a3m", ">a\nACDE\n>b\nACdE\n"},
       {"w_zeros.tsv", weights(12, [](int) { return 0; })},
       {"w_one.tsv", weights(12, [](int p) -> int { return p == 7; })},
       {"w_one_zero.tsv", weights(12, [](int p) -> int { return p != 7; })},
@@ -249,6 +251,13 @@ TEST(EndToEnd, CommandLines) {
       {"corrupt gzip", {"{in}/corrupt.gz", M}, 1, "~** Error: '{in}/corrupt.gz' is not a valid gzip file: "},
       {"control bytes inside gzip", {}, 1, "~'{in}/zeros.gz' is not a text file", "",
        via_shell("head -c 2000000 /dev/zero | gzip -c > {in}/zeros.gz; $VORN {in}/zeros.gz " + M)},
+      {"data after a gzip stream", {}, 1,
+       "=** Error: '-' is not a valid gzip file: data after the end of the compressed stream.\n", "",
+       via_shell("{ gzip -c " + F + "; echo junk; } | $VORN - " + M)},
+      {"'.' without lower case does not make A3M", {"{in}/dots_only.fa", M}, 1, "~more than the 4 positions"},
+      {"A3M rows with different match counts", {"{in}/match_counts.a3m", M}, 1,
+       "=** Error: sequence 2 ('b') of A3M file '{in}/match_counts.a3m' has 3 match positions (upper-case letters "
+       "and '-'); the first has 4.\n"},
       {"truncated gzip", {}, 1, "=** Error: '{in}/trunc.gz' is not a valid gzip file: the compressed stream is truncated.\n",
        "", via_shell(gz_trunc + "$VORN {in}/trunc.gz " + M)},
       {"a score too large", {F, "{in}/overflow.txt"}, 1, "~too large for single precision"},
@@ -326,7 +335,9 @@ TEST(EndToEnd, CommandLines) {
       // The command line: help, version, and mistakes that are read leniently with a warning.
       {"-h", {"-h"}, 0, "~  -F=name ", "="},
       {"--help", {"--help"}, 0, "~  -W=file ", "="},
-      {"--version", {"--version"}, 0, "=vorn 3.4\n", "="},
+      {"--version", {"--version"}, 0, "~vorn 3.4\nkernels: ", "="},
+      {"the kernels' path can be capped", {}, 0, "~\nkernels: generic (this processor: ", "=",
+       via_shell("VORN_ISA=generic $VORN --version")},
       {"-R without a number", {T, M, "-R=abc"}, 1, "=** Invalid seed (abc): give a whole number, as in -R=42.\n"},
       {"-F without a name", {T, M, "-F="}, 1, "~** Invalid -F: give the name"},
       // Export files appear whole or not at all.
@@ -466,6 +477,7 @@ TEST(EndToEnd, SameBytesWhateverTheWay) {
       "$VORN <(cat {f}) {m}",                   // process substitution
       "gzip -c {f} > {out}/a.gz; $VORN {out}/a.gz {m}; rm {out}/a.gz",
       "gzip -c {f} | $VORN - {m}",
+      "f={f}; { head -c 3000 $f | gzip -c; tail -c +3001 $f | gzip -c; } | $VORN - {m}",  // two gzip members
       "$VORN <(printf '\\xEF\\xBB\\xBF'; cat {f}) {m}",  // a byte-order mark
       "mkfifo {out}/p; cat {f} > {out}/p & $VORN {out}/p {m}; rm {out}/p",
   };
@@ -523,6 +535,11 @@ TEST(EndToEnd, SameBytesWhateverTheWay) {
                    true});
   cases.push_back({"$VORN {S}/large/Pkinase_emit_N1000.fa " + M + " -T=1",
                    {"$VORN {S}/large/Pkinase_emit_N1000.fa " + M + " -T=2"}, true});
+  // Every instruction-set path gives the bytes of the others.
+  for (const char* opts : {" -S=9 -R=2", " -W -S=9 -R=2", " -N -W"}) {
+    const std::string run = "$VORN {S}/large/Pkinase_emit_N1000.fa " + M + opts;
+    cases.push_back({"VORN_ISA=avx512 " + run, {"VORN_ISA=avx2 " + run, "VORN_ISA=generic " + run}, true});
+  }
   for (const Same& c : cases) {
     const Outcome want = run_vorn({}, via_shell(d.expand(c.reference)));
     ASSERT_EQ(want.status, 0) << c.reference << want.out;

@@ -8,6 +8,8 @@
 // digits hide most slips in them.
 #include <gtest/gtest.h>
 
+#include "isa.hpp"
+
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -158,7 +160,7 @@ TEST(Twins, ColumnScores) {
       for (int32_t k = 0; k < f.a.alnlen; ++k) {
         const int32_t pos = order[k];
         const int lane = k % kColumnLanes;
-        if (lane == 0 && avx512_available())
+        if (lane == 0 && (active_isa() == Isa::Avx512))
           score_column_group(cd.cols, &order[k], std::min<int32_t>(kColumnLanes, f.a.alnlen - k), f.c.m, spearman,
                              s.side, codes8.data(), stat.data(), group_score, group_sums);
         literal::column_of(f.a, pos, codes, gaps);
@@ -172,7 +174,7 @@ TEST(Twins, ColumnScores) {
         ASSERT_EQ(bits(fast), bits(slow)) << what;
         ASSERT_EQ(bits(got.sx), bits(want.sx)) << what;
         expect_sums(got, want, what);
-        if (!avx512_available()) continue;
+        if (!(active_isa() == Isa::Avx512)) continue;
         ASSERT_EQ(bits(group_score[lane]), bits(slow)) << what << ", in a group";
         expect_sums(group_sums[lane], want, what + ", in a group");
         ASSERT_EQ(bits(stat[pos].mx), bits(want.n ? want.sx / static_cast<double>(want.n) : 0.0)) << what;

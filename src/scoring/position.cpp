@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "input/residue.hpp"
+#include "isa.hpp"
 #include "scoring/column_lanes.hpp"
 #include "scoring/exact.hpp"
 #include "scoring/ranking.hpp"
@@ -442,7 +443,7 @@ void column_pass(const Columns& cols, const std::function<float(int32_t)>& score
 
 void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
                   ColumnStat* colstat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit, Log& log) {
-  if (!avx512_available()) {
+  if (active_isa() != Isa::Avx512) {
     column_pass(
         cols,
         [&](int32_t pos) {

@@ -125,7 +125,7 @@ void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const 
                   ColumnStat* colstat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit, Log& log);
 // The grouped pass for any score of eight columns at once: score_group(pos,
 // nl, codes8, score) scores columns pos[0..nl-1] into score[0..nl-1], with
-// codes8 room for 8 x nprot codes. Needs AVX-512 (avx512_available).
+// codes8 room for 8 x nprot codes. Needs AVX-512 (active_isa() == Isa::Avx512).
 void grouped_pass(const Columns& cols, ColumnGroups groups,
                   const std::function<void(const int32_t*, int, uint8_t*, float*)>& score_group,
                   const std::function<void(int32_t, float)>& emit, Log& log);

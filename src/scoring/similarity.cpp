@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "fail.hpp"
+#include "isa.hpp"
 #include "input/residue.hpp"
 #include "scoring/ranking.hpp"
 
@@ -119,15 +120,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void similarity_row_wide(co
 
 }  // namespace
 
-bool avx512_available() {
-  static const bool ok = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                         __builtin_cpu_supports("avx512vl");
-  return ok;
-}
-
 void similarity_matrix(const int32_t* const* aln, const uint8_t* alncol, int32_t nprot, int32_t alnlen,
                        const AaMat& aamat, float* const* identities, Log& log) {
-  const bool wide = alncol != nullptr && avx512_available();
+  const bool wide = alncol != nullptr && active_isa() == Isa::Avx512;
   float tab[kCodes][32] = {};  // each matrix row padded to 32 entries: one two-register lookup
   for (int a = 0; a < kCodes; ++a)
     for (int c = 0; c < kCodes; ++c) tab[a][c] = aamat[a][c];

@@ -47,9 +47,6 @@ void column_codes(const int32_t* const* aln, int32_t nprot, int32_t alnlen, uint
 void gap_lists(const uint8_t* alncol, const float* gapperc, int32_t nprot, int32_t alnlen, int32_t* gaplist,
                int64_t* gapstart);
 
-// Whether this processor has the AVX-512 instructions of the wide passes.
-bool avx512_available();
-
 // identities[i][j] = identities[j][i] = mean aamat score over the positions
 // where both proteins have a residue (0 when the sum is 0 or there are none).
 // alncol (the codes by column), when given, lets sixteen proteins be summed

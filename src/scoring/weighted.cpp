@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fail.hpp"
+#include "isa.hpp"
 #include "input/lineinput.hpp"
 #include "input/residue.hpp"
 #include "scoring/column_lanes.hpp"
@@ -404,7 +405,7 @@ void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, cons
 void weighted_scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const WeightedSide& s,
                            WeightedStat* stat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit,
                            Log& log) {
-  if (!avx512_available()) {
+  if (active_isa() != Isa::Avx512) {
     column_pass(
         cols,
         [&](int32_t pos) {
@@ -450,8 +451,7 @@ struct Group {
 // Over the pairs in pair order, for every column of the group and every lane:
 // sxy = sum of W d(a,b) y (the weighted mean of d over the usable pairs is 0,
 // so my drops out; d is 0 for gapped pairs). syy comes from row totals.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void group_pass(Group& g, const double* w, int32_t n,
-                                                                             const double* lanes) {
+inline __attribute__((always_inline)) void group_pass_body(Group& g, const double* w, int32_t n, const double* lanes) {
   v8d axy[kGroup];
   for (int c = 0; c < kGroup; ++c) axy[c] = WSPLAT(0.0);
   const double* yrow = lanes;
@@ -522,9 +522,8 @@ void fill_lane(const WeightedSide& side, const WeightedRandom& a, bool spearman,
 
 // Per lane: W y and W y^2 over all pairs, each protein's w_other y and
 // w_other y^2 (rowwy, then rowwyy (n + 2) x 8 further on), and W (y - my)^2.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void lane_sums(const WeightedSide& side,
-                                                                            const double* lanes, double* rowwy,
-                                                                            v8d& wysum, v8d& wyysum, v8d& syy) {
+inline __attribute__((always_inline)) void lane_sums_body(const WeightedSide& side, const double* lanes,
+                                                           double* rowwy, v8d& wysum, v8d& wyysum, v8d& syy) {
   const int32_t n = side.nprot;
   const double* w = side.w;
   double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
@@ -554,6 +553,12 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void lane_sums(cons
       syy += (w[i] * w[j]) * (dy * dy);
     }
 }
+
+VORN_ISA_CLONES(void, group_pass, (Group & g, const double* w, int32_t n, const double* lanes),
+                { group_pass_body(g, w, n, lanes); })
+VORN_ISA_CLONES(void, lane_sums,
+                (const WeightedSide& side, const double* lanes, double* rowwy, v8d& wysum, v8d& wyysum, v8d& syy),
+                { lane_sums_body(side, lanes, rowwy, wysum, wyysum, syy); })
 
 }  // namespace
 
@@ -594,7 +599,7 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
 #pragma omp parallel for schedule(static, 1)
     for (int l = 0; l < kLanes; ++l) fill_lane(side, a, spearman, a.sufix[s0 + (l < nl ? l : 0)], l);
     v8d wysum, wyysum, syy_all;
-    lane_sums(side, a.lanes, rowwy, wysum, wyysum, syy_all);
+    VORN_ISA_CALL(lane_sums, side, a.lanes, rowwy, wysum, wyysum, syy_all);
     const double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
 #pragma omp parallel for schedule(dynamic, 1)
     for (size_t gi = 0; gi < groups.size(); ++gi) {
@@ -623,7 +628,7 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
         g.my[c] = sum / WSPLAT(st.wsum);
         g.syy[c] = sum2;
       }
-      group_pass(g, side.w, n, a.lanes);
+      VORN_ISA_CALL(group_pass, g, side.w, n, a.lanes);
       for (int c = 0; c < static_cast<int>(cs.size()); ++c) {
         const int32_t pos = cs[c];
         const WeightedStat& st = a.stat[pos];

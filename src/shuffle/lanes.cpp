@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "input/residue.hpp"
+#include "isa.hpp"
 #include "scoring/similarity.hpp"
 
 namespace vorn {
@@ -72,17 +73,14 @@ inline __attribute__((always_inline)) int64_t group_body(const uint8_t* const* c
   return pairs;
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) int64_t group_pass_plain(
-    const uint8_t* const* codes, int32_t nprot, const double* const* d, const float* lanes, const v8d* my, v8d* sxy,
-    v8d* syy) {
-  return group_body<false>(codes, nprot, d, lanes, my, sxy, syy);
-}
-
-__attribute__((target_clones("avx512f", "avx2", "default"))) int64_t group_pass_gapped(
-    const uint8_t* const* codes, int32_t nprot, const double* const* d, const float* lanes, const v8d* my, v8d* sxy,
-    v8d* syy) {
-  return group_body<true>(codes, nprot, d, lanes, my, sxy, syy);
-}
+VORN_ISA_CLONES(int64_t, group_pass_plain,
+                (const uint8_t* const* codes, int32_t nprot, const double* const* d, const float* lanes, const v8d* my,
+                 v8d* sxy, v8d* syy),
+                { return group_body<false>(codes, nprot, d, lanes, my, sxy, syy); })
+VORN_ISA_CLONES(int64_t, group_pass_gapped,
+                (const uint8_t* const* codes, int32_t nprot, const double* const* d, const float* lanes, const v8d* my,
+                 v8d* sxy, v8d* syy),
+                { return group_body<true>(codes, nprot, d, lanes, my, sxy, syy); })
 
 // Per lane, the sum of y over the usable pairs, in pair order.
 void lane_usable_sum(const uint8_t* codes, int32_t nprot, const float* lanes, v8d* sy_out) {
@@ -187,8 +185,8 @@ void lane_group_sums(const Columns& cols, const int32_t* pos, int nc, const Colu
     }
     my[c] = sy[c] / SPLAT(static_cast<double>(colstat[p].n));
   }
-  pairs = gapped ? group_pass_gapped(codes, n, d, block.lanes, my, sxy, syy)
-                 : group_pass_plain(codes, n, d, block.lanes, my, sxy, syy);
+  pairs = gapped ? VORN_ISA_CALL(group_pass_gapped, codes, n, d, block.lanes, my, sxy, syy)
+                 : VORN_ISA_CALL(group_pass_plain, codes, n, d, block.lanes, my, sxy, syy);
   for (int c = 0; c < nc; ++c) {
     const ColumnStat& st = colstat[pos[c]];
     const bool plain = cols.gaps(pos[c]).n == 0;

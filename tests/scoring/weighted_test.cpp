@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "isa.hpp"
+
 #include <cmath>
 #include <numeric>
 #include <random>
@@ -72,7 +74,7 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     std::vector<uint8_t> codes8(8 * static_cast<size_t>(n));
     std::vector<double> grouped(a.alnlen + 1);
     float ignored_scores[8];
-    for (int32_t k = 0; avx512_available() && k < a.alnlen; k += 8)
+    for (int32_t k = 0; (active_isa() == Isa::Avx512) && k < a.alnlen; k += 8)
       weighted_column_group(cd.cols, &all[k], std::min(8, a.alnlen - k), c.m, spearman, side, codes8.data(), nullptr,
                             ignored_scores, &grouped[k + 1]);
     for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
@@ -80,7 +82,7 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
       icorr[pos] = weighted_column(cd.cols.column(pos), cd.cols.gaps(pos), c.m, spearman, side, &stat[pos], &got);
       const double want = literal::weighted_score(a, c.m, pos, w, v, spearman);
       ASSERT_NEAR(got, want, 1e-12) << c.what << ", weights " << trial % 4 << ", column " << pos;
-      if (!avx512_available()) continue;
+      if (!(active_isa() == Isa::Avx512)) continue;
       ASSERT_EQ(literal::bits(grouped[pos]), literal::bits(got)) << c.what << ", column " << pos;
     }
     // Three permutations; the weights stay with the rows.
