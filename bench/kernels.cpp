@@ -47,7 +47,8 @@ Family& family(int n) {
   gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
   gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
   similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, f.aamat, ws.identities.rows(), quiet);
-  sort_and_rank(ws.identities.rows(), ws.nprot, ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, quiet);
+  sort_and_rank(ws.identities.rows(), ws.nprot, ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs,
+                ws.rankscratch.data(), quiet);
   prepare_similarity_side(ws.idenrank.data(), ws.nprot, ws.npairs, ws.rowsum.data(), f.side);
   return f;
 }
@@ -72,7 +73,7 @@ void BM_SortAndRankSimilarities(benchmark::State& st) {
   Log quiet(nullptr);
   for (auto _ : st)
     sort_and_rank(f.ws.identities.rows(), f.ws.nprot, f.ws.idelin.data(), f.ws.idelino.data(), f.ws.idenrank.data(),
-                  f.ws.npairs, quiet);
+                  f.ws.npairs, f.ws.rankscratch.data(), quiet);
 }
 
 void BM_ScoreColumn(benchmark::State& st) {

@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorn::gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
     vorn::similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.rows(), quiet);
     vorn::calc_entrop(ws.alncol.data(), ws.alnlen, ws.nprot, ws.entrop.data(), quiet);
-    vorn::sort_and_rank(ws.identities.rows(), ws.nprot, ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs, quiet);
+    vorn::sort_and_rank(ws.identities.rows(), ws.nprot, ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs,
+                        ws.rankscratch.data(), quiet);
     const int rankcorr = size % 2 ? 1 : 0;
     vorn::SimilaritySide side;
     vorn::prepare_similarity_side(rankcorr ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,

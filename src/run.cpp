@@ -104,10 +104,10 @@ struct Run {
     } else {
       if (s.fixed_seed) {
         seed = s.seed;
-        std::srand(static_cast<unsigned>(s.seed));
       } else if (setsrand(&seed) < 0) {
         fail("** Couldn't set seed for RND using 'date'.\n");
       }
+      Rand rng(static_cast<unsigned>(seed));
       log.status("\rBackground distribution with %lld random alns.\n", static_cast<long long>(s.nsuffl));
       if (s.nsuffl < 2) {
         log.status("** Warning: with -S=%lld no Z-score can be computed (the spread of one random score is not "
@@ -125,7 +125,7 @@ struct Run {
         later.insert(later.end(), group.begin(), group.end());
       alloc.check(later);
       alloc.allocate(plan_group2(ws));
-      draw_permutations(ws.nsuffl, ws.nprot, ws.sufix.rows(), ws.drawlist.data(), log);
+      draw_permutations(rng, ws.nsuffl, ws.nprot, ws.sufix.rows(), ws.drawlist.data(), log);
       if (s.printrnd) print_permutations(out, ws.nsuffl, ws.nprot, ws.sufix.rows());
       alloc.allocate(plan_group3(ws, spearman()));
     }
@@ -215,12 +215,12 @@ struct Run {
   void pair_vectors() {
     if (s.printaln) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
     sort_and_rank(ws.identities.rows(), ws.nprot, ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs,
-                  log);
+                  ws.rankscratch.data(), log);
     prepare_similarity_side(spearman() ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
                             ws.rowsum.data(), side);
     if (weighted)
       prepare_weighted_side(ws.idelino.data(), spearman(), ws.weights.data(), ws.nprot, ws.npairs, ws.worder.data(),
-                            ws.wy.data(), ws.rowwy.data(), wside);
+                            ws.wy.data(), ws.rowwy.data(), ws.rankscratch.data(), wside);
   }
 
   // Without shuffling each line is printed as its column is scored; with it

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "fail.hpp"
+#include "scoring/ranking.hpp"
 #include "shuffle/lanes.hpp"
 
 namespace vorn {
@@ -183,6 +184,7 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       single(3000, plus(pairs, 5), ws.idelin),
       single(3000, plus(pairs, 5), ws.idelino),
       single(3000, plus(pairs, 5), ws.idenrank),
+      single(-3700, pairs >= kRankValuesFrom ? kRankScratch : 1, ws.rankscratch),
       single(-3, plus(times(len, np), 1), ws.alncol),
       single(-3, plus(times(len, max_scored_gaps(np)), 1), ws.gaplist),
       single(-3, plus(len, 3), ws.gapstart),

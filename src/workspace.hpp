@@ -117,6 +117,7 @@ struct Workspace {
   Vec<float> gapperc;
   Table<float> identities;
   Vec<float> idelin, idelino, idenrank;
+  Vec<int64_t> rankscratch;  // counting tables of the sorts of large vectors
   Vec<uint8_t> alncol;  // residue codes by column: alncol[(pos-1)*nprot + (p-1)]
   Vec<int32_t> gaplist;  // the gapped proteins of each scored column, column after column
   Vec<int64_t> gapstart; // column pos owns gaplist[gapstart[pos] .. gapstart[pos+1])

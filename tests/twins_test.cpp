@@ -59,9 +59,10 @@ TEST(Twins, SortAndRank) {
     if (trial % 2 || large) v[1] = -0.0f, v[2] = 0.0f;  // signed zeros tie with zeros
     const int64_t count = static_cast<int64_t>(v.size()) - 5;
     std::vector<float> sorted = v, ranks = v, by_pairs = v, scratch1(v.size()), scratch2(v.size());
-    ordena(sorted.data(), count);
-    rankit(sorted.data(), count, ranks.data());
-    rank_values(by_pairs.data(), scratch1.data(), scratch2.data(), count);
+    std::vector<int64_t> tables(kRankScratch);
+    ordena(sorted.data(), count, tables.data());
+    rankit(sorted.data(), count, ranks.data(), tables.data());
+    rank_values(by_pairs.data(), scratch1.data(), scratch2.data(), count, tables.data());
     for (int64_t i = 1; i <= count; ++i) ASSERT_EQ(bits(by_pairs[i]), bits(ranks[i])) << f.c.what << " at " << i;
     if (!large) {
       std::vector<float> slow_sorted = v, slow_ranks = v;
@@ -256,14 +257,23 @@ TEST(Twins, PermutationDraw) {
     std::vector<int32_t*> sufix(nsuffl + 1);
     for (int64_t s = 0; s <= nsuffl; ++s) sufix[s] = rows[s].data();
     std::vector<int32_t> scratch(nprot + 3);
-    std::srand(seed);
+    Rand rng(seed);
     Log quiet(nullptr);
-    draw_permutations(nsuffl, nprot, sufix.data(), scratch.data(), quiet);
+    draw_permutations(rng, nsuffl, nprot, sufix.data(), scratch.data(), quiet);
     for (int64_t s = 1; s <= nsuffl; ++s)
       for (int i = 1; i <= nprot; ++i) ASSERT_EQ(rows[s][i], want[s][i]) << nprot << " perm " << s << " at " << i;
-    const int next_fast = std::rand();  // exactly nprot draws per permutation
+    const int next_fast = rng.next();  // exactly nprot draws per permutation
     literal::draw_permutations(seed, nsuffl, nprot);
     EXPECT_EQ(next_fast, std::rand());
+  }
+}
+
+// The run's own generator against the C library's srand and rand.
+TEST(Twins, GeneratorIsTheCLibrarys) {
+  for (unsigned seed : {0u, 1u, 2u, 79u, 127773u, 2147483647u, 2147483648u, 4294967291u, 4294967295u}) {
+    std::srand(seed);
+    Rand rng(seed);
+    for (int k = 0; k < 5000; ++k) ASSERT_EQ(rng.next(), std::rand()) << "seed " << seed << " draw " << k;
   }
 }
 

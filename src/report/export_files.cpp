@@ -15,25 +15,55 @@ namespace vorn {
 
 namespace {
 
-// The temporary files of this run, for the signal handler: plain arrays, so
-// that it can remove them without allocating.
-constexpr int kMaxParts = 8;
-char g_temp[kMaxParts][4096];
-std::atomic<int> g_ntemp{0};
+// The temporary files of every run in the process, for the signal handler:
+// plain arrays, so that it can remove them without allocating, and slots that
+// each run claims and frees itself, so that runs at once keep theirs apart.
+constexpr int kSlots = 64;
+enum : int { kFree, kWriting, kReady };
+char g_temp[kSlots][4096];
+std::atomic<int> g_slot[kSlots];
+
+int register_temporary(const std::string& name) {
+  for (int i = 0; i < kSlots; ++i) {
+    int expected = kFree;
+    if (!g_slot[i].compare_exchange_strong(expected, kWriting)) continue;
+    std::memcpy(g_temp[i], name.c_str(), name.size() + 1);
+    g_slot[i].store(kReady);
+    return i;
+  }
+  return -1;  // more runs at once than slots: this file is not removed on a signal
+}
+
+void release_temporary(int& slot) {
+  if (slot >= 0) g_slot[slot].store(kFree);
+  slot = -1;
+}
 
 extern "C" void remove_temporaries(int sig) {
-  for (int i = 0; i < g_ntemp.load(); ++i)
-    if (g_temp[i][0]) unlink(g_temp[i]);
+  for (int i = 0; i < kSlots; ++i)
+    if (g_slot[i].load() == kReady) unlink(g_temp[i]);
   // End by the signal, as the run would have without the handler.
   std::signal(sig, SIG_DFL);
   raise(sig);
 }
 
 void on_signals() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, remove_temporaries);
+  static const bool installed = [] {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, remove_temporaries);
+    return true;
+  }();
+  (void)installed;
+}
+
+// The process's umask, read once: setting it to read it is not safe while
+// another run creates files.
+mode_t user_umask() {
+  static const mode_t mask = [] {
+    const mode_t m = umask(0);
+    umask(m);
+    return m;
+  }();
+  return mask;
 }
 
 std::string folder_of(const std::string& path) {
@@ -50,19 +80,15 @@ ExportFiles::ExportFiles(const std::string& prefix) : prefix_(prefix) {
     std::vector<char> name(p.temp_path.begin(), p.temp_path.end());
     name.push_back('\0');
     const int fd = mkstemp(name.data());
-    if (fd < 0 || name.size() > sizeof g_temp[0]) {
+    if (fd < 0 || name.size() >= sizeof g_temp[0]) {
       const int e = errno;
       if (fd >= 0) close(fd), unlink(name.data());
       fail("** Error: can't write '%s': %s.\n", p.final_path.c_str(), std::strerror(e));
     }
-    const mode_t mask = umask(0);  // mkstemp makes 0600; the files are the user's, as any other output
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    fchmod(fd, 0666 & ~user_umask());  // mkstemp makes 0600; the files are the user's, as any other output
     p.temp_path = name.data();
     p.f = fdopen(fd, "w");
-    const int slot = g_ntemp.load();
-    std::memcpy(g_temp[slot], name.data(), name.size());
-    g_ntemp.store(slot + 1);
+    p.slot = register_temporary(p.temp_path);
     parts_.push_back(p);
   }
 }
@@ -70,9 +96,9 @@ ExportFiles::ExportFiles(const std::string& prefix) : prefix_(prefix) {
 ExportFiles::~ExportFiles() {
   for (Part& p : parts_) {
     if (p.f) std::fclose(p.f);
-    unlink(p.temp_path.c_str());
+    if (!p.temp_path.empty()) unlink(p.temp_path.c_str());
+    release_temporary(p.slot);
   }
-  g_ntemp.store(0);
 }
 
 void ExportFiles::write(const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info) {
@@ -119,10 +145,10 @@ void ExportFiles::commit() {
       fail("** Error: can't rename '%s' to '%s': %s.\n", p.temp_path.c_str(), p.final_path.c_str(), std::strerror(e));
     }
     p.temp_path.clear();
+    release_temporary(p.slot);
   }
   fsync(dir);
   close(dir);
-  g_ntemp.store(0);
   parts_.clear();
 }
 

@@ -95,6 +95,7 @@ class ExportFiles {
   struct Part {
     std::string final_path, temp_path;
     FILE* f = nullptr;
+    int slot = -1;  // its entry for the signal handler
   };
   std::string prefix_;
   std::vector<Part> parts_;

@@ -20,9 +20,10 @@ inline uint32_t order_key(float f) { return ~ascending_key(f); }
 // in place: nothing is allocated once the plan is in place), then the
 // buckets by less on all threads.
 template <class T, class Bucket, class Less>
-void bucket_sort(T* v, int64_t n, Bucket b, Less less) {
-  static int64_t start[(1 << kBucketBits) + 1], head[1 << kBucketBits];
-  std::fill(std::begin(start), std::end(start), 0);
+void bucket_sort(T* v, int64_t n, Bucket b, Less less, int64_t* scratch) {
+  int64_t* const start = scratch;  // (1 << kBucketBits) + 1 entries
+  int64_t* const head = scratch + (1 << kBucketBits) + 1;
+  std::fill(start, start + (1 << kBucketBits) + 1, 0);
   for (int64_t i = 0; i < n; ++i) ++start[b(v[i]) + 1];
   for (int d = 0; d < (1 << kBucketBits); ++d) start[d + 1] += start[d];
   std::copy(start, start + (1 << kBucketBits), head);
@@ -41,7 +42,7 @@ inline uint32_t bucket(float f) { return order_key(f) >> (32 - kBucketBits); }
 
 }  // namespace
 
-void ordena(float* v, int64_t count) {
+void ordena(float* v, int64_t count, int64_t* scratch) {
   if (count < 2) return;
   // Only the sorted values matter afterwards, never which entry went where,
   // so any correct sort gives the same result. In place: nothing is
@@ -53,10 +54,10 @@ void ordena(float* v, int64_t count) {
   }
   // Large vectors: the values moved into buckets of their top bits, then the
   // buckets sorted on all threads.
-  bucket_sort(first, count, bucket, std::greater<float>());
+  bucket_sort(first, count, bucket, std::greater<float>(), scratch);
 }
 
-void rankit(const float* sorted, int64_t count, float* ranks) {
+void rankit(const float* sorted, int64_t count, float* ranks, int64_t* scratch) {
   const float* begin = sorted + 1;
   const float* end = sorted + count + 1;
   if (count < kParallelFrom) {
@@ -70,8 +71,8 @@ void rankit(const float* sorted, int64_t count, float* ranks) {
   }
   // Large vectors: each value is looked up only within the run of its bucket
   // (the buckets of the sort follow the sorted order), which stays in cache.
-  static int64_t first[(1 << kBucketBits) + 1];
-  std::fill(std::begin(first), std::end(first), 0);
+  int64_t* const first = scratch;  // (1 << kBucketBits) + 1 entries
+  std::fill(first, first + (1 << kBucketBits) + 1, 0);
   for (int64_t k = 0; k < count; ++k) ++first[bucket(begin[k]) + 1];
   for (int b = 0; b < (1 << kBucketBits); ++b) first[b + 1] += first[b];
   // +0 and -0 are equal but fall in the two middle buckets, next to each other.
@@ -132,18 +133,21 @@ void sort_pairs(float* v, float* x, int64_t n, int low) {
 
 constexpr int kTopBits = 12;
 constexpr int kMaxChunks = 256;
+static_assert(kRankScratch >= kMaxChunks * (int64_t{1} << kTopBits) + (int64_t{1} << kTopBits) + 1);
+static_assert(kRankScratch >= 2 * ((int64_t{1} << kBucketBits) + 1));
 
 }  // namespace
 
-void sort_keys(uint64_t* keys, int64_t n) {
+void sort_keys(uint64_t* keys, int64_t n, int64_t* scratch) {
   if (n < kParallelFrom) {
     std::sort(keys, keys + n);
     return;
   }
-  bucket_sort(keys, n, [](uint64_t k) { return static_cast<uint32_t>(k >> (64 - kBucketBits)); }, std::less<uint64_t>());
+  bucket_sort(keys, n, [](uint64_t k) { return static_cast<uint32_t>(k >> (64 - kBucketBits)); }, std::less<uint64_t>(),
+              scratch);
 }
 
-void rank_values(float* values, float* sorted, float* index, int64_t count) {
+void rank_values(float* values, float* sorted, float* index, int64_t count, int64_t* scratch) {
   // Each thread's chunk of the values is counted by its top key bits, then
   // written with its pair index to its place among those buckets (the
   // counting sort's scatter); each bucket is then sorted by the bits below,
@@ -153,8 +157,8 @@ void rank_values(float* values, float* sorted, float* index, int64_t count) {
   float* const v = sorted + 1;
   float* const x = index + 1;
   constexpr int64_t kBuckets = int64_t{1} << kTopBits;
-  static int64_t place[kMaxChunks][kBuckets];
-  static int64_t bucket_start[kBuckets + 1];
+  auto place = reinterpret_cast<int64_t(*)[kBuckets]>(scratch);  // kMaxChunks rows
+  int64_t* const bucket_start = scratch + kMaxChunks * kBuckets;  // kBuckets + 1 entries
   const int chunks = std::clamp(omp_get_max_threads(), 1, kMaxChunks);
   auto chunk_begin = [&](int c) { return count * c / chunks; };
 #pragma omp parallel for schedule(static)

@@ -7,21 +7,26 @@
 
 namespace vorn {
 
+// The counting tables of the sorts of large vectors (from kRankValuesFrom
+// entries on) live in the run's workspace, not in the functions: scratch
+// holds kRankScratch entries there (smaller vectors do not touch it).
+inline constexpr int64_t kRankScratch = int64_t{256} * 4096 + 4097 + 2 * 65537;
+
 // Sorts v[1..count] into non-increasing order. Values must not be NaN.
-void ordena(float* v, int64_t count);
+void ordena(float* v, int64_t count, int64_t* scratch);
 
 // On entry ranks[1..count] holds the values in their own order and
 // sorted[1..count] the same values after ordena. On exit ranks[i] is the mean
 // 1-based place of value i's group of equal values in the sorted order,
 // computed as float(t) / float(m) with t the exact sum of the m places.
-void rankit(const float* sorted, int64_t count, float* ranks);
+void rankit(const float* sorted, int64_t count, float* ranks, int64_t* scratch);
 
 // The ranks of values[1..count] (no NaN), as ordena and rankit give them,
 // written over the values, without a comparison sort of them all; sorted and
 // index are scratch of count + 1 entries. count must be below 2^32. Used
 // from kRankValuesFrom values on.
 inline constexpr int64_t kRankValuesFrom = int64_t{1} << 16;
-void rank_values(float* values, float* sorted, float* index, int64_t count);
+void rank_values(float* values, float* sorted, float* index, int64_t count, int64_t* scratch);
 
 // The bits of a finite float made to sort as unsigned integers in the
 // order of the values.
@@ -32,7 +37,7 @@ inline uint32_t ascending_key(float f) {
 }
 
 // Sorts keys[0..n) into ascending order, on all threads for large n.
-void sort_keys(uint64_t* keys, int64_t n);
+void sort_keys(uint64_t* keys, int64_t n, int64_t* scratch);
 
 // The rank of a group of m equal values whose first place is a (1-based).
 inline float tie_rank(int64_t a, int64_t m) {

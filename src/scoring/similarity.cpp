@@ -192,18 +192,18 @@ void fill_pair_similarities(const float* const* identities, int32_t nprot, float
 }
 
 void sort_and_rank(const float* const* identities, int32_t nprot, float* idelin, float* idelino, float* idenrank,
-                   int64_t npairs, Log& log) {
+                   int64_t npairs, int64_t* rank_scratch, Log& log) {
   log.progress("\rSorting/Ranking protein sim. matrix...          ");
   fill_pair_similarities(identities, nprot, idelin);
   if (npairs >= kRankValuesFrom && npairs < (int64_t{1} << 32)) {
     // The ranks come back in idelin; the other two vectors are its scratch.
-    rank_values(idelin, idelino, idenrank, npairs);
+    rank_values(idelin, idelino, idenrank, npairs, rank_scratch);
     std::copy(idelin + 1, idelin + npairs + 1, idenrank + 1);
     fill_pair_similarities(identities, nprot, idelino);
   } else {
     for (int64_t k = 1; k <= npairs; ++k) idenrank[k] = idelino[k] = idelin[k];
-    ordena(idelin, npairs);
-    rankit(idelin, npairs, idenrank);
+    ordena(idelin, npairs, rank_scratch);
+    rankit(idelin, npairs, idenrank, rank_scratch);
   }
   log.progress("\r");
 }

@@ -63,6 +63,6 @@ void fill_pair_similarities(const float* const* identities, int32_t nprot, float
 // The pair vectors, with their progress texts: idelino the similarities in
 // pair order, idenrank their ranks; idelin is scratch.
 void sort_and_rank(const float* const* identities, int32_t nprot, float* idelin, float* idelino, float* idenrank,
-                   int64_t npairs, Log& log);
+                   int64_t npairs, int64_t* rank_scratch, Log& log);
 
 }  // namespace vorn

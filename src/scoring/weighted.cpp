@@ -193,7 +193,7 @@ double weighted_score(double sxy, double sxx, double syy, int64_t n, bool x_flat
 }  // namespace
 
 void prepare_weighted_side(const float* v, bool spearman, const double* w, int32_t nprot, int64_t npairs,
-                           int64_t* order, double* y, double* rowwy, WeightedSide& s) {
+                           int64_t* order, double* y, double* rowwy, int64_t* rank_scratch, WeightedSide& s) {
   // The pairs by ascending value, equal values by ascending pair index: one
   // sort of 64-bit keys (the value's order bits above the index; -0 counts as
   // +0, which it equals).
@@ -204,7 +204,7 @@ void prepare_weighted_side(const float* v, bool spearman, const double* w, int32
       const uint64_t u = ascending_key(v[k + 1] + 0.0f);
       keys[k] = (u << 32) | static_cast<uint64_t>(k + 1);
     }
-    sort_keys(keys, npairs);
+    sort_keys(keys, npairs, rank_scratch);
 #pragma omp parallel for schedule(static)
     for (int64_t k = 0; k < npairs; ++k) order[k] = static_cast<int64_t>(keys[k] & 0xFFFFFFFFu);
   } else {

@@ -53,7 +53,7 @@ struct WeightedSide {
 // weighted ranks (spearman) or the values. order needs npairs entries (the
 // pairs by ascending value, kept for the random passes); rowwy nprot + 1.
 void prepare_weighted_side(const float* v, bool spearman, const double* w, int32_t nprot, int64_t npairs,
-                           int64_t* order, double* y, double* rowwy, WeightedSide& side);
+                           int64_t* order, double* y, double* rowwy, int64_t* rank_scratch, WeightedSide& side);
 
 // What the random passes reuse of a column's weighted scoring.
 struct WeightedStat {

@@ -25,8 +25,21 @@ int setsrand(int32_t* seed) {
   }
   pclose(pipe);
   *seed = seed_from_date_line(std::string(buf, std::strlen(buf)));
-  std::srand(static_cast<unsigned>(*seed));
   return 0;
+}
+
+Rand::Rand(unsigned seed) {
+  // glibc's srandom: a Lehmer sequence fills the state, then 310 draws are
+  // discarded.
+  r_[0] = static_cast<int32_t>(seed == 0 ? 1 : seed);
+  int32_t word = r_[0];  // 32-bit as in the library: seeds from 2^31 on start negative
+  for (int i = 1; i < kDeg; ++i) {
+    const long hi = word / 127773, lo = word % 127773;
+    word = static_cast<int32_t>(16807 * lo - 2836 * hi);
+    if (word < 0) word += 2147483647;
+    r_[i] = static_cast<int32_t>(word);
+  }
+  for (int i = 0; i < kDeg * 10; ++i) next();
 }
 
 int64_t draw_index(int64_t lo, int64_t hi, long r) {
@@ -54,7 +67,7 @@ int32_t take_kth(int32_t* tree, int32_t n, int32_t top_bit, int64_t k) {
 
 }  // namespace
 
-void draw_permutations(int64_t nsuffl, int32_t nprot, int32_t* const* sufix, int32_t* drawlist, Log& log) {
+void draw_permutations(Rand& rng, int64_t nsuffl, int32_t nprot, int32_t* const* sufix, int32_t* drawlist, Log& log) {
   int32_t top_bit = 1;
   while (top_bit * 2 <= nprot) top_bit *= 2;
   for (int64_t s = 1; s <= nsuffl; ++s) {
@@ -63,7 +76,7 @@ void draw_permutations(int64_t nsuffl, int32_t nprot, int32_t* const* sufix, int
     for (int32_t i = 1; i <= nprot; ++i) drawlist[i] = i & -i;
     int64_t hi = nprot;
     for (int32_t i = 1; i <= nprot; ++i) {
-      const int64_t idx = draw_index(1, hi, std::rand());
+      const int64_t idx = draw_index(1, hi, rng.next());
       sufix[s][i] = take_kth(drawlist, nprot, top_bit, idx);
       --hi;
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "isa.hpp"
+#include "scoring/ranking.hpp"
 
 #include <cmath>
 #include <numeric>
@@ -64,7 +65,9 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     std::vector<int64_t> order(npairs + 1);
     std::vector<double> y(npairs + 2), rowwy(n + 2);
     WeightedSide side;
-    prepare_weighted_side(v.data(), spearman, w.data(), n, npairs, order.data(), y.data(), rowwy.data(), side);
+    std::vector<int64_t> tables(kRankScratch);
+    prepare_weighted_side(v.data(), spearman, w.data(), n, npairs, order.data(), y.data(), rowwy.data(), tables.data(),
+                          side);
     test::ColumnData cd(a);
     std::vector<WeightedStat> stat(a.alnlen + 2);
     std::vector<float> icorr(a.alnlen + 2);

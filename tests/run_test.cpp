@@ -1,0 +1,71 @@
+// A run is a library call: two in a row, or two at once on two threads, in
+// one process give the bytes the command line gives for each.
+#include "run.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "fail.hpp"
+#include "support/harness.hpp"
+
+namespace vorn {
+namespace {
+
+struct Case {
+  std::vector<std::string> args;  // alignment, matrix, options
+};
+
+// The result lines and the table of one run in this process.
+std::pair<std::string, std::string> in_process(const Case& c, const std::string& prefix) {
+  RunSettings s;
+  s.aln_path = c.args[0];
+  s.matrix_path = c.args[1];
+  std::vector<std::string> options(c.args.begin() + 2, c.args.end());
+  options.push_back("-O=" + prefix);
+  parse_options(options, s);
+  s.command = {"vorn"};
+  FILE* out = std::tmpfile();
+  Log log(nullptr);
+  run(s, out, log);
+  std::rewind(out);
+  std::string text;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
+  std::fclose(out);
+  return {text, test::read_file(prefix + ".tsv")};
+}
+
+TEST(Run, TwoRunsInOneProcessInARowAndAtOnce) {
+  const std::string M = test::test_data("raw_blosum62_tri.txt");
+  const std::vector<Case> cases = {
+      {{test::test_data("fn3.fa"), M, "-S=40", "-R=3"}},
+      // The same family twice with other seeds, so that the two go through the
+      // same steps (draws, large-vector sorts) at the same time; then weighted.
+      {{test::shared_data("large/Pkinase_emit_N1000.fa"), M, "-S=60", "-R=1", "-E"}},
+      {{test::shared_data("large/Pkinase_emit_N1000.fa"), M, "-S=60", "-R=2", "-E"}},
+      {{test::shared_data("large/Pkinase_emit_N1000.fa"), M, "-W", "-S=5", "-R=2"}},
+  };
+  test::TempDir dir;
+  std::vector<std::pair<std::string, std::string>> want;
+  for (size_t k = 0; k < cases.size(); ++k) {
+    const std::string prefix = dir.path() + "/cli" + std::to_string(k);
+    std::vector<std::string> args = cases[k].args;
+    args.push_back("-O=" + prefix);
+    const test::Outcome r = test::run_vorn(args);
+    ASSERT_EQ(r.status, 0) << r.out;
+    want.emplace_back(r.out, test::read_file(prefix + ".tsv"));
+  }
+  for (int round = 0; round < 2; ++round)
+    for (size_t k = 0; k < cases.size(); ++k)
+      EXPECT_EQ(in_process(cases[k], dir.path() + "/row" + std::to_string(k)), want[k]) << "in a row, case " << k;
+  std::vector<std::pair<std::string, std::string>> got(cases.size());
+  std::vector<std::thread> threads;
+  for (size_t k = 0; k < cases.size(); ++k)
+    threads.emplace_back([&, k] { got[k] = in_process(cases[k], dir.path() + "/once" + std::to_string(k)); });
+  for (std::thread& t : threads) t.join();
+  for (size_t k = 0; k < cases.size(); ++k) EXPECT_EQ(got[k], want[k]) << "at once, case " << k;
+}
+
+}  // namespace
+}  // namespace vorn
