@@ -262,6 +262,20 @@ def check_pymol(path):
         fail(f"PyMOL: {bad[:3] or out.returncode}")
 
 
+def quote_chains(path, tmp):
+    """The HSSP file with every chain character of its alignment blocks a '"', which no selection can name."""
+    out, block = [], False
+    for line in open(path):
+        if line.startswith("##"):
+            block = line.startswith("## ALIGNMENTS")
+        elif block and len(line) > 12 and not line.startswith(" SeqNo"):
+            line = line[:12] + '"' + line[13:]
+        out.append(line)
+    path = os.path.join(tmp, "quoted.hssp")
+    open(path, "w").write("".join(out))
+    return path
+
+
 def widen(path, times, tmp):
     """The '>' alignment with each row repeated: a family of times the columns."""
     rows, names = [], []
@@ -279,7 +293,7 @@ def widen(path, times, tmp):
 
 
 def main():
-    # check_exports.py VORN ALIGNMENT MATRIX [vorn options] [--layout[=PNG]] [--pymol] [--long]: the vorn
+    # check_exports.py VORN ALIGNMENT MATRIX [vorn options] [--layout[=PNG]] [--pymol] [--long] [--quote-chains]: the vorn
     # options look like flags too, so the arguments are taken by hand.
     flags = dict(a[2:].partition("=")[::2] for a in sys.argv[1:] if a.startswith("--"))
     argv = [a for a in sys.argv[1:] if not a.startswith("--")]
@@ -289,6 +303,8 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         if "long" in flags:
             args[0] = widen(args[0], 6, tmp)
+        if "quote-chains" in flags:
+            args[0] = quote_chains(args[0], tmp)
         prefix = os.path.join(tmp, "x")
         # An ignored argument that is not UTF-8 (a path in another encoding) must still give a valid record.
         run = subprocess.run([vorn] + args + ["-q", "-O=" + prefix, b"\xff-\xe9"], capture_output=True)
