@@ -7,6 +7,7 @@
 
 #include "fail.hpp"
 #include "input/alignment.hpp"
+#include "report/result_line.hpp"
 #include "scoring/entropy.hpp"
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
@@ -63,7 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorn::SimilaritySide side;
     vorn::prepare_similarity_side(rankcorr ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
                                   ws.rowsum.data(), side);
-    vorn::scoring_pass(ws, aamat, rankcorr, side, sink, quiet);
+    const vorn::LineSource lines = ws.lines();
+    const vorn::ColumnGroups groups{ws.grouppos.data(), ws.groupcodes.data()};
+    vorn::scoring_pass(ws.columns(), aamat, rankcorr, side, nullptr, groups,
+                       [&](int32_t pos, float score) { vorn::write_raw_line(sink, lines.fields(pos, score)); }, quiet);
   } catch (const vorn::Failure&) {
   }
   return 0;

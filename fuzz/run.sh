@@ -28,8 +28,15 @@ done
 d=$corpus/fuzz_pipe; mkdir -p "$d"  # first byte: the alignment's length in units of 16 bytes
 { printf '\100'; head -c 1024 "$data"/families/globins4.fa; cat "$data"/matrices/raw_blosum62_tri.txt; } > "$d/globins_raw"
 { printf '\020'; gzip -c "$data"/hssp/1a1p_n4.hssp | head -c 256; cat "$data"/matrices/maxhom_blosum62.metric; } > "$d/hssp_maxhom"
+before=$(ls "$here/findings" | wc -l)
 for t in $targets; do
   echo "== $t: $secs s"
   "$top/build-fuzz/fuzz/$t" "$corpus/$t" -max_total_time="$secs" -max_len=20000 -rss_limit_mb=2048 \
     -artifact_prefix="$here/findings/$t-" -print_final_stats=1 2>&1 | grep -E '^#[0-9]+[[:space:]]+(DONE|INITED)|^stat::|^==|SUMMARY|ERROR' || true
 done
+# A crash, a sanitizer report, a hang or a memory blow-up leaves a file in findings/.
+after=$(ls "$here/findings" | wc -l)
+if [ "$after" -gt "$before" ]; then
+  echo "fuzz: $((after - before)) new finding(s) in $here/findings" >&2
+  exit 1
+fi

@@ -100,9 +100,11 @@ void write_defattr(FILE* out, const ResultRow* rows, int32_t n, const std::vecto
   std::fputs("attribute: vorn_class\nrecipient: residues\nmatch mode: any\n", out);
   const std::pair<ColumnClass, const char*> classes[] = {
       {ColumnClass::Scored, "scored"}, {ColumnClass::Conserved, "conserved"}, {ColumnClass::Unscored, "unscored"}};
-  for (const auto& [cls, name] : classes)
-    sites_of(cls, rows, n, sites,
+  for (const auto& c : classes) {
+    const char* name = c.second;  // a plain variable: lambdas may not capture structured bindings before C++20's fix
+    sites_of(c.first, rows, n, sites,
              [&](const Site& s, float) { std::fprintf(out, "\t%s\t%s\n", defattr_atoms(s).c_str(), name); });
+  }
 }
 
 }  // namespace vorn
