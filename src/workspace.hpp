@@ -12,7 +12,7 @@
 #include "report/result_line.hpp"
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
-#include "scoring/weighted.hpp"
+#include "shuffle/weighted_random.hpp"
 #include "shuffle/random_passes.hpp"
 
 namespace vorn {

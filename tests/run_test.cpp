@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "fail.hpp"
+#include "scoring/ranking.hpp"
 #include "support/harness.hpp"
 
 namespace vorn {
@@ -65,6 +66,29 @@ TEST(Run, TwoRunsInOneProcessInARowAndAtOnce) {
     threads.emplace_back([&, k] { got[k] = in_process(cases[k], dir.path() + "/once" + std::to_string(k)); });
   for (std::thread& t : threads) t.join();
   for (size_t k = 0; k < cases.size(); ++k) EXPECT_EQ(got[k], want[k]) << "at once, case " << k;
+}
+
+// The large-vector ranks on two threads at once, over and over, each with
+// its own tables: the ranks of one thread alone.
+TEST(Run, LargeRanksOnTwoThreadsAtOnce) {
+  const int64_t count = 300000;
+  std::vector<float> values(count + 1);
+  for (int64_t i = 1; i <= count; ++i) values[i] = static_cast<float>((i * 7919) % 4099) * 0.25f;
+  auto ranks = [&] {
+    std::vector<float> v = values, a(count + 1), b(count + 1);
+    std::vector<int64_t> tables(kRankScratch);
+    rank_values(v.data(), a.data(), b.data(), count, tables.data());
+    return v;
+  };
+  const std::vector<float> want = ranks();
+  std::vector<int> wrong(2, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t)
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 12; ++round) wrong[t] += ranks() != want;
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong, std::vector<int>(2, 0));
 }
 
 }  // namespace

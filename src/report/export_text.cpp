@@ -74,24 +74,9 @@ std::vector<Site> reference_sites(const std::vector<int64_t>& ordinal, int32_t f
 }
 
 std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_t nsuffl) {
-  std::vector<Honest> h(static_cast<size_t>(n), Honest{NAN, NAN});
-  std::vector<int32_t> order;
-  const double ns = static_cast<double>(nsuffl);
-  for (int32_t i = 0; i < n; ++i) {
-    if (rows[i].sentinel()) continue;
-    // p_pos is b / n exactly; b is a count.
-    const double b = std::round(rows[i].p_pos * ns);
-    h[i].p1 = (b + 1.0) / (ns + 1.0);
-    order.push_back(i);
-  }
-  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return h[a].p1 < h[b].p1; });
-  const double m = static_cast<double>(order.size());
-  double running = 1.0;
-  for (size_t k = order.size(); k-- > 0;) {
-    running = std::min(running, h[order[k]].p1 * m / static_cast<double>(k + 1));
-    h[order[k]].q = running;
-  }
-  return h;
+  std::vector<double> p_pos(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i) p_pos[i] = rows[i].sentinel() ? NAN : rows[i].p_pos;
+  return honest_p_and_q(p_pos, nsuffl);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "report/result_line.hpp"
+#include "shuffle/significance.hpp"
 
 namespace vorn {
 
@@ -50,13 +51,7 @@ inline ColumnClass column_class(const ResultRow& r) {
   return !r.sentinel() ? ColumnClass::Scored : r.f.score == -2.0f ? ColumnClass::Conserved : ColumnClass::Unscored;
 }
 
-// Honest significance of a shuffled run, per result line: the own P-value
-// with a pseudo-count, (b + 1) / (n + 1) with b the random scores at least
-// as high, and the Benjamini-Hochberg q-value of that P over the lines with a
-// score. NaN for sentinel lines.
-struct Honest {
-  double p1, q;
-};
+// The honest P and q of every result line (honest_p_and_q), NaN for sentinel lines.
 std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_t nsuffl);
 
 // rows[0..n): the result lines in the order they were printed.

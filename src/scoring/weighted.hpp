@@ -12,6 +12,7 @@
 // agrees to 1e-12).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,10 +29,6 @@ namespace vorn {
 // 1 / (r * n_a), n_a the proteins with a there; then scaled to mean 1 (all 1
 // when no position has a residue). w[1..nprot].
 void henikoff_weights(const Columns& cols, double* w);
-// One weight per protein from a file of "i<TAB>weight" lines (proteins from
-// 1); every protein once, weights finite and not negative. Throws Failure
-// naming the line.
-void read_weights(const std::string& path, int32_t nprot, double* w);
 // True when every weight is the same: the weighted scores are then the
 // unweighted ones, which are used as they are.
 bool uniform_weights(const double* w, int32_t nprot);
@@ -54,6 +51,13 @@ struct WeightedSide {
 // pairs by ascending value, kept for the random passes); rowwy nprot + 1.
 void prepare_weighted_side(const float* v, bool spearman, const double* w, int32_t nprot, int64_t npairs,
                            int64_t* order, double* y, double* rowwy, int64_t* rank_scratch, WeightedSide& side);
+
+// The weighted correlation from its sums, or its sentinel.
+inline double weighted_score(double sxy, double sxx, double syy, int64_t n, bool x_flat, bool y_flat) {
+  if (x_flat || y_flat || sxx == 0 || syy == 0) return -2.0;
+  if (n <= 10) return -3.0;
+  return sxy / (std::sqrt(syy) * std::sqrt(sxx));
+}
 
 // What the random passes reuse of a column's weighted scoring.
 struct WeightedStat {
@@ -80,26 +84,5 @@ void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, cons
 void weighted_scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const WeightedSide& s,
                            WeightedStat* stat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit,
                            Log& log);
-
-// The weighted random passes: y' of each permutation are the weighted ranks
-// (or values) of the relabelled similarities, the weights staying with the
-// rows. Fills rndcorr[pos][1..nsuffl] of the active columns.
-struct WeightedRandom {
-  const int32_t* const* sufix = nullptr;
-  int64_t nsuffl = 0;
-  const float* icorr = nullptr;
-  const WeightedStat* stat = nullptr;
-  const float* v = nullptr;          // the similarities in pair order
-  const int64_t* order = nullptr;    // pairs by ascending similarity
-  double* lanes = nullptr;           // scratch: npairs x 8, a block's y' pair-major
-  float* sorted = nullptr;           // scratch (Spearman): the similarities by ascending value, npairs
-  int32_t* ends = nullptr;           // scratch (Spearman): their pairs' two proteins, 2 x npairs
-  double* lane_rowwy = nullptr;      // scratch: 2 x (nprot + 2) x 8
-  int32_t* inverse = nullptr;        // scratch: 8 x (nprot + 2)
-  float* const* rndcorr = nullptr;
-  double* exact = nullptr;  // tests: the scores before rounding, exact[(pos - 1) * nsuffl + s - 1]
-};
-void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSide& side, const WeightedRandom& a,
-                            Log& log);
 
 }  // namespace vorn

@@ -31,4 +31,26 @@ double fpval_sorted(const float* sorted, int64_t count, float x) {
   return static_cast<double>(n) / static_cast<double>(count);
 }
 
+std::vector<Honest> honest_p_and_q(const std::vector<double>& p_pos, int64_t nsuffl) {
+  const size_t n = p_pos.size();
+  std::vector<Honest> h(n, Honest{NAN, NAN});
+  std::vector<size_t> order;
+  const double ns = static_cast<double>(nsuffl);
+  for (size_t i = 0; i < n; ++i) {
+    if (std::isnan(p_pos[i])) continue;
+    // p_pos is b / n exactly; b is a count.
+    const double b = std::round(p_pos[i] * ns);
+    h[i].p1 = (b + 1.0) / (ns + 1.0);
+    order.push_back(i);
+  }
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return h[a].p1 < h[b].p1; });
+  const double m = static_cast<double>(order.size());
+  double running = 1.0;
+  for (size_t k = order.size(); k-- > 0;) {
+    running = std::min(running, h[order[k]].p1 * m / static_cast<double>(k + 1));
+    h[order[k]].q = running;
+  }
+  return h;
+}
+
 }  // namespace vorn

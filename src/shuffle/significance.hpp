@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace vorn {
 
@@ -20,5 +21,14 @@ double fzscore(const float* values, int64_t count, float x);
 double fpval(const float* values, int64_t count, float x);
 // The same count from a copy sorted into non-increasing order (NaN-free).
 double fpval_sorted(const float* sorted, int64_t count, float x);
+
+// Honest significance of a shuffled run, per column: the own P-value with a
+// pseudo-count, (b + 1) / (n + 1) with b the random scores at least as high
+// (p_pos = b / n), and the Benjamini-Hochberg q-value of that P over the
+// columns with a score; p_pos NaN marks a column without one, which gets NaN.
+struct Honest {
+  double p1, q;
+};
+std::vector<Honest> honest_p_and_q(const std::vector<double>& p_pos, int64_t nsuffl);
 
 }  // namespace vorn

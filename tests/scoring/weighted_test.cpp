@@ -2,6 +2,7 @@
 // weighted scores against the literal weighted correlation, and the family
 // with planted positions that redundancy hides.
 #include "scoring/weighted.hpp"
+#include "shuffle/weighted_random.hpp"
 
 #include <gtest/gtest.h>
 
