@@ -6,6 +6,7 @@ sequences n, the alignment with n times the columns L, and with -S=s the
 permutation lanes, the rank square and the random scores come on top.
 """
 import gzip
+import io
 import re
 
 MARGIN = 1.3        # on the memory estimate
@@ -13,43 +14,64 @@ BASE_MB = 150       # the process, its threads and libraries
 
 
 def open_text(path):
+    """An alignment file, gzipped or not (vorn reads both)."""
     with open(path, "rb") as f:
         gzipped = f.read(2) == b"\x1f\x8b"
     return gzip.open(path, "rt", errors="replace") if gzipped else open(path, errors="replace")
 
 
-def family_size(path):
-    """(sequences, columns) of an alignment, read cheaply: an HSSP header, or
-    the rows and the first row's length of the other forms."""
-    n, length, first = 0, 0, None
+def read_families(path):
+    """Every family of an alignment file, read once: a list of (name, sequences, columns, alignment). The name is
+    the Stockholm family's #=GF ID (else AC, else its number) and the alignment its Biopython object, for files
+    of several families; None for the other files. Stockholm and Clustal files are read with Biopython's
+    Bio.AlignIO; HSSP files by their header; '>' files (FASTA, A3M, A2M, whose rows may differ in length) by their
+    headers and the first row's match states (upper-case letters and '-')."""
     with open_text(path) as f:
         head = f.readline()
+        while head and not head.strip():
+            head = f.readline()
         if head.startswith("HS"):  # HSSP: the header says it
             nalign = seqlength = 0
-            for line in [head] + list(f):
+            for line in f:
                 if line.startswith("SEQLENGTH"):
                     seqlength = int(line.split()[1])
                 elif line.startswith("NALIGN"):
                     nalign = int(line.split()[1])
                 elif line.startswith("## PROTEINS"):
                     break
-            return nalign + 1, seqlength
+            return [(None, nalign + 1, seqlength, None)]
         if head.startswith(">") or head.startswith("#") and not head.startswith("# STOCKHOLM"):
-            lines = [head] + list(f)
-            for line in lines:
+            n, length = int(head.startswith(">")), 0
+            for line in f:
                 if line.startswith(">"):
                     n += 1
                 elif n == 1:
                     length += sum(1 for c in line if c.isupper() or c == "-")
-            return n, length
-        names = {}
-        for line in [head] + list(f):  # Stockholm or Clustal: name and residues
-            if line.startswith("//"):
-                break
-            t = line.split()
-            if len(t) >= 2 and not line[0] in "# " and not line.startswith(("CLUSTAL", "MUSCLE", "PROBCONS")):
-                names[t[0]] = names.get(t[0], 0) + len(t[1])
-        return len(names), max(names.values(), default=0)
+            return [(None, n, length, None)]
+        from Bio import AlignIO
+        form = "stockholm" if head.startswith("# STOCKHOLM") else "clustal"
+        text = head + f.read()
+    # The family names from the text (Biopython keeps no #=GF line), the alignments from Bio.AlignIO.
+    names = []
+    for block in re.split(r"(?m)^//.*$", text):
+        if block.strip():
+            ids = dict(m.groups() for m in re.finditer(r"(?m)^#=GF (ID|AC)\s+(\S+)", block))
+            names.append(ids.get("ID") or ids.get("AC") or str(len(names) + 1))
+    found = []
+    try:
+        for name, alignment in zip(names, AlignIO.parse(io.StringIO(text), form)):
+            found.append((name, len(alignment), alignment.get_alignment_length(), alignment))
+    except Exception:  # a file Biopython cannot read: vorn's own run says what is wrong with it
+        return [(None, 0, 0, None)]
+    if len(found) == 1:
+        found = [(None, found[0][1], found[0][2], None)]
+    return found
+
+
+def family_size(path):
+    """(sequences, columns) of a file of one family."""
+    _, n, length, _ = read_families(path)[0]
+    return n, length
 
 
 def shuffles(options):
