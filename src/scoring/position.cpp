@@ -169,10 +169,8 @@ double usable_sum_y(const uint8_t* codes, GapList gaps, const SimilaritySide& s,
     // Total minus the pairs that touch a gapped protein (those between two
     // gapped proteins were taken away twice).
     int64_t sum = s.total;
-    for (int32_t g = 0; g < gaps.n; ++g) {
-      sum -= s.rowsum[who(gaps.p[g])];
-      for (int32_t h = g + 1; h < gaps.n; ++h) sum += scaled(yof(gaps.p[g], gaps.p[h]), s.q);
-    }
+    usable_from_totals(
+        gaps, [&](int32_t p) { sum -= s.rowsum[who(p)]; }, [&](int32_t p, int32_t q) { sum += scaled(yof(p, q), s.q); });
     return unscaled(sum, s.q);
   }
   double sy = 0;
@@ -194,10 +192,10 @@ template <bool Gapped>
 void deviation_pass(const uint8_t* codes, int32_t nprot, const double* d, const float* y, double my, double& sxy,
                     double& sxx, double& syy) {
   double axy = 0, axx = 0, ayy = 0;
-  const float* yrow = y + 1;  // the pairs of protein i start here
-  for (int32_t i = 0; i < nprot - 1; ++i) {
+  for (PairRows r(nprot); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const float* yrow = y + 1 + r.start;
     const int a = codes[i];
-    const int32_t len = nprot - 1 - i;
     if (a != 0) {
       const double* drow = d + a * kCodes;
       const double* urow = kUsablePair.data() + a * kCodes;
@@ -211,7 +209,6 @@ void deviation_pass(const uint8_t* codes, int32_t nprot, const double* d, const 
         if constexpr (Gapped) ayy += urow[b] * (dy * dy);
       }
     }
-    yrow += len;
   }
   sxy = axy;
   sxx = axx;
@@ -292,13 +289,12 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
                                                                            double* syy) {
   const __m512d vmy = _mm512_loadu_pd(my);
   __m512d axy = _mm512_setzero_pd(), axx = _mm512_setzero_pd(), ayy = _mm512_setzero_pd();
-  const float* yrow = y + 1;  // the pairs of protein i start here
-  for (int32_t i = 0; i < nprot - 1; ++i) {
-    const int32_t len = nprot - 1 - i;
+  for (PairRows r(nprot); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const float* yrow = y + 1 + r.start;  // the pairs of protein i
     const __m128i a8 = lane_codes(codes8, i);
     const __mmask8 a_usable = residue_lanes(a8);
     if (a_usable == 0) {  // a gap in every lane: the row adds nothing
-      yrow += len;
       continue;
     }
     const __m256i row = lane_rows(a8);
@@ -320,7 +316,6 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
         ayy = _mm512_mask_add_pd(ayy, usable, ayy, _mm512_mul_pd(dy, dy));
       }
     }
-    yrow += len;
   }
   _mm512_storeu_pd(sxy, axy);
   _mm512_storeu_pd(sxx, axx);
@@ -336,13 +331,12 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void usable_sums_lanes
                                                                                  const float* xf, const float* y,
                                                                                  double* sx, double* sy) {
   __m512d ax = _mm512_setzero_pd(), ay = _mm512_setzero_pd();
-  const float* yrow = y + 1;
-  for (int32_t i = 0; i < nprot - 1; ++i) {
-    const int32_t len = nprot - 1 - i;
+  for (PairRows r(nprot); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const float* yrow = y + 1 + r.start;  // the pairs of protein i
     const __m128i a8 = lane_codes(codes8, i);
     const __mmask8 a_usable = residue_lanes(a8);
     if (a_usable == 0) {
-      yrow += len;
       continue;
     }
     const __m256i row = lane_rows(a8);
@@ -357,7 +351,6 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void usable_sums_lanes
         ax = _mm512_mask_add_pd(ax, usable, ax, _mm512_cvtps_pd(x));
       }
     }
-    yrow += len;
   }
   _mm512_storeu_pd(sx, ax);
   _mm512_storeu_pd(sy, ay);

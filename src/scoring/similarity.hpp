@@ -13,6 +13,23 @@ namespace vorn {
 // Pair k of proteins i < j (1-based) in pair order: i ascending, then j.
 inline int64_t pair_index(int64_t i, int64_t j, int64_t nprot) { return (i - 1) * (2 * nprot - i) / 2 + (j - i); }
 
+// The rows of pair order, the walk of every pass over the pairs:
+//   for (PairRows r(n); r; ++r) ...
+// visits protein i = r.i (0-based) with its len() pairs (i, i + 1 .. n - 1),
+// which start at pair r.start (0-based: pair_index(i + 1, i + 2, n) - 1).
+struct PairRows {
+  explicit PairRows(int32_t nprot) : n(nprot) {}
+  int32_t n, i = 0;
+  int64_t start = 0;
+  int32_t len() const { return n - 1 - i; }
+  explicit operator bool() const { return i < n - 1; }
+  PairRows& operator++() {
+    start += len();
+    ++i;
+    return *this;
+  }
+};
+
 // gapperc[pos] = percentage of proteins with code 0 at pos, in single precision.
 void gap_percentages(const uint8_t* alncol, int32_t nprot, int32_t alnlen, float* gapperc);
 // The gap rule shared by every pass: a position is scored below 10 %.
@@ -25,6 +42,18 @@ struct GapList {
   const int32_t* p = nullptr;
   int32_t n = 0;
 };
+
+// The one rule of every sum over a column's usable pairs taken from totals:
+// all pairs, less the pairs of each gapped protein (row(p) takes them away),
+// plus each pair of two gapped proteins (both(p, q) gives it back: it was
+// taken away twice). The terms come in this order, which fixes the rounding.
+template <class Row, class Both>
+inline void usable_from_totals(GapList gaps, Row row, Both both) {
+  for (int32_t g = 0; g < gaps.n; ++g) {
+    row(gaps.p[g]);
+    for (int32_t h = g + 1; h < gaps.n; ++h) both(gaps.p[g], gaps.p[h]);
+  }
+}
 
 // What the passes over the columns read: each column's codes side by side,
 // its gap percentage and, for scored columns, its gapped proteins.

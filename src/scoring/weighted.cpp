@@ -91,14 +91,9 @@ void side_sums(const double* y, const double* w, int32_t n, double* rowwy, doubl
 // a gapped protein (the pairs of two gapped proteins were taken away twice).
 double usable_wy(const WeightedSide& s, const double* rowwy, double wysum, GapList gaps, const double* y) {
   double sum = wysum;
-  for (int32_t g = 0; g < gaps.n; ++g) {
-    const int32_t a = gaps.p[g];
-    sum -= s.w[a] * rowwy[a];
-    for (int32_t h = g + 1; h < gaps.n; ++h) {
-      const int32_t b = gaps.p[h];
-      sum += s.w[a] * s.w[b] * y[pair_index(a, b, s.nprot)];
-    }
-  }
+  usable_from_totals(
+      gaps, [&](int32_t a) { sum -= s.w[a] * rowwy[a]; },
+      [&](int32_t a, int32_t b) { sum += s.w[a] * s.w[b] * y[pair_index(a, b, s.nprot)]; });
   return sum;
 }
 
@@ -114,10 +109,10 @@ Pass deviation(const uint8_t* codes, const double* d, const double* w, int32_t n
   Pass r;
   double first = 0;
   bool have = false;
-  const double* yrow = y + 1;
-  for (int32_t i = 0; i < n - 1; ++i) {
+  for (PairRows rows(n); rows; ++rows) {
+    const int32_t i = rows.i, len = rows.len();
+    const double* yrow = y + 1 + rows.start;  // the pairs of protein i
     const int a = codes[i];
-    const int32_t len = n - 1 - i;
     if (a != 0) {
       const double wi = w[i + 1];
       const double* drow = d + a * kCodes;
@@ -134,7 +129,6 @@ Pass deviation(const uint8_t* codes, const double* d, const double* w, int32_t n
         }
       }
     }
-    yrow += len;
   }
   return r;
 }
@@ -268,13 +262,12 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
   const __m512d vmy = _mm512_loadu_pd(my);
   __m512d axy = _mm512_setzero_pd(), ayy = _mm512_setzero_pd(), first = _mm512_setzero_pd();
   __mmask8 have = 0, differs = 0;
-  const double* yrow = y + 1;
-  for (int32_t i = 0; i < n - 1; ++i) {
-    const int32_t len = n - 1 - i;
+  for (PairRows r(n); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const double* yrow = y + 1 + r.start;  // the pairs of protein i
     const __m128i a8 = lane_codes(codes8, i);
     const __mmask8 a_usable = residue_lanes(a8);
     if (a_usable == 0) {
-      yrow += len;
       continue;
     }
     const __m256i row = lane_rows(a8);
@@ -297,7 +290,6 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
         differs |= _mm512_mask_cmp_pd_mask(usable, yv, first, _CMP_NEQ_UQ);
       }
     }
-    yrow += len;
   }
   double sxy[8], syy[8];
   _mm512_storeu_pd(sxy, axy);

@@ -39,10 +39,10 @@ inline __attribute__((always_inline)) int64_t group_body(const uint8_t* const* c
   constexpr int C = kColumnsPerRead;
   v8d axy[C], ayy[C], my[C];
   for (int c = 0; c < C; ++c) axy[c] = ayy[c] = SPLAT(0.0), my[c] = my_in[c];
-  const float* yrow = lanes;
   int64_t pairs = 0;
-  for (int32_t i = 0; i < nprot - 1; ++i) {
-    const int32_t len = nprot - 1 - i;
+  for (PairRows r(nprot); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const float* yrow = lanes + r.start * kLanes;  // the pairs of protein i
     const double* drow[C];
     const double* urow[C];
     const uint8_t* cj[C];
@@ -66,7 +66,6 @@ inline __attribute__((always_inline)) int64_t group_body(const uint8_t* const* c
         }
       }
     }
-    yrow += static_cast<int64_t>(len) * kLanes;
     pairs += len;
   }
   for (int c = 0; c < C; ++c) sxy[c] = axy[c], syy[c] = ayy[c];
@@ -85,9 +84,9 @@ VORN_ISA_CLONES(int64_t, group_pass_gapped,
 // Per lane, the sum of y over the usable pairs, in pair order.
 void lane_usable_sum(const uint8_t* codes, int32_t nprot, const float* lanes, v8d* sy_out) {
   v8d sy = SPLAT(0.0);
-  const float* yrow = lanes;
-  for (int32_t i = 0; i < nprot - 1; ++i) {
-    const int32_t len = nprot - 1 - i;
+  for (PairRows r(nprot); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const float* yrow = lanes + r.start * kLanes;  // the pairs of protein i
     if (codes[i] != 0) {
       for (int32_t t = 0; t < len; ++t) {
         if (codes[i + 1 + t] == 0) continue;
@@ -96,7 +95,6 @@ void lane_usable_sum(const uint8_t* codes, int32_t nprot, const float* lanes, v8
         sy += y;
       }
     }
-    yrow += static_cast<int64_t>(len) * kLanes;
   }
   *sy_out = sy;
 }

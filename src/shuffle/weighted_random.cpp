@@ -42,9 +42,9 @@ struct Group {
 inline __attribute__((always_inline)) void group_pass_body(Group& g, const double* w, int32_t n, const double* lanes) {
   v8d axy[kGroup];
   for (int c = 0; c < kGroup; ++c) axy[c] = WSPLAT(0.0);
-  const double* yrow = lanes;
-  for (int32_t i = 0; i < n - 1; ++i) {
-    const int32_t len = n - 1 - i;
+  for (PairRows r(n); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const double* yrow = lanes + r.start * kLanes;  // the pairs of protein i
     const double wi = w[i + 1];
     const double* drow[kGroup];
     for (int c = 0; c < kGroup; ++c) drow[c] = g.d[c] + g.codes[c][i] * kCodes;
@@ -53,7 +53,6 @@ inline __attribute__((always_inline)) void group_pass_body(Group& g, const doubl
       const v8d y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
       for (int c = 0; c < kGroup; ++c) axy[c] += (pw * drow[c][g.codes[c][i + 1 + t]]) * y;
     }
-    yrow += static_cast<int64_t>(len) * kLanes;
   }
   for (int c = 0; c < kGroup; ++c) g.sxy[c] = axy[c];
 }
@@ -203,16 +202,17 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
         // W y and W y^2 over the usable pairs: all pairs less those of the
         // gapped proteins (the pairs of two gapped ones were taken twice).
         v8d sum = wysum, sum2 = wyysum;
-        for (int32_t x = 0; x < gaps.n; ++x) {
-          const int32_t p = gaps.p[x];
-          sum -= side.w[p] * lane_load(rowwy + p * kLanes);
-          sum2 -= side.w[p] * lane_load(rowwyy + p * kLanes);
-          for (int32_t z = x + 1; z < gaps.n; ++z) {
-            const v8d v = lane_load(a.lanes + (pair_index(p, gaps.p[z], n) - 1) * kLanes);
-            sum += (side.w[p] * side.w[gaps.p[z]]) * v;
-            sum2 += (side.w[p] * side.w[gaps.p[z]]) * (v * v);
-          }
-        }
+        usable_from_totals(
+            gaps,
+            [&](int32_t p) {
+              sum -= side.w[p] * lane_load(rowwy + p * kLanes);
+              sum2 -= side.w[p] * lane_load(rowwyy + p * kLanes);
+            },
+            [&](int32_t p, int32_t q) {
+              const v8d v = lane_load(a.lanes + (pair_index(p, q, n) - 1) * kLanes);
+              sum += (side.w[p] * side.w[q]) * v;
+              sum2 += (side.w[p] * side.w[q]) * (v * v);
+            });
         g.my[c] = sum / WSPLAT(st.wsum);
         g.syy[c] = sum2;
       }
