@@ -1,5 +1,6 @@
 #include "workspace.hpp"
 
+#include <omp.h>
 #include <sys/mman.h>
 #include <sys/sysinfo.h>
 
@@ -184,7 +185,7 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       single(3000, plus(pairs, 5), ws.idelin),
       single(3000, plus(pairs, 5), ws.idelino),
       single(3000, plus(pairs, 5), ws.idenrank),
-      single(-3700, pairs >= kRankValuesFrom ? kRankScratch : 1, ws.rankscratch),
+      single(-3700, pairs >= kRankValuesFrom ? rank_scratch_size(omp_get_max_threads()) : 1, ws.rankscratch),
       single(-3, plus(times(len, np), 1), ws.alncol),
       single(-3, plus(times(len, max_scored_gaps(np)), 1), ws.gaplist),
       single(-3, plus(len, 3), ws.gapstart),

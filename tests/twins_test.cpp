@@ -7,6 +7,7 @@
 // run of the pipeline test.) Doubles are compared bit for bit: the printed
 // digits hide most slips in them.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include "isa.hpp"
 
@@ -59,10 +60,13 @@ TEST(Twins, SortAndRank) {
     if (trial % 2 || large) v[1] = -0.0f, v[2] = 0.0f;  // signed zeros tie with zeros
     const int64_t count = static_cast<int64_t>(v.size()) - 5;
     std::vector<float> sorted = v, ranks = v, by_pairs = v, scratch1(v.size()), scratch2(v.size());
-    std::vector<int64_t> tables(kRankScratch);
+    // The tables the plan gives a run on this many threads, and a guard after them that no sort may touch.
+    const int64_t size = rank_scratch_size(omp_get_max_threads()), guard = kRankScratch;
+    std::vector<int64_t> tables(size + guard, -7);
     ordena(sorted.data(), count, tables.data());
     rankit(sorted.data(), count, ranks.data(), tables.data());
     rank_values(by_pairs.data(), scratch1.data(), scratch2.data(), count, tables.data());
+    ASSERT_EQ(std::count(tables.begin() + size, tables.end(), -7), guard) << "the sorts wrote past their tables";
     for (int64_t i = 1; i <= count; ++i) ASSERT_EQ(bits(by_pairs[i]), bits(ranks[i])) << f.c.what << " at " << i;
     if (!large) {
       std::vector<float> slow_sorted = v, slow_ranks = v;

@@ -133,8 +133,7 @@ void sort_pairs(float* v, float* x, int64_t n, int low) {
 
 constexpr int kTopBits = 12;
 constexpr int kMaxChunks = 256;
-static_assert(kRankScratch >= kMaxChunks * (int64_t{1} << kTopBits) + (int64_t{1} << kTopBits) + 1);
-static_assert(kRankScratch >= 2 * ((int64_t{1} << kBucketBits) + 1));
+static_assert(kMaxChunks == 256 && kTopBits == 12 && kBucketBits == 16, "rank_scratch_size counts these tables");
 
 }  // namespace
 
@@ -157,9 +156,10 @@ void rank_values(float* values, float* sorted, float* index, int64_t count, int6
   float* const v = sorted + 1;
   float* const x = index + 1;
   constexpr int64_t kBuckets = int64_t{1} << kTopBits;
-  auto place = reinterpret_cast<int64_t(*)[kBuckets]>(scratch);  // kMaxChunks rows
-  int64_t* const bucket_start = scratch + kMaxChunks * kBuckets;  // kBuckets + 1 entries
+  // rank_scratch_size(chunks) entries: a row of counts per chunk, then the buckets' starts.
   const int chunks = std::clamp(omp_get_max_threads(), 1, kMaxChunks);
+  auto place = reinterpret_cast<int64_t(*)[kBuckets]>(scratch);
+  int64_t* const bucket_start = scratch + static_cast<int64_t>(chunks) * kBuckets;  // kBuckets + 1 entries
   auto chunk_begin = [&](int c) { return count * c / chunks; };
 #pragma omp parallel for schedule(static)
   for (int c = 0; c < chunks; ++c) {

@@ -9,8 +9,14 @@ namespace vorn {
 
 // The counting tables of the sorts of large vectors (from kRankValuesFrom
 // entries on) live in the run's workspace, not in the functions: scratch
-// holds kRankScratch entries there (smaller vectors do not touch it).
-inline constexpr int64_t kRankScratch = int64_t{256} * 4096 + 4097 + 2 * 65537;
+// holds rank_scratch_size(threads) entries there for a run on that many
+// threads (smaller vectors do not touch it); kRankScratch is enough for any.
+inline int64_t rank_scratch_size(int threads) {
+  const int64_t chunks = threads < 1 ? 1 : threads > 256 ? 256 : threads;
+  const int64_t rank_values = chunks * 4096 + 4097, bucket_sort = 2 * 65537;
+  return rank_values > bucket_sort ? rank_values : bucket_sort;
+}
+inline const int64_t kRankScratch = rank_scratch_size(256);
 
 // Sorts v[1..count] into non-increasing order. Values must not be NaN.
 void ordena(float* v, int64_t count, int64_t* scratch);
