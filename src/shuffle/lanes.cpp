@@ -6,23 +6,14 @@
 #include "isa.hpp"
 #include "scoring/similarity.hpp"
 
+// Lane vectors are returned from always-inlined helpers only, never across a call.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 namespace vorn {
 
 namespace {
 
-typedef double v8d __attribute__((vector_size(64)));
-typedef float v8f __attribute__((vector_size(32)));
 static_assert(kLanes == 8);
-
-// Vectors of 8 doubles are passed through memory, never by value: the
-// calling convention for them differs between instruction sets.
-#define LANE_LOAD(dst, src)                  \
-  do {                                       \
-    v8f lane_f_;                             \
-    std::memcpy(&lane_f_, (src), sizeof lane_f_); \
-    (dst) = __builtin_convertvector(lane_f_, v8d); \
-  } while (0)
-#define SPLAT(v) (v8d{(v), (v), (v), (v), (v), (v), (v), (v)})
 
 // Each lane carries one permutation and its own accumulation in pair order:
 //   sxy += d(a,b) * (y - my)      and, in gapped columns,
@@ -38,7 +29,7 @@ inline __attribute__((always_inline)) int64_t group_body(const uint8_t* const* c
                                                          v8d* sxy, v8d* syy) {
   constexpr int C = kColumnsPerRead;
   v8d axy[C], ayy[C], my[C];
-  for (int c = 0; c < C; ++c) axy[c] = ayy[c] = SPLAT(0.0), my[c] = my_in[c];
+  for (int c = 0; c < C; ++c) axy[c] = ayy[c] = splat(0.0), my[c] = my_in[c];
   int64_t pairs = 0;
   for (PairRows r(nprot); r; ++r) {
     const int32_t i = r.i, len = r.len();
@@ -57,7 +48,7 @@ inline __attribute__((always_inline)) int64_t group_body(const uint8_t* const* c
     if (any) {
       for (int32_t t = 0; t < len; ++t) {
         v8d y;
-        LANE_LOAD(y, yrow + static_cast<int64_t>(t) * kLanes);
+        y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
         for (int c = 0; c < C; ++c) {
           const int b = cj[c][t];
           const v8d dy = y - my[c];
@@ -83,7 +74,7 @@ VORN_ISA_CLONES(int64_t, group_pass_gapped,
 
 // Per lane, the sum of y over the usable pairs, in pair order.
 void lane_usable_sum(const uint8_t* codes, int32_t nprot, const float* lanes, v8d* sy_out) {
-  v8d sy = SPLAT(0.0);
+  v8d sy = splat(0.0);
   for (PairRows r(nprot); r; ++r) {
     const int32_t i = r.i, len = r.len();
     const float* yrow = lanes + r.start * kLanes;  // the pairs of protein i
@@ -91,7 +82,7 @@ void lane_usable_sum(const uint8_t* codes, int32_t nprot, const float* lanes, v8
       for (int32_t t = 0; t < len; ++t) {
         if (codes[i + 1 + t] == 0) continue;
         v8d y;
-        LANE_LOAD(y, yrow + static_cast<int64_t>(t) * kLanes);
+        y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
         sy += y;
       }
     }
@@ -101,16 +92,16 @@ void lane_usable_sum(const uint8_t* codes, int32_t nprot, const float* lanes, v8
 
 // Sums over all pairs, for columns without gaps: sy, and syy around sy / npairs.
 void totals(const float* lanes, int64_t npairs, v8d* sy, v8d* syy) {
-  v8d s = SPLAT(0.0), y;
+  v8d s = splat(0.0), y;
   for (int64_t k = 0; k < npairs; ++k) {
-    LANE_LOAD(y, lanes + k * kLanes);
+    y = lane_load(lanes + k * kLanes);
     s += y;
   }
   const double np = static_cast<double>(npairs);
-  const v8d my = s / SPLAT(np);
-  v8d ss = SPLAT(0.0);
+  const v8d my = s / splat(np);
+  v8d ss = splat(0.0);
   for (int64_t k = 0; k < npairs; ++k) {
-    LANE_LOAD(y, lanes + k * kLanes);
+    y = lane_load(lanes + k * kLanes);
     const v8d dy = y - my;
     ss += dy * dy;
   }
@@ -181,7 +172,7 @@ void lane_group_sums(const Columns& cols, const int32_t* pos, int nc, const Colu
     } else {
       lane_usable_sum(codes[c], n, block.lanes, &sy[c]);
     }
-    my[c] = sy[c] / SPLAT(static_cast<double>(colstat[p].n));
+    my[c] = sy[c] / splat(static_cast<double>(colstat[p].n));
   }
   pairs = gapped ? VORN_ISA_CALL(group_pass_gapped, codes, n, d, block.lanes, my, sxy, syy)
                  : VORN_ISA_CALL(group_pass_plain, codes, n, d, block.lanes, my, sxy, syy);

@@ -6,11 +6,10 @@
 #include <cstdint>
 
 #include "scoring/position.hpp"
+#include "shuffle/lane_vectors.hpp"
 
 namespace vorn {
 
-// The lanes of one block of permutations.
-inline constexpr int kLanes = 8;
 
 struct LaneBlock {
   int nl = 0;                            // lanes in use (the rest repeat lane 0)

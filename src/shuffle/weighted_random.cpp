@@ -6,27 +6,17 @@
 
 #include "input/residue.hpp"
 #include "isa.hpp"
+#include "shuffle/lane_vectors.hpp"
 #include "scoring/similarity.hpp"
+
+// Lane vectors are returned from always-inlined helpers only, never across a call.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace vorn {
 
 namespace {
 
-typedef double v8d __attribute__((vector_size(64)));
-constexpr int kLanes = 8;   // permutations scored side by side
 constexpr int kGroup = 4;   // columns that share one read of the lanes
-#define WSPLAT(v) (v8d{(v), (v), (v), (v), (v), (v), (v), (v)})
-
-// The arrays of the plan are not 64-byte aligned: loads and stores by
-// memcpy. Always inlined, so that no vector crosses a call (whose convention
-// differs between instruction sets).
-#pragma GCC diagnostic ignored "-Wpsabi"
-inline __attribute__((always_inline)) v8d lane_load(const double* p) {
-  v8d v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline __attribute__((always_inline)) void lane_store(double* p, const v8d& v) { std::memcpy(p, &v, sizeof v); }
 
 // What a group of columns needs in the lane pass.
 struct Group {
@@ -41,7 +31,7 @@ struct Group {
 // so my drops out; d is 0 for gapped pairs). syy comes from row totals.
 inline __attribute__((always_inline)) void group_pass_body(Group& g, const double* w, int32_t n, const double* lanes) {
   v8d axy[kGroup];
-  for (int c = 0; c < kGroup; ++c) axy[c] = WSPLAT(0.0);
+  for (int c = 0; c < kGroup; ++c) axy[c] = splat(0.0);
   for (PairRows r(n); r; ++r) {
     const int32_t i = r.i, len = r.len();
     const double* yrow = lanes + r.start * kLanes;  // the pairs of protein i
@@ -114,8 +104,8 @@ inline __attribute__((always_inline)) void lane_sums_body(const WeightedSide& si
   const int32_t n = side.nprot;
   const double* w = side.w;
   double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
-  for (int32_t p = 0; p <= n; ++p) lane_store(rowwy + p * kLanes, WSPLAT(0.0)), lane_store(rowwyy + p * kLanes, WSPLAT(0.0));
-  wysum = wyysum = WSPLAT(0.0);
+  for (int32_t p = 0; p <= n; ++p) lane_store(rowwy + p * kLanes, splat(0.0)), lane_store(rowwyy + p * kLanes, splat(0.0));
+  wysum = wyysum = splat(0.0);
   const double* y = lanes;
   for (int32_t i = 1; i <= n; ++i) {
     v8d row = lane_load(rowwy + i * kLanes), row2 = lane_load(rowwyy + i * kLanes);
@@ -131,8 +121,8 @@ inline __attribute__((always_inline)) void lane_sums_body(const WeightedSide& si
     lane_store(rowwy + i * kLanes, row);
     lane_store(rowwyy + i * kLanes, row2);
   }
-  const v8d my = wysum / WSPLAT(side.wsum);
-  syy = WSPLAT(0.0);
+  const v8d my = wysum / splat(side.wsum);
+  syy = splat(0.0);
   y = lanes;
   for (int32_t i = 1; i <= n; ++i)
     for (int32_t j = i + 1; j <= n; ++j, y += kLanes) {
@@ -213,7 +203,7 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
               sum += (side.w[p] * side.w[q]) * v;
               sum2 += (side.w[p] * side.w[q]) * (v * v);
             });
-        g.my[c] = sum / WSPLAT(st.wsum);
+        g.my[c] = sum / splat(st.wsum);
         g.syy[c] = sum2;
       }
       VORN_ISA_CALL(group_pass, g, side.w, n, a.lanes);
