@@ -11,7 +11,9 @@
 #include "scoring/ranking.hpp"
 
 // GCC 12 takes the intrinsics' deliberately undefined upper lanes for uninitialised values.
+#ifndef __clang__
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace vorn {
 
