@@ -10,6 +10,7 @@
 #include "scoring/ranking.hpp"
 #include "scoring/similarity.hpp"
 #include "shuffle/lanes.hpp"
+#include "views.hpp"
 #include "workspace.hpp"
 
 namespace vorn {
@@ -42,7 +43,7 @@ Family& family(int n) {
   f.alloc.allocate(plan_group2(ws));
   f.alloc.allocate(plan_group3(ws, true));
   f.alloc.allocate(plan_group4(ws));
-  alignment_residues(src, ws.alignment_arrays());
+  alignment_residues(src, alignment_arrays(ws));
   column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());
   gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
   gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
@@ -56,7 +57,7 @@ Family& family(int n) {
 // The first column without gaps, and the first with some.
 int32_t column_with(const Workspace& ws, bool gapped) {
   for (int32_t pos = 1; pos <= ws.alnlen; ++pos)
-    if (scored(ws.gapperc[pos]) && (ws.columns().gaps(pos).n > 0) == gapped) return pos;
+    if (scored(ws.gapperc[pos]) && (columns(ws).gaps(pos).n > 0) == gapped) return pos;
   return 1;
 }
 
@@ -81,8 +82,8 @@ void BM_ScoreColumn(benchmark::State& st) {
   const int32_t pos = column_with(f.ws, st.range(1) != 0);
   for (auto _ : st) {
     ColumnPrep prep;
-    prepare_column(f.ws.columns().column(pos), f.ws.nprot, f.ws.columns().gaps(pos), f.aamat, true, prep);
-    benchmark::DoNotOptimize(score_column(f.ws.columns().column(pos), prep, f.side, &f.ws.colstat[pos]));
+    prepare_column(columns(f.ws).column(pos), f.ws.nprot, columns(f.ws).gaps(pos), f.aamat, true, prep);
+    benchmark::DoNotOptimize(score_column(columns(f.ws).column(pos), prep, f.side, &f.ws.colstat[pos]));
   }
   st.counters["pairs/s"] = benchmark::Counter(static_cast<double>(f.ws.npairs), benchmark::Counter::kIsIterationInvariantRate);
   st.counters["GB/s"] = benchmark::Counter(4.0 * f.ws.npairs / 1e9, benchmark::Counter::kIsIterationInvariantRate);
@@ -93,8 +94,8 @@ void BM_LaneColumn(benchmark::State& st) {
   Workspace& ws = f.ws;
   const int32_t pos = column_with(ws, st.range(1) != 0);
   ColumnPrep prep;
-  prepare_column(ws.columns().column(pos), ws.nprot, ws.columns().gaps(pos), f.aamat, true, prep);
-  score_column(ws.columns().column(pos), prep, f.side, &ws.colstat[pos]);
+  prepare_column(columns(ws).column(pos), ws.nprot, columns(ws).gaps(pos), f.aamat, true, prep);
+  score_column(columns(ws).column(pos), prep, f.side, &ws.colstat[pos]);
   LaneBlock block;
   block.nl = kLanes;
   for (int l = 0; l < kLanes; ++l) {
@@ -108,7 +109,7 @@ void BM_LaneColumn(benchmark::State& st) {
   for (auto _ : st) {
     CorrelationSums sums[kColumnsPerRead][kLanes];
     int64_t pairs;
-    lane_group_sums(ws.columns(), &pos, 1, ws.colstat.data(), f.side, sq, block, sums, pairs);
+    lane_group_sums(columns(ws), &pos, 1, ws.colstat.data(), f.side, sq, block, sums, pairs);
     benchmark::DoNotOptimize(sums);
   }
   st.counters["pair-steps/s"] = benchmark::Counter(static_cast<double>(ws.npairs) * kLanes,

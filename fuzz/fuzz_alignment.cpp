@@ -11,6 +11,7 @@
 #include "scoring/entropy.hpp"
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
+#include "views.hpp"
 #include "workspace.hpp"
 
 namespace {
@@ -51,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ws.pdbnum[pos] = pos;
       ws.chain[pos] = ' ';
     }
-    vorn::alignment_residues(src, ws.alignment_arrays());
+    vorn::alignment_residues(src, vorn::alignment_arrays(ws));
     if (ws.npairs * static_cast<int64_t>(ws.alnlen) > 200000 || ws.alnlen > 400) return 0;
     vorn::column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());
     vorn::gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
@@ -64,10 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorn::SimilaritySide side;
     vorn::prepare_similarity_side(rankcorr ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
                                   ws.rowsum.data(), side);
-    const vorn::LineSource lines = ws.lines();
+    const vorn::LineSource line_source = vorn::lines(ws);
     const vorn::ColumnGroups groups{ws.grouppos.data(), ws.groupcodes.data()};
-    vorn::scoring_pass(ws.columns(), aamat, rankcorr, side, nullptr, groups,
-                       [&](int32_t pos, float score) { vorn::write_raw_line(sink, lines.fields(pos, score)); }, quiet);
+    vorn::scoring_pass(vorn::columns(ws), aamat, rankcorr, side, nullptr, groups,
+                       [&](int32_t pos, float score) { vorn::write_raw_line(sink, line_source.fields(pos, score)); }, quiet);
   } catch (const vorn::Failure&) {
   }
   return 0;

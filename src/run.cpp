@@ -19,6 +19,7 @@
 #include "scoring/similarity.hpp"
 #include "shuffle/permutations.hpp"
 #include "shuffle/random_passes.hpp"
+#include "views.hpp"
 #include "workspace.hpp"
 
 namespace vorn {
@@ -141,7 +142,7 @@ struct Run {
 
   void residues() {
     log.progress("\rReading aln...");
-    alignment_residues(src, ws.alignment_arrays());
+    alignment_residues(src, alignment_arrays(ws));
     column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());
   }
 
@@ -153,7 +154,7 @@ struct Run {
     if (!s.weight_file.empty()) {
       read_weights(s.weight_file, ws.nprot, ws.weights.data());
     } else {
-      henikoff_weights(ws.columns(), ws.weights.data());
+      henikoff_weights(columns(ws), ws.weights.data());
     }
     weighted = !uniform_weights(ws.weights.data(), ws.nprot);
     log.status("\rWeights: %s%s.\n", weights_text().c_str(),
@@ -229,16 +230,16 @@ struct Run {
   // the real scores wait for the random passes.
   void scoring() {
     const bool store = s.nsuffl > 0;
-    const LineSource lines = ws.lines();
-    const Columns cols = ws.columns();
+    const LineSource line_source = lines(ws);
+    const Columns cols = columns(ws);
     auto emit = [&](int32_t pos, float score) {
       scored_columns += score >= -1.0f;
       if (store) {
         ws.icorr[pos] = score;
       } else {
-        const LineFields f = lines.fields(pos, score);
+        const LineFields f = line_source.fields(pos, score);
         write_raw_line(out, f);
-        ws.keep(ResultRow{f});
+        keep_result(ws, ResultRow{f});
       }
     };
     const ColumnGroups groups{ws.grouppos.data(), ws.groupcodes.data()};
@@ -252,15 +253,15 @@ struct Run {
   void significance() {
     if (s.nsuffl == 0) return;
     if (weighted) {
-      weighted_random_passes(ws.columns(), spearman(), wside, ws.weighted_random(), log);
-      fill_pool(ws.columns(), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(), &ws.globcount());
+      weighted_random_passes(columns(ws), spearman(), wside, weighted_random(ws), log);
+      fill_pool(columns(ws), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(), &ws.globcount());
     } else {
-      random_passes(ws.columns(), side, spearman(), ws.random_pass_arrays(), log);
+      random_passes(columns(ws), side, spearman(), random_pass_arrays(ws), log);
     }
-    final_report(ws.columns(), ws.lines(), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(),
+    final_report(columns(ws), lines(ws), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(),
                  ws.globcount(), ws.globsorted.data(), [&](const ResultRow& row) {
                    write_extended_line(out, row);
-                   ws.keep(row);
+                   keep_result(ws, row);
                  });
   }
 

@@ -8,7 +8,10 @@
 #include <limits>
 
 #include "fail.hpp"
+#include "report/result_line.hpp"
+#include "scoring/position.hpp"
 #include "scoring/ranking.hpp"
+#include "shuffle/weighted_random.hpp"
 #include "shuffle/lanes.hpp"
 
 namespace vorn {
@@ -115,52 +118,6 @@ void Allocator::allocate(const std::vector<PlanItem>& items) {
       reserved_ += b;
     }
   }
-}
-
-AlignmentArrays Workspace::alignment_arrays() const {
-  AlignmentArrays a;
-  a.aln = aln.rows();
-  a.var = const_cast<int32_t*>(var.data());
-  a.acc = const_cast<int32_t*>(acc.data());
-  a.sec_str = const_cast<char*>(sec_str.data());
-  a.pdbnum = const_cast<int32_t*>(pdbnum.data());
-  a.chain = const_cast<char*>(chain.data());
-  a.res1 = const_cast<uint8_t*>(res1.data());
-  return a;
-}
-
-RandomPassArrays Workspace::random_pass_arrays() {
-  RandomPassArrays a;
-  a.sufix = sufix.rows();
-  a.nsuffl = nsuffl;
-  a.icorr = icorr.data();
-  a.colstat = colstat.data();
-  a.idenrank = idenrank.data();
-  a.identities = identities.rows();
-  a.ranksq = ranksq.data();
-  a.lanesim = lanesim.data();
-  a.active = grouppos.data();
-  a.rndcorr = rndcorr.rows();
-  a.pool = globdist();
-  a.count = &globcount();
-  return a;
-}
-
-WeightedRandom Workspace::weighted_random() {
-  WeightedRandom w;
-  w.sufix = sufix.rows();
-  w.nsuffl = nsuffl;
-  w.icorr = icorr.data();
-  w.stat = wstat.data();
-  w.v = idelino.data();
-  w.order = worder.data();
-  w.lanes = wlanes.data();
-  w.sorted = wsorted.data();
-  w.ends = wends.data();
-  w.lane_rowwy = lane_rowwy.data();
-  w.inverse = inverse.data();
-  w.rndcorr = rndcorr.rows();
-  return w;
 }
 
 std::vector<PlanItem> plan_group1(Workspace& ws) {

@@ -8,14 +8,13 @@
 #include <functional>
 #include <vector>
 
-#include "input/alignment.hpp"
-#include "report/result_line.hpp"
-#include "scoring/position.hpp"
-#include "scoring/similarity.hpp"
-#include "shuffle/weighted_random.hpp"
-#include "shuffle/random_passes.hpp"
-
 namespace vorn {
+
+// The element types of some arrays; the workspace holds them, it does not
+// look into them.
+struct ColumnStat;
+struct WeightedStat;
+struct ResultRow;
 
 // A malloc'd array that frees itself. Contents start undefined.
 template <class T>
@@ -154,21 +153,8 @@ struct Workspace {
   int32_t nresults = 0;
   bool keep_results = false;
 
-  AlignmentArrays alignment_arrays() const;
-  Columns columns() const {
-    return Columns{alncol.data(), gapperc.data(), gaplist.data(), gapstart.data(), nprot, alnlen};
-  }
-  LineSource lines() const {
-    return LineSource{aln[1], pdbnum.data(), chain.data(), acc.data(), entrop.data(), sec_str.data(), var.data()};
-  }
-  // What the random passes read and write, unweighted and weighted.
-  RandomPassArrays random_pass_arrays();
-  WeightedRandom weighted_random();
   float* globdist() { return globtable[1]; }
   int64_t& globcount() { return globcounts[1]; }
-  void keep(const ResultRow& row) {
-    if (keep_results) results[++nresults] = row;
-  }
 };
 
 // The plan, group by group. Sizes are computed in 64 bits and never wrap.

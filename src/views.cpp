@@ -1,0 +1,51 @@
+#include "views.hpp"
+
+namespace vorn {
+
+AlignmentArrays alignment_arrays(const Workspace& ws) {
+  AlignmentArrays a;
+  a.aln = ws.aln.rows();
+  a.var = const_cast<int32_t*>(ws.var.data());
+  a.acc = const_cast<int32_t*>(ws.acc.data());
+  a.sec_str = const_cast<char*>(ws.sec_str.data());
+  a.pdbnum = const_cast<int32_t*>(ws.pdbnum.data());
+  a.chain = const_cast<char*>(ws.chain.data());
+  a.res1 = const_cast<uint8_t*>(ws.res1.data());
+  return a;
+}
+
+RandomPassArrays random_pass_arrays(Workspace& ws) {
+  RandomPassArrays a;
+  a.sufix = ws.sufix.rows();
+  a.nsuffl = ws.nsuffl;
+  a.icorr = ws.icorr.data();
+  a.colstat = ws.colstat.data();
+  a.idenrank = ws.idenrank.data();
+  a.identities = ws.identities.rows();
+  a.ranksq = ws.ranksq.data();
+  a.lanesim = ws.lanesim.data();
+  a.active = ws.grouppos.data();
+  a.rndcorr = ws.rndcorr.rows();
+  a.pool = ws.globdist();
+  a.count = &ws.globcount();
+  return a;
+}
+
+WeightedRandom weighted_random(Workspace& ws) {
+  WeightedRandom w;
+  w.sufix = ws.sufix.rows();
+  w.nsuffl = ws.nsuffl;
+  w.icorr = ws.icorr.data();
+  w.stat = ws.wstat.data();
+  w.v = ws.idelino.data();
+  w.order = ws.worder.data();
+  w.lanes = ws.wlanes.data();
+  w.sorted = ws.wsorted.data();
+  w.ends = ws.wends.data();
+  w.lane_rowwy = ws.lane_rowwy.data();
+  w.inverse = ws.inverse.data();
+  w.rndcorr = ws.rndcorr.rows();
+  return w;
+}
+
+}  // namespace vorn
