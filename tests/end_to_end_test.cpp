@@ -76,7 +76,9 @@ void check(const Dirs& d, const Row& row) {
   expect_stream(r.err, d.expand(row.err), row.what + " (stderr)");
   const std::string done = "Done." + std::string(99, ' ') + "\n";
   const bool ended = r.err.size() >= done.size() && r.err.compare(r.err.size() - done.size(), done.size(), done) == 0;
-  if (row.args.size() >= 2 || !how.shell.empty()) EXPECT_EQ(ended, r.status == 0) << row.what << ": \"Done.\" closes exactly the runs that succeed";
+  if (row.args.size() >= 2 || !how.shell.empty()) {
+    EXPECT_EQ(ended, r.status == 0) << row.what << ": \"Done.\" closes exactly the runs that succeed";
+  }
   if (r.status == 1 && (row.args.size() >= 2 || !how.shell.empty()) && !r.out.empty()) {
     // One message, last on standard output.
     std::string last = r.out.substr(0, r.out.find_last_not_of('\n') + 1);
