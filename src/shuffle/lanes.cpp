@@ -30,35 +30,12 @@ inline __attribute__((always_inline)) int64_t group_body(const uint8_t* const* c
   constexpr int C = kColumnsPerRead;
   v8d axy[C], ayy[C], my[C];
   for (int c = 0; c < C; ++c) axy[c] = ayy[c] = splat(0.0), my[c] = my_in[c];
-  int64_t pairs = 0;
-  for (PairRows r(nprot); r; ++r) {
-    const int32_t i = r.i, len = r.len();
-    const float* yrow = lanes + r.start * kLanes;  // the pairs of protein i
-    const double* drow[C];
-    const double* urow[C];
-    const uint8_t* cj[C];
-    bool any = false;
-    for (int c = 0; c < C; ++c) {
-      const int a = codes[c][i];
-      any = any || a != 0;
-      drow[c] = d[c] + a * kCodes;
-      urow[c] = kUsablePair.data() + a * kCodes;
-      cj[c] = codes[c] + i + 1;
-    }
-    if (any) {
-      for (int32_t t = 0; t < len; ++t) {
-        v8d y;
-        y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
-        for (int c = 0; c < C; ++c) {
-          const int b = cj[c][t];
-          const v8d dy = y - my[c];
-          axy[c] += drow[c][b] * dy;
-          if constexpr (Gapped) ayy[c] += urow[c][b] * (dy * dy);
-        }
-      }
-    }
-    pairs += len;
-  }
+  lane_walk<C>(codes, nprot, lanes, true, [&](int c, int32_t, int32_t, int cell, const v8d& y) __attribute__((always_inline)) {
+    const v8d dy = y - my[c];
+    axy[c] += d[c][cell] * dy;
+    if constexpr (Gapped) ayy[c] += kUsablePair[cell] * (dy * dy);
+  });
+  const int64_t pairs = static_cast<int64_t>(nprot) * (nprot - 1) / 2;
   for (int c = 0; c < C; ++c) sxy[c] = axy[c], syy[c] = ayy[c];
   return pairs;
 }

@@ -32,18 +32,11 @@ struct Group {
 inline __attribute__((always_inline)) void group_pass_body(Group& g, const double* w, int32_t n, const double* lanes) {
   v8d axy[kGroup];
   for (int c = 0; c < kGroup; ++c) axy[c] = splat(0.0);
-  for (PairRows r(n); r; ++r) {
-    const int32_t i = r.i, len = r.len();
-    const double* yrow = lanes + r.start * kLanes;  // the pairs of protein i
-    const double wi = w[i + 1];
-    const double* drow[kGroup];
-    for (int c = 0; c < kGroup; ++c) drow[c] = g.d[c] + g.codes[c][i] * kCodes;
-    for (int32_t t = 0; t < len; ++t) {
-      const double pw = wi * w[i + 2 + t];
-      const v8d y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
-      for (int c = 0; c < kGroup; ++c) axy[c] += (pw * drow[c][g.codes[c][i + 1 + t]]) * y;
-    }
-  }
+  lane_walk<kGroup>(g.codes, n, lanes, false,
+                    [&](int c, int32_t i, int32_t j, int cell, const v8d& y) __attribute__((always_inline)) {
+                      const double pw = w[i + 1] * w[j + 1];
+                      axy[c] += (pw * g.d[c][cell]) * y;
+                    });
   for (int c = 0; c < kGroup; ++c) g.sxy[c] = axy[c];
 }
 
