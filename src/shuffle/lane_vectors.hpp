@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "input/residue.hpp"
+#include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
 
 namespace vorn {
@@ -36,30 +37,36 @@ inline __attribute__((always_inline)) void lane_store(double* p, const v8d& v) {
 
 // The one walk of the lane passes, float lanes or double lanes: C columns
 // against a block of permutations, the lanes read once for all of them. For
-// every pair (i, j) in pair order (proteins from 0), with the pair's eight
-// lane values y, visit(c, i, j, cell, y) for every column c, cell = a * kCodes
-// + b for the codes a, b of the two proteins in column c (the index into a
-// table of code pairs). Rows where every column has a gap at i are skipped
-// when skip_gapped_rows (the callers' terms there are zeros).
-template <int C, class Lane, class Visit>
-inline __attribute__((always_inline)) void lane_walk(const uint8_t* const* codes, int32_t n, const Lane* lanes,
-                                                     bool skip_gapped_rows, Visit visit) {
+// every pair (i, j) in pair order (proteins from 0): p = pair(i, j) once, then
+// for every column c visit(c, dx, u, y, p), with y the pair's eight lane
+// values and, for the codes a, b of the two proteins in column c, dx =
+// d[c][a * kCodes + b] and u = kUsablePair[a * kCodes + b]. Rows where every column has a gap at i are
+// skipped when skip_gapped_rows (the callers' terms there are zeros).
+template <int C, class Lane, class Pair, class Visit>
+inline __attribute__((always_inline)) void lane_walk(const uint8_t* const* codes, int32_t n, const double* const* d,
+                                                     const Lane* lanes, bool skip_gapped_rows, Pair pair, Visit visit) {
   for (PairRows r(n); r; ++r) {
     const int32_t i = r.i, len = r.len();
     const Lane* yrow = lanes + r.start * kLanes;  // the pairs of protein i
-    int row[C];
+    const double* drow[C];
+    const double* urow[C];
     const uint8_t* cj[C];
     bool any = false;
     for (int c = 0; c < C; ++c) {
       const int a = codes[c][i];
       any = any || a != 0;
-      row[c] = a * kCodes;
+      drow[c] = d[c] + a * kCodes;
+      urow[c] = kUsablePair.data() + a * kCodes;
       cj[c] = codes[c] + i + 1;
     }
     if (skip_gapped_rows && !any) continue;
     for (int32_t t = 0; t < len; ++t) {
+      const auto p = pair(i, i + 1 + t);
       const v8d y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
-      for (int c = 0; c < C; ++c) visit(c, i, i + 1 + t, row[c] + cj[c][t], y);
+      for (int c = 0; c < C; ++c) {
+        const int b = cj[c][t];
+        visit(c, drow[c][b], urow[c][b], y, p);
+      }
     }
   }
 }

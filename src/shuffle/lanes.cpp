@@ -30,11 +30,13 @@ inline __attribute__((always_inline)) int64_t group_body(const uint8_t* const* c
   constexpr int C = kColumnsPerRead;
   v8d axy[C], ayy[C], my[C];
   for (int c = 0; c < C; ++c) axy[c] = ayy[c] = splat(0.0), my[c] = my_in[c];
-  lane_walk<C>(codes, nprot, lanes, true, [&](int c, int32_t, int32_t, int cell, const v8d& y) __attribute__((always_inline)) {
-    const v8d dy = y - my[c];
-    axy[c] += d[c][cell] * dy;
-    if constexpr (Gapped) ayy[c] += kUsablePair[cell] * (dy * dy);
-  });
+  lane_walk<C>(
+      codes, nprot, d, lanes, true, [](int32_t, int32_t) __attribute__((always_inline)) { return 0; },
+      [&](int c, double dx, double u, const v8d& y, int) __attribute__((always_inline)) {
+        const v8d dy = y - my[c];
+        axy[c] += dx * dy;
+        if constexpr (Gapped) ayy[c] += u * (dy * dy);
+      });
   const int64_t pairs = static_cast<int64_t>(nprot) * (nprot - 1) / 2;
   for (int c = 0; c < C; ++c) sxy[c] = axy[c], syy[c] = ayy[c];
   return pairs;

@@ -32,11 +32,10 @@ struct Group {
 inline __attribute__((always_inline)) void group_pass_body(Group& g, const double* w, int32_t n, const double* lanes) {
   v8d axy[kGroup];
   for (int c = 0; c < kGroup; ++c) axy[c] = splat(0.0);
-  lane_walk<kGroup>(g.codes, n, lanes, false,
-                    [&](int c, int32_t i, int32_t j, int cell, const v8d& y) __attribute__((always_inline)) {
-                      const double pw = w[i + 1] * w[j + 1];
-                      axy[c] += (pw * g.d[c][cell]) * y;
-                    });
+  lane_walk<kGroup>(
+      g.codes, n, g.d, lanes, false,
+      [&](int32_t i, int32_t j) __attribute__((always_inline)) { return w[i + 1] * w[j + 1]; },
+      [&](int c, double dx, double, const v8d& y, double pw) __attribute__((always_inline)) { axy[c] += (pw * dx) * y; });
   for (int c = 0; c < kGroup; ++c) g.sxy[c] = axy[c];
 }
 
