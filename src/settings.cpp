@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 
 #include "fail.hpp"
 #include "input/lineinput.hpp"
@@ -80,16 +81,20 @@ namespace {
 // character; the third, written '=' in the usage text, is skipped whatever it is.
 std::string value_text(const std::string& arg) { return arg.size() > 3 ? arg.substr(3) : std::string(); }
 
-bool digit(char c) { return c >= '0' && c <= '9'; }
 bool whole_number(const std::string& t) {
   const IntField r = int_field(t, 0);
   return r.digits && r.end == t.size();
 }
 
+constexpr std::string_view kValueOptions = "MSRTOWF";  // the options that read a value
+constexpr std::string_view kFlags = "NEq12345";         // those that read two characters only
+bool one_of(std::string_view set, char c) { return set.find(c) != std::string_view::npos; }
+
 // What a user who typed a long option most likely meant.
 std::string long_option_hint(const std::string& arg) {
-  const std::string key = arg.substr(2, arg.find('=') == std::string::npos ? std::string::npos : arg.find('=') - 2);
-  const std::string value = arg.find('=') == std::string::npos ? "" : arg.substr(arg.find('=') + 1);
+  const size_t eq = arg.find('=');
+  const std::string key = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+  const std::string value = eq == std::string::npos ? "" : arg.substr(eq + 1);
   static const char* const kLong[][2] = {{"seed", "R"},    {"shuffle", "S"},  {"shuffles", "S"},  {"permutations", "S"},
                                          {"threads", "T"}, {"out", "O"},      {"output", "O"},    {"prefix", "O"},
                                          {"weights", "W"}, {"pearson", "N"},  {"quiet", "q"},     {"reference", "F"},
@@ -98,15 +103,13 @@ std::string long_option_hint(const std::string& arg) {
     return strformat("'--%s' is read only alone: run 'vorn --%s'.", key.c_str(), key.c_str());
   for (const auto& k : kLong)
     if (key == k[0]) {
-      const bool takes_value = std::string("RSTOMF").find(k[1][0]) != std::string::npos;
+      const bool takes_value = one_of(kValueOptions, k[1][0]) && k[1][0] != 'W';
       return strformat("did you mean '-%s%s'?", k[1], takes_value ? ("=" + (value.empty() ? "n" : value)).c_str()
                                                                   : (value.empty() ? "" : ("=" + value).c_str()));
     }
   return "vorn's options are '-' and one character (run 'vorn --help').";
 }
 
-constexpr const char* kValueOptions = "MSRTOWF";  // the options that read a value
-constexpr const char* kFlags = "NEq12345";         // those that read two characters only
 
 // The warnings of one argument, or none; next: the argument after it.
 void check_argument(const std::string& arg, const std::string* next, bool after_bare_value_option,
@@ -123,18 +126,16 @@ void check_argument(const std::string& arg, const std::string* next, bool after_
     w.push_back(strformat("** Warning: ignored '%s': %s\n", arg.c_str(), long_option_hint(arg).c_str()));
     return;
   }
-  if (std::string(kFlags).find(o) != std::string::npos) {
+  if (one_of(kFlags, o)) {
     if (arg.size() > 2) w.push_back(strformat("** Warning: '%s' reads as -%c: the characters after the second are "
                                               "ignored.\n", arg.c_str(), o));
     return;
   }
-  if (std::string(kValueOptions).find(o) == std::string::npos) {
+  if (!one_of(kValueOptions, o)) {
     if (o == '4') return;
-    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(o)));
-    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(o)));
-    const char meant = std::string(kValueOptions).find(upper) != std::string::npos || std::string(kFlags).find(upper) != std::string::npos
-                           ? upper
-                           : std::string(kFlags).find(lower) != std::string::npos ? lower : 0;
+    // The option of the other case, as in -s for -S or -Q for -q.
+    const char other = static_cast<char>(std::islower(static_cast<unsigned char>(o)) ? std::toupper(o) : std::tolower(o));
+    const char meant = one_of(kValueOptions, other) || one_of(kFlags, other) ? other : 0;
     if (meant != 0)
       w.push_back(strformat("** Warning: ignored '%s': not an option of vorn; did you mean '-%c%s'?\n", arg.c_str(),
                             meant, arg.substr(2).c_str()));
@@ -153,7 +154,7 @@ void check_argument(const std::string& arg, const std::string* next, bool after_
     return;
   }
   const std::string value = value_text(arg);
-  if (digit(arg[2])) {
+  if (arg[2] >= '0' && arg[2] <= '9') {
     w.push_back(strformat("** Warning: '%s' reads as -%c=%s (%lld): the value starts after the third character; "
                           "write '-%c=%s'.\n", arg.c_str(), o, value.c_str(),
                           static_cast<long long>(int_field(value, 0).value), o, arg.substr(2).c_str()));

@@ -380,12 +380,10 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
       by_content = true;
     }
     src.nprot = static_cast<int64_t>(rows.kept.size());
-    if (!rows.names.empty()) src.first_name = rows.names[0];
     src.names = rows.names;
     src.alnlen = rows.kept.empty() ? 0 : src.form == AlnForm::A3m ? rows.match[0] : rows.kept[0];
   } else if (blocked(src.form)) {
     blocked_dimensions(src.text, blocked_form(src.form), src.blocked, src.nprot, src.alnlen, src.tally);
-    src.first_name = src.blocked.names[0];
   }
   log.status("ALIGNMENT. File type: %s; %lld prots. X %lld len.\n", form_name(src.form),
              static_cast<long long>(src.nprot), static_cast<long long>(src.alnlen));

@@ -32,7 +32,6 @@ struct AlignmentSource {
   int64_t alnlen = 0;
   BlockedRows blocked;  // the row names of Stockholm and Clustal files
   ResidueTally tally;
-  std::string first_name;  // the first sequence's name (empty for HSSP)
   std::vector<std::string> names;  // every sequence's name ('>' and A3M files; the block forms keep theirs in blocked)
 };
 
