@@ -31,9 +31,21 @@ void Log::append(const char* fmt, va_list ap) {
 void Log::status(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  append(fmt, ap);
+  const std::string text = vstrformat(fmt, ap);
   va_end(ap);
+  if (const size_t at = text.find("** Warning"); at != std::string::npos) {
+    const size_t end = text.find_last_not_of('\n');
+    warnings_.push_back(text.substr(at, end == std::string::npos || end < at ? 0 : end + 1 - at));
+  }
   flush();
+  if (sink_) {
+    std::fwrite(text.data(), 1, text.size(), sink_);
+    std::fflush(sink_);
+  }
+}
+
+void Log::checkpoint() const {
+  if (stopping()) throw Failure{"** Interrupted: the run was asked to stop.\n"};
 }
 
 void Log::progress(const char* fmt, ...) {

@@ -4,8 +4,12 @@
 // per second; status lines (ending in a newline) are written at once.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace vorn {
 
@@ -24,6 +28,34 @@ class Log {
   void set_quiet(bool quiet) { quiet_ = quiet; }
   void flush();
 
+  // Every "** Warning" written through status, in order, for the run record.
+  const std::vector<std::string>& warnings() const { return warnings_; }
+
+  // Where a long run stands, for a caller on another thread (a progress bar):
+  // the stage (1 similarity rows, 2 raw scores, 3 random alignments) and its
+  // count. The passes set it beside their progress texts.
+  enum Stage : int { kSimilarity = 1, kRawScores = 2, kRandom = 3 };
+  void meter(Stage stage, int64_t done, int64_t total) {
+    stage_.store(stage, std::memory_order_relaxed);
+    done_.store(done, std::memory_order_relaxed);
+    total_.store(total, std::memory_order_relaxed);
+  }
+  struct Meter {
+    int stage;
+    int64_t done, total;
+  };
+  Meter meter() const {
+    return {stage_.load(std::memory_order_relaxed), done_.load(std::memory_order_relaxed),
+            total_.load(std::memory_order_relaxed)};
+  }
+
+  // A caller on another thread may ask the run to stop (Ctrl-C in Python).
+  // The passes skip their remaining work once asked, and checkpoint(),
+  // called outside parallel regions only, ends the run with a Failure.
+  void request_stop() { stop_.store(true, std::memory_order_relaxed); }
+  bool stopping() const { return stop_.load(std::memory_order_relaxed); }
+  void checkpoint() const;
+
  private:
   void append(const char* fmt, va_list ap);
   void maybe_flush();
@@ -35,6 +67,10 @@ class Log {
   size_t used_ = 0;
   unsigned since_clock_ = 0;
   std::chrono::steady_clock::time_point last_flush_ = std::chrono::steady_clock::now();
+  std::vector<std::string> warnings_;
+  std::atomic<int> stage_{0};
+  std::atomic<int64_t> done_{0}, total_{0};
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace vorn

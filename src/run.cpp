@@ -1,13 +1,21 @@
 #include "run.hpp"
 
+#include <omp.h>
+
 #include <cerrno>
+#include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
 
 #include "fail.hpp"
 #include "input/alignment.hpp"
 #include "input/matrix.hpp"
+#include "input/residue.hpp"
 #include "input/simfile.hpp"
 #include "report/exports.hpp"
 #include "report/final_report.hpp"
@@ -32,7 +40,7 @@ constexpr int kFewestScorable = 6;
 struct Run {
   Run(const RunSettings& settings, FILE* results, Log& messages) : s(settings), out(results), log(messages) {}
   const RunSettings& s;
-  FILE* out;
+  FILE* out;  // the result lines and the print options' output; null: none
   Log& log;
   AaMat aamat{};
   AlignmentSource src;
@@ -57,13 +65,13 @@ struct Run {
     if (!s.outprefix.empty()) exports = std::make_unique<ExportFiles>(s.outprefix);
   }
 
-  void matrix() { read_matrix(s.matrix_path, aamat, log); }
+  void matrix() { read_matrix(s.matrix_path, aamat, log, &s.given); }
 
   // The sequence whose residues the exports number (-F; default the first).
   int64_t reference = 1;
 
   void dimensions() {
-    alignment_dimensions(s.aln_path, src, log);
+    alignment_dimensions(s.aln_path, src, log, &s.given);
     if (!s.reference.empty()) reference = sequence_by_name(src, s.reference);
     if (src.nprot < kFewestScorable) {
       log.status("** Warning: '%s' holds %lld protein%s (%lld pairs): a score needs more than 10 usable pairs, which "
@@ -88,7 +96,7 @@ struct Run {
     ws.alnlen = static_cast<int32_t>(src.alnlen);
     ws.npairs = src.nprot * (src.nprot - 1) / 2;
     ws.nsuffl = s.nsuffl;
-    ws.keep_results = exports != nullptr;
+    ws.keep_results = true;
     ws.weighted = s.weighted;
     alloc.allocate(plan_group1(ws));
     for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
@@ -129,7 +137,7 @@ struct Run {
       alloc.check(later);
       alloc.allocate(plan_group2(ws));
       draw_permutations(rng, ws.nsuffl, ws.nprot, ws.sufix.rows(), ws.drawlist.data(), log);
-      if (s.printrnd) print_permutations(out, ws.nsuffl, ws.nprot, ws.sufix.rows());
+      if (out && s.printrnd) print_permutations(out, ws.nsuffl, ws.nprot, ws.sufix.rows());
       alloc.allocate(plan_group3(ws, spearman()));
     }
     alloc.allocate(plan_group4(ws));
@@ -152,7 +160,7 @@ struct Run {
   void weights() {
     if (!s.weighted) return;
     if (!s.weight_file.empty()) {
-      read_weights(s.weight_file, ws.nprot, ws.weights.data());
+      read_weights(s.weight_file, ws.nprot, ws.weights.data(), &s.given);
     } else {
       henikoff_weights(columns(ws), ws.weights.data());
     }
@@ -171,8 +179,9 @@ struct Run {
     rare_residues();
     gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
     similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.rows(), log);
-    if (s.printsim) print_similarity(out, ws.identities.rows(), ws.nprot);
-    if (s.printclass) print_two_groups(out, ws.nprot);
+    log.checkpoint();
+    if (out && s.printsim) print_similarity(out, ws.identities.rows(), ws.nprot);
+    if (out && s.printclass) print_two_groups(out, ws.nprot);
   }
 
   // U and O are read as gaps: where they are common, say so and which
@@ -210,13 +219,21 @@ struct Run {
 
   void external_similarity() {
     if (s.simfile.find("------") != std::string::npos) return;
-    int r = read_sim_mat(s.simfile, ws.nprot, ws.identities.rows(), out);
-    if (r != 0) fail("** Error %d importing external protein matrix '%s'.\n", r, s.simfile.c_str());
+    // The reader's own account of what is wrong leads the error message.
+    char* detail = nullptr;
+    size_t size = 0;
+    FILE* msg = open_memstream(&detail, &size);
+    if (!msg) throw std::bad_alloc();
+    const int r = read_sim_mat(s.simfile, ws.nprot, ws.identities.rows(), msg, &s.given);
+    std::fclose(msg);
+    const std::string said(detail, size);
+    std::free(detail);
+    if (r != 0) fail("%s** Error %d importing external protein matrix '%s'.\n", said.c_str(), r, s.simfile.c_str());
     log.status("\rExternal protein 'similarity' matrix imported.                     \n");
   }
 
   void pair_vectors() {
-    if (s.printaln) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
+    if (out && s.printaln) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
     sort_and_rank(ws.identities.rows(), ws.nprot, ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs,
                   ws.rankscratch.data(), log);
     prepare_similarity_side(spearman() ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
@@ -237,9 +254,8 @@ struct Run {
       if (store) {
         ws.icorr[pos] = score;
       } else {
-        const LineFields f = line_source.fields(pos, score);
-        write_raw_line(out, f);
-        keep_result(ws, ResultRow{f});
+        keep_result(ws, ResultRow{line_source.fields(pos, score)});
+        if (out) write_raw_line(out, ws.results[ws.nresults].f);
       }
     };
     const ColumnGroups groups{ws.grouppos.data(), ws.groupcodes.data()};
@@ -248,6 +264,7 @@ struct Run {
     } else {
       scoring_pass(cols, aamat, spearman(), side, store ? ws.colstat.data() : nullptr, groups, emit, log);
     }
+    log.checkpoint();
   }
 
   void significance() {
@@ -260,32 +277,36 @@ struct Run {
     }
     final_report(columns(ws), lines(ws), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(),
                  ws.globcount(), ws.globsorted.data(), [&](const ResultRow& row) {
-                   write_extended_line(out, row);
                    keep_result(ws, row);
+                   if (out) write_extended_line(out, row);
                  });
   }
 
   int64_t scored_columns = 0;
 
-  void end() {
+  Results end() {
     if (scored_columns == 0 && src.nprot >= kFewestScorable) {
       log.status("\r** Warning: not one column of '%s' has a score: every column has 10 %% gaps or more, or scores -2 "
                  "or -3.\n",
                  src.text.name.c_str());
     }
     // Results that could not be written make the run a failure.
-    if (std::fflush(out) != 0 || std::ferror(out)) {
+    if (out && (std::fflush(out) != 0 || std::ferror(out))) {
       throw Failure{strformat("** Error: can't write the results to standard output: %s.\n",
                               std::strerror(errno ? errno : EIO)),
                     true};
     }
-    if (exports) write_exports();
+    Results r = results();
+    if (exports) exports->write(r);
     log.status("Done.%99s\n", "");
+    return r;
   }
 
-  void write_exports() {
-    ExportInfo info;
+  RunRecord record() const {
+    RunRecord info;
     info.aln_name = s.aln_path.substr(s.aln_path.find_last_of('/') + 1);  // npos + 1 is 0: the whole path
+    info.form = form_name(src.form);
+    info.nprot = src.nprot;
     info.spearman = spearman();
     info.nsuffl = s.nsuffl;
     info.alnlen = ws.alnlen;
@@ -296,17 +317,25 @@ struct Run {
     info.seed_from = s.fixed_seed ? "-R" : "the clock";
     info.reference = reference_text();
     info.weights = weights_text();
-    const std::vector<Site> sites =
-        src.form == AlnForm::Hssp
-            ? hssp_sites(ws.res1.data(), ws.pdbnum.data(), ws.chain.data(), ws.alnlen)
-            : reference_sites(residue_ordinals(src, reference), first_residue_number(sequence_name(src, reference)));
-    exports->write(ws.results.data() + 1, ws.nresults, sites, info);
+    info.warnings = log.warnings();
+    return info;
+  }
+
+  Results results() const {
+    Results r;
+    r.record = record();
+    r.rows.assign(ws.results.data() + 1, ws.results.data() + 1 + ws.nresults);
+    r.sites = src.form == AlnForm::Hssp
+                  ? hssp_sites(ws.res1.data(), ws.pdbnum.data(), ws.chain.data(), ws.alnlen)
+                  : reference_sites(residue_ordinals(src, reference), first_residue_number(sequence_name(src, reference)));
+    if (s.nsuffl > 0) r.honest = honest_significance(r.rows.data(), ws.nresults, s.nsuffl);
+    return r;
   }
 };
 
 }  // namespace
 
-void run(const RunSettings& settings, FILE* out, Log& log) {
+Results run(const RunSettings& settings, FILE* out, Log& log) {
   Run r{settings, out, log};
   r.check_inputs();
   r.open_exports();
@@ -322,7 +351,100 @@ void run(const RunSettings& settings, FILE* out, Log& log) {
   r.pair_vectors();
   r.scoring();
   r.significance();
-  r.end();
+  return r.end();
+}
+
+Results protein_similarity(const RunSettings& settings, Log& log) {
+  Run r{settings, nullptr, log};
+  r.check_inputs();
+  r.matrix();
+  r.dimensions();
+  r.allocation();
+  r.residues();
+  r.similarity();
+  r.external_similarity();
+  Results out = r.results();
+  const int32_t n = r.ws.nprot;
+  out.similarity.assign(static_cast<size_t>(n) * n, NAN);
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = i + 1; j <= n; ++j)
+      out.similarity[static_cast<size_t>(i - 1) * n + (j - 1)] = out.similarity[static_cast<size_t>(j - 1) * n + (i - 1)] =
+          r.ws.identities[i][j];
+  return out;
+}
+
+AlignmentRead read_alignment(const RunSettings& settings, Log& log) {
+  AlignmentSource src;
+  alignment_dimensions(settings.aln_path, src, log, &settings.given);
+  const size_t len = static_cast<size_t>(src.alnlen) + 2;
+  std::vector<int32_t> codes(static_cast<size_t>(src.nprot) * len), var(len), acc(len), pdbnum(len);
+  std::vector<int32_t*> rows(static_cast<size_t>(src.nprot) + 2, nullptr);
+  for (int64_t p = 1; p <= src.nprot; ++p) rows[p] = codes.data() + (p - 1) * len;
+  std::string sec_str(len, '-'), chain(len, ' ');
+  std::vector<uint8_t> res1(len);
+  alignment_residues(src, AlignmentArrays{rows.data(), var.data(), acc.data(), sec_str.data(), pdbnum.data(),
+                                          chain.data(), res1.data()});
+  AlignmentRead a;
+  a.form = form_name(src.form);
+  for (int64_t p = 1; p <= src.nprot; ++p) {
+    a.names.push_back(src.form == AlnForm::Hssp ? std::to_string(p) : sequence_name(src, p));
+    std::string row(static_cast<size_t>(src.alnlen), '-');
+    for (int64_t pos = 1; pos <= src.alnlen; ++pos) {
+      const char c = aa_indexback(rows[p][pos]);
+      row[pos - 1] = c == '.' ? '-' : c;
+    }
+    a.rows.push_back(std::move(row));
+  }
+  return a;
+}
+
+struct BackgroundRun::State {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  Results results;
+  std::exception_ptr error;
+  std::thread worker;
+};
+
+BackgroundRun::BackgroundRun(RunSettings settings, Kind kind)
+    : log_(std::make_unique<Log>(nullptr)), state_(std::make_shared<State>()) {
+  log_->set_quiet(true);
+  state_->worker = std::thread([settings = std::move(settings), kind, st = state_, log = log_.get()] {
+    Results r;
+    std::exception_ptr e;
+    try {
+      if (settings.threads > 0) omp_set_num_threads(settings.threads);
+      r = kind == Kind::Scores ? run(settings, nullptr, *log) : protein_similarity(settings, *log);
+    } catch (...) {
+      e = std::current_exception();
+    }
+    std::lock_guard<std::mutex> lock(st->m);
+    st->results = std::move(r);
+    st->error = e;
+    st->done = true;
+    st->cv.notify_all();
+  });
+}
+
+BackgroundRun::~BackgroundRun() {
+  log_->request_stop();
+  if (state_->worker.joinable()) state_->worker.join();
+}
+
+bool BackgroundRun::wait(double seconds) {
+  std::unique_lock<std::mutex> lock(state_->m);
+  return state_->cv.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return state_->done; });
+}
+
+Results BackgroundRun::take() {
+  {
+    std::unique_lock<std::mutex> lock(state_->m);
+    state_->cv.wait(lock, [&] { return state_->done; });
+  }
+  if (state_->worker.joinable()) state_->worker.join();
+  if (state_->error) std::rethrow_exception(state_->error);
+  return std::move(state_->results);
 }
 
 }  // namespace vorn

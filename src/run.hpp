@@ -1,15 +1,57 @@
-// The run: its steps in their fixed order.
+// The run: its steps in their fixed order, as one library call under both
+// faces (the command line and the Python module).
 #pragma once
 
 #include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "log.hpp"
+#include "results.hpp"
 #include "settings.hpp"
 
 namespace vorn {
 
 // Runs every step after the command line, from reading the matrix to the
-// closing message. Throws Failure on every error.
-void run(const RunSettings& settings, FILE* out, Log& log);
+// closing message, and returns the results. The result lines (and what the
+// print options ask for) go to out as they are made; out may be null. Throws
+// Failure on every error.
+Results run(const RunSettings& settings, FILE* out, Log& log);
+
+// The steps up to the similarity of the proteins (or the -M file), for the
+// similarity alone: Results::similarity, nprot x nprot, the diagonal NaN.
+Results protein_similarity(const RunSettings& settings, Log& log);
+
+// The alignment as vorn reads it: its rows' names and, one letter per
+// column, the residues it scores ('-' for a gap and every letter read as
+// one), and its form.
+struct AlignmentRead {
+  std::string form;
+  std::vector<std::string> names, rows;
+};
+AlignmentRead read_alignment(const RunSettings& settings, Log& log);
+
+// A run on a thread of its own, for a caller that must stay responsive (the
+// Python module): it polls, reads the meter, and may ask the run to stop.
+class BackgroundRun {
+ public:
+  enum class Kind { Scores, Similarity };
+  BackgroundRun(RunSettings settings, Kind kind);
+  BackgroundRun(const BackgroundRun&) = delete;
+  BackgroundRun& operator=(const BackgroundRun&) = delete;
+  ~BackgroundRun();  // asks the run to stop and waits for it
+  // Whether the run has ended, after waiting up to seconds for it.
+  bool wait(double seconds);
+  void stop() { log_->request_stop(); }
+  Log::Meter meter() const { return log_->meter(); }
+  // The results, once ended; throws the run's Failure (or bad_alloc).
+  Results take();
+
+ private:
+  struct State;
+  std::unique_ptr<Log> log_;
+  std::shared_ptr<State> state_;
+};
 
 }  // namespace vorn

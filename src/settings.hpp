@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "input/source.hpp"
+
 namespace vorn {
 
 inline constexpr const char* kVersion = "3.4";
@@ -35,6 +37,7 @@ struct RunSettings {
   // standard error: the loop itself stays as lenient as it always was.
   std::vector<std::string> warnings;
   std::vector<std::string> command;  // the whole command line, for the run record
+  GivenInputs given;  // inputs handed over as bytes (the Python module), by the paths above that name them
 };
 
 std::string usage_text();

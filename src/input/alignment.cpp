@@ -358,8 +358,8 @@ void ResidueTally::see(unsigned char c) {
   }
 }
 
-void alignment_dimensions(const std::string& path, AlignmentSource& src, Log& log) {
-  if (!load_input(path, src.text)) fail("** Error: Can't read alignment file: %s\n", path.c_str());
+void alignment_dimensions(const std::string& path, AlignmentSource& src, Log& log, const GivenInputs* given) {
+  if (!load_input(path, src.text, given)) fail("** Error: Can't read alignment file: %s\n", path.c_str());
   alignment_dimensions(src, log);
 }
 

@@ -68,7 +68,8 @@ struct AlignmentArrays {
 
 // Dimensions phase: reads path, detects the form, sets nprot and alnlen and
 // writes the summary line and any warning.
-void alignment_dimensions(const std::string& path, AlignmentSource& src, Log& log);
+void alignment_dimensions(const std::string& path, AlignmentSource& src, Log& log,
+                          const GivenInputs* given = nullptr);
 // The same on a text already loaded (fuzzing and tests).
 void alignment_dimensions(AlignmentSource& src, Log& log);
 

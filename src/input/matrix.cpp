@@ -139,9 +139,9 @@ void read_grid(LineReader& in, AaMat& aamat, Log& log) {
 
 }  // namespace
 
-void read_matrix(const std::string& path, AaMat& aamat, Log& log) {
+void read_matrix(const std::string& path, AaMat& aamat, Log& log, const GivenInputs* given) {
   InputText text;
-  if (!load_input(path, text)) fail("** Error: Can't read matrix file: %s\n", path.c_str());
+  if (!load_input(path, text, given)) fail("** Error: Can't read matrix file: %s\n", path.c_str());
   read_matrix(text, aamat, log);
 }
 

@@ -13,7 +13,7 @@ namespace vorn {
 using AaMat = std::array<std::array<float, 21>, 21>;
 
 // Opens and reads the matrix at path into aamat (which the caller has zeroed).
-void read_matrix(const std::string& path, AaMat& aamat, Log& log);
+void read_matrix(const std::string& path, AaMat& aamat, Log& log, const GivenInputs* given = nullptr);
 // Reads a matrix already in memory.
 void read_matrix(const InputText& text, AaMat& aamat, Log& log);
 

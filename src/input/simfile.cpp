@@ -13,9 +13,10 @@ void mark_missing(int32_t nprot, float* const* identities) {
 
 }  // namespace
 
-int read_sim_mat(const std::string& path, int32_t nprot, float* const* identities, FILE* out) {
+int read_sim_mat(const std::string& path, int32_t nprot, float* const* identities, FILE* out,
+                 const GivenInputs* given) {
   InputText text;
-  if (!load_input(path, text)) {
+  if (!load_input(path, text, given)) {
     mark_missing(nprot, identities);
     std::fprintf(out, "** Can't r-open '%s'.\n", path.c_str());
     return 1;

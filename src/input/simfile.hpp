@@ -15,7 +15,8 @@ inline constexpr float kMissing = -10000.0f;
 // or after its own message on out: 1 can't open, 2 a line without TAB, 3 a
 // line with one TAB, 4 a protein number out of range, 5 pairs missing, 6 a
 // value that is not a finite single-precision number.
-int read_sim_mat(const std::string& path, int32_t nprot, float* const* identities, FILE* out);
+int read_sim_mat(const std::string& path, int32_t nprot, float* const* identities, FILE* out,
+                 const GivenInputs* given = nullptr);
 int read_sim_mat(const InputText& text, int32_t nprot, float* const* identities, FILE* out);
 
 }  // namespace vorn

@@ -159,4 +159,11 @@ void load_memory(const void* bytes, size_t size, const std::string& name, InputT
   finish(raw, name, in);
 }
 
+bool load_input(const std::string& path, InputText& in, const GivenInputs* given) {
+  const auto it = given ? given->find(path) : GivenInputs::const_iterator();
+  if (!given || it == given->end()) return load_input(path, in);
+  load_memory(it->second.data(), it->second.size(), path, in);
+  return true;
+}
+
 }  // namespace vorn

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace vorn {
@@ -26,5 +27,11 @@ struct InputText {
 bool load_input(const std::string& path, InputText& in);
 // The same on bytes already in memory (fuzzing and tests).
 void load_memory(const void* bytes, size_t size, const std::string& name, InputText& in);
+
+// Inputs handed over as bytes instead of files (the Python module), each by
+// the name that stands for its path in messages.
+using GivenInputs = std::map<std::string, std::string>;
+// load_input, but a path among the given inputs is read from its bytes.
+bool load_input(const std::string& path, InputText& in, const GivenInputs* given);
 
 }  // namespace vorn

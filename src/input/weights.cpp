@@ -8,9 +8,9 @@
 
 namespace vorn {
 
-void read_weights(const std::string& path, int32_t nprot, double* w) {
+void read_weights(const std::string& path, int32_t nprot, double* w, const GivenInputs* given) {
   InputText text;
-  if (!load_input(path, text)) fail("** Error: Can't read weight file: %s\n", path.c_str());
+  if (!load_input(path, text, given)) fail("** Error: Can't read weight file: %s\n", path.c_str());
   std::vector<int64_t> seen(static_cast<size_t>(nprot) + 1, 0);
   LineReader in(text);
   const char* name = path.c_str();

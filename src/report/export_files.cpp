@@ -101,12 +101,12 @@ ExportFiles::~ExportFiles() {
   }
 }
 
-void ExportFiles::write(const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info) {
-  write_tsv(parts_[0].f, rows, n, sites, info);
-  write_svg(parts_[1].f, rows, n, sites, info);
-  write_pml(parts_[2].f, rows, n, sites, info);
-  write_defattr(parts_[3].f, rows, n, sites, info);
-  write_record(parts_[4].f, info);
+void ExportFiles::write(const Results& r) {
+  write_tsv(parts_[0].f, r);
+  write_svg(parts_[1].f, r);
+  write_pml(parts_[2].f, r);
+  write_defattr(parts_[3].f, r);
+  write_record(parts_[4].f, r.record);
   for (Part& p : parts_) {
     const bool bad = std::ferror(p.f) != 0;
     errno = 0;

@@ -99,7 +99,7 @@ struct Context {
   const ResultRow* rows;
   int32_t n;
   const std::vector<Site>& sites;
-  const ExportInfo& info;
+  const RunRecord& info;
   std::vector<Honest> honest;
   std::vector<const ResultRow*> at;  // the result line of each column, or null (10 % gaps or more)
   double lo = 0, hi = 0;             // the score axis
@@ -233,7 +233,7 @@ double strip(FILE* out, const Context& c, int32_t first, int32_t last, double to
 
 // Title, what was run, and the legend of the marks.
 void head(FILE* out, const Context& c) {
-  const ExportInfo& info = c.info;
+  const RunRecord& info = c.info;
   int32_t conserved = 0, unscored = 0, significant = 0;
   for (int32_t i = 0; i < c.n; ++i) {
     conserved += column_class(c.rows[i]) == ColumnClass::Conserved;
@@ -279,9 +279,11 @@ void head(FILE* out, const Context& c) {
 
 }  // namespace
 
-void write_svg(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info) {
-  Context c{rows, n, sites, info, {}, {}};
-  if (info.nsuffl > 0) c.honest = honest_significance(rows, n, info.nsuffl);
+void write_svg(FILE* out, const Results& r) {
+  const ResultRow* rows = r.rows.data();
+  const int32_t n = static_cast<int32_t>(r.rows.size());
+  const RunRecord& info = r.record;
+  Context c{rows, n, r.sites, info, r.honest, {}};
   c.at.assign(static_cast<size_t>(info.alnlen) + 2, nullptr);
   for (int32_t i = 0; i < n; ++i) c.at[static_cast<size_t>(rows[i].f.pos)] = &rows[i];
   // The score axis spans the scores (and 0), in tenths, within -1..1; the Z

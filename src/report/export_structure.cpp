@@ -56,7 +56,11 @@ std::string defattr_atoms(const Site& s) {
 
 }  // namespace
 
-void write_pml(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info) {
+void write_pml(FILE* out, const Results& r) {
+  const ResultRow* rows = r.rows.data();
+  const int32_t n = static_cast<int32_t>(r.rows.size());
+  const std::vector<Site>& sites = r.sites;
+  const RunRecord& info = r.record;
   std::fprintf(out,
                "# vorn scores (%s) of %s on the residues of its first sequence.\n"
                "# %s\n"
@@ -81,8 +85,11 @@ void write_pml(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Si
 
 // Two attributes: the score of each scored residue, and the class of every
 // residue with a result line (scored, conserved, unscored).
-void write_defattr(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites,
-                   const ExportInfo& info) {
+void write_defattr(FILE* out, const Results& r) {
+  const ResultRow* rows = r.rows.data();
+  const int32_t n = static_cast<int32_t>(r.rows.size());
+  const std::vector<Site>& sites = r.sites;
+  const RunRecord& info = r.record;
   std::fprintf(out,
                "# vorn scores (%s) of %s on the residues of its first sequence.\n"
                "# %s\n"

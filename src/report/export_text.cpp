@@ -28,11 +28,11 @@ std::string xml_text(const std::string& s) {
   return r;
 }
 
-std::string score_name(const ExportInfo& info) {
+std::string score_name(const RunRecord& info) {
   return info.spearman ? "Spearman rank correlation" : "Pearson linear correlation";
 }
 
-std::string run_line(const ExportInfo& info) {
+std::string run_line(const RunRecord& info) {
   std::string cmd;
   for (const std::string& w : info.command) {
     const bool plain = !w.empty() && w.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
@@ -111,7 +111,7 @@ std::string json_string(const std::string& s) {
 
 }  // namespace
 
-void write_record(FILE* out, const ExportInfo& info) {
+void write_record(FILE* out, const RunRecord& info) {
   std::string cmd;
   for (const std::string& w : info.command) cmd += (cmd.empty() ? "" : ", ") + json_string(w);
   std::fprintf(out,

@@ -6,36 +6,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "report/result_line.hpp"
-#include "shuffle/significance.hpp"
+#include "results.hpp"
 
 namespace vorn {
-
-struct ExportInfo {
-  std::string aln_name;  // shown in titles and comments
-  bool spearman = true;
-  int64_t nsuffl = 0;
-  int32_t alnlen = 0;
-  // The run record: enough to repeat the run.
-  std::string version;
-  std::vector<std::string> command;  // the command line, word by word
-  bool has_seed = false;
-  int32_t seed = 0;
-  std::string seed_from;  // "-R" or "the clock"
-  std::string reference;  // the sequence the residues are numbered by, and how
-  std::string weights;    // "" without -W; else its kind
-};
-
-// Where a column's residue of protein 1 sits in a structure: one numbering
-// for every export.
-struct Site {
-  bool has = false;  // false: protein 1 has a gap (or a chain break) here
-  int32_t num = 0;
-  char chain = ' ';  // ' ': no chain, the number alone addresses the residue
-};
 
 // HSSP files number their residues themselves (PDB number and chain; res1
 // marks protein 1's residues). Other forms number the reference sequence's
@@ -54,19 +31,35 @@ inline ColumnClass column_class(const ResultRow& r) {
 // The honest P and q of every result line (honest_p_and_q), NaN for sentinel lines.
 std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_t nsuffl);
 
-// rows[0..n): the result lines in the order they were printed.
-void write_tsv(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info);
-void write_svg(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info);
-void write_pml(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info);
-void write_defattr(FILE* out, const ResultRow* rows, int32_t n, const std::vector<Site>& sites,
-                   const ExportInfo& info);
-void write_record(FILE* out, const ExportInfo& info);
+// One line of the table (prefix.tsv) as values: what the TSV prints and the
+// Python frame holds. An empty optional is an empty field.
+struct TableRow {
+  int32_t nr, pdbn, acc, var;
+  char aa, secstr;
+  std::string chain;  // empty for a blank chain (or one no reader would keep)
+  double entrop, score;
+  std::optional<double> z_pos, z_glob;  // shuffled runs, but never for a sentinel score
+  double p_pos = 0, p_glob = 0;         // shuffled runs
+  std::optional<int32_t> resnum;        // empty where the reference has no residue
+  std::optional<double> p1, q;          // shuffled runs, but never for a sentinel score
+};
+// Its columns: a raw run's table has the first ten and "resnum".
+inline constexpr const char* kTableColumns[] = {
+    "nr",      "aa",       "pdbn",      "chain",     "acc",    "entrop",      "secstr",  "var", "xx",
+    "KLB_VAL", "Zscr_pos", "Pval_pos",  "Zscr_glob", "Pval_glob", "resnum", "Pval_pos_p1", "qval_pos"};
+TableRow table_row(const Results& r, size_t i);
+
+void write_tsv(FILE* out, const Results& r);
+void write_svg(FILE* out, const Results& r);
+void write_pml(FILE* out, const Results& r);
+void write_defattr(FILE* out, const Results& r);
+void write_record(FILE* out, const RunRecord& info);
 
 // Text helpers shared by the writers.
 std::string printable(const std::string& s);  // bytes outside printable ASCII as '?'
 std::string xml_text(const std::string& s);
-std::string score_name(const ExportInfo& info);
-std::string run_line(const ExportInfo& info);  // "vorn 3.4, seed 79 (-R): vorn fn3.fa ..."
+std::string score_name(const RunRecord& info);
+std::string run_line(const RunRecord& info);  // "vorn 3.4, seed 79 (-R): vorn fn3.fa ..."
 // A column's residue as the exports name it: "A:K70", "R11", or "column 7"
 // where protein 1 has no residue.
 std::string site_label(const Site& s, char aa, int32_t pos);
@@ -84,7 +77,7 @@ class ExportFiles {
   ExportFiles& operator=(const ExportFiles&) = delete;
   ~ExportFiles();
   // Writes every file through its writer and commits the set; throws Failure.
-  void write(const ResultRow* rows, int32_t n, const std::vector<Site>& sites, const ExportInfo& info);
+  void write(const Results& r);
 
  private:
   struct Part {

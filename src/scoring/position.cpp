@@ -426,11 +426,13 @@ void column_pass(const Columns& cols, const std::function<float(int32_t)>& score
   // in column order.
 #pragma omp parallel for ordered schedule(dynamic, 1)
   for (int32_t pos = 1; pos <= alnlen; ++pos) {
-    const bool keep = cols.scored(pos);
+    // Once the run is asked to stop, the columns left are skipped.
+    const bool keep = cols.scored(pos) && !log.stopping();
     const float value = keep ? score(pos) : 0.0f;
 #pragma omp ordered
     if (keep) {
       log.progress("> Raw scores. pos: %d/%d                               \r", pos, alnlen);
+      log.meter(Log::kRawScores, pos, alnlen);
       emit(pos, value);
     }
   }
@@ -472,10 +474,13 @@ void grouped_pass(const Columns& cols, ColumnGroups groups,
     const int32_t* pos = groups.pos + static_cast<int64_t>(g) * kColumnLanes;
     const int nl = static_cast<int>(std::min<int32_t>(kColumnLanes, nscored - g * kColumnLanes));
     float score[kColumnLanes];
-    score_group(pos, nl, groups.codes8 + static_cast<int64_t>(g) * kColumnLanes * cols.nprot, score);
+    // Once the run is asked to stop, the groups left are skipped.
+    const bool skip = log.stopping();
+    if (!skip) score_group(pos, nl, groups.codes8 + static_cast<int64_t>(g) * kColumnLanes * cols.nprot, score);
 #pragma omp ordered
-    for (int l = 0; l < nl; ++l) {
+    for (int l = 0; l < (skip ? 0 : nl); ++l) {
       log.progress("> Raw scores. pos: %d/%d                               \r", pos[l], cols.alnlen);
+      log.meter(Log::kRawScores, pos[l], cols.alnlen);
       emit(pos[l], score[l]);
     }
   }

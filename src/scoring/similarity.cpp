@@ -132,6 +132,8 @@ void similarity_matrix(const int32_t* const* aln, const uint8_t* alncol, int32_t
   // standard error reads the same for any number of threads.
   const int32_t chunk = 64;
   for (int32_t i0 = 1; i0 <= nprot - 1; i0 += chunk) {
+    log.checkpoint();
+    log.meter(Log::kSimilarity, i0 - 1, nprot - 1);
     const int32_t i1 = std::min(nprot - 1, i0 + chunk - 1);
 #pragma omp parallel for schedule(dynamic, 1)
     for (int32_t i = i0; i <= i1; ++i) {

@@ -43,6 +43,7 @@ void random_passes(const Columns& cols, const SimilaritySide& side, bool spearma
     int64_t bad_pairs = 0;
 #pragma omp parallel for schedule(dynamic, 1)
     for (int32_t g = 0; g < ngroups; ++g) {
+      if (log.stopping()) continue;  // checkpoint() below ends the run
       const int32_t* pos = a.active + static_cast<int64_t>(g) * kColumnsPerRead;
       const int nc = static_cast<int>(std::min<int32_t>(kColumnsPerRead, nactive - g * kColumnsPerRead));
       CorrelationSums sums[kColumnsPerRead][kLanes];
@@ -59,6 +60,8 @@ void random_passes(const Columns& cols, const SimilaritySide& side, bool spearma
       fail("** Internal error 1.1 %lld %lld %d %lld\n", static_cast<long long>(bad_pairs),
            static_cast<long long>(npairs), bad_pos, static_cast<long long>(s0));
     }
+    log.checkpoint();
+    log.meter(Log::kRandom, s0 + block.nl - 1, nsuffl);
     for (int l = 0; l < block.nl; ++l)
       for (int32_t pos = 1; pos <= alnlen; ++pos)
         log.progress("> Scores for random alns... Pos:%4d/%d  Rnd. aln:%4lld/%lld       \r", pos, alnlen,

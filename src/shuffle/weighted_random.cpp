@@ -172,6 +172,7 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
     const double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
 #pragma omp parallel for schedule(dynamic, 1)
     for (size_t gi = 0; gi < groups.size(); ++gi) {
+      if (log.stopping()) continue;  // checkpoint() below ends the run
       const std::vector<int32_t>& cs = groups[gi];
       const bool gapped = cols.gaps(cs[0]).n > 0;
       Group g;
@@ -211,6 +212,8 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
         }
       }
     }
+    log.checkpoint();
+    log.meter(Log::kRandom, s0 + nl - 1, a.nsuffl);
     for (int l = 0; l < nl; ++l)
       for (int32_t pos = 1; pos <= alnlen; ++pos)
         log.progress("> Scores for random alns... Pos:%4d/%d  Rnd. aln:%4lld/%lld       \r", pos, alnlen,

@@ -1,0 +1,50 @@
+// What a run returns: its result lines as values, where each column's residue
+// sits, the honest significance of shuffled runs and the record of the run.
+// The result lines on standard output, the export files and the Python
+// frame are all formatted from it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "report/result_line.hpp"
+#include "shuffle/significance.hpp"
+
+namespace vorn {
+
+// Where a column's residue of the reference sequence sits in a structure:
+// one numbering for every export.
+struct Site {
+  bool has = false;  // false: the reference has a gap (or a chain break) here
+  int32_t num = 0;
+  char chain = ' ';  // ' ': no chain, the number alone addresses the residue
+};
+
+struct RunRecord {
+  std::string aln_name;  // shown in titles and comments
+  std::string form;      // the alignment's form, as the summary line names it
+  int64_t nprot = 0;
+  int32_t alnlen = 0;
+  bool spearman = true;
+  int64_t nsuffl = 0;
+  // Enough to repeat the run.
+  std::string version;
+  std::vector<std::string> command;  // the command line, word by word
+  bool has_seed = false;
+  int32_t seed = 0;
+  std::string seed_from;  // "-R" or "the clock"
+  std::string reference;  // the sequence the residues are numbered by, and how
+  std::string weights;    // "" without -W; else its kind
+  std::vector<std::string> warnings;  // every "** Warning" of the run, as written
+};
+
+struct Results {
+  RunRecord record;
+  std::vector<ResultRow> rows;  // the result lines in the order they are printed
+  std::vector<Site> sites;      // 1..alnlen
+  std::vector<Honest> honest;   // per row, shuffled runs only: NaN for sentinel lines
+  std::vector<float> similarity;  // nprot x nprot, row-major, for protein_similarity only
+};
+
+}  // namespace vorn
