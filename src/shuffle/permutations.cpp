@@ -72,6 +72,7 @@ void draw_permutations(Rand& rng, int64_t nsuffl, int32_t nprot, int32_t* const*
   while (top_bit * 2 <= nprot) top_bit *= 2;
   for (int64_t s = 1; s <= nsuffl; ++s) {
     log.progress("\rVector: %lld                                     ", static_cast<long long>(s));
+    if ((s & 255) == 0) log.checkpoint();  // millions of draws: a stop must not wait for them all
     // Every index present once: tree[i] covers the range (i - lowbit(i), i].
     for (int32_t i = 1; i <= nprot; ++i) drawlist[i] = i & -i;
     int64_t hi = nprot;

@@ -1,0 +1,161 @@
+// The Python face of vorn: conversions only. The Python layer (vorn/__init__.py)
+// turns its arguments into settings and inputs; this file hands them to the
+// library's run and turns its results into numpy arrays.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <optional>
+
+#include "fail.hpp"
+#include "isa.hpp"
+#include "report/exports.hpp"
+#include "run.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+PyObject* g_error = nullptr;  // vorn.Error, a ValueError
+
+vorn::RunSettings settings_from(const py::dict& d) {
+  vorn::RunSettings s;
+  s.aln_path = d["alignment"].cast<std::string>();
+  s.matrix_path = d["matrix"].cast<std::string>();
+  s.score = d["method"].cast<std::string>() == "pearson" ? vorn::Score::Pearson : vorn::Score::Spearman;
+  s.doentrop = d["entropy"].cast<bool>() ? 1 : 0;
+  s.nsuffl = d["permutations"].cast<int64_t>();
+  if (!d["seed"].is_none()) s.fixed_seed = true, s.seed = d["seed"].cast<int32_t>();
+  if (!d["threads"].is_none()) s.threads = d["threads"].cast<int>();
+  if (!d["similarity"].is_none()) s.simfile = d["similarity"].cast<std::string>();
+  s.weighted = d["weighted"].cast<bool>();
+  if (!d["weight_file"].is_none()) s.weight_file = d["weight_file"].cast<std::string>();
+  if (!d["reference"].is_none()) s.reference = d["reference"].cast<std::string>();
+  s.command = d["command"].cast<std::vector<std::string>>();
+  for (const auto& [name, bytes] : d["given"].cast<py::dict>())
+    s.given[name.cast<std::string>()] = bytes.cast<std::string>();
+  s.quiet = true;
+  return s;
+}
+
+template <typename T>
+py::array_t<T> column(size_t n) {
+  return py::array_t<T>(static_cast<py::ssize_t>(n));
+}
+
+py::dict record_of(const vorn::RunRecord& r) {
+  py::dict d;
+  d["version"] = r.version;
+  d["alignment"] = r.aln_name;
+  d["form"] = r.form;
+  d["proteins"] = r.nprot;
+  d["positions"] = r.alnlen;
+  d["score"] = vorn::score_name(r);
+  d["permutations"] = r.nsuffl;
+  d["seed"] = r.has_seed ? py::object(py::int_(r.seed)) : py::object(py::none());
+  d["seed_source"] = r.has_seed ? py::object(py::str(r.seed_from)) : py::object(py::none());
+  d["reference"] = r.reference;
+  d["weights"] = r.weights.empty() ? py::object(py::none()) : py::object(py::str(r.weights));
+  d["warnings"] = r.warnings;
+  return d;
+}
+
+// The table's columns: numbers as numpy arrays (NaN for an empty field, and
+// a mask for resnum), letters as lists of str.
+py::dict table_of(const vorn::Results& r) {
+  const size_t n = r.rows.size();
+  const bool extended = r.record.nsuffl > 0;
+  auto nr = column<int32_t>(n), pdbn = column<int32_t>(n), acc = column<int32_t>(n), var = column<int32_t>(n);
+  auto resnum = column<int32_t>(n);
+  auto has_resnum = column<bool>(n);
+  auto entrop = column<double>(n), score = column<double>(n);
+  auto zp = column<double>(n), pp = column<double>(n), zg = column<double>(n), pg = column<double>(n);
+  auto p1 = column<double>(n), q = column<double>(n);
+  py::list aa, chain, secstr;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (size_t i = 0; i < n; ++i) {
+    const vorn::TableRow t = vorn::table_row(r, i);
+    nr.mutable_at(i) = t.nr, pdbn.mutable_at(i) = t.pdbn, acc.mutable_at(i) = t.acc, var.mutable_at(i) = t.var;
+    entrop.mutable_at(i) = t.entrop, score.mutable_at(i) = t.score;
+    resnum.mutable_at(i) = t.resnum.value_or(0), has_resnum.mutable_at(i) = t.resnum.has_value();
+    zp.mutable_at(i) = t.z_pos.value_or(nan), pp.mutable_at(i) = t.p_pos;
+    zg.mutable_at(i) = t.z_glob.value_or(nan), pg.mutable_at(i) = t.p_glob;
+    p1.mutable_at(i) = t.p1.value_or(nan), q.mutable_at(i) = t.q.value_or(nan);
+    aa.append(std::string(1, t.aa)), chain.append(t.chain), secstr.append(std::string(1, t.secstr));
+  }
+  py::dict d;
+  d["nr"] = nr, d["aa"] = aa, d["pdbn"] = pdbn, d["chain"] = chain, d["acc"] = acc, d["entrop"] = entrop;
+  d["secstr"] = secstr, d["var"] = var, d["KLB_VAL"] = score, d["resnum"] = resnum, d["has_resnum"] = has_resnum;
+  if (extended) d["Zscr_pos"] = zp, d["Pval_pos"] = pp, d["Zscr_glob"] = zg, d["Pval_glob"] = pg;
+  if (extended) d["Pval_pos_p1"] = p1, d["qval_pos"] = q;
+  return d;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_vorn, m) {
+  m.doc() = "vorn's native core; use the vorn package.";
+  m.attr("__version__") = vorn::kVersion;
+  m.attr("kernels") = vorn::isa_name(vorn::active_isa());
+  py::list columns;
+  for (const char* c : vorn::kTableColumns) columns.append(c);
+  m.attr("table_columns") = columns;
+  g_error = PyErr_NewException("vorn.Error", PyExc_ValueError, nullptr);
+  m.attr("Error") = py::handle(g_error);
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const vorn::Failure& f) {
+      std::string text = f.message;
+      while (!text.empty() && (text.back() == '\n' || text.front() == '\n'))
+        text.erase(text.back() == '\n' ? text.size() - 1 : 0, 1);
+      PyErr_SetString(g_error, text.c_str());
+    }
+  });
+
+  py::class_<vorn::BackgroundRun>(m, "Run")
+      .def(py::init([](const py::dict& d, const std::string& kind) {
+        return std::make_unique<vorn::BackgroundRun>(
+            settings_from(d), kind == "similarity" ? vorn::BackgroundRun::Kind::Similarity
+                                                   : vorn::BackgroundRun::Kind::Scores);
+      }))
+      .def("wait", &vorn::BackgroundRun::wait, py::call_guard<py::gil_scoped_release>())
+      .def("stop", &vorn::BackgroundRun::stop)
+      .def("meter",
+           [](const vorn::BackgroundRun& b) {
+             const vorn::Log::Meter mt = b.meter();
+             return py::make_tuple(mt.stage, mt.done, mt.total);
+           })
+      .def("scores",
+           [](vorn::BackgroundRun& b) {
+             vorn::Results r;
+             {
+               py::gil_scoped_release unlocked;
+               r = b.take();
+             }
+             return py::make_tuple(table_of(r), record_of(r.record));
+           })
+      .def("similarity", [](vorn::BackgroundRun& b) {
+        vorn::Results r;
+        {
+          py::gil_scoped_release unlocked;
+          r = b.take();
+        }
+        const auto n = static_cast<py::ssize_t>(r.record.nprot);
+        py::array_t<float> a({n, n});
+        std::memcpy(a.mutable_data(), r.similarity.data(), r.similarity.size() * sizeof(float));
+        return py::make_tuple(a, record_of(r.record));
+      });
+
+  m.def("read_alignment", [](const py::dict& d) {
+    const vorn::RunSettings s = settings_from(d);
+    vorn::AlignmentRead a;
+    {
+      py::gil_scoped_release unlocked;
+      vorn::Log quiet(nullptr);
+      a = vorn::read_alignment(s, quiet);
+    }
+    return py::make_tuple(a.names, a.rows, a.form);
+  });
+}

@@ -1,0 +1,277 @@
+"""vorn from Python: the same run as the command line, its results as a pandas table.
+
+    import vorn
+    frame = vorn.score("fn3.fa", "blosum62", permutations=1000, seed=42)
+    frame[frame.qval_pos <= 0.05]
+
+Every value of the frame prints to the same text as the field of the table
+that ``vorn ... -O=prefix`` writes (prefix.tsv) for the same run.
+"""
+
+from __future__ import annotations
+
+import os
+import sys
+import warnings
+from collections import namedtuple
+
+import numpy as np
+import pandas as pd
+
+from . import _vorn
+
+__version__ = _vorn.__version__
+Error = _vorn.Error  # a ValueError carrying the message the command line prints
+
+__all__ = ["score", "similarity", "read_alignment", "Error", "VornWarning", "Alignment", "matrices"]
+
+
+class VornWarning(UserWarning):
+    """A warning of a run (the command line's "** Warning" lines)."""
+
+
+Alignment = namedtuple("Alignment", "names sequences form")
+
+_HERE = os.path.dirname(os.path.abspath(__file__))
+_RESIDUES = "ACDEFGHIKLMNPQRSTVWY"  # the twenty vorn scores
+_POLL = 0.1  # seconds between looks at Ctrl-C and the progress
+
+
+def matrices():
+    """The names of the shipped matrices, for matrix=."""
+    folder = os.path.join(_HERE, "matrices")
+    return sorted(f[: -len(".raw")] for f in os.listdir(folder) if f.endswith(".raw"))
+
+
+def _text(value):
+    return value.encode() if isinstance(value, str) else bytes(value)
+
+
+def _alignment(alignment, given):
+    """The alignment as a path vorn reads, adding in-memory text to given."""
+    if isinstance(alignment, os.PathLike):
+        return os.fspath(alignment)
+    if isinstance(alignment, str) and "\n" not in alignment:
+        return alignment
+    if isinstance(alignment, (str, bytes, bytearray, memoryview)):
+        given["alignment text"] = _text(alignment)
+        return "alignment text"
+    rows = []
+    if hasattr(alignment, "get_alignment_length"):  # Bio.Align.MultipleSeqAlignment
+        rows = [(record.id, str(record.seq)) for record in alignment]
+        name = "MultipleSeqAlignment"
+    else:
+        name = "sequence list"
+        for i, item in enumerate(alignment, start=1):
+            if isinstance(item, str):
+                rows.append(("seq%d" % i, item))
+            elif hasattr(item, "seq"):  # a SeqRecord
+                rows.append((item.id, str(item.seq)))
+            else:
+                label, seq = item
+                rows.append((str(label), str(seq)))
+    for label, _ in rows:
+        if not label or any(c.isspace() for c in label):
+            raise Error("** Error: sequence name %r cannot name a row: give names without blanks." % label)
+    given[name] = "".join(">%s\n%s\n" % row for row in rows).encode()
+    return name
+
+
+def _matrix(matrix, given):
+    if isinstance(matrix, os.PathLike):
+        return os.fspath(matrix)
+    if isinstance(matrix, str):
+        shipped = os.path.join(_HERE, "matrices", matrix.lower() + ".raw")
+        if "\n" not in matrix and not os.path.exists(matrix) and os.path.exists(shipped):
+            return shipped
+        if "\n" in matrix:
+            given["matrix text"] = _text(matrix)
+            return "matrix text"
+        return matrix
+    if isinstance(matrix, (bytes, bytearray, memoryview)):
+        given["matrix text"] = _text(matrix)
+        return "matrix text"
+    # A Biopython substitution matrix (Bio.Align.substitution_matrices.Array),
+    # or any mapping m[a][b], as Raw lines "A R -1" of the twenty residues.
+    alphabet = getattr(matrix, "alphabet", _RESIDUES)
+    letters = [c for c in _RESIDUES if c in alphabet]
+    lines = ["%s %s %r\n" % (a, b, float(matrix[a][b])) for i, a in enumerate(letters) for b in letters[: i + 1]]
+    given["substitution matrix"] = "".join(lines).encode()
+    return "substitution matrix"
+
+
+def _weights(weights, given):
+    """(weighted, weight file) for weights=None, "henikoff", a path or one weight per protein."""
+    if weights is None:
+        return False, None
+    if isinstance(weights, str) and weights.lower() == "henikoff":
+        return True, None
+    if isinstance(weights, (str, os.PathLike)):
+        return True, os.fspath(weights)
+    values = np.asarray(weights, dtype=float).ravel()
+    given["weights"] = "".join("%d\t%r\n" % (i, float(w)) for i, w in enumerate(values, start=1)).encode()
+    return True, "weights"
+
+
+def _similarity(sim, given):
+    if sim is None:
+        return None
+    if isinstance(sim, (str, os.PathLike)):
+        return os.fspath(sim)
+    a = np.asarray(sim, dtype=float)
+    if a.ndim != 2 or a.shape[0] != a.shape[1]:
+        raise Error("** Error: similarity= must be an n x n array (one row and column per protein), not %s."
+                    % "x".join(map(str, a.shape)))
+    i, j = np.triu_indices(a.shape[0], 1)
+    given["similarity"] = "".join(
+        "%d\t%d\t%r\n" % (p + 1, q + 1, float(v)) for p, q, v in zip(i.tolist(), j.tolist(), a[i, j].tolist())
+    ).encode()
+    return "similarity"
+
+
+def _settings(alignment, matrix, method="spearman", permutations=0, seed=None, weights=None, similarity=None,
+              entropy=True, threads=None, reference=None):
+    if method not in ("spearman", "pearson"):
+        raise Error("** Error: method must be 'spearman' or 'pearson', not %r." % (method,))
+    permutations = int(permutations)
+    if permutations < 0:
+        raise Error("** Error: permutations must be 0 or more, not %d." % permutations)
+    if seed is not None and not -2**31 <= int(seed) < 2**31:
+        raise Error("** Invalid seed (%d): it must fit a 32-bit integer." % int(seed))
+    if threads is not None and not 1 <= int(threads) <= 256:
+        raise Error("** Invalid number of threads (%d): give a number from 1 to 256." % int(threads))
+    given = {}
+    d = dict(alignment=_alignment(alignment, given), matrix=_matrix(matrix, given), method=method,
+             permutations=permutations, seed=None if seed is None else int(seed),
+             threads=None if threads is None else int(threads), entropy=bool(entropy),
+             similarity=_similarity(similarity, given), reference=reference, given=given)
+    d["weighted"], d["weight_file"] = _weights(weights, given)
+    # The command line that repeats the run (files given as data keep their names here).
+    words = ["vorn", d["alignment"], d["matrix"]]
+    if method == "pearson":
+        words.append("-N")
+    if not entropy:
+        words.append("-E")
+    if permutations:
+        words.append("-S=%d" % permutations)
+    if seed is not None and permutations:
+        words.append("-R=%d" % int(seed))
+    if d["similarity"]:
+        words.append("-M=" + d["similarity"])
+    if d["weighted"]:
+        words.append("-W" if d["weight_file"] is None else "-W=" + d["weight_file"])
+    if reference:
+        words.append("-F=" + reference)
+    d["command"] = words
+    return d
+
+
+_STAGES = {1: "similarity", 2: "raw scores", 3: "random alignments"}
+
+
+class _Bar:
+    """A progress bar over the run's stages: tqdm where installed, else a line on stderr."""
+
+    def __init__(self):
+        try:
+            from tqdm.auto import tqdm
+        except ImportError:
+            tqdm = None
+        self.tqdm, self.bar, self.stage = tqdm, None, 0
+
+    def show(self, stage, done, total):
+        if stage == 0 or total <= 0:
+            return
+        if stage != self.stage:
+            self.close()
+            self.stage = stage
+            if self.tqdm:
+                self.bar = self.tqdm(total=total, desc="vorn: " + _STAGES[stage], leave=False)
+        if self.bar is not None:
+            self.bar.update(done - self.bar.n)
+        else:
+            sys.stderr.write("\rvorn: %s %d/%d " % (_STAGES[stage], done, total))
+            sys.stderr.flush()
+
+    def close(self):
+        if self.bar is not None:
+            self.bar.close()
+        elif self.stage:
+            sys.stderr.write("\n")
+        self.bar = None
+
+
+def _finish(settings, kind, progress):
+    """Runs on vorn's own thread; this thread looks at Ctrl-C and the progress every _POLL seconds."""
+    run = _vorn.Run(settings, kind)
+    bar = _Bar() if progress else None
+    try:
+        while not run.wait(_POLL):
+            if bar:
+                bar.show(*run.meter())
+    except BaseException:
+        run.stop()
+        while not run.wait(_POLL):
+            pass
+        raise
+    finally:
+        if bar:
+            bar.close()
+    out = run.scores() if kind == "scores" else run.similarity()
+    for text in out[1]["warnings"]:
+        warnings.warn(text, VornWarning, stacklevel=3)
+    return out
+
+
+def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, seed=None, weights=None,
+          similarity=None, entropy=True, threads=None, progress=False, reference=None):
+    """Scores every column of an alignment, as ``vorn alignment matrix [options]``.
+
+    alignment: a path in any form vorn reads (gzip too), the text of such a
+        file (str with a newline, or bytes), a Biopython MultipleSeqAlignment,
+        or a list of (name, sequence) pairs, of SeqRecords or of sequences.
+    matrix: a path, the name of a shipped matrix (see matrices()), the text of
+        a matrix file, or a Biopython substitution matrix.
+    method: "spearman" (default) or "pearson" (-N).
+    permutations: n random permutations of the proteins (-S=n).
+    seed: the permutations' seed (-R=n); without it the clock's seed is drawn
+        and recorded in frame.attrs["seed"].
+    weights: None, "henikoff" (-W), a weight file's path, or one weight per
+        protein (-W=file).
+    similarity: an n x n array of protein similarities, or a path (-M=file).
+    entropy: False for -E. threads: worker threads (-T=n).
+    reference: the sequence whose residues resnum numbers (-F=name).
+
+    Returns a pandas.DataFrame, one row per result line, with the columns of
+    the -O table; frame.attrs holds the record of the run. Raises vorn.Error
+    with the command line's message; warnings come as VornWarning.
+    """
+    settings = _settings(alignment, matrix, method, permutations, seed, weights, similarity, entropy, threads,
+                         reference)
+    columns, record = _finish(settings, "scores", progress)
+    frame = pd.DataFrame(index=pd.RangeIndex(len(columns["nr"])))
+    for name in _vorn.table_columns:
+        if name == "xx":
+            frame[name] = "xx"
+        elif name == "resnum":
+            frame[name] = pd.arrays.IntegerArray(columns["resnum"].astype("int64"), ~columns["has_resnum"])
+        elif name in columns:
+            frame[name] = columns[name]
+    record["command"] = " ".join(settings["command"])
+    frame.attrs.update(record)
+    return frame
+
+
+def similarity(alignment, matrix="blosum62", *, threads=None):
+    """The similarity of every pair of proteins, as vorn scores them: an n x n
+    numpy float32 array, symmetric, NaN on the diagonal."""
+    settings = _settings(alignment, matrix, threads=threads)
+    return _finish(settings, "similarity", False)[0]
+
+
+def read_alignment(alignment):
+    """The alignment as vorn reads it: Alignment(names, sequences, form), one
+    letter per column, '-' for gaps and for letters vorn reads as gaps."""
+    settings = _settings(alignment, "blosum62")
+    names, rows, form = _vorn.read_alignment(settings)
+    return Alignment(names, rows, form)
