@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what building and testing vorn needs, on a Debian machine that lacks it.
 # With --tests, also what the tests of the export files, the manual and the
-# workflow use (pandas, Chromium, PyMOL, man, Snakemake, Biopython, Slurm);
+# workflow use (pytest, Chromium, PyMOL, man, Snakemake, Biopython, Slurm, a
+# notebook kernel);
 # without them those tests are skipped.
 set -eu
 need=""
@@ -11,9 +12,16 @@ command -v make >/dev/null 2>&1 || need="$need make"
 [ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
 [ -f /usr/include/benchmark/benchmark.h ] || need="$need libbenchmark-dev"
 [ -f /usr/include/zlib.h ] || need="$need zlib1g-dev"
-command -v python3 >/dev/null 2>&1 || need="$need python3"
+[ -x /usr/bin/python3 ] || need="$need python3"
+# The Python module, for Debian's interpreter (where pandas and Biopython live).
+[ -f /usr/include/pybind11/pybind11.h ] || need="$need pybind11-dev python3-pybind11"
+[ -x /usr/bin/python3-config ] || need="$need python3-dev"
+/usr/bin/python3 -c "import numpy, pandas" >/dev/null 2>&1 || need="$need python3-numpy python3-pandas"
 if [ "${1:-}" = --tests ]; then
-  /usr/bin/python3 -c "import pandas" >/dev/null 2>&1 || need="$need python3-pandas"
+  /usr/bin/python3 -c "import pytest" >/dev/null 2>&1 || need="$need python3-pytest"
+  /usr/bin/python3 -c "import tqdm" >/dev/null 2>&1 || need="$need python3-tqdm"
+  /usr/bin/python3 -c "import matplotlib" >/dev/null 2>&1 || need="$need python3-matplotlib"
+  /usr/bin/python3 -c "import nbclient, ipykernel" >/dev/null 2>&1 || need="$need python3-nbclient python3-ipykernel"
   command -v chromium >/dev/null 2>&1 || need="$need chromium"
   command -v snakemake >/dev/null 2>&1 || need="$need snakemake"
   command -v man >/dev/null 2>&1 || need="$need man-db"

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the build into a scratch prefix and uses what was installed: the
-# binary on a shipped example with each shipped matrix, and the manual page.
+# binary on a shipped example with each shipped matrix, the Python package and
+# the manual page.
 set -eu
 build=$1
 prefix=$(mktemp -d)
@@ -17,6 +18,16 @@ for m in blosum62.metric blosum62.ncbi; do
   "$prefix/bin/vorn" "$share/examples/fn3.fa" "$share/matrices/$m" 2>/dev/null | cmp - "$prefix/raw.out"
 done
 [ "$(wc -l <"$prefix/raw.out")" -eq 77 ] || { echo "unexpected result count"; exit 1; }
+# The Python package, where the cache says it goes, gives the same result lines.
+pydir=$(sed -n 's/^VORN_PYTHON_INSTALL_DIR:STRING=//p' "$build/CMakeCache.txt")
+if [ -n "$pydir" ] && [ -f "$build/python/vorn/__init__.py" ]; then
+  PYTHONPATH="$prefix/$pydir" /usr/bin/python3 -c "
+import sys, vorn
+frame = vorn.score(sys.argv[1], 'blosum62')
+assert vorn.__file__.startswith(sys.argv[2]), vorn.__file__
+assert len(frame) == 77 and vorn.matrices() == ['blosum45', 'blosum62', 'pam250'], (len(frame), vorn.matrices())
+" "$share/examples/fn3.fa" "$prefix"
+fi
 # The manual renders without a warning from groff or man.
 warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/vorn.1" 2>&1 >/dev/null)
 [ -z "$warnings" ] || { echo "man: $warnings"; exit 1; }
