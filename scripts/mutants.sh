@@ -6,6 +6,7 @@
 # kind "speed" changes no output and is expected to survive; one that does
 # not build is reported apart (NOBUILD), never counted as killed.
 #   scripts/mutants.sh [substring of mutant names]
+# (VORN_MUTANTS=file reads the mutants from another file of the same form.)
 # Builds in build-mutants/; each file is restored after its mutant, also on
 # interruption. About a minute per mutant on two cores; not part of CI.
 set -eu
@@ -14,7 +15,7 @@ exec python3 - "$top" "${1:-}" <<'PY'
 import os, re, shutil, signal, subprocess, sys
 top, only = sys.argv[1], sys.argv[2]
 build = os.path.join(top, "build-mutants")
-text = open(os.path.join(top, "scripts", "mutants.txt")).read()
+text = open(os.environ.get("VORN_MUTANTS", os.path.join(top, "scripts", "mutants.txt"))).read()
 mutants = []
 for block in re.split(r"^## ", text, flags=re.M)[1:]:
     lines = block.rstrip("\n").split("\n")
