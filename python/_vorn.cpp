@@ -26,6 +26,7 @@ vorn::RunSettings settings_from(const py::dict& d) {
   s.score = d["method"].cast<std::string>() == "pearson" ? vorn::Score::Pearson : vorn::Score::Spearman;
   s.doentrop = d["entropy"].cast<bool>() ? 1 : 0;
   s.nsuffl = d["permutations"].cast<int64_t>();
+  s.ntree = d["tree"].cast<int64_t>();
   if (!d["seed"].is_none()) s.fixed_seed = true, s.seed = d["seed"].cast<int32_t>();
   if (!d["threads"].is_none()) s.threads = d["threads"].cast<int>();
   if (!d["similarity"].is_none()) s.simfile = d["similarity"].cast<std::string>();
@@ -53,6 +54,7 @@ py::dict record_of(const vorn::RunRecord& r) {
   d["positions"] = r.alnlen;
   d["score"] = vorn::score_name(r);
   d["permutations"] = r.nsuffl;
+  d["tree_columns"] = r.ntree;
   d["seed"] = r.has_seed ? py::object(py::int_(r.seed)) : py::object(py::none());
   d["seed_source"] = r.has_seed ? py::object(py::str(r.seed_from)) : py::object(py::none());
   d["reference"] = r.reference;
@@ -72,6 +74,7 @@ py::dict table_of(const vorn::Results& r) {
   auto entrop = column<double>(n), score = column<double>(n);
   auto zp = column<double>(n), pp = column<double>(n), zg = column<double>(n), pg = column<double>(n);
   auto p1 = column<double>(n), q = column<double>(n);
+  auto zt = column<double>(n), pt = column<double>(n), qt = column<double>(n), mt = column<double>(n);
   py::list aa, chain, secstr;
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (size_t i = 0; i < n; ++i) {
@@ -82,6 +85,9 @@ py::dict table_of(const vorn::Results& r) {
     zp.mutable_at(i) = t.z_pos.value_or(nan), pp.mutable_at(i) = t.p_pos;
     zg.mutable_at(i) = t.z_glob.value_or(nan), pg.mutable_at(i) = t.p_glob;
     p1.mutable_at(i) = t.p1.value_or(nan), q.mutable_at(i) = t.q.value_or(nan);
+    zt.mutable_at(i) = t.z_tree.value_or(nan), pt.mutable_at(i) = t.p_tree.value_or(nan);
+    qt.mutable_at(i) = t.q_tree.value_or(nan);
+    mt.mutable_at(i) = t.m_tree ? static_cast<double>(*t.m_tree) : nan;
     aa.append(std::string(1, t.aa)), chain.append(t.chain), secstr.append(std::string(1, t.secstr));
   }
   py::dict d;
@@ -89,6 +95,7 @@ py::dict table_of(const vorn::Results& r) {
   d["secstr"] = secstr, d["var"] = var, d["KLB_VAL"] = score, d["resnum"] = resnum, d["has_resnum"] = has_resnum;
   if (extended) d["Zscr_pos"] = zp, d["Pval_pos"] = pp, d["Zscr_glob"] = zg, d["Pval_glob"] = pg;
   if (extended) d["Pval_pos_p1"] = p1, d["qval_pos"] = q;
+  if (r.record.ntree > 0) d["Zscr_tree"] = zt, d["Pval_tree"] = pt, d["qval_tree"] = qt, d["m"] = mt;
   return d;
 }
 

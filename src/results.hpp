@@ -21,6 +21,13 @@ struct Site {
   char chain = ' ';  // ' ': no chain, the number alone addresses the residue
 };
 
+// What the tree null (-B) gives a result line with a score.
+struct TreeNullValue {
+  double z = 0, p = 0, q = 0;
+  int64_t m = 0;  // the library columns it was compared with
+  bool has = false;
+};
+
 struct RunRecord {
   std::string aln_name;  // shown in titles and comments
   std::string form;      // the alignment's form, as the summary line names it
@@ -28,6 +35,7 @@ struct RunRecord {
   int32_t alnlen = 0;
   bool spearman = true;
   int64_t nsuffl = 0;
+  int64_t ntree = 0;  // -B
   // Enough to repeat the run.
   std::string version;
   std::vector<std::string> command;  // the command line, word by word
@@ -44,6 +52,7 @@ struct Results {
   std::vector<ResultRow> rows;  // the result lines in the order they are printed
   std::vector<Site> sites;      // 1..alnlen
   std::vector<Honest> honest;   // per row, shuffled runs only: NaN for sentinel lines
+  std::vector<TreeNullValue> tree;  // per row, with -B only
   std::vector<float> similarity;  // nprot x nprot, row-major, for protein_similarity only
 };
 

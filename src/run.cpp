@@ -27,6 +27,7 @@
 #include "scoring/similarity.hpp"
 #include "shuffle/permutations.hpp"
 #include "shuffle/random_passes.hpp"
+#include "shuffle/tree_null.hpp"
 #include "views.hpp"
 #include "workspace.hpp"
 
@@ -79,6 +80,9 @@ struct Run {
                  src.text.name.c_str(), static_cast<long long>(src.nprot), src.nprot == 1 ? "" : "s",
                  static_cast<long long>(src.nprot * (src.nprot - 1) / 2), kFewestScorable);
     }
+    if (s.ntree > 0 && src.nprot > kTreeMaxProteins)
+      fail("** Error: -B joins its tree in time n^3: at most %d proteins, and '%s' holds %lld.\n", kTreeMaxProteins,
+           src.text.name.c_str(), static_cast<long long>(src.nprot));
     if (!s.outprefix.empty() || !s.reference.empty()) log.status("Reference sequence: %s.\n", reference_text().c_str());
   }
 
@@ -96,6 +100,7 @@ struct Run {
     ws.alnlen = static_cast<int32_t>(src.alnlen);
     ws.npairs = src.nprot * (src.nprot - 1) / 2;
     ws.nsuffl = s.nsuffl;
+    ws.ntree = s.ntree;
     ws.keep_results = true;
     ws.weighted = s.weighted;
     alloc.allocate(plan_group1(ws));
@@ -110,14 +115,16 @@ struct Run {
   }
 
   void background() {
-    if (s.nsuffl == 0) {
-      log.status("\rNo background distribution. Raw scores.\n");
-    } else {
+    if (s.nsuffl > 0 || s.ntree > 0) {
       if (s.fixed_seed) {
         seed = s.seed;
       } else if (setsrand(&seed) < 0) {
         fail("** Couldn't set seed for RND using 'date'.\n");
       }
+    }
+    if (s.nsuffl == 0) {
+      log.status("\rNo background distribution. Raw scores.\n");
+    } else {
       Rand rng(static_cast<unsigned>(seed));
       log.status("\rBackground distribution with %lld random alns.\n", static_cast<long long>(s.nsuffl));
       if (s.nsuffl < 2) {
@@ -132,13 +139,18 @@ struct Run {
       // All of the shuffling memory is known to fit before any permutation
       // is drawn.
       std::vector<PlanItem> later = plan_group2(ws);
-      for (auto& group : {plan_group3(ws, spearman()), plan_group4(ws)})
+      for (auto& group : {plan_group3(ws, spearman()), plan_group4(ws), plan_group5(ws)})
         later.insert(later.end(), group.begin(), group.end());
       alloc.check(later);
       alloc.allocate(plan_group2(ws));
       draw_permutations(rng, ws.nsuffl, ws.nprot, ws.sufix.rows(), ws.drawlist.data(), log);
       if (out && s.printrnd) print_permutations(out, ws.nsuffl, ws.nprot, ws.sufix.rows());
       alloc.allocate(plan_group3(ws, spearman()));
+    }
+    if (s.nsuffl == 0 && s.ntree > 0) {
+      std::vector<PlanItem> later = plan_group4(ws), tree = plan_group5(ws);
+      later.insert(later.end(), tree.begin(), tree.end());
+      alloc.check(later);
     }
     alloc.allocate(plan_group4(ws));
     if (spearman()) {
@@ -282,6 +294,41 @@ struct Run {
                  });
   }
 
+  // -B: the library evolved along the tree, scored as the real columns are.
+  std::vector<TreeNullValue> tree_values;
+  void tree_null() {
+    if (s.ntree == 0) return;
+    log.status("\rTree null: %lld library columns along a neighbour-joining tree of the similarities.\n",
+               static_cast<long long>(s.ntree));
+    alloc.allocate(plan_group5(ws));
+    const int32_t n = ws.nprot;
+    const TreeView tree{n, ws.treeleft.data(), ws.treeright.data(), ws.treelength.data()};
+    nj_tree(ws.identities.rows(), n, ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
+    log.checkpoint();
+    const int64_t nb = ws.ntree;
+    TreeLibrary lib{nb, ws.libcodes.data(), ws.libcount.data(), ws.libscore.data(), ws.librate.data(),
+                    ws.libsets.data()};
+    std::vector<int32_t> pos(static_cast<size_t>(ws.nresults));
+    std::vector<float> score(static_cast<size_t>(ws.nresults));
+    for (int32_t i = 0; i < ws.nresults; ++i) pos[i] = ws.results[i + 1].f.pos, score[i] = ws.results[i + 1].f.score;
+    auto score_library = [&] {
+      const int32_t len = static_cast<int32_t>(nb);
+      for (int64_t c = 0; c <= nb + 1; ++c) ws.libscore[c] = -3.0f;
+      gap_percentages(ws.libcodes.data(), n, len, ws.libgapperc.data());
+      gap_lists(ws.libcodes.data(), ws.libgapperc.data(), n, len, ws.libgaplist.data(), ws.libgapstart.data());
+      const Columns lc{ws.libcodes.data(), ws.libgapperc.data(), ws.libgaplist.data(), ws.libgapstart.data(), n, len};
+      const ColumnGroups groups{ws.libgrouppos.data(), ws.libgroupcodes.data()};
+      auto emit = [&](int32_t c, float v) { ws.libscore[c] = v; };
+      if (weighted) {
+        weighted_scoring_pass(lc, aamat, spearman(), wside, nullptr, groups, emit, log);
+      } else {
+        scoring_pass(lc, aamat, spearman(), side, nullptr, groups, emit, log);
+      }
+    };
+    vorn::tree_null(columns(ws), tree, static_cast<uint32_t>(seed), pos.data(), score.data(), ws.nresults, lib,
+                    score_library, tree_values, log);
+  }
+
   int64_t scored_columns = 0;
 
   Results end() {
@@ -309,10 +356,11 @@ struct Run {
     info.nprot = src.nprot;
     info.spearman = spearman();
     info.nsuffl = s.nsuffl;
+    info.ntree = s.ntree;
     info.alnlen = ws.alnlen;
     info.version = kVersion;
     info.command = s.command;
-    info.has_seed = s.nsuffl > 0;
+    info.has_seed = s.nsuffl > 0 || s.ntree > 0;
     info.seed = seed;
     info.seed_from = s.fixed_seed ? "-R" : "the clock";
     info.reference = reference_text();
@@ -329,6 +377,7 @@ struct Run {
                   ? hssp_sites(ws.res1.data(), ws.pdbnum.data(), ws.chain.data(), ws.alnlen)
                   : reference_sites(residue_ordinals(src, reference), first_residue_number(sequence_name(src, reference)));
     if (s.nsuffl > 0) r.honest = honest_significance(r.rows.data(), ws.nresults, s.nsuffl);
+    r.tree = tree_values;
     return r;
   }
 };
@@ -351,6 +400,7 @@ Results run(const RunSettings& settings, FILE* out, Log& log) {
   r.pair_vectors();
   r.scoring();
   r.significance();
+  r.tree_null();
   return r.end();
 }
 

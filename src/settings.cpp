@@ -55,6 +55,7 @@ std::string help_text() {
   static const char* const kOptions[][2] = {
       {"-S=n", "score every column against n random permutations of the proteins: Z-scores and P-values"},
       {"-R=n", "seed the random permutations with n (reproducible -S runs; default: the clock through `date`)"},
+      {"-B=n", "also judge every score against n columns evolved along the family's tree (the -O table)"},
       {"-M=file", "take the protein similarities from file (lines prot_nr1<TAB>prot_nr2<TAB>value)"},
       {"-N", "Pearson's linear correlation instead of Spearman's rank correlation"},
       {"-E", "skip the entropy (every entropy field reads -1.000)"},
@@ -86,7 +87,7 @@ bool whole_number(const std::string& t) {
   return r.digits && r.end == t.size();
 }
 
-constexpr std::string_view kValueOptions = "MSRTOWF";  // the options that read a value
+constexpr std::string_view kValueOptions = "MSRTOWFB";  // the options that read a value
 constexpr std::string_view kFlags = "NEq12345";         // those that read two characters only
 bool one_of(std::string_view set, char c) { return set.find(c) != std::string_view::npos; }
 
@@ -96,6 +97,7 @@ std::string long_option_hint(const std::string& arg) {
   const std::string key = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
   const std::string value = eq == std::string::npos ? "" : arg.substr(eq + 1);
   static const char* const kLong[][2] = {{"seed", "R"},    {"shuffle", "S"},  {"shuffles", "S"},  {"permutations", "S"},
+                                         {"tree", "B"},    {"tree-null", "B"}, {"library", "B"},
                                          {"threads", "T"}, {"out", "O"},      {"output", "O"},    {"prefix", "O"},
                                          {"weights", "W"}, {"pearson", "N"},  {"quiet", "q"},     {"reference", "F"},
                                          {"similarity", "M"}, {"classes", "M"}, {"no-entropy", "E"}};
@@ -213,6 +215,15 @@ void parse_options(const std::vector<std::string>& args, RunSettings& s) {
         if (!r.fits_int32()) fail("** Invalid seed (%s): it must fit a 32-bit integer.\n", text.c_str());
         s.fixed_seed = true;
         s.seed = static_cast<int32_t>(r.value);
+        break;
+      }
+      case 'B': {
+        const std::string text = value_text(arg);
+        const IntField r = int_field(text, 0);
+        if (!r.digits || r.end != text.size() || r.value < 1 || !r.fits_int32())
+          fail("** Invalid -B (%s): give the number of library columns of the tree null, 1 or more, as in "
+               "-B=10000.\n", text.c_str());
+        s.ntree = r.value;
         break;
       }
       case 'T': {

@@ -20,6 +20,7 @@ struct RunSettings {
   Score score = Score::Spearman;  // Pearson with -N
   int doentrop = 1;   // 0 with -E
   int64_t nsuffl = 0; // -S=n random alignments
+  int64_t ntree = 0;  // -B=n library columns of the tree null
   std::string simfile = "-------";  // -M=file; six '-' in a row mean "none"
   int printsim = 0;   // -1
   int printclass = 0; // -2

@@ -196,4 +196,27 @@ std::vector<PlanItem> plan_group4(Workspace& ws) {
   };
 }
 
+std::vector<PlanItem> plan_group5(Workspace& ws) {
+  const int64_t np = ws.nprot, nb = ws.ntree, nodes = plus(times(np, 2), 1);
+  if (nb == 0) return {};
+  return {
+      single(9500, times(np, np), ws.njdist),
+      single(9501, plus(np, 1), ws.njrsum),
+      single(9502, plus(np, 1), ws.njslot),
+      single(9503, nodes, ws.treeleft),
+      single(9504, nodes, ws.treeright),
+      single(9505, nodes, ws.treelength),
+      single(9510, plus(times(nb, np), 1), ws.libcodes),
+      single(9511, plus(nb, 2), ws.libcount),
+      single(9512, plus(nb, 2), ws.librate),
+      single(9513, plus(nb, 2), ws.libscore),
+      single(9514, times(nodes, omp_get_max_threads()), ws.libsets),
+      single(9515, plus(nb, 2), ws.libgapperc),
+      single(9516, plus(times(nb, max_scored_gaps(np)), 1), ws.libgaplist),
+      single(9517, plus(nb, 3), ws.libgapstart),
+      single(9518, plus(nb, kColumnLanes), ws.libgrouppos),
+      single(9519, plus(times(plus(nb, kColumnLanes), np), 1), ws.libgroupcodes),
+  };
+}
+
 }  // namespace vorn

@@ -153,6 +153,23 @@ struct Workspace {
   int32_t nresults = 0;
   bool keep_results = false;
 
+  // Group 5, the tree null (-B) only, after the real scores.
+  int64_t ntree = 0;
+  Vec<int64_t> njdist;       // the joining's distances, n x n by slot
+  Vec<int64_t> njrsum;       // their row sums
+  Vec<int32_t> njslot;       // the node in each slot
+  Vec<int32_t> treeleft, treeright;  // the children of each of the 2n - 1 nodes
+  Vec<double> treelength;    // the branch above each node
+  Vec<uint8_t> libcodes;     // the library columns' codes, as alncol
+  Vec<int32_t> libcount, librate;
+  Vec<float> libscore;
+  Vec<uint32_t> libsets;     // Fitch and evolving scratch, per thread
+  Vec<float> libgapperc;
+  Vec<int32_t> libgaplist;
+  Vec<int64_t> libgapstart;
+  Vec<int32_t> libgrouppos;
+  Vec<uint8_t> libgroupcodes;
+
   float* globdist() { return globtable[1]; }
   int64_t& globcount() { return globcounts[1]; }
 };
@@ -162,5 +179,6 @@ std::vector<PlanItem> plan_group1(Workspace& ws);
 std::vector<PlanItem> plan_group2(Workspace& ws);
 std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman);
 std::vector<PlanItem> plan_group4(Workspace& ws);
+std::vector<PlanItem> plan_group5(Workspace& ws);
 
 }  // namespace vorn

@@ -130,7 +130,7 @@ def _similarity(sim, given):
 
 
 def _settings(alignment, matrix, method="spearman", permutations=0, seed=None, weights=None, similarity=None,
-              entropy=True, threads=None, reference=None):
+              entropy=True, threads=None, reference=None, tree=0):
     if method not in ("spearman", "pearson"):
         raise Error("** Error: method must be 'spearman' or 'pearson', not %r." % (method,))
     permutations = int(permutations)
@@ -140,8 +140,12 @@ def _settings(alignment, matrix, method="spearman", permutations=0, seed=None, w
         raise Error("** Invalid seed (%d): it must fit a 32-bit integer." % int(seed))
     if threads is not None and not 1 <= int(threads) <= 256:
         raise Error("** Invalid number of threads (%d): give a number from 1 to 256." % int(threads))
+    tree = int(tree)
+    if tree < 0:
+        raise Error("** Invalid -B (%d): give the number of library columns of the tree null, 1 or more, as in "
+                    "-B=10000." % tree)
     given = {}
-    d = dict(alignment=_alignment(alignment, given), matrix=_matrix(matrix, given), method=method,
+    d = dict(tree=tree, alignment=_alignment(alignment, given), matrix=_matrix(matrix, given), method=method,
              permutations=permutations, seed=None if seed is None else int(seed),
              threads=None if threads is None else int(threads), entropy=bool(entropy),
              similarity=_similarity(similarity, given), reference=reference, given=given)
@@ -154,7 +158,9 @@ def _settings(alignment, matrix, method="spearman", permutations=0, seed=None, w
         words.append("-E")
     if permutations:
         words.append("-S=%d" % permutations)
-    if seed is not None and permutations:
+    if tree:
+        words.append("-B=%d" % tree)
+    if seed is not None and (permutations or tree):
         words.append("-R=%d" % int(seed))
     if d["similarity"]:
         words.append("-M=" + d["similarity"])
@@ -224,7 +230,7 @@ def _finish(settings, kind, progress):
 
 
 def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, seed=None, weights=None,
-          similarity=None, entropy=True, threads=None, progress=False, reference=None):
+          similarity=None, entropy=True, threads=None, progress=False, reference=None, tree=0):
     """Scores every column of an alignment, as ``vorn alignment matrix [options]``.
 
     alignment: a path in any form vorn reads (gzip too), the text of such a
@@ -241,18 +247,24 @@ def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, se
     similarity: an n x n array of protein similarities, or a path (-M=file).
     entropy: False for -E. threads: worker threads (-T=n).
     reference: the sequence whose residues resnum numbers (-F=name).
+    tree: n library columns of the tree null (-B=n): Zscr_tree, Pval_tree,
+        qval_tree and m, how far each score exceeds what the tree explains.
 
     Returns a pandas.DataFrame, one row per result line, with the columns of
     the -O table; frame.attrs holds the record of the run. Raises vorn.Error
     with the command line's message; warnings come as VornWarning.
     """
     settings = _settings(alignment, matrix, method, permutations, seed, weights, similarity, entropy, threads,
-                         reference)
+                         reference, tree)
     columns, record = _finish(settings, "scores", progress)
     frame = pd.DataFrame(index=pd.RangeIndex(len(columns["nr"])))
     for name in _vorn.table_columns:
         if name == "xx":
             frame[name] = "xx"
+        elif name == "m":
+            frame[name] = pd.array(columns["m"], dtype="Int64") if "m" in columns else None
+            if "m" not in columns:
+                del frame[name]
         elif name == "resnum":
             frame[name] = pd.arrays.IntegerArray(columns["resnum"].astype("int64"), ~columns["has_resnum"])
         elif name in columns:

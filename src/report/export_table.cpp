@@ -31,14 +31,18 @@ TableRow table_row(const Results& r, size_t i) {
   }
   const Site& s = r.sites[static_cast<size_t>(f.pos)];
   if (s.has) t.resnum = s.num;
+  if (!r.tree.empty() && r.tree[i].has) {
+    const TreeNullValue& v = r.tree[i];
+    t.z_tree = v.z, t.p_tree = v.p, t.q_tree = v.q, t.m_tree = v.m;
+  }
   return t;
 }
 
 void write_tsv(FILE* out, const Results& r) {
   const bool extended = r.record.nsuffl > 0;
   std::fputs("nr\taa\tpdbn\tchain\tacc\tentrop\tsecstr\tvar\txx\tKLB_VAL", out);
-  std::fputs(extended ? "\tZscr_pos\tPval_pos\tZscr_glob\tPval_glob\tresnum\tPval_pos_p1\tqval_pos\n" : "\tresnum\n",
-             out);
+  std::fputs(extended ? "\tZscr_pos\tPval_pos\tZscr_glob\tPval_glob\tresnum\tPval_pos_p1\tqval_pos" : "\tresnum", out);
+  std::fputs(r.record.ntree > 0 ? "\tZscr_tree\tPval_tree\tqval_tree\tm\n" : "\n", out);
   for (size_t i = 0; i < r.rows.size(); ++i) {
     const TableRow t = table_row(r, i);
     std::fprintf(out, "%d\t%c\t%d\t%s\t%d\t%.3f\t%c\t%d\txx\t%.4f", t.nr, t.aa, t.pdbn, t.chain.c_str(), t.acc,
@@ -49,6 +53,10 @@ void write_tsv(FILE* out, const Results& r) {
     }
     std::fprintf(out, "\t%s", t.resnum ? strformat("%d", *t.resnum).c_str() : "");
     if (extended) std::fprintf(out, "\t%s\t%s", field("%e", t.p1).c_str(), field("%e", t.q).c_str());
+    if (r.record.ntree > 0) {
+      std::fprintf(out, "\t%s\t%s\t%s\t%s", field("%.4f", t.z_tree).c_str(), field("%e", t.p_tree).c_str(),
+                   field("%e", t.q_tree).c_str(), t.m_tree ? strformat("%lld", static_cast<long long>(*t.m_tree)).c_str() : "");
+    }
     std::fputc('\n', out);
   }
 }

@@ -42,11 +42,15 @@ struct TableRow {
   double p_pos = 0, p_glob = 0;         // shuffled runs
   std::optional<int32_t> resnum;        // empty where the reference has no residue
   std::optional<double> p1, q;          // shuffled runs, but never for a sentinel score
+  std::optional<double> z_tree, p_tree, q_tree;  // -B, but never for a sentinel score
+  std::optional<int64_t> m_tree;
 };
-// Its columns: a raw run's table has the first ten and "resnum".
+// Its columns: a raw run's table has the first ten and "resnum"; the last
+// four come with -B.
 inline constexpr const char* kTableColumns[] = {
-    "nr",      "aa",       "pdbn",      "chain",     "acc",    "entrop",      "secstr",  "var", "xx",
-    "KLB_VAL", "Zscr_pos", "Pval_pos",  "Zscr_glob", "Pval_glob", "resnum", "Pval_pos_p1", "qval_pos"};
+    "nr",       "aa",       "pdbn",      "chain",     "acc",    "entrop",      "secstr",   "var",
+    "xx",       "KLB_VAL",  "Zscr_pos",  "Pval_pos",  "Zscr_glob", "Pval_glob", "resnum", "Pval_pos_p1",
+    "qval_pos", "Zscr_tree", "Pval_tree", "qval_tree", "m"};
 TableRow table_row(const Results& r, size_t i);
 
 void write_tsv(FILE* out, const Results& r);

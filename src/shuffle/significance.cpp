@@ -34,23 +34,33 @@ double fpval_sorted(const float* sorted, int64_t count, float x) {
 std::vector<Honest> honest_p_and_q(const std::vector<double>& p_pos, int64_t nsuffl) {
   const size_t n = p_pos.size();
   std::vector<Honest> h(n, Honest{NAN, NAN});
-  std::vector<size_t> order;
   const double ns = static_cast<double>(nsuffl);
   for (size_t i = 0; i < n; ++i) {
     if (std::isnan(p_pos[i])) continue;
     // p_pos is b / n exactly; b is a count.
     const double b = std::round(p_pos[i] * ns);
     h[i].p1 = (b + 1.0) / (ns + 1.0);
-    order.push_back(i);
   }
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return h[a].p1 < h[b].p1; });
+  std::vector<double> p1(n);
+  for (size_t i = 0; i < n; ++i) p1[i] = h[i].p1;
+  const std::vector<double> q = bh_qvalues(p1);
+  for (size_t i = 0; i < n; ++i) h[i].q = q[i];
+  return h;
+}
+
+std::vector<double> bh_qvalues(const std::vector<double>& p) {
+  std::vector<double> q(p.size(), NAN);
+  std::vector<size_t> order;
+  for (size_t i = 0; i < p.size(); ++i)
+    if (!std::isnan(p[i])) order.push_back(i);
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return p[a] < p[b]; });
   const double m = static_cast<double>(order.size());
   double running = 1.0;
   for (size_t k = order.size(); k-- > 0;) {
-    running = std::min(running, h[order[k]].p1 * m / static_cast<double>(k + 1));
-    h[order[k]].q = running;
+    running = std::min(running, p[order[k]] * m / static_cast<double>(k + 1));
+    q[order[k]] = running;
   }
-  return h;
+  return q;
 }
 
 }  // namespace vorn

@@ -30,5 +30,7 @@ struct Honest {
   double p1, q;
 };
 std::vector<Honest> honest_p_and_q(const std::vector<double>& p_pos, int64_t nsuffl);
+// Benjamini-Hochberg q-values of the P-values that are not NaN (NaN stays).
+std::vector<double> bh_qvalues(const std::vector<double>& p);
 
 }  // namespace vorn

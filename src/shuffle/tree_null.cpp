@@ -1,0 +1,316 @@
+#include "shuffle/tree_null.hpp"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "input/residue.hpp"
+#include "shuffle/significance.hpp"
+
+namespace vorn {
+
+namespace {
+
+// Which of two candidate joins comes first: the smaller Q, then the smaller
+// pair of node numbers, so that the tree does not depend on how the scan is
+// split among threads.
+struct Join {
+  int64_t q = std::numeric_limits<int64_t>::max();
+  int32_t lo = 0, hi = 0;  // node numbers, lo < hi
+  int32_t a = -1, b = -1;  // their slots
+  bool before(const Join& o) const { return q != o.q ? q < o.q : lo != o.lo ? lo < o.lo : hi < o.hi; }
+};
+
+// Every residue state: a gap fits any of them.
+constexpr uint32_t kAnyState = ((1u << 21) - 1) & ~1u;
+
+// splitmix64: one independent stream per library column, whatever thread
+// evolves it.
+struct Stream {
+  uint64_t s;
+  uint64_t next() {
+    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+  uint64_t below(uint64_t n) { return static_cast<uint64_t>((static_cast<unsigned __int128>(next()) * n) >> 64); }
+};
+
+constexpr int kRates = 32;
+
+}  // namespace
+
+void nj_tree(const float* const* identities, int32_t n, int64_t* dist, int64_t* rsum, int32_t* slot, TreeView tree) {
+  for (int32_t v = 0; v < 2 * n - 1; ++v) tree.left[v] = tree.right[v] = -1, tree.length[v] = 0;
+  if (n < 2) return;
+  float smin = identities[1][2], smax = identities[1][2];
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = i + 1; j <= n; ++j) smin = std::min(smin, identities[i][j]), smax = std::max(smax, identities[i][j]);
+  const double span = static_cast<double>(smax) - static_cast<double>(smin);
+  const int64_t ld = n;
+  for (int32_t a = 0; a < n; ++a) {
+    slot[a] = a;
+    dist[a * ld + a] = 0;
+    for (int32_t b = a + 1; b < n; ++b) {
+      const double s = static_cast<double>(identities[a + 1][b + 1]);
+      const int64_t d = span > 0 ? std::llround((static_cast<double>(smax) - s) / span * kTreeScale) : 0;
+      dist[a * ld + b] = dist[b * ld + a] = d;
+    }
+  }
+  for (int32_t a = 0; a < n; ++a) {
+    int64_t sum = 0;
+    for (int32_t b = 0; b < n; ++b) sum += dist[a * ld + b];
+    rsum[a] = sum;
+  }
+  int32_t next = n;
+  for (int32_t r = n; r > 2; --r) {
+    Join best;
+#pragma omp parallel
+    {
+      Join mine;
+#pragma omp for schedule(dynamic, 16) nowait
+      for (int32_t a = 0; a < r - 1; ++a) {
+        const int64_t* row = dist + a * ld;
+        const int64_t ra = rsum[a];
+        for (int32_t b = a + 1; b < r; ++b) {
+          const int64_t q = (r - 2) * row[b] - ra - rsum[b];
+          if (q > mine.q) continue;
+          Join c{q, std::min(slot[a], slot[b]), std::max(slot[a], slot[b]), a, b};
+          if (c.before(mine)) mine = c;
+        }
+      }
+#pragma omp critical(nj_join)
+      if (mine.before(best)) best = mine;
+    }
+    // x holds the lower node number: the branch lengths are assigned by node.
+    const int32_t x = slot[best.a] == best.lo ? best.a : best.b, y = x == best.a ? best.b : best.a;
+    const int64_t dxy = dist[x * ld + y];
+    const double lx = 0.5 * static_cast<double>(dxy) +
+                      static_cast<double>(rsum[x] - rsum[y]) / (2.0 * static_cast<double>(r - 2));
+    const int32_t u = next++;
+    tree.left[u] = slot[x], tree.right[u] = slot[y];
+    tree.length[slot[x]] = lx / kTreeScale;
+    tree.length[slot[y]] = (static_cast<double>(dxy) - lx) / kTreeScale;
+    // u takes slot x; slot y goes to the last active node.
+    int64_t su = 0;
+    for (int32_t k = 0; k < r; ++k) {
+      if (k == x || k == y) continue;
+      const int64_t dxk = dist[x * ld + k], dyk = dist[y * ld + k];
+      const int64_t duk = (dxk + dyk - dxy) >> 1;
+      rsum[k] += duk - dxk - dyk;
+      dist[x * ld + k] = dist[k * ld + x] = duk;
+      su += duk;
+    }
+    rsum[x] = su;
+    slot[x] = u;
+    dist[x * ld + y] = dist[y * ld + x] = 0;
+    const int32_t last = r - 1;
+    if (y != last) {
+      for (int32_t k = 0; k < r; ++k) dist[y * ld + k] = dist[last * ld + k];
+      for (int32_t k = 0; k < r; ++k) dist[k * ld + y] = dist[k * ld + last];
+      dist[y * ld + y] = 0;
+      rsum[y] = rsum[last];
+      slot[y] = slot[last];
+    }
+  }
+  // The last two nodes meet at the root, halfway.
+  const int32_t lo = std::min(slot[0], slot[1]), hi = std::max(slot[0], slot[1]);
+  const int32_t root = next;
+  tree.left[root] = lo, tree.right[root] = hi;
+  tree.length[lo] = tree.length[hi] = 0.5 * static_cast<double>(dist[1]) / kTreeScale;
+}
+
+int32_t fitch_count(const uint8_t* codes, const TreeView& tree, uint32_t* sets) {
+  const int32_t n = tree.n;
+  for (int32_t v = 0; v < n; ++v) sets[v] = codes[v] == 0 ? kAnyState : 1u << codes[v];
+  int32_t changes = 0;
+  for (int32_t v = n; v < 2 * n - 1; ++v) {
+    const uint32_t a = sets[tree.left[v]], b = sets[tree.right[v]];
+    const uint32_t both = a & b;
+    sets[v] = both ? both : a | b;
+    changes += both == 0;
+  }
+  return changes;
+}
+
+void tree_null(const Columns& cols, const TreeView& tree, uint32_t seed, const int32_t* pos, const float* score,
+               int64_t nrows, TreeLibrary lib, const std::function<void()>& score_library,
+               std::vector<TreeNullValue>& out, Log& log) {
+  const int32_t n = tree.n;
+  const int64_t nodes = 2 * static_cast<int64_t>(n) - 1;
+  out.assign(static_cast<size_t>(nrows), TreeNullValue{});
+
+  // The residue frequencies and the real scored columns (gap patterns).
+  double freq[kCodes] = {};
+  std::vector<int32_t> patterns;
+  for (int32_t c = 1; c <= cols.alnlen; ++c) {
+    const uint8_t* col = cols.column(c);
+    for (int32_t p = 0; p < n; ++p) freq[col[p]] += 1;
+    if (cols.scored(c)) patterns.push_back(c);
+  }
+  double total = 0, homozygosity = 0;
+  for (int k = 1; k < kCodes; ++k) total += freq[k];
+  double cum[kCodes] = {};
+  for (int k = 1; k < kCodes; ++k) {
+    freq[k] = total > 0 ? freq[k] / total : 0;
+    homozygosity += freq[k] * freq[k];
+    cum[k] = cum[k - 1] + freq[k];
+  }
+  // Equal input: a change happens at rate mu and draws from the
+  // frequencies, so that one unit of branch holds one expected substitution.
+  const double mu = homozygosity < 1 ? 1 / (1 - homozygosity) : 0;
+  double length = 0;
+  for (int64_t v = 0; v < nodes - 1; ++v) length += std::max(0.0, tree.length[v]);
+  // Rates from 0.2 to 2n expected substitutions per column, log-spaced.
+  std::vector<double> stay(static_cast<size_t>(kRates * nodes), 1.0);
+  for (int k = 0; k < kRates; ++k) {
+    const double expected = 0.2 * std::pow(10.0 * n, static_cast<double>(k) / (kRates - 1));
+    const double rate = length > 0 ? expected / length : 0;
+    for (int64_t v = 0; v < nodes - 1; ++v) stay[k * nodes + v] = std::exp(-mu * rate * std::max(0.0, tree.length[v]));
+  }
+  auto draw = [&](Stream& s) {
+    const double u = s.uniform() * cum[kCodes - 1];
+    int k = 1;
+    while (k < kCodes - 1 && cum[k] <= u) ++k;
+    return static_cast<uint32_t>(k);
+  };
+  const uint64_t base = (static_cast<uint64_t>(seed) << 32) ^ 0x7472656563u;  // "treec"
+  auto evolve = [&](int64_t j0, int64_t j1) {
+#pragma omp parallel for schedule(static)
+    for (int64_t j = j0; j <= j1; ++j) {
+      uint32_t* state = lib.sets + static_cast<int64_t>(omp_get_thread_num()) * nodes;
+      Stream s{base + static_cast<uint64_t>(j) * 0xD1B54A32D192ED03ull};
+      const int k = lib.rate[j];
+      state[nodes - 1] = draw(s);
+      for (int64_t v = nodes - 1; v >= n; --v) {
+        for (const int32_t c : {tree.left[v], tree.right[v]})
+          state[c] = s.uniform() < stay[k * nodes + c] ? state[v] : draw(s);
+      }
+      uint8_t* col = lib.codes + (j - 1) * n;
+      for (int32_t p = 0; p < n; ++p) col[p] = static_cast<uint8_t>(state[p]);
+      if (!patterns.empty()) {
+        const GapList g = cols.gaps(patterns[s.below(patterns.size())]);
+        for (int32_t i = 0; i < g.n; ++i) col[g.p[i] - 1] = 0;
+      }
+      lib.count[j] = fitch_count(col, tree, state);
+    }
+  };
+
+  // A quarter of the library spread evenly over the rates shows which rates
+  // give which counts; the rest goes to the rates that give the real
+  // columns' counts.
+  std::vector<int32_t> real_count(static_cast<size_t>(nrows), -1);
+#pragma omp parallel for schedule(static)
+  for (int64_t i = 0; i < nrows; ++i) {
+    if (score[i] < -1.0f) continue;
+    real_count[i] = fitch_count(cols.column(pos[i]), tree, lib.sets + static_cast<int64_t>(omp_get_thread_num()) * nodes);
+  }
+  const int64_t pilot = std::min(lib.ncols, std::max<int64_t>(kRates, lib.ncols / 4));
+  for (int64_t j = 1; j <= pilot; ++j) lib.rate[j] = static_cast<int32_t>((j - 1) % kRates);
+  log.progress("\rTree null: evolving %lld library columns...", static_cast<long long>(lib.ncols));
+  evolve(1, pilot);
+  log.checkpoint();
+  int32_t top = 0;
+  for (int64_t j = 1; j <= pilot; ++j) top = std::max(top, lib.count[j]);
+  for (int64_t i = 0; i < nrows; ++i) top = std::max(top, real_count[i]);
+  std::vector<double> hits(static_cast<size_t>(top + 1) * kRates, 0), mean(kRates, 0), seen(kRates, 0), want(kRates, 0);
+  for (int64_t j = 1; j <= pilot; ++j) {
+    hits[static_cast<size_t>(lib.count[j]) * kRates + lib.rate[j]] += 1;
+    mean[lib.rate[j]] += lib.count[j], seen[lib.rate[j]] += 1;
+  }
+  for (int k = 0; k < kRates; ++k) mean[k] = seen[k] > 0 ? mean[k] / seen[k] : 0;
+  for (int64_t i = 0; i < nrows; ++i) {
+    const int32_t c = real_count[i];
+    if (c < 0) continue;
+    double h = 0;
+    for (int k = 0; k < kRates; ++k) h += hits[static_cast<size_t>(c) * kRates + k];
+    if (h > 0) {
+      for (int k = 0; k < kRates; ++k) want[k] += hits[static_cast<size_t>(c) * kRates + k] / h;
+    } else {
+      int nearest = 0;
+      for (int k = 1; k < kRates; ++k)
+        if (std::fabs(mean[k] - c) < std::fabs(mean[nearest] - c)) nearest = k;
+      want[nearest] += 1;
+    }
+  }
+  double wsum = 0;
+  for (int k = 0; k < kRates; ++k) wsum += want[k];
+  if (wsum == 0) std::fill(want.begin(), want.end(), 1.0), wsum = kRates;
+  const int64_t rest = lib.ncols - pilot;
+  std::vector<int64_t> quota(kRates);
+  std::vector<std::pair<double, int>> remainder;
+  int64_t given = 0;
+  for (int k = 0; k < kRates; ++k) {
+    const double share = static_cast<double>(rest) * want[k] / wsum;
+    quota[k] = static_cast<int64_t>(std::floor(share));
+    given += quota[k];
+    remainder.push_back({share - static_cast<double>(quota[k]), k});
+  }
+  std::stable_sort(remainder.begin(), remainder.end(), [](auto a, auto b) { return a.first > b.first; });
+  for (int64_t i = 0; given < rest; ++i, ++given) ++quota[remainder[static_cast<size_t>(i % kRates)].second];
+  int64_t j = pilot;
+  for (int k = 0; k < kRates; ++k)
+    for (int64_t c = 0; c < quota[k]; ++c) lib.rate[++j] = k;
+  evolve(pilot + 1, lib.ncols);
+  log.checkpoint();
+  score_library();
+  log.checkpoint();
+
+  // The scored library columns by count.
+  std::vector<int64_t> order;
+  for (int64_t c = 1; c <= lib.ncols; ++c)
+    if (lib.score[c] >= -1.0f) order.push_back(c);
+  std::stable_sort(order.begin(), order.end(), [&](int64_t a, int64_t b) { return lib.count[a] < lib.count[b]; });
+  const int64_t need = std::min<int64_t>(kTreeMinMatched, static_cast<int64_t>(order.size()));
+  std::vector<double> p(static_cast<size_t>(nrows), NAN);
+  for (int64_t i = 0; i < nrows; ++i) {
+    const int32_t c = real_count[i];
+    if (c < 0 || order.empty()) continue;
+    auto at = [&](int64_t k) { return lib.count[order[static_cast<size_t>(k)]]; };
+    int64_t lo = std::lower_bound(order.begin(), order.end(), c, [&](int64_t a, int32_t v) { return lib.count[a] < v; }) -
+                 order.begin();
+    int64_t hi = lo;
+    while (hi < static_cast<int64_t>(order.size()) && at(hi) == c) ++hi;
+    // Too few of its own count: the nearest counts join, a whole count at a time.
+    while (hi - lo < need) {
+      const bool down = lo > 0, up = hi < static_cast<int64_t>(order.size());
+      const bool take_down = down && (!up || c - at(lo - 1) <= at(hi) - c);
+      if (take_down) {
+        const int32_t v = at(lo - 1);
+        while (lo > 0 && at(lo - 1) == v) --lo;
+      } else {
+        const int32_t v = at(hi);
+        while (hi < static_cast<int64_t>(order.size()) && at(hi) == v) ++hi;
+      }
+    }
+    const float x = score[i];
+    double sum = 0;
+    int64_t above = 0;
+    for (int64_t k = lo; k < hi; ++k) {
+      const float v = lib.score[order[static_cast<size_t>(k)]];
+      sum += static_cast<double>(v);
+      above += v >= x;
+    }
+    const int64_t m = hi - lo;
+    const double mean_m = sum / static_cast<double>(m);
+    double ss = 0;
+    for (int64_t k = lo; k < hi; ++k) {
+      const double d = static_cast<double>(lib.score[order[static_cast<size_t>(k)]]) - mean_m;
+      ss += d * d;
+    }
+    TreeNullValue& o = out[static_cast<size_t>(i)];
+    o.has = true;
+    o.m = m;
+    o.z = m > 1 ? (static_cast<double>(x) - mean_m) / std::sqrt(ss / static_cast<double>(m - 1)) : NAN;
+    o.p = static_cast<double>(above + 1) / static_cast<double>(m + 1);
+    p[static_cast<size_t>(i)] = o.p;
+  }
+  const std::vector<double> q = bh_qvalues(p);
+  for (int64_t i = 0; i < nrows; ++i) out[static_cast<size_t>(i)].q = q[static_cast<size_t>(i)];
+}
+
+}  // namespace vorn
