@@ -294,6 +294,23 @@ struct Run {
                  });
   }
 
+  // The similarities are mean matrix scores, unless -M replaced them.
+  DistanceTransform distance_transform() const {
+    DistanceTransform t;
+    if (s.simfile.find("------") == std::string::npos) return t;
+    double freq[kCodes] = {}, total = 0;
+    const int64_t cells = static_cast<int64_t>(ws.alnlen) * ws.nprot;
+    for (int64_t k = 0; k < cells; ++k) freq[ws.alncol[k]] += 1;
+    for (int a = 1; a < kCodes; ++a) total += freq[a];
+    if (total == 0) return t;
+    t.scores = true;
+    for (int a = 1; a < kCodes; ++a) {
+      t.self += freq[a] / total * aamat[a][a];
+      for (int b = 1; b < kCodes; ++b) t.random += freq[a] / total * (freq[b] / total) * aamat[a][b];
+    }
+    return t;
+  }
+
   // -B: the library evolved along the tree, scored as the real columns are.
   std::vector<TreeNullValue> tree_values;
   void tree_null() {
@@ -303,7 +320,7 @@ struct Run {
     alloc.allocate(plan_group5(ws));
     const int32_t n = ws.nprot;
     const TreeView tree{n, ws.treeleft.data(), ws.treeright.data(), ws.treelength.data()};
-    nj_tree(ws.identities.rows(), n, ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
+    nj_tree(ws.identities.rows(), n, distance_transform(), ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
     log.checkpoint();
     const int64_t nb = ws.ntree;
     TreeLibrary lib{nb, ws.libcodes.data(), ws.libcount.data(), ws.libscore.data(), ws.librate.data(),

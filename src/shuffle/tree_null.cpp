@@ -44,21 +44,31 @@ constexpr int kRates = 32;
 
 }  // namespace
 
-void nj_tree(const float* const* identities, int32_t n, int64_t* dist, int64_t* rsum, int32_t* slot, TreeView tree) {
+double tree_distance(double s, double smax, const DistanceTransform& t) {
+  if (!t.scores || !(t.self > t.random)) return smax - s;
+  // Columns evolve at different rates: the gamma distance of shape 2 keeps
+  // the long distances from being compressed (the plain -ln r is the limit of
+  // equal rates).
+  const double ratio = std::clamp((s - t.random) / (t.self - t.random), kTreeSaturated, 1.0);
+  return kTreeShape * (std::pow(ratio, -1.0 / kTreeShape) - 1.0);
+}
+
+void nj_tree(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist, int64_t* rsum,
+             int32_t* slot, TreeView tree) {
   for (int32_t v = 0; v < 2 * n - 1; ++v) tree.left[v] = tree.right[v] = -1, tree.length[v] = 0;
   if (n < 2) return;
   float smin = identities[1][2], smax = identities[1][2];
   for (int32_t i = 1; i <= n; ++i)
     for (int32_t j = i + 1; j <= n; ++j) smin = std::min(smin, identities[i][j]), smax = std::max(smax, identities[i][j]);
-  const double span = static_cast<double>(smax) - static_cast<double>(smin);
+  const double top = static_cast<double>(smax);
+  const double span = tree_distance(static_cast<double>(smin), top, how);  // the largest distance
   const int64_t ld = n;
   for (int32_t a = 0; a < n; ++a) {
     slot[a] = a;
     dist[a * ld + a] = 0;
     for (int32_t b = a + 1; b < n; ++b) {
-      const double s = static_cast<double>(identities[a + 1][b + 1]);
-      const int64_t d = span > 0 ? std::llround((static_cast<double>(smax) - s) / span * kTreeScale) : 0;
-      dist[a * ld + b] = dist[b * ld + a] = d;
+      const double d = tree_distance(static_cast<double>(identities[a + 1][b + 1]), top, how);
+      dist[a * ld + b] = dist[b * ld + a] = span > 0 ? std::llround(d / span * kTreeScale) : 0;
     }
   }
   for (int32_t a = 0; a < n; ++a) {

@@ -17,10 +17,21 @@
 
 namespace vorn {
 
-// NJ distances in fixed point: d = (smax - s) / (smax - smin) in units of
+// The distance of two proteins from their similarity s (the mean matrix
+// score of their aligned residues): with r = (s - random) / (self - random)
+// (random: the mean score of two residues drawn from the alignment's
+// frequencies; self: that of a residue with itself) kept within [0.01, 1],
+// the gamma distance a (r^(-1/a) - 1) of shape a = 2. Without those (-M
+// similarities): smax - s. Either way the joining sees d / dmax in fixed point, units of
 // 2^-20, so that every sum of the joining is exact (the same tree for any
 // order of the sums, and for any thread count).
+struct DistanceTransform {
+  bool scores = false;  // false: the linear smax - s
+  double random = 0, self = 0;
+};
+double tree_distance(double s, double smax, const DistanceTransform& t);
 inline constexpr int64_t kTreeScale = int64_t{1} << 20;
+inline constexpr double kTreeShape = 2.0, kTreeSaturated = 0.01;
 // Above this many proteins the O(n^3) joining would take minutes: -B refuses.
 inline constexpr int32_t kTreeMaxProteins = 10000;
 // A column is compared with at least this many library columns (fewer only
@@ -39,7 +50,8 @@ struct TreeView {
 };
 
 // dist: n x n scratch, rsum: n, slot: n. identities 1-based.
-void nj_tree(const float* const* identities, int32_t n, int64_t* dist, int64_t* rsum, int32_t* slot, TreeView tree);
+void nj_tree(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist, int64_t* rsum,
+             int32_t* slot, TreeView tree);
 
 // The Fitch parsimony count of one column (codes of proteins 1..n at
 // codes[0..n), code 0 a gap, which fits any state); sets: 2n - 1 scratch.

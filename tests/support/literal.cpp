@@ -1,5 +1,7 @@
 #include "support/literal.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -326,6 +328,81 @@ std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunHow
     out += line_head(pos, icorr[pos]) + tail;
   }
   return out;
+}
+
+Tree nj_tree(const std::vector<std::vector<float>>& sim, int32_t n, const DistanceTransform& how) {
+  const int32_t nodes = 2 * n - 1;
+  Tree t{std::vector<int32_t>(nodes, -1), std::vector<int32_t>(nodes, -1), std::vector<double>(nodes, 0)};
+  if (n < 2) return t;
+  float lo = sim[1][2], hi = sim[1][2];
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = i + 1; j <= n; ++j) lo = std::min(lo, sim[i][j]), hi = std::max(hi, sim[i][j]);
+  const double span = tree_distance(static_cast<double>(lo), static_cast<double>(hi), how);
+  std::vector<std::vector<int64_t>> d(nodes, std::vector<int64_t>(nodes, 0));
+  for (int32_t i = 0; i < n; ++i)
+    for (int32_t j = 0; j < n; ++j)
+      if (i != j)
+        d[i][j] = span > 0 ? std::llround(tree_distance(static_cast<double>(sim[i + 1][j + 1]), static_cast<double>(hi),
+                                                        how) / span * static_cast<double>(int64_t{1} << 20))
+                           : 0;
+  std::vector<int32_t> active;
+  for (int32_t i = 0; i < n; ++i) active.push_back(i);
+  int32_t next = n;
+  while (active.size() > 2) {
+    const int64_t r = static_cast<int64_t>(active.size());
+    std::vector<int64_t> sum(nodes, 0);
+    for (int32_t i : active)
+      for (int32_t j : active) sum[i] += d[i][j];
+    int32_t bi = -1, bj = -1;
+    int64_t best = 0;
+    for (size_t x = 0; x < active.size(); ++x)
+      for (size_t y = x + 1; y < active.size(); ++y) {
+        const int32_t i = active[x], j = active[y];
+        const int64_t q = (r - 2) * d[i][j] - sum[i] - sum[j];
+        if (bi < 0 || q < best) best = q, bi = i, bj = j;
+      }
+    const int32_t u = next++;
+    const double li = 0.5 * static_cast<double>(d[bi][bj]) +
+                      static_cast<double>(sum[bi] - sum[bj]) / (2.0 * static_cast<double>(r - 2));
+    t.left[u] = bi, t.right[u] = bj;
+    t.length[bi] = li / static_cast<double>(int64_t{1} << 20);
+    t.length[bj] = (static_cast<double>(d[bi][bj]) - li) / static_cast<double>(int64_t{1} << 20);
+    for (int32_t k : active)
+      if (k != bi && k != bj) d[u][k] = d[k][u] = (d[bi][k] + d[bj][k] - d[bi][bj]) >> 1;
+    std::erase(active, bi);
+    std::erase(active, bj);
+    active.push_back(u);
+    std::sort(active.begin(), active.end());
+  }
+  const int32_t root = next;
+  t.left[root] = active[0], t.right[root] = active[1];
+  t.length[active[0]] = t.length[active[1]] = 0.5 * static_cast<double>(d[active[0]][active[1]]) /
+                                               static_cast<double>(int64_t{1} << 20);
+  return t;
+}
+
+int32_t parsimony(const Tree& t, int32_t n, const std::vector<uint8_t>& codes) {
+  const int32_t nodes = 2 * n - 1;
+  const int32_t big = 1 << 20;
+  std::vector<std::array<int32_t, 21>> cost(nodes);
+  for (int32_t v = 0; v < nodes; ++v) {
+    for (int s = 1; s <= 20; ++s) {
+      if (v < n) {
+        cost[v][s] = codes[v] == 0 || codes[v] == s ? 0 : big;
+        continue;
+      }
+      int32_t total = 0;
+      for (const int32_t c : {t.left[v], t.right[v]}) {
+        int32_t m = big;
+        for (int u = 1; u <= 20; ++u) m = std::min(m, cost[c][u] + (u == s ? 0 : 1));
+        total += m;
+      }
+      cost[v][s] = total;
+    }
+  }
+  int32_t m = big;
+  for (int s = 1; s <= 20; ++s) m = std::min(m, cost[nodes - 1][s]);
+  return m;
 }
 
 }  // namespace vorn::literal

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "input/matrix.hpp"
+#include "shuffle/tree_null.hpp"
 
 namespace vorn::literal {
 
@@ -71,5 +72,17 @@ struct RunHow {
 
 // Everything a run prints on standard output (result lines only).
 std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunHow& how);
+
+// Neighbour joining as the textbook has it, on nodes by number: every row
+// sum computed again at every step, every pair scanned in node order.
+// sim: 1-based similarities; the tree in the shape nj_tree gives.
+struct Tree {
+  std::vector<int32_t> left, right;
+  std::vector<double> length;
+};
+Tree nj_tree(const std::vector<std::vector<float>>& sim, int32_t n, const DistanceTransform& how);
+// The least number of changes a column needs on the tree (unit-cost Sankoff
+// over the twenty states; code 0 fits any state).
+int32_t parsimony(const Tree& t, int32_t n, const std::vector<uint8_t>& codes);
 
 }  // namespace vorn::literal
