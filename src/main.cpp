@@ -82,6 +82,10 @@ int main(int argc, char** argv) {
     settings.matrix_path = argv[2];
     vorn::parse_options(std::vector<std::string>(argv + 3, argv + argc), settings);
     settings.command.assign(argv, argv + argc);
+    // The result lines keep their fixed form: the tree null shows in the table only.
+    if (settings.ntree > 0 && settings.outprefix.empty())
+      settings.warnings.push_back("** Warning: -B's values (Zscr_tree, Pval_tree, qval_tree) go to the -O table only, "
+                                  "not to the result lines: add -O=prefix to see them.\n");
     for (const std::string& w : settings.warnings) log.status("%s", w.c_str());
     log.set_quiet(settings.quiet);
     if (settings.threads > 0) omp_set_num_threads(settings.threads);

@@ -349,6 +349,9 @@ struct Run {
   int64_t scored_columns = 0;
 
   Results end() {
+    // A pass that skipped its work once asked to stop left garbage behind:
+    // a stopped run never returns results.
+    log.checkpoint();
     if (scored_columns == 0 && src.nprot >= kFewestScorable) {
       log.status("\r** Warning: not one column of '%s' has a score: every column has 10 %% gaps or more, or scores -2 "
                  "or -3.\n",

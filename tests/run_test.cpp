@@ -91,5 +91,24 @@ TEST(Run, LargeRanksOnTwoThreadsAtOnce) {
   EXPECT_EQ(wrong, std::vector<int>(2, 0));
 }
 
+// Asked to stop, a run ends with the interruption, never with results: the
+// passes skip their work once asked, so what they leave is not a result.
+TEST(Run, AStoppedRunGivesNoResults) {
+  RunSettings s;
+  s.aln_path = test::shared_data("large/Pkinase_emit_N1000.fa");
+  s.matrix_path = test::test_data("raw_blosum62_tri.txt");
+  parse_options({"-S=3000", "-R=1"}, s);
+  BackgroundRun r(s, BackgroundRun::Kind::Scores);
+  EXPECT_FALSE(r.wait(0.3));
+  r.stop();
+  EXPECT_TRUE(r.wait(5.0));
+  try {
+    r.take();
+    ADD_FAILURE() << "a stopped run gave results";
+  } catch (const Failure& f) {
+    EXPECT_NE(f.message.find("Interrupted"), std::string::npos) << f.message;
+  }
+}
+
 }  // namespace
 }  // namespace vorn

@@ -105,7 +105,12 @@ struct Context {
   double lo = 0, hi = 0;             // the score axis
   double zlo = 0, zhi = 2;           // the Z axis
   double mark = kMark;
-  bool significant(int32_t i) const { return !honest.empty() && honest[i].q <= kSignificant; }
+  std::vector<TreeNullValue> tree;  // -B: red by its q-values instead
+  bool significant(int32_t i) const {
+    if (!tree.empty()) return tree[i].has && tree[i].q <= kSignificant;
+    return !honest.empty() && honest[i].q <= kSignificant;
+  }
+  bool marks_red() const { return info.nsuffl > 0 || !tree.empty(); }
 };
 
 // The best columns by score (ties by column), placed in rows above the score
@@ -149,6 +154,7 @@ std::string tip(const Context& c, int32_t i) {
                             static_cast<double>(f.score));
   if (!c.honest.empty() && !c.rows[i].sentinel())
     t += strformat(", Z %.2f, q %.3g", c.rows[i].z_pos, c.honest[i].q);
+  if (!c.tree.empty() && c.tree[i].has) t += strformat(", tree Z %.2f, tree q %.3g", c.tree[i].z, c.tree[i].q);
   return xml_text(t);
 }
 
@@ -248,7 +254,12 @@ void head(FILE* out, const Context& c) {
                               info.alnlen - c.n);
   std::fprintf(out, "<text x=\"%.0f\" y=\"42\" class=\"note\">%s</text>\n", kLeft, xml_text(sub).c_str());
   std::string sig;
-  if (info.nsuffl > 0) {
+  if (!c.tree.empty()) {
+    sig = strformat("tree null of %lld library columns; red: its q-value 0.05 or less (%d columns), more than the "
+                    "family's tree explains",
+                    static_cast<long long>(info.ntree), significant);
+    std::fprintf(out, "<text x=\"%.0f\" y=\"58\" class=\"note\">%s</text>\n", kLeft, xml_text(sig).c_str());
+  } else if (info.nsuffl > 0) {
     const double smallest = 1.0 / (static_cast<double>(info.nsuffl) + 1.0);
     sig = smallest > kSignificant
               ? strformat("with %lld random alignments no q-value can reach 0.05: the smallest P-value is 1/%lld",
@@ -260,15 +271,16 @@ void head(FILE* out, const Context& c) {
   }
   // The legend, item after item.
   double x = kLeft;
-  const double y = info.nsuffl > 0 ? 74 : 60;
+  const double y = c.marks_red() ? 74 : 60;
   auto item = [&](const std::string& shape, const char* text) {
     std::fprintf(out, "%s<text x=\"%.1f\" y=\"%.1f\" class=\"note\">%s</text>\n", shape.c_str(), x + 10, y + 4, text);
     x += 10 + kCharWidth * 0.85 * static_cast<double>(std::string(text).size()) + 18;
   };
   std::fprintf(out, "<g class=\"legend\">\n");
   item(strformat("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\"/>", x + 3, y, kBlue), "score");
-  if (info.nsuffl > 0)
-    item(strformat("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\"/>", x + 3, y, kRed), "q-value 0.05 or less");
+  if (c.marks_red())
+    item(strformat("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\"/>", x + 3, y, kRed),
+         c.tree.empty() ? "q-value 0.05 or less" : "tree-null q-value 0.05 or less");
   item(strformat("<path d=\"M%.1f %.1fl3 5h-6z\" fill=\"%s\"/>", x + 3, y - 3, kGreen), "conserved (no spread)");
   item(strformat("<path d=\"M%.1f %.1fl5 5m0 -5l-5 5\" stroke=\"%s\"/>", x + 0.5, y - 2.5, kGrey),
        "no score: 10 or fewer pairs");
@@ -284,6 +296,7 @@ void write_svg(FILE* out, const Results& r) {
   const int32_t n = static_cast<int32_t>(r.rows.size());
   const RunRecord& info = r.record;
   Context c{rows, n, r.sites, info, r.honest, {}};
+  c.tree = r.tree;
   c.at.assign(static_cast<size_t>(info.alnlen) + 2, nullptr);
   for (int32_t i = 0; i < n; ++i) c.at[static_cast<size_t>(rows[i].f.pos)] = &rows[i];
   // The score axis spans the scores (and 0), in tenths, within -1..1; the Z

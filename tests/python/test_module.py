@@ -28,7 +28,7 @@ MEDIUM = os.path.join(TOP, "../shared/data/large/Pkinase_emit_N300.fa")
 # The C conversion of each TSV column.
 FORMATS = {"nr": "%d", "pdbn": "%d", "acc": "%d", "var": "%d", "resnum": "%d", "entrop": "%.3f", "KLB_VAL": "%.4f",
            "Zscr_pos": "%.4f", "Zscr_glob": "%.4f", "Pval_pos": "%e", "Pval_glob": "%e", "Pval_pos_p1": "%e",
-           "qval_pos": "%e"}
+           "qval_pos": "%e", "Zscr_tree": "%.4f", "Pval_tree": "%e", "qval_tree": "%e", "m": "%d"}
 
 
 def cli(tmp_path, aln, *options, matrix=BLOSUM):
@@ -74,6 +74,8 @@ CASES = [
     ("bytes", {}, []),
     ("MultipleSeqAlignment", {"reference": "TENA_CHICK/1495-1571"}, ["-F=TENA_CHICK/1495-1571"]),
     ("pairs", {"weights": "henikoff"}, ["-W"]),
+    ("path", {"tree": 300, "seed": 4}, ["-B=300", "-R=4"]),
+    ("path", {"tree": 200, "permutations": 20, "seed": 4, "weights": "henikoff"}, ["-B=200", "-S=20", "-R=4", "-W"]),
 ]
 
 

@@ -76,7 +76,23 @@ def check_honest(df, nsuffl):
         fail("a column without a score has an honest P-value")
 
 
-def check_table(path, lines, extended, nsuffl):
+def check_tree(df):
+    """-B: P = (b + 1) / (m + 1) over the m library columns, its q-values, nothing for sentinels."""
+    scored = df[df.KLB_VAL >= -1]
+    if scored[["Zscr_tree", "Pval_tree", "qval_tree", "m"]].isna().any().any() or (scored.m < 1).any():
+        fail("a scored column without its tree-null values")
+    b = scored.Pval_tree * (scored.m + 1)
+    if ((b - b.round()).abs() > 1e-4 * b).any() or (b.round() < 1).any() or (b.round() > scored.m + 1).any():
+        fail("a tree-null P-value that is not (b + 1) / (m + 1)")
+    p = list(scored.Pval_tree)
+    for got, exp in zip(scored.qval_tree, benjamini_hochberg(p)):
+        if abs(got - exp) > 1e-6 * exp:
+            fail(f"tree-null q {got} where {exp} is due")
+    if df[df.KLB_VAL < -1][["Zscr_tree", "Pval_tree", "qval_tree", "m"]].notna().any().any():
+        fail("a column without a score has tree-null values")
+
+
+def check_table(path, lines, extended, nsuffl, tree=False):
     """The table as pandas reads it, number by number against the result lines."""
     try:
         import pandas as pd
@@ -87,7 +103,8 @@ def check_table(path, lines, extended, nsuffl):
     want = ["nr", "aa", "pdbn", "chain", "acc", "entrop", "secstr", "var", "xx", "KLB_VAL"]
     if extended:
         want += ["Zscr_pos", "Pval_pos", "Zscr_glob", "Pval_glob"]
-    if list(df.columns) != want + ["resnum"] + (["Pval_pos_p1", "qval_pos"] if extended else []) \
+    tail = ["Zscr_tree", "Pval_tree", "qval_tree", "m"] if tree else []
+    if list(df.columns) != want + ["resnum"] + (["Pval_pos_p1", "qval_pos"] if extended else []) + tail \
             or len(df) != len(lines):
         fail(f"pandas reads {list(df.columns)} x {len(df)} for {len(lines)} result lines")
     for col in want:
@@ -316,7 +333,10 @@ def main():
             fail(f"the run record: {record['command'][-1]!r}, {record['reference']!r}")
         lines = run.stdout.splitlines()
         nsuffl = max([int(o[3:] or 0) for o in args if o.startswith("-S")] + [0])
-        df = check_table(prefix + ".tsv", lines, nsuffl > 0, nsuffl)
+        tree = any(o.startswith("-B") for o in args)
+        df = check_table(prefix + ".tsv", lines, nsuffl > 0, nsuffl, tree)
+        if tree and df is not None:
+            check_tree(df)
         reference = next((o[3:] for o in args if o.startswith("-F")), None)
         check_sites(args[0], prefix, lines, df, reference)
         check_svg(prefix + ".svg", lines, nsuffl > 0)
