@@ -140,6 +140,41 @@ TEST(TreeNull, FitchCountsTheLeastChanges) {
   }
 }
 
+TEST(TreeNull, LibraryColumnsTakeTheGapsOfRealColumns) {
+  std::mt19937 rng(8);
+  const int32_t n = 30, len = 40;
+  std::vector<std::string> rows = test::random_rows(rng, n, len, "ACDEFGHIKLMNPQRSTVWY");
+  for (int32_t c = 0; c < len; ++c)
+    for (int g = 0; g < c % 3; ++g) rows[rng() % n][c] = '-';
+  const literal::Alignment a = literal::make_alignment(rows);
+  const test::ColumnData data(a);
+  std::set<std::vector<int32_t>> real;
+  for (int32_t c = 1; c <= len; ++c) {
+    const GapList g = data.cols.gaps(c);
+    real.insert(std::vector<int32_t>(g.p, g.p + g.n));
+  }
+  const Built tree = join(random_similarities(rng, n, 100), n);
+  const int64_t nb = 200;
+  std::vector<uint8_t> codes(nb * n);
+  std::vector<int32_t> count(nb + 2), rate(nb + 2);
+  std::vector<float> score(nb + 2);
+  std::vector<uint32_t> sets((2 * n - 1) * omp_get_max_threads());
+  const TreeLibrary lib{nb, codes.data(), count.data(), score.data(), rate.data(), sets.data()};
+  std::vector<TreeNullValue> out;
+  Log quiet(nullptr);
+  tree_null(data.cols, tree.view, 1, nullptr, nullptr, 0, lib,
+            [&] {
+              for (int64_t j = 1; j <= nb; ++j) {
+                std::vector<int32_t> gaps;
+                for (int32_t p = 0; p < n; ++p)
+                  if (codes[(j - 1) * n + p] == 0) gaps.push_back(p + 1);
+                EXPECT_EQ(real.count(gaps), 1u) << "library column " << j;
+                score[j] = 0.5f;
+              }
+            },
+            out, quiet);
+}
+
 // A run of the library on FASTA text with the given options.
 Results run_on(const std::string& fasta, std::vector<std::string> options) {
   RunSettings s;
