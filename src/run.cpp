@@ -329,18 +329,9 @@ struct Run {
     std::vector<float> score(static_cast<size_t>(ws.nresults));
     for (int32_t i = 0; i < ws.nresults; ++i) pos[i] = ws.results[i + 1].f.pos, score[i] = ws.results[i + 1].f.score;
     auto score_library = [&] {
-      const int32_t len = static_cast<int32_t>(nb);
-      for (int64_t c = 0; c <= nb + 1; ++c) ws.libscore[c] = -3.0f;
-      gap_percentages(ws.libcodes.data(), n, len, ws.libgapperc.data());
-      gap_lists(ws.libcodes.data(), ws.libgapperc.data(), n, len, ws.libgaplist.data(), ws.libgapstart.data());
-      const Columns lc{ws.libcodes.data(), ws.libgapperc.data(), ws.libgaplist.data(), ws.libgapstart.data(), n, len};
-      const ColumnGroups groups{ws.libgrouppos.data(), ws.libgroupcodes.data()};
-      auto emit = [&](int32_t c, float v) { ws.libscore[c] = v; };
-      if (weighted) {
-        weighted_scoring_pass(lc, aamat, spearman(), wside, nullptr, groups, emit, log);
-      } else {
-        scoring_pass(lc, aamat, spearman(), side, nullptr, groups, emit, log);
-      }
+      const LibraryArrays at{ws.libgapperc.data(), ws.libgaplist.data(), ws.libgapstart.data(),
+                             ColumnGroups{ws.libgrouppos.data(), ws.libgroupcodes.data()}};
+      score_library_columns(lib, n, at, aamat, spearman(), side, weighted ? &wside : nullptr, log);
     };
     vorn::tree_null(columns(ws), tree, static_cast<uint32_t>(seed), pos.data(), score.data(), ws.nresults, lib,
                     score_library, tree_values, log);

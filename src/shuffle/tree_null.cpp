@@ -147,6 +147,21 @@ int32_t fitch_count(const uint8_t* codes, const TreeView& tree, uint32_t* sets) 
   return changes;
 }
 
+void score_library_columns(const TreeLibrary& lib, int32_t n, LibraryArrays at, const AaMat& aamat, bool spearman,
+                           const SimilaritySide& side, const WeightedSide* wside, Log& log) {
+  const int32_t len = static_cast<int32_t>(lib.ncols);
+  for (int64_t c = 0; c <= lib.ncols + 1; ++c) lib.score[c] = -3.0f;
+  gap_percentages(lib.codes, n, len, at.gapperc);
+  gap_lists(lib.codes, at.gapperc, n, len, at.gaplist, at.gapstart);
+  const Columns lc{lib.codes, at.gapperc, at.gaplist, at.gapstart, n, len};
+  auto emit = [&](int32_t c, float v) { lib.score[c] = v; };
+  if (wside) {
+    weighted_scoring_pass(lc, aamat, spearman, *wside, nullptr, at.groups, emit, log);
+  } else {
+    scoring_pass(lc, aamat, spearman, side, nullptr, at.groups, emit, log);
+  }
+}
+
 void tree_null(const Columns& cols, const TreeView& tree, uint32_t seed, const int32_t* pos, const float* score,
                int64_t nrows, TreeLibrary lib, const std::function<void()>& score_library,
                std::vector<TreeNullValue>& out, Log& log) {

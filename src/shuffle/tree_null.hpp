@@ -13,7 +13,9 @@
 
 #include "log.hpp"
 #include "results.hpp"
+#include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
+#include "scoring/weighted.hpp"
 
 namespace vorn {
 
@@ -68,6 +70,20 @@ struct TreeLibrary {
   int32_t* rate = nullptr;     // its rate on the grid, 1..ncols
   uint32_t* sets = nullptr;    // Fitch scratch: (2n - 1) per thread
 };
+
+// Scores the library's columns as the real ones are scored: their gap lists,
+// then the same pass (weighted when wside is given), into lib.score; a
+// column without a score gets -3. The arrays: gapperc ncols + 2, gaplist
+// ncols x max_scored_gaps + 1, gapstart ncols + 3, the groups as the pass
+// needs them.
+struct LibraryArrays {
+  float* gapperc;
+  int32_t* gaplist;
+  int64_t* gapstart;
+  ColumnGroups groups;
+};
+void score_library_columns(const TreeLibrary& lib, int32_t n, LibraryArrays at, const AaMat& aamat, bool spearman,
+                           const SimilaritySide& side, const WeightedSide* wside, Log& log);
 
 // Evolves the library along the tree (seeded by seed), asks score_library to
 // score its columns into lib.score, and compares each real column: real

@@ -75,6 +75,7 @@ CASES = [
     ("MultipleSeqAlignment", {"reference": "TENA_CHICK/1495-1571"}, ["-F=TENA_CHICK/1495-1571"]),
     ("pairs", {"weights": "henikoff"}, ["-W"]),
     ("path", {"tree": 300, "seed": 4}, ["-B=300", "-R=4"]),
+    ("path", {"tree": 200, "similarity": SIM, "seed": 2, "method": "pearson"}, ["-B=200", "-M=" + SIM, "-R=2", "-N"]),
     ("path", {"tree": 200, "permutations": 20, "seed": 4, "weights": "henikoff"}, ["-B=200", "-S=20", "-R=4", "-W"]),
 ]
 

@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "input/residue.hpp"
 #include "run.hpp"
 #include "support/harness.hpp"
 #include "support/inputs.hpp"
@@ -173,6 +174,51 @@ TEST(TreeNull, LibraryColumnsTakeTheGapsOfRealColumns) {
               }
             },
             out, quiet);
+}
+
+// The library is scored by the real pass: each library column gets, to the
+// bit, the literal score of that column in the family's similarity.
+TEST(TreeNull, LibraryColumnsScoredAsRealColumns) {
+  std::mt19937 rng(13);
+  for (const bool spearman : {true, false}) {
+    const int32_t n = 24;
+    test::RandomCase c = test::random_case(rng, n, 30, 0);
+    // Gap patterns come from scored columns only: at most two gaps of 24.
+    for (size_t col = 0; col < c.rows[0].size(); ++col)
+      for (int32_t p = 0, gaps = 0; p < n; ++p)
+        if (!std::isalpha(static_cast<unsigned char>(c.rows[p][col])) && ++gaps > 2) c.rows[p][col] = 'A';
+    const literal::Alignment a = literal::make_alignment(c.rows);
+    const auto sim = literal::similarity(a, c.m);
+    std::vector<float> idenrank, idelino;
+    literal::pair_vectors(sim, n, idenrank, idelino, spearman);
+    std::vector<int64_t> rowsum(n + 2);
+    SimilaritySide side;
+    prepare_similarity_side(spearman ? idenrank.data() : idelino.data(), n, int64_t{n} * (n - 1) / 2, rowsum.data(),
+                            side);
+    const test::ColumnData data(a);
+    const Built tree = join(sim, n);
+    const int64_t nb = 60;
+    std::vector<uint8_t> codes(nb * n);
+    std::vector<int32_t> count(nb + 2), rate(nb + 2), gaplist(nb * max_scored_gaps(n) + 1), pos(nb + kColumnLanes);
+    std::vector<float> score(nb + 2), gapperc(nb + 2);
+    std::vector<int64_t> gapstart(nb + 3);
+    std::vector<uint8_t> groupcodes((nb + kColumnLanes) * n + 1);
+    std::vector<uint32_t> sets((2 * n - 1) * omp_get_max_threads());
+    const TreeLibrary lib{nb, codes.data(), count.data(), score.data(), rate.data(), sets.data()};
+    std::vector<TreeNullValue> out;
+    Log quiet(nullptr);
+    const LibraryArrays at{gapperc.data(), gaplist.data(), gapstart.data(), ColumnGroups{pos.data(), groupcodes.data()}};
+    tree_null(data.cols, tree.view, 9, nullptr, nullptr, 0, lib,
+              [&] { score_library_columns(lib, n, at, c.m, spearman, side, nullptr, quiet); }, out, quiet);
+    std::vector<std::string> rows(n, std::string(nb, '-'));
+    for (int64_t j = 0; j < nb; ++j)
+      for (int32_t p = 0; p < n; ++p) rows[p][j] = codes[j * n + p] ? aa_indexback(codes[j * n + p]) : '-';
+    const literal::Alignment library = literal::make_alignment(rows);
+    for (int32_t j = 1; j <= nb; ++j)
+      EXPECT_EQ(literal::bits(score[j]),
+                literal::bits(literal::position_score(library, c.m, j, idenrank, idelino, spearman)))
+          << "library column " << j << (spearman ? " Spearman" : " Pearson");
+  }
 }
 
 // A run of the library on FASTA text with the given options.
