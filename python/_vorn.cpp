@@ -74,7 +74,9 @@ py::dict table_of(const vorn::Results& r) {
   auto entrop = column<double>(n), score = column<double>(n);
   auto zp = column<double>(n), pp = column<double>(n), zg = column<double>(n), pg = column<double>(n);
   auto p1 = column<double>(n), q = column<double>(n);
-  auto zt = column<double>(n), pt = column<double>(n), qt = column<double>(n), mt = column<double>(n);
+  auto zt = column<double>(n), pt = column<double>(n), qt = column<double>(n);
+  auto mt = column<int64_t>(n);
+  auto has_m = column<bool>(n);
   py::list aa, chain, secstr;
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (size_t i = 0; i < n; ++i) {
@@ -87,15 +89,18 @@ py::dict table_of(const vorn::Results& r) {
     p1.mutable_at(i) = t.p1.value_or(nan), q.mutable_at(i) = t.q.value_or(nan);
     zt.mutable_at(i) = t.z_tree.value_or(nan), pt.mutable_at(i) = t.p_tree.value_or(nan);
     qt.mutable_at(i) = t.q_tree.value_or(nan);
-    mt.mutable_at(i) = t.m_tree ? static_cast<double>(*t.m_tree) : nan;
+    mt.mutable_at(i) = t.m_tree.value_or(0), has_m.mutable_at(i) = t.m_tree.has_value();
     aa.append(std::string(1, t.aa)), chain.append(t.chain), secstr.append(std::string(1, t.secstr));
   }
   py::dict d;
+  py::list names;
+  for (const char* c : vorn::table_columns(r.record)) names.append(c);
+  d["columns"] = names;
   d["nr"] = nr, d["aa"] = aa, d["pdbn"] = pdbn, d["chain"] = chain, d["acc"] = acc, d["entrop"] = entrop;
   d["secstr"] = secstr, d["var"] = var, d["KLB_VAL"] = score, d["resnum"] = resnum, d["has_resnum"] = has_resnum;
   if (extended) d["Zscr_pos"] = zp, d["Pval_pos"] = pp, d["Zscr_glob"] = zg, d["Pval_glob"] = pg;
   if (extended) d["Pval_pos_p1"] = p1, d["qval_pos"] = q;
-  if (r.record.ntree > 0) d["Zscr_tree"] = zt, d["Pval_tree"] = pt, d["qval_tree"] = qt, d["m"] = mt;
+  if (r.record.ntree > 0) d["Zscr_tree"] = zt, d["Pval_tree"] = pt, d["qval_tree"] = qt, d["m"] = mt, d["has_m"] = has_m;
   return d;
 }
 
@@ -105,9 +110,6 @@ PYBIND11_MODULE(_vorn, m) {
   m.doc() = "vorn's native core; use the vorn package.";
   m.attr("__version__") = vorn::kVersion;
   m.attr("kernels") = vorn::isa_name(vorn::active_isa());
-  py::list columns;
-  for (const char* c : vorn::kTableColumns) columns.append(c);
-  m.attr("table_columns") = columns;
   g_error = PyErr_NewException("vorn.Error", PyExc_ValueError, nullptr);
   m.attr("Error") = py::handle(g_error);
   py::register_exception_translator([](std::exception_ptr p) {

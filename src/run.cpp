@@ -101,7 +101,6 @@ struct Run {
     ws.npairs = src.nprot * (src.nprot - 1) / 2;
     ws.nsuffl = s.nsuffl;
     ws.ntree = s.ntree;
-    ws.keep_results = true;
     ws.weighted = s.weighted;
     alloc.allocate(plan_group1(ws));
     for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
@@ -294,23 +293,6 @@ struct Run {
                  });
   }
 
-  // The similarities are mean matrix scores, unless -M replaced them.
-  DistanceTransform distance_transform() const {
-    DistanceTransform t;
-    if (s.simfile.find("------") == std::string::npos) return t;
-    double freq[kCodes] = {}, total = 0;
-    const int64_t cells = static_cast<int64_t>(ws.alnlen) * ws.nprot;
-    for (int64_t k = 0; k < cells; ++k) freq[ws.alncol[k]] += 1;
-    for (int a = 1; a < kCodes; ++a) total += freq[a];
-    if (total == 0) return t;
-    t.scores = true;
-    for (int a = 1; a < kCodes; ++a) {
-      t.self += freq[a] / total * aamat[a][a];
-      for (int b = 1; b < kCodes; ++b) t.random += freq[a] / total * (freq[b] / total) * aamat[a][b];
-    }
-    return t;
-  }
-
   // -B: the library evolved along the tree, scored as the real columns are.
   std::vector<TreeNullValue> tree_values;
   void tree_null() {
@@ -320,7 +302,11 @@ struct Run {
     alloc.allocate(plan_group5(ws));
     const int32_t n = ws.nprot;
     const TreeView tree{n, ws.treeleft.data(), ws.treeright.data(), ws.treelength.data()};
-    nj_tree(ws.identities.rows(), n, distance_transform(), ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
+    double freq[kCodes];
+    residue_frequencies(columns(ws), freq);
+    // The similarities are mean matrix scores, unless -M replaced them.
+    const bool imported = s.simfile.find("------") == std::string::npos;
+    nj_tree(ws.identities.rows(), n, imported ? DistanceTransform{} : score_transform(freq, aamat), ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
     log.checkpoint();
     const int64_t nb = ws.ntree;
     TreeLibrary lib{nb, ws.libcodes.data(), ws.libcount.data(), ws.libscore.data(), ws.librate.data(),
@@ -333,7 +319,7 @@ struct Run {
                              ColumnGroups{ws.libgrouppos.data(), ws.libgroupcodes.data()}};
       score_library_columns(lib, n, at, aamat, spearman(), side, weighted ? &wside : nullptr, log);
     };
-    vorn::tree_null(columns(ws), tree, static_cast<uint32_t>(seed), pos.data(), score.data(), ws.nresults, lib,
+    vorn::tree_null(columns(ws), tree, freq, static_cast<uint32_t>(seed), pos.data(), score.data(), ws.nresults, lib,
                     score_library, tree_values, log);
   }
 

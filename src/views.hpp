@@ -24,9 +24,9 @@ inline LineSource lines(const Workspace& ws) {
 // What the random passes read and write, unweighted and weighted.
 RandomPassArrays random_pass_arrays(Workspace& ws);
 WeightedRandom weighted_random(Workspace& ws);
-// A result line kept for the export files (-O only).
+// A result line kept for the results of the run.
 inline void keep_result(Workspace& ws, const ResultRow& row) {
-  if (ws.keep_results) ws.results[++ws.nresults] = row;
+  ws.results[++ws.nresults] = row;
 }
 
 }  // namespace vorn

@@ -192,7 +192,7 @@ std::vector<PlanItem> plan_group4(Workspace& ws) {
       single(-9000, 2, ws.globcounts),
       single(-9002, pool, ws.globsorted),
       single(-9003, plus(ws.nprot, 2), ws.rowsum),
-      single(-9100, ws.keep_results ? plus(ws.alnlen, 1) : 1, ws.results),
+      single(-9100, plus(ws.alnlen, 1), ws.results),
   };
 }
 

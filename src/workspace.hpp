@@ -149,9 +149,8 @@ struct Workspace {
   Vec<int64_t> globcounts; // entry 1 is globcount
   Vec<float> globsorted;   // the pool in non-increasing order
   Vec<int64_t> rowsum;     // per protein: exact sum of its pairs' similarity values (scaled)
-  Vec<ResultRow> results;  // the result lines, kept for the export files (-O) only
+  Vec<ResultRow> results;  // the result lines, for the results of the run
   int32_t nresults = 0;
-  bool keep_results = false;
 
   // Group 5, the tree null (-B) only, after the real scores.
   int64_t ntree = 0;

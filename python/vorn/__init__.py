@@ -258,16 +258,12 @@ def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, se
                          reference, tree)
     columns, record = _finish(settings, "scores", progress)
     frame = pd.DataFrame(index=pd.RangeIndex(len(columns["nr"])))
-    for name in _vorn.table_columns:
+    for name in columns["columns"]:
         if name == "xx":
             frame[name] = "xx"
-        elif name == "m":
-            frame[name] = pd.array(columns["m"], dtype="Int64") if "m" in columns else None
-            if "m" not in columns:
-                del frame[name]
-        elif name == "resnum":
-            frame[name] = pd.arrays.IntegerArray(columns["resnum"].astype("int64"), ~columns["has_resnum"])
-        elif name in columns:
+        elif name in ("resnum", "m"):  # integers with empty fields
+            frame[name] = pd.arrays.IntegerArray(columns[name].astype("int64"), ~columns["has_" + name])
+        else:
             frame[name] = columns[name]
     record["command"] = " ".join(settings["command"])
     frame.attrs.update(record)

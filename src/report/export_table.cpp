@@ -38,11 +38,20 @@ TableRow table_row(const Results& r, size_t i) {
   return t;
 }
 
+std::vector<const char*> table_columns(const RunRecord& record) {
+  std::vector<const char*> c = {"nr", "aa", "pdbn", "chain", "acc", "entrop", "secstr", "var", "xx", "KLB_VAL"};
+  if (record.nsuffl > 0) c.insert(c.end(), {"Zscr_pos", "Pval_pos", "Zscr_glob", "Pval_glob"});
+  c.push_back("resnum");
+  if (record.nsuffl > 0) c.insert(c.end(), {"Pval_pos_p1", "qval_pos"});
+  if (record.ntree > 0) c.insert(c.end(), {"Zscr_tree", "Pval_tree", "qval_tree", "m"});
+  return c;
+}
+
 void write_tsv(FILE* out, const Results& r) {
   const bool extended = r.record.nsuffl > 0;
-  std::fputs("nr\taa\tpdbn\tchain\tacc\tentrop\tsecstr\tvar\txx\tKLB_VAL", out);
-  std::fputs(extended ? "\tZscr_pos\tPval_pos\tZscr_glob\tPval_glob\tresnum\tPval_pos_p1\tqval_pos" : "\tresnum", out);
-  std::fputs(r.record.ntree > 0 ? "\tZscr_tree\tPval_tree\tqval_tree\tm\n" : "\n", out);
+  const std::vector<const char*> columns = table_columns(r.record);
+  for (size_t k = 0; k < columns.size(); ++k) std::fprintf(out, "%s%s", k ? "\t" : "", columns[k]);
+  std::fputc('\n', out);
   for (size_t i = 0; i < r.rows.size(); ++i) {
     const TableRow t = table_row(r, i);
     std::fprintf(out, "%d\t%c\t%d\t%s\t%d\t%.3f\t%c\t%d\txx\t%.4f", t.nr, t.aa, t.pdbn, t.chain.c_str(), t.acc,

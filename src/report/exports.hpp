@@ -45,13 +45,10 @@ struct TableRow {
   std::optional<double> z_tree, p_tree, q_tree;  // -B, but never for a sentinel score
   std::optional<int64_t> m_tree;
 };
-// Its columns: a raw run's table has the first ten and "resnum"; the last
-// four come with -B.
-inline constexpr const char* kTableColumns[] = {
-    "nr",       "aa",       "pdbn",      "chain",     "acc",    "entrop",      "secstr",   "var",
-    "xx",       "KLB_VAL",  "Zscr_pos",  "Pval_pos",  "Zscr_glob", "Pval_glob", "resnum", "Pval_pos_p1",
-    "qval_pos", "Zscr_tree", "Pval_tree", "qval_tree", "m"};
 TableRow table_row(const Results& r, size_t i);
+// The table's columns for a run: ten, the four significance fields with -S,
+// resnum, the honest P and q with -S, and the tree null's four with -B.
+std::vector<const char*> table_columns(const RunRecord& record);
 
 void write_tsv(FILE* out, const Results& r);
 void write_svg(FILE* out, const Results& r);

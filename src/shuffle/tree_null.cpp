@@ -53,6 +53,26 @@ double tree_distance(double s, double smax, const DistanceTransform& t) {
   return kTreeShape * (std::pow(ratio, -1.0 / kTreeShape) - 1.0);
 }
 
+void residue_frequencies(const Columns& cols, double* freq) {
+  std::fill(freq, freq + kCodes, 0.0);
+  const int64_t cells = static_cast<int64_t>(cols.alnlen) * cols.nprot;
+  for (int64_t k = 0; k < cells; ++k) freq[cols.codes[k]] += 1;
+  double total = 0;
+  for (int a = 1; a < kCodes; ++a) total += freq[a];
+  freq[0] = 0;
+  for (int a = 1; a < kCodes; ++a) freq[a] = total > 0 ? freq[a] / total : 0;
+}
+
+DistanceTransform score_transform(const double* freq, const AaMat& aamat) {
+  DistanceTransform t;
+  for (int a = 1; a < kCodes; ++a) {
+    t.scores = t.scores || freq[a] > 0;
+    t.self += freq[a] * aamat[a][a];
+    for (int b = 1; b < kCodes; ++b) t.random += freq[a] * freq[b] * aamat[a][b];
+  }
+  return t;
+}
+
 void nj_tree(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist, int64_t* rsum,
              int32_t* slot, TreeView tree) {
   for (int32_t v = 0; v < 2 * n - 1; ++v) tree.left[v] = tree.right[v] = -1, tree.length[v] = 0;
@@ -162,26 +182,20 @@ void score_library_columns(const TreeLibrary& lib, int32_t n, LibraryArrays at, 
   }
 }
 
-void tree_null(const Columns& cols, const TreeView& tree, uint32_t seed, const int32_t* pos, const float* score,
+void tree_null(const Columns& cols, const TreeView& tree, const double* freq, uint32_t seed, const int32_t* pos,
+               const float* score,
                int64_t nrows, TreeLibrary lib, const std::function<void()>& score_library,
                std::vector<TreeNullValue>& out, Log& log) {
   const int32_t n = tree.n;
   const int64_t nodes = 2 * static_cast<int64_t>(n) - 1;
   out.assign(static_cast<size_t>(nrows), TreeNullValue{});
 
-  // The residue frequencies and the real scored columns (gap patterns).
-  double freq[kCodes] = {};
+  // The real scored columns lend their gap patterns.
   std::vector<int32_t> patterns;
-  for (int32_t c = 1; c <= cols.alnlen; ++c) {
-    const uint8_t* col = cols.column(c);
-    for (int32_t p = 0; p < n; ++p) freq[col[p]] += 1;
+  for (int32_t c = 1; c <= cols.alnlen; ++c)
     if (cols.scored(c)) patterns.push_back(c);
-  }
-  double total = 0, homozygosity = 0;
-  for (int k = 1; k < kCodes; ++k) total += freq[k];
-  double cum[kCodes] = {};
+  double homozygosity = 0, cum[kCodes] = {};
   for (int k = 1; k < kCodes; ++k) {
-    freq[k] = total > 0 ? freq[k] / total : 0;
     homozygosity += freq[k] * freq[k];
     cum[k] = cum[k - 1] + freq[k];
   }

@@ -32,6 +32,10 @@ struct DistanceTransform {
   double random = 0, self = 0;
 };
 double tree_distance(double s, double smax, const DistanceTransform& t);
+// The residue frequencies of the alignment, freq[1..20] summing to 1 (all 0
+// without a residue), and the transform of mean scores under them.
+void residue_frequencies(const Columns& cols, double* freq);
+DistanceTransform score_transform(const double* freq, const AaMat& aamat);
 inline constexpr int64_t kTreeScale = int64_t{1} << 20;
 inline constexpr double kTreeShape = 2.0, kTreeSaturated = 0.01;
 // Above this many proteins the O(n^3) joining would take minutes: -B refuses.
@@ -85,11 +89,13 @@ struct LibraryArrays {
 void score_library_columns(const TreeLibrary& lib, int32_t n, LibraryArrays at, const AaMat& aamat, bool spearman,
                            const SimilaritySide& side, const WeightedSide* wside, Log& log);
 
-// Evolves the library along the tree (seeded by seed), asks score_library to
+// Evolves the library along the tree (seeded by seed; residues drawn from
+// freq, residue_frequencies), asks score_library to
 // score its columns into lib.score, and compares each real column: real
 // codes in cols, the rows' columns pos[i] and scores score[i] (sentinels
 // below -1 get no value).
-void tree_null(const Columns& cols, const TreeView& tree, uint32_t seed, const int32_t* pos, const float* score,
+void tree_null(const Columns& cols, const TreeView& tree, const double* freq, uint32_t seed, const int32_t* pos,
+               const float* score,
                int64_t nrows, TreeLibrary lib, const std::function<void()>& score_library,
                std::vector<TreeNullValue>& out, Log& log);
 

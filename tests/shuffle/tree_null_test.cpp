@@ -163,7 +163,9 @@ TEST(TreeNull, LibraryColumnsTakeTheGapsOfRealColumns) {
   const TreeLibrary lib{nb, codes.data(), count.data(), score.data(), rate.data(), sets.data()};
   std::vector<TreeNullValue> out;
   Log quiet(nullptr);
-  tree_null(data.cols, tree.view, 1, nullptr, nullptr, 0, lib,
+  double freq[kCodes];
+  residue_frequencies(data.cols, freq);
+  tree_null(data.cols, tree.view, freq, 1, nullptr, nullptr, 0, lib,
             [&] {
               for (int64_t j = 1; j <= nb; ++j) {
                 std::vector<int32_t> gaps;
@@ -208,7 +210,9 @@ TEST(TreeNull, LibraryColumnsScoredAsRealColumns) {
     std::vector<TreeNullValue> out;
     Log quiet(nullptr);
     const LibraryArrays at{gapperc.data(), gaplist.data(), gapstart.data(), ColumnGroups{pos.data(), groupcodes.data()}};
-    tree_null(data.cols, tree.view, 9, nullptr, nullptr, 0, lib,
+    double freq[kCodes];
+    residue_frequencies(data.cols, freq);
+    tree_null(data.cols, tree.view, freq, 9, nullptr, nullptr, 0, lib,
               [&] { score_library_columns(lib, n, at, c.m, spearman, side, nullptr, quiet); }, out, quiet);
     std::vector<std::string> rows(n, std::string(nb, '-'));
     for (int64_t j = 0; j < nb; ++j)
