@@ -86,6 +86,9 @@ int main(int argc, char** argv) {
     if (settings.ntree > 0 && settings.outprefix.empty())
       settings.warnings.push_back("** Warning: -B's values (Zscr_tree, Pval_tree, qval_tree) go to the -O table only, "
                                   "not to the result lines: add -O=prefix to see them.\n");
+    if (!settings.structure.empty() && settings.outprefix.empty())
+      settings.warnings.push_back("** Warning: -P's 3D view is drawn in the page of -O=prefix (prefix.html): add "
+                                  "-O=prefix to see it; the residue check still runs.\n");
     for (const std::string& w : settings.warnings) log.status("%s", w.c_str());
     log.set_quiet(settings.quiet);
     if (settings.threads > 0) omp_set_num_threads(settings.threads);

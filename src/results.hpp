@@ -19,6 +19,7 @@ struct Site {
   bool has = false;  // false: the reference has a gap (or a chain break) here
   int32_t num = 0;
   char chain = ' ';  // ' ': no chain, the number alone addresses the residue
+  char aa = 0;       // the numbered sequence's residue, upper case
 };
 
 // What the tree null (-B) gives a result line with a score.

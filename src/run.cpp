@@ -19,6 +19,7 @@
 #include "input/simfile.hpp"
 #include "report/exports.hpp"
 #include "report/final_report.hpp"
+#include "report/page.hpp"
 #include "input/weights.hpp"
 #include "scoring/weighted.hpp"
 #include "shuffle/weighted_random.hpp"
@@ -64,6 +65,39 @@ struct Run {
   // Created before any work, so that an unwritable -O prefix stops the run at once.
   void open_exports() {
     if (!s.outprefix.empty()) exports = std::make_unique<ExportFiles>(s.outprefix);
+  }
+
+  // -P: read whole before any work, so that a file that cannot be read stops
+  // the run at once; checked against the numbering once the columns with a
+  // result line are known.
+  std::unique_ptr<Structure> structure;
+  StructureMatch match;
+  PageExtras page;
+  void read_structure_file() {
+    if (s.structure.empty()) return;
+    structure = std::make_unique<Structure>(read_structure(s.structure, &s.given));
+    page.structure = structure.get();
+    if (!s.outprefix.empty()) page.viewer = viewer_script(page.no_viewer);
+    if (!s.outprefix.empty() && page.viewer.empty())
+      log.status("** Warning: the page %s.html has no 3D view: %s.\n", s.outprefix.c_str(), page.no_viewer.c_str());
+  }
+
+  void check_structure() {
+    if (!structure) return;
+    std::vector<int32_t> positions;
+    for (int32_t pos = 1; pos <= ws.alnlen; ++pos)
+      if (vorn::scored(ws.gapperc[pos])) positions.push_back(pos);
+    match = match_structure(*structure, sites(), positions);
+    page.match = &match;
+    page.match_line = match_text(match, *structure, src.form == AlnForm::Hssp);
+    log.status("\r%s", page.match_line.c_str());
+  }
+
+  std::vector<Site> sites() const {
+    if (src.form == AlnForm::Hssp) return hssp_sites(ws.res1.data(), ws.aln[1], ws.pdbnum.data(), ws.chain.data(), ws.alnlen);
+    std::string letters;
+    const std::vector<int64_t> ordinal = residue_ordinals(src, reference, &letters);
+    return reference_sites(ordinal, first_residue_number(sequence_name(src, reference)), letters);
   }
 
   void matrix() { read_matrix(s.matrix_path, aamat, log, &s.given); }
@@ -341,7 +375,7 @@ struct Run {
                     true};
     }
     Results r = results();
-    if (exports) exports->write(r);
+    if (exports) exports->write(r, page);
     log.status("Done.%99s\n", "");
     return r;
   }
@@ -370,9 +404,7 @@ struct Run {
     Results r;
     r.record = record();
     r.rows.assign(ws.results.data() + 1, ws.results.data() + 1 + ws.nresults);
-    r.sites = src.form == AlnForm::Hssp
-                  ? hssp_sites(ws.res1.data(), ws.pdbnum.data(), ws.chain.data(), ws.alnlen)
-                  : reference_sites(residue_ordinals(src, reference), first_residue_number(sequence_name(src, reference)));
+    r.sites = sites();
     if (s.nsuffl > 0) r.honest = honest_significance(r.rows.data(), ws.nresults, s.nsuffl);
     r.tree = tree_values;
     return r;
@@ -385,6 +417,7 @@ Results run(const RunSettings& settings, FILE* out, Log& log) {
   Run r{settings, out, log};
   r.check_inputs();
   r.open_exports();
+  r.read_structure_file();
   r.matrix();
   r.dimensions();
   r.allocation();
@@ -392,6 +425,7 @@ Results run(const RunSettings& settings, FILE* out, Log& log) {
   r.residues();
   r.weights();
   r.similarity();
+  r.check_structure();
   r.entropy();
   r.external_similarity();
   r.pair_vectors();

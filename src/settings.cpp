@@ -61,7 +61,8 @@ std::string help_text() {
       {"-E", "skip the entropy (every entropy field reads -1.000)"},
       {"-W", "weight the proteins against redundancy (Henikoff position-based weights)"},
       {"-W=file", "weight the proteins by file (lines protein<TAB>weight)"},
-      {"-O=prefix", "also write prefix.tsv, .svg, .pml, .defattr and .json"},
+      {"-O=prefix", "also write prefix.tsv, .svg, .pml, .defattr, .json and the page prefix.html"},
+      {"-P=file", "a structure (PDB or mmCIF): its residues checked against the numbering, and a 3D view in the page"},
       {"-F=name", "number the exports by the residues of the sequence called name (default: the first)"},
       {"-T=n", "use n worker threads, 1 to 256 (default: all cores); the output is the same for any n"},
       {"-q", "quiet: no progress texts on standard error"},
@@ -87,7 +88,7 @@ bool whole_number(const std::string& t) {
   return r.digits && r.end == t.size();
 }
 
-constexpr std::string_view kValueOptions = "MSRTOWFB";  // the options that read a value
+constexpr std::string_view kValueOptions = "MSRTOWFBP";  // the options that read a value
 constexpr std::string_view kFlags = "NEq12345";         // those that read two characters only
 bool one_of(std::string_view set, char c) { return set.find(c) != std::string_view::npos; }
 
@@ -100,7 +101,8 @@ std::string long_option_hint(const std::string& arg) {
                                          {"tree", "B"},    {"tree-null", "B"}, {"library", "B"},
                                          {"threads", "T"}, {"out", "O"},      {"output", "O"},    {"prefix", "O"},
                                          {"weights", "W"}, {"pearson", "N"},  {"quiet", "q"},     {"reference", "F"},
-                                         {"similarity", "M"}, {"classes", "M"}, {"no-entropy", "E"}};
+                                         {"similarity", "M"}, {"classes", "M"}, {"no-entropy", "E"},
+                                         {"structure", "P"}, {"pdb", "P"}};
   if (key == "help" || key == "version")
     return strformat("'--%s' is read only alone: run 'vorn --%s'.", key.c_str(), key.c_str());
   for (const auto& k : kLong)
@@ -237,6 +239,10 @@ void parse_options(const std::vector<std::string>& args, RunSettings& s) {
       case 'O':
         s.outprefix = value_text(arg);
         if (s.outprefix.empty()) fail("** Invalid -O: give the prefix of the output files, as in -O=results/fn3.\n");
+        break;
+      case 'P':
+        s.structure = value_text(arg);
+        if (s.structure.empty()) fail("** Invalid -P: give the structure file, PDB or mmCIF, as in -P=1hpv.pdb.\n");
         break;
       case 'F':
         s.reference = value_text(arg);

@@ -29,7 +29,8 @@ struct RunSettings {
   bool fixed_seed = false;  // -R=n: seed the generator with n instead of `date`
   int32_t seed = 0;
   int threads = 0;    // -T=n worker threads; 0: all available cores
-  std::string outprefix;  // -O=prefix: also write prefix.tsv, .svg, .pml, .defattr and .json
+  std::string outprefix;  // -O=prefix: also write prefix.tsv, .svg, .pml, .defattr, .json and .html
+  std::string structure;  // -P=file: PDB or mmCIF, for the residue check and the page's 3D view
   bool quiet = false;     // -q: no progress texts
   bool weighted = false;  // -W: sequence weights
   std::string weight_file;  // -W=file; empty: Henikoff weights

@@ -154,6 +154,8 @@ TEST(EndToEnd, CommandLines) {
       {"all_gapped.fa", ">a\nA-\n>b\n-A\n>c\nA-\n>d\n-A\n>e\nA-\n>f\n-A\n>g\nA-\n"},
       {"selenoprotein.fa", selenoprotein()},
       {"twice_named.fa", ">a\nACDE\n>b\nACDE\n>a\nACDF\n"},
+      {"bad.pdb", "HEADER x\nATOM      1  CA  LYS A  7x       1.000   2.000   3.000  1.00 20.00           C\n"},
+      {"elf.pdb", std::string("\x7f" "ELF\x02\x01\x01\0\0\0\nATOM", 15)},
       {"lying_heading.hssp", replaced(replaced(hssp4, "NALIGN        4", "NALIGN    30000"), "## ALIGNMENTS    1 -    4",
                                       "## ALIGNMENTS    1 - 30000")},
       {"dna.fa", dna},
@@ -345,7 +347,18 @@ TEST(EndToEnd, CommandLines) {
       {"-R without a number", {T, M, "-R=abc"}, 1, "=** Invalid seed (abc): give a whole number, as in -R=42.\n"},
       {"-F without a name", {T, M, "-F="}, 1, "~** Invalid -F: give the name"},
       // Export files appear whole or not at all.
-      {"exports", {F, M, "-O={out}/x"}, 0, "#77", "", {}, {"x.tsv", "x.svg", "x.pml", "x.defattr", "x.json"}},
+      {"exports", {F, M, "-O={out}/x"}, 0, "#77", "", {}, {"x.tsv", "x.svg", "x.pml", "x.defattr", "x.json", "x.html"}},
+      // -P: a structure that cannot be read stops the run before any work, and no file is written.
+      {"-P: not a number", {F, M, "-O={out}/x", "-P={in}/bad.pdb"}, 1,
+       "=** Error: line 2 of structure file '{in}/bad.pdb': the residue number (columns 23-26) is not a number.\n",
+       "!AA. MATRIX"},
+      {"-P: binary", {F, M, "-O={out}/x", "-P={in}/elf.pdb"}, 1,
+       "=** Error: line 1 of structure file '{in}/elf.pdb': a NUL byte: this is not a PDB or mmCIF text file.\n"},
+      {"-P: missing", {F, M, "-P={in}/none.pdb"}, 1, "=** Error: can't open the structure file '{in}/none.pdb' (-P).\n"},
+      {"-P without a file", {F, M, "-P="}, 1, "~** Invalid -P: give the structure file"},
+      {"-P without -O", {"{E}/1hpv_n25.hssp", M, "-P={T}/1hpv_auth.cif.gz"}, 0, "#190",
+       "~** Warning: -P's 3D view is drawn in the page of -O=prefix (prefix.html): add -O=prefix to see it; the residue "
+       "check still runs.\n"},
       {"a blocked export name: none is written", {}, 1,
        "~** Error: can't write '{out}/x.svg': it is a directory; no export file was written.\n", "", 
        via_shell("mkdir {out}/x.svg && $VORN " + F + " " + M + " -O={out}/x"), {"x.svg"}},
@@ -586,7 +599,7 @@ TEST(Exports, ConcurrentRunsLeaveOneWholeSet) {
       EXPECT_NE(read_file(prefix + ext).find("seed " + seed + " (from -R)"), std::string::npos) << ext << attempt;
     size_t files = 0;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
-    EXPECT_EQ(files, 5u) << "a temporary file is left, attempt " << attempt;
+    EXPECT_EQ(files, 6u) << "a temporary file is left, attempt " << attempt;
   }
 }
 

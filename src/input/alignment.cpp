@@ -460,13 +460,15 @@ int64_t sequence_by_name(const AlignmentSource& src, const std::string& name) {
   return found;
 }
 
-std::vector<int64_t> residue_ordinals(const AlignmentSource& src, int64_t row) {
+std::vector<int64_t> residue_ordinals(const AlignmentSource& src, int64_t row, std::string* letters) {
   std::vector<int64_t> ordinal(static_cast<size_t>(src.alnlen) + 1, 0);
+  if (letters) letters->assign(ordinal.size(), '\0');
   int64_t residues = 0;
   each_cell(src, [&](int64_t r, int64_t pos, unsigned char c) {
     if (r != row || !ascii_letter(c)) return;
     ++residues;
     if (pos > 0) ordinal[static_cast<size_t>(pos)] = residues;
+    if (pos > 0 && letters) (*letters)[static_cast<size_t>(pos)] = static_cast<char>(ascii_upper(c));
   });
   return ordinal;
 }

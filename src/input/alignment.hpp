@@ -45,7 +45,7 @@ const std::string& sequence_name(const AlignmentSource& src, int64_t row);
 // of A3M rows included (they are residues of the sequence, only not
 // columns), or 0 where the row has a gap. Not for HSSP files, which number
 // their residues themselves.
-std::vector<int64_t> residue_ordinals(const AlignmentSource& src, int64_t row);
+std::vector<int64_t> residue_ordinals(const AlignmentSource& src, int64_t row, std::string* letters = nullptr);
 
 // The number of U and O residues in each column (1..alnlen), for the forms
 // that name their rows.

@@ -10,6 +10,7 @@
 
 #include "fail.hpp"
 #include "report/exports.hpp"
+#include "report/page.hpp"
 
 namespace vorn {
 
@@ -75,7 +76,7 @@ std::string folder_of(const std::string& path) {
 
 ExportFiles::ExportFiles(const std::string& prefix) : prefix_(prefix) {
   on_signals();
-  for (const char* ext : {".tsv", ".svg", ".pml", ".defattr", ".json"}) {
+  for (const char* ext : {".tsv", ".svg", ".pml", ".defattr", ".json", ".html"}) {
     Part p{prefix + ext, prefix + ext + ".XXXXXX"};
     std::vector<char> name(p.temp_path.begin(), p.temp_path.end());
     name.push_back('\0');
@@ -101,12 +102,13 @@ ExportFiles::~ExportFiles() {
   }
 }
 
-void ExportFiles::write(const Results& r) {
+void ExportFiles::write(const Results& r, const PageExtras& page) {
   write_tsv(parts_[0].f, r);
   write_svg(parts_[1].f, r);
   write_pml(parts_[2].f, r);
   write_defattr(parts_[3].f, r);
   write_record(parts_[4].f, r.record);
+  write_html(parts_[5].f, r, page);
   for (Part& p : parts_) {
     const bool bad = std::ferror(p.f) != 0;
     errno = 0;

@@ -47,25 +47,28 @@ std::vector<const char*> table_columns(const RunRecord& record) {
   return c;
 }
 
+std::vector<std::string> table_fields(const Results& r, size_t i) {
+  const TableRow t = table_row(r, i);
+  std::vector<std::string> v = {std::to_string(t.nr), std::string(1, t.aa), std::to_string(t.pdbn), t.chain,
+                                std::to_string(t.acc), strformat("%.3f", t.entrop), std::string(1, t.secstr),
+                                std::to_string(t.var), "xx", strformat("%.4f", t.score)};
+  if (r.record.nsuffl > 0)
+    v.insert(v.end(), {field("%.4f", t.z_pos), number("%e", t.p_pos), field("%.4f", t.z_glob), number("%e", t.p_glob)});
+  v.push_back(t.resnum ? std::to_string(*t.resnum) : "");
+  if (r.record.nsuffl > 0) v.insert(v.end(), {field("%e", t.p1), field("%e", t.q)});
+  if (r.record.ntree > 0)
+    v.insert(v.end(), {field("%.4f", t.z_tree), field("%e", t.p_tree), field("%e", t.q_tree),
+                       t.m_tree ? std::to_string(*t.m_tree) : ""});
+  return v;
+}
+
 void write_tsv(FILE* out, const Results& r) {
-  const bool extended = r.record.nsuffl > 0;
   const std::vector<const char*> columns = table_columns(r.record);
   for (size_t k = 0; k < columns.size(); ++k) std::fprintf(out, "%s%s", k ? "\t" : "", columns[k]);
   std::fputc('\n', out);
   for (size_t i = 0; i < r.rows.size(); ++i) {
-    const TableRow t = table_row(r, i);
-    std::fprintf(out, "%d\t%c\t%d\t%s\t%d\t%.3f\t%c\t%d\txx\t%.4f", t.nr, t.aa, t.pdbn, t.chain.c_str(), t.acc,
-                 t.entrop, t.secstr, t.var, t.score);
-    if (extended) {
-      std::fprintf(out, "\t%s\t%e\t%s\t%e", field("%.4f", t.z_pos).c_str(), t.p_pos, field("%.4f", t.z_glob).c_str(),
-                   t.p_glob);
-    }
-    std::fprintf(out, "\t%s", t.resnum ? strformat("%d", *t.resnum).c_str() : "");
-    if (extended) std::fprintf(out, "\t%s\t%s", field("%e", t.p1).c_str(), field("%e", t.q).c_str());
-    if (r.record.ntree > 0) {
-      std::fprintf(out, "\t%s\t%s\t%s\t%s", field("%.4f", t.z_tree).c_str(), field("%e", t.p_tree).c_str(),
-                   field("%e", t.q_tree).c_str(), t.m_tree ? strformat("%lld", static_cast<long long>(*t.m_tree)).c_str() : "");
-    }
+    const std::vector<std::string> v = table_fields(r, i);
+    for (size_t k = 0; k < v.size(); ++k) std::fprintf(out, "%s%s", k ? "\t" : "", v[k].c_str());
     std::fputc('\n', out);
   }
 }

@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "fail.hpp"
+#include "input/residue.hpp"
 #include "report/exports.hpp"
 
 namespace vorn {
@@ -52,11 +53,13 @@ std::string site_label(const Site& s, char aa, int32_t pos) {
   return (s.chain != ' ' ? strformat("%c:", s.chain) : std::string()) + strformat("%c%d", aa, s.num);
 }
 
-std::vector<Site> hssp_sites(const uint8_t* res1, const int32_t* pdbnum, const char* chain, int32_t alnlen) {
+std::vector<Site> hssp_sites(const uint8_t* res1, const int32_t* codes1, const int32_t* pdbnum, const char* chain,
+                             int32_t alnlen) {
   std::vector<Site> sites(static_cast<size_t>(alnlen) + 1);
   for (int32_t pos = 1; pos <= alnlen; ++pos) {
     Site& s = sites[pos];
     s.has = res1[pos] != 0;
+    if (s.has) s.aa = aa_indexback(codes1[pos]);
     s.num = pdbnum[pos];
     // Only letters and digits can be named in a PyMOL or ChimeraX selection.
     s.chain = std::isalnum(static_cast<unsigned char>(chain[pos])) ? chain[pos] : ' ';
@@ -64,10 +67,11 @@ std::vector<Site> hssp_sites(const uint8_t* res1, const int32_t* pdbnum, const c
   return sites;
 }
 
-std::vector<Site> reference_sites(const std::vector<int64_t>& ordinal, int32_t first) {
+std::vector<Site> reference_sites(const std::vector<int64_t>& ordinal, int32_t first, const std::string& letters) {
   std::vector<Site> sites(ordinal.size());
   for (size_t pos = 1; pos < ordinal.size(); ++pos) {
     sites[pos].has = ordinal[pos] > 0;
+    sites[pos].aa = pos < letters.size() ? letters[pos] : '\0';
     sites[pos].num = static_cast<int32_t>(std::clamp<int64_t>(first - 1 + ordinal[pos], INT32_MIN, INT32_MAX));
   }
   return sites;
@@ -94,6 +98,8 @@ size_t utf8_length(const std::string& s, size_t i) {
   return n;
 }
 
+}  // namespace
+
 // A JSON string: bytes that are not UTF-8 (a file name in another encoding)
 // become U+FFFD, so the record stays valid JSON.
 std::string json_string(const std::string& s) {
@@ -108,8 +114,6 @@ std::string json_string(const std::string& s) {
   }
   return r + "\"";
 }
-
-}  // namespace
 
 void write_record(FILE* out, const RunRecord& info) {
   std::string cmd;

@@ -14,12 +14,15 @@
 
 namespace vorn {
 
+struct PageExtras;
+
 // HSSP files number their residues themselves (PDB number and chain; res1
 // marks protein 1's residues). Other forms number the reference sequence's
 // own residues (ordinal: 1 for its first residue, 0 at a gap) from first, the
 // start of a "/start-end" name suffix, else 1. Index 1..alnlen.
-std::vector<Site> hssp_sites(const uint8_t* res1, const int32_t* pdbnum, const char* chain, int32_t alnlen);
-std::vector<Site> reference_sites(const std::vector<int64_t>& ordinal, int32_t first);
+std::vector<Site> hssp_sites(const uint8_t* res1, const int32_t* codes1, const int32_t* pdbnum, const char* chain,
+                             int32_t alnlen);
+std::vector<Site> reference_sites(const std::vector<int64_t>& ordinal, int32_t first, const std::string& letters);
 
 // What a column shows in the plot and the structure scripts.
 enum class ColumnClass { Scored, Conserved, Unscored };
@@ -49,6 +52,8 @@ TableRow table_row(const Results& r, size_t i);
 // The table's columns for a run: ten, the four significance fields with -S,
 // resnum, the honest P and q with -S, and the tree null's four with -B.
 std::vector<const char*> table_columns(const RunRecord& record);
+// Row i of the table as the TSV prints its fields, one per column.
+std::vector<std::string> table_fields(const Results& r, size_t i);
 
 void write_tsv(FILE* out, const Results& r);
 void write_svg(FILE* out, const Results& r);
@@ -59,6 +64,7 @@ void write_record(FILE* out, const RunRecord& info);
 // Text helpers shared by the writers.
 std::string printable(const std::string& s);  // bytes outside printable ASCII as '?'
 std::string xml_text(const std::string& s);
+std::string json_string(const std::string& s);  // bytes that are not UTF-8 as U+FFFD
 std::string score_name(const RunRecord& info);
 std::string run_line(const RunRecord& info);  // "vorn 3.4, seed 79 (-R): vorn fn3.fa ..."
 // A column's residue as the exports name it: "A:K70", "R11", or "column 7"
@@ -78,7 +84,7 @@ class ExportFiles {
   ExportFiles& operator=(const ExportFiles&) = delete;
   ~ExportFiles();
   // Writes every file through its writer and commits the set; throws Failure.
-  void write(const Results& r);
+  void write(const Results& r, const PageExtras& page);
 
  private:
   struct Part {

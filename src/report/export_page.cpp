@@ -1,0 +1,180 @@
+// prefix.html: the profile (the SVG itself), the table, the run record and,
+// with a structure, the 3D view; the page's own script builds the table and
+// the view from one JSON block, so the numbers are the TSV's, as text.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "fail.hpp"
+#include "report/exports.hpp"
+#include "report/page.hpp"
+
+namespace vorn {
+
+extern const char kPageScript[];
+extern const char kPageStyle[];
+
+namespace {
+
+constexpr size_t kBest = 10;  // the residues shown as labelled sticks
+
+// Inside a <script> element only "</script" (any case) and "<!--" end or
+// change the script; JavaScript reads "<\/" and "<\!--" as the same text.
+std::string script_text(const std::string& js) {
+  std::string r;
+  r.reserve(js.size());
+  for (size_t i = 0; i < js.size(); ++i) {
+    if (js[i] == '<' && (strncasecmp(js.c_str() + i, "</script", 8) == 0 || js.compare(i, 4, "<!--") == 0)) {
+      r += "<\\";
+      continue;
+    }
+    r += js[i];
+  }
+  return r;
+}
+
+// JSON that may sit in a <script> element: '<' never appears as itself.
+std::string safe_json(const std::string& s) {
+  std::string r;
+  for (char c : json_string(s)) r += c == '<' ? std::string("\\u003c") : std::string(1, c);
+  return r;
+}
+
+// A message without its line end (and the carriage return of a progress line).
+std::string line_text(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s.substr(s.find_first_not_of('\r') == std::string::npos ? 0 : s.find_first_not_of('\r'));
+}
+
+std::string svg_text(const Results& r) {
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* mem = open_memstream(&buf, &len);
+  write_svg(mem, r);
+  std::fclose(mem);
+  std::string svg(buf, len);
+  std::free(buf);
+  const size_t start = svg.find("<svg");  // no XML declaration inside HTML
+  return start == std::string::npos ? svg : svg.substr(start);
+}
+
+std::string column_value(const std::vector<const char*>& columns, const std::vector<std::string>& fields, const char* name) {
+  for (size_t k = 0; k < columns.size(); ++k)
+    if (std::strcmp(columns[k], name) == 0) return fields[k];
+  return "";
+}
+
+// The data block: the run, one object per result line with the TSV's
+// numbers as text, and the structure.
+std::string page_data(const Results& r, const PageExtras& x) {
+  const RunRecord& info = r.record;
+  const std::vector<const char*> columns = table_columns(info);
+  std::string d = "{\"name\":" + safe_json(info.aln_name) + ",\"score\":" + safe_json(score_name(info)) +
+                  strformat(",\"shuffled\":%s,\"tree\":%s", info.nsuffl > 0 ? "true" : "false",
+                            info.ntree > 0 ? "true" : "false");
+  d += ",\"rows\":[";
+  std::vector<std::pair<float, size_t>> best;
+  for (size_t i = 0; i < r.rows.size(); ++i) {
+    const ResultRow& row = r.rows[i];
+    const Site& s = r.sites[static_cast<size_t>(row.f.pos)];
+    const std::vector<std::string> f = table_fields(r, i);
+    const ColumnClass cls = column_class(row);
+    if (cls == ColumnClass::Scored && s.has) best.emplace_back(-row.f.score, i);
+    std::string chain = s.chain == ' ' ? "" : std::string(1, s.chain), shown = chain;
+    if (x.match && s.has) {
+      auto it = x.match->chain_of.find(s.chain);
+      if (it != x.match->chain_of.end()) shown = it->second;
+    }
+    d += strformat("%s{\"nr\":%d,\"aa\":\"%c\",\"label\":%s,\"cls\":\"%c\",\"num\":%s,\"chain\":%s,\"schain\":%s,"
+                   "\"score\":\"%s\",\"entrop\":\"%s\"",
+                   i ? "," : "", row.f.pos, s.has ? s.aa : row.f.aa == '.' ? '-' : row.f.aa,
+                   safe_json(site_label(s, s.has ? s.aa : row.f.aa, row.f.pos)).c_str(),
+                   cls == ColumnClass::Scored ? 's' : cls == ColumnClass::Conserved ? 'c' : 'u',
+                   s.has ? std::to_string(s.num).c_str() : "null", safe_json(chain).c_str(), safe_json(shown).c_str(),
+                   column_value(columns, f, "KLB_VAL").c_str(), column_value(columns, f, "entrop").c_str());
+    if (info.nsuffl > 0)
+      d += ",\"z\":" + safe_json(column_value(columns, f, "Zscr_pos")) + ",\"p\":" +
+           safe_json(column_value(columns, f, "Pval_pos_p1")) + ",\"q\":" + safe_json(column_value(columns, f, "qval_pos"));
+    if (info.ntree > 0)
+      d += ",\"zt\":" + safe_json(column_value(columns, f, "Zscr_tree")) + ",\"pt\":" +
+           safe_json(column_value(columns, f, "Pval_tree")) + ",\"qt\":" + safe_json(column_value(columns, f, "qval_tree"));
+    d += "}";
+  }
+  d += "],\"best\":[";
+  std::sort(best.begin(), best.end());  // by score, ties by column
+  for (size_t k = 0; k < std::min(kBest, best.size()); ++k) d += strformat("%s%zu", k ? "," : "", best[k].second);
+  d += "]";
+  if (x.structure && !x.viewer.empty())
+    d += ",\"structure\":{\"format\":\"" + std::string(x.structure->mmcif ? "cif" : "pdb") +
+         "\",\"text\":" + safe_json(x.structure->text) + "}";
+  return d + "}";
+}
+
+void record_section(FILE* out, const RunRecord& info, const PageExtras& x) {
+  std::string cmd;
+  for (const std::string& w : info.command) cmd += (cmd.empty() ? "" : " ") + w;
+  std::fprintf(out, "<section id=\"record\"><h2>Run record</h2><dl>\n<dt>version</dt><dd>vorn %s</dd>\n",
+               xml_text(info.version).c_str());
+  std::fprintf(out, "<dt>command</dt><dd><code>%s</code></dd>\n", xml_text(cmd).c_str());
+  std::fprintf(out, "<dt>seed</dt><dd>%s</dd>\n",
+               info.has_seed ? strformat("%d (from %s)", info.seed, info.seed_from.c_str()).c_str()
+                             : "none (no random alignments)");
+  std::fprintf(out, "<dt>alignment</dt><dd>%s: %lld proteins, %d columns (%s)</dd>\n", xml_text(info.aln_name).c_str(),
+               static_cast<long long>(info.nprot), info.alnlen, xml_text(info.form).c_str());
+  std::fprintf(out, "<dt>numbered by</dt><dd>%s</dd>\n", xml_text(info.reference).c_str());
+  if (!info.weights.empty()) std::fprintf(out, "<dt>weights</dt><dd>%s</dd>\n", xml_text(info.weights).c_str());
+  if (x.structure)
+    std::fprintf(out, "<dt>structure</dt><dd>%s</dd>\n", xml_text(line_text(x.structure->path)).c_str());
+  for (const std::string& w : info.warnings)
+    std::fprintf(out, "<dt>warning</dt><dd class=\"warning\">%s</dd>\n", xml_text(line_text(w)).c_str());
+  std::fputs("</dl></section>\n", out);
+}
+
+}  // namespace
+
+void write_html(FILE* out, const Results& r, const PageExtras& x) {
+  const RunRecord& info = r.record;
+  std::fprintf(out,
+               "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+               "<meta name=\"generator\" content=\"vorn %s\">\n<title>vorn: %s</title>\n<style>\n%s</style>\n</head>\n<body>\n",
+               xml_text(info.version).c_str(), xml_text(info.aln_name).c_str(), kPageStyle);
+  std::fprintf(out, "<header><h1>vorn: %s</h1><p>%s</p></header>\n", xml_text(info.aln_name).c_str(),
+               xml_text(run_line(info)).c_str());
+  std::fprintf(out,
+               "<section id=\"reading\"><p>Each score is %s between the substitution scores of all protein pairs at a "
+               "column and the same pairs' overall similarity: near +1 the column's substitutions follow the family's "
+               "similarity (a candidate functional or specificity-determining residue), near 0 or below they do not.</p>"
+               "<p>%s</p></section>\n",
+               info.spearman ? "Spearman's rank correlation" : "Pearson's correlation",
+               info.nsuffl > 0 || info.ntree > 0
+                   ? "A P-value is the share of random alignments (-S) or of columns evolved along the family's tree "
+                     "(-B) that score as high as the column, and its q-value corrects it for the number of columns "
+                     "tested: the columns at q 0.05 or less hold about 5 % false finds."
+                   : "Without -S or -B the scores carry no significance: rank the columns of this family by them, and "
+                     "run -S=1000 or -B=10000 for P- and q-values.");
+  if (x.structure) {
+    std::fputs("<section id=\"structure\"><h2>Structure</h2>\n", out);
+    if (!x.viewer.empty()) {
+      std::fputs("<div id=\"viewer\"></div>\n<div class=\"legend\"><span class=\"ramp\"></span> score -1 to +1 "
+                 "<span class=\"swatch\" style=\"background:#00ff00\"></span> conserved "
+                 "<span class=\"swatch\" style=\"background:#666666\"></span> no score "
+                 "<span class=\"swatch\" style=\"background:#ffd600\"></span> selected; the ten best residues as "
+                 "labelled sticks</div>\n",
+                 out);
+    } else {
+      std::fprintf(out, "<p class=\"warning\" id=\"no-viewer\">No 3D view: %s.</p>\n", xml_text(x.no_viewer).c_str());
+    }
+    std::fprintf(out, "<p id=\"mapping\" class=\"%s\">%s</p>\n</section>\n",
+                 x.match && x.match->good() ? "note" : "warning", xml_text(line_text(x.match_line)).c_str());
+  }
+  std::fprintf(out, "<section id=\"profile\"><h2>Profile</h2>\n%s</section>\n", svg_text(r).c_str());
+  std::fputs("<section id=\"results\"><h2>Result lines</h2><div id=\"filters\"></div>\n"
+             "<table id=\"table\"><thead></thead><tbody></tbody></table></section>\n",
+             out);
+  record_section(out, info, x);
+  std::fprintf(out, "<script type=\"application/json\" id=\"vorn-data\">%s</script>\n", page_data(r, x).c_str());
+  if (x.structure && !x.viewer.empty()) std::fprintf(out, "<script>\n%s\n</script>\n", script_text(x.viewer).c_str());
+  std::fprintf(out, "<script>\n%s</script>\n</body>\n</html>\n", kPageScript);
+}
+
+}  // namespace vorn

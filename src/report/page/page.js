@@ -1,0 +1,184 @@
+// The page's behaviour: the table from the data block, sorting and the q
+// filter, and one selection shared by the table, the profile and the 3D view.
+(function () {
+  'use strict';
+  const D = JSON.parse(document.getElementById('vorn-data').textContent);
+  const rows = D.rows;
+  const classes = { s: 'scored', c: 'conserved', u: 'no score' };
+  const columns = [
+    { key: 'nr', title: 'Column' }, { key: 'aa', title: 'Residue', text: true },
+    { key: 'num', title: 'Number' }, { key: 'chain', title: 'Chain', text: true },
+    { key: 'cls', title: 'Class', text: true, show: (v) => classes[v] },
+    { key: 'score', title: 'Score' }, { key: 'entrop', title: 'Entropy' }];
+  if (D.shuffled) columns.push({ key: 'z', title: 'Z' }, { key: 'p', title: 'P' }, { key: 'q', title: 'q', q: true });
+  if (D.tree) columns.push({ key: 'zt', title: 'tree Z' }, { key: 'pt', title: 'tree P' }, { key: 'qt', title: 'tree q', q: true });
+  const SIGNIFICANT = 0.05;
+  const value = (r, key) => {
+    const v = r[key];
+    return v === null || v === undefined || v === '' ? NaN : typeof v === 'number' ? v : parseFloat(v);
+  };
+
+  // Residue addresses: a site's own chain, or any chain for a blank one (as
+  // the .pml's "resi N" selects), both resolved by the page's writer.
+  const address = (r) => (r.chain === '' ? '*|' : r.schain + '|') + r.num;
+  const rowAt = new Map();
+  rows.forEach((r, i) => { if (r.num !== null) rowAt.set(address(r), i); });
+  const rowOfAtom = (atom) => {
+    const own = rowAt.get(atom.chain + '|' + atom.resi);
+    return own !== undefined ? own : rowAt.get('*|' + atom.resi);
+  };
+
+  // The table.
+  const table = document.getElementById('table');
+  const head = document.createElement('tr');
+  columns.forEach((c) => {
+    const th = document.createElement('th');
+    th.textContent = c.title;
+    th.dataset.key = c.key;
+    head.appendChild(th);
+  });
+  table.tHead.appendChild(head);
+  const body = table.tBodies[0];
+  const trs = rows.map((r, i) => {
+    const tr = document.createElement('tr');
+    tr.className = r.cls;
+    tr.dataset.i = i;
+    tr.dataset.nr = r.nr;
+    columns.forEach((c) => {
+      const td = document.createElement('td');
+      const v = r[c.key];
+      td.textContent = v === null || v === undefined ? '' : c.show ? c.show(v) : String(v);
+      if (c.text) td.className = c.key === 'cls' ? 'text cls' : 'text';
+      if (c.q && value(r, c.key) <= SIGNIFICANT) td.className = 'sig';
+      tr.appendChild(td);
+    });
+    body.appendChild(tr);
+    return tr;
+  });
+
+  let order = { key: null, dir: 1 };
+  head.addEventListener('click', (e) => {
+    const key = e.target.dataset.key;
+    if (!key) return;
+    order = { key, dir: order.key === key ? -order.dir : key === 'nr' ? 1 : -1 };
+    const text = columns.find((c) => c.key === key).text;
+    const idx = rows.map((_, i) => i);
+    idx.sort((a, b) => {
+      if (text) return order.dir * String(rows[a][key]).localeCompare(String(rows[b][key])) || rows[a].nr - rows[b].nr;
+      const x = value(rows[a], key), y = value(rows[b], key);
+      if (isNaN(x) !== isNaN(y)) return isNaN(x) ? 1 : -1;  // empty fields last either way
+      return (isNaN(x) ? 0 : order.dir * (x - y)) || rows[a].nr - rows[b].nr;
+    });
+    idx.forEach((i) => body.appendChild(trs[i]));
+    head.querySelectorAll('th').forEach((th) => {
+      th.className = th.dataset.key === key ? (order.dir > 0 ? 'asc' : 'desc') : '';
+    });
+  });
+
+  // One filter per q-value the run has.
+  const filters = document.getElementById('filters');
+  const active = new Set();
+  columns.filter((c) => c.q).forEach((c) => {
+    const label = document.createElement('label');
+    const box = document.createElement('input');
+    box.type = 'checkbox';
+    box.id = 'filter-' + c.key;
+    box.addEventListener('change', () => {
+      if (box.checked) active.add(c.key); else active.delete(c.key);
+      trs.forEach((tr, i) => { tr.hidden = [...active].some((k) => !(value(rows[i], k) <= SIGNIFICANT)); });
+    });
+    label.appendChild(box);
+    label.appendChild(document.createTextNode(' only ' + c.title + ' \u2264 0.05'));
+    filters.appendChild(label);
+  });
+
+  // The profile's marks.
+  const profile = document.getElementById('profile');
+  const tip = document.createElement('div');
+  tip.id = 'tip';
+  profile.insertBefore(tip, profile.querySelector('svg'));
+  const marks = profile.querySelectorAll('.mark[data-nr]');
+  const rowOfColumn = new Map(rows.map((r, i) => [r.nr, i]));
+  marks.forEach((m) => {
+    m.addEventListener('mouseenter', () => { tip.textContent = m.querySelector('title').textContent; });
+    m.addEventListener('click', () => select(rowOfColumn.get(Number(m.dataset.nr)), 'profile'));
+  });
+
+  // The 3D view, coloured as the .pml colours the structure.
+  let viewer = null;
+  const BASE = '#666666', CONSERVED = '#00ff00', HIGHLIGHT = '#ffd600';
+  const ramp = (score) => {
+    const t = Math.min(1, Math.max(0, (score + 1) / 2));
+    const c = (x) => Math.round(255 * x).toString(16).padStart(2, '0');
+    return '#' + (t < 0.5 ? c(2 * t) + c(2 * t) + 'ff' : 'ff' + c(2 - 2 * t) + c(2 - 2 * t));
+  };
+  const colourOf = new Map();
+  rows.forEach((r) => {
+    if (r.num !== null) colourOf.set(address(r), r.cls === 's' ? ramp(parseFloat(r.score)) : r.cls === 'c' ? CONSERVED : BASE);
+  });
+  const atomColour = (atom) => colourOf.get(atom.chain + '|' + atom.resi) || colourOf.get('*|' + atom.resi) || BASE;
+  const selection = (r) => ({ chain: r.schain, resi: r.num });
+  const water = ['HOH', 'WAT', 'DOD'];
+
+  function paint() {
+    viewer.setStyle({}, { cartoon: { colorfunc: atomColour } });
+    viewer.addStyle({ hetflag: true, not: { resn: water } },
+      { stick: { radius: 0.15, colorfunc: atomColour } });
+    D.best.forEach((i) => viewer.addStyle(selection(rows[i]), { stick: { radius: 0.25, colorfunc: atomColour } }));
+  }
+
+  if (D.structure && window.$3Dmol) {
+    try {
+      viewer = $3Dmol.createViewer(document.getElementById('viewer'), { backgroundColor: 'white' });
+      viewer.addModel(D.structure.text, D.structure.format);
+      paint();
+      D.best.forEach((i) => {
+        const r = rows[i];
+        const ca = viewer.selectedAtoms(Object.assign({ atom: 'CA' }, selection(r)))[0];
+        if (ca) viewer.addLabel(r.label, { position: { x: ca.x, y: ca.y, z: ca.z }, fontSize: 11, fontColor: 'white',
+          backgroundColor: 'black', backgroundOpacity: 0.6, inFront: true });
+      });
+      viewer.setClickable({}, true, (atom) => {
+        const i = rowOfAtom(atom);
+        if (i !== undefined) select(i, 'viewer');
+      });
+      viewer.zoomTo();
+      viewer.render();
+    } catch (e) {
+      viewer = null;
+      const p = document.createElement('p');
+      p.className = 'warning';
+      p.textContent = 'No 3D view: this browser could not start it (' + e.message + ').';
+      document.getElementById('viewer').replaceWith(p);
+    }
+  }
+
+  // One selection for the three views.
+  const state = { selected: null };
+  function select(i, from) {
+    if (i === undefined || i === null) return;
+    const r = rows[i];
+    trs.forEach((tr) => tr.classList.remove('sel'));
+    trs[i].classList.add('sel');
+    if (from !== 'table') trs[i].scrollIntoView({ block: 'nearest' });
+    marks.forEach((m) => m.classList.toggle('sel', Number(m.dataset.nr) === r.nr));
+    tip.textContent = r.label + ' (column ' + r.nr + '): score ' + r.score;
+    state.selected = i;
+    if (viewer && r.num !== null) {
+      paint();
+      const sel = selection(r);
+      if (viewer.selectedAtoms(sel).length) {
+        viewer.addStyle(sel, { stick: { radius: 0.35, color: HIGHLIGHT } });
+        viewer.center(sel);
+      }
+      viewer.render();
+    }
+  }
+  body.addEventListener('click', (e) => {
+    const tr = e.target.closest('tr');
+    if (tr) select(Number(tr.dataset.i), 'table');
+  });
+
+  // For scripts and tests: the viewer and the selection.
+  window.vornPage = { viewer: () => viewer, selected: () => state.selected, rows, select, HIGHLIGHT };
+})();
