@@ -17,6 +17,8 @@ command -v make >/dev/null 2>&1 || need="$need make"
 [ -f /usr/include/pybind11/pybind11.h ] || need="$need pybind11-dev python3-pybind11"
 [ -x /usr/bin/python3-config ] || need="$need python3-dev"
 /usr/bin/python3 -c "import numpy, pandas" >/dev/null 2>&1 || need="$need python3-numpy python3-pandas"
+# npm, for the 3D viewer that pages inline (web/package.json pins it).
+command -v npm >/dev/null 2>&1 || need="$need npm"
 if [ "${1:-}" = --tests ]; then
   /usr/bin/python3 -c "import pytest" >/dev/null 2>&1 || need="$need python3-pytest"
   /usr/bin/python3 -c "import tqdm" >/dev/null 2>&1 || need="$need python3-tqdm"
@@ -27,6 +29,7 @@ if [ "${1:-}" = --tests ]; then
   command -v man >/dev/null 2>&1 || need="$need man-db"
   /usr/bin/python3 -c "import Bio" >/dev/null 2>&1 || need="$need python3-biopython"
   [ -x /usr/bin/pymol ] || need="$need pymol"
+  [ -f /usr/share/pymol/data/tut/1hpv.pdb ] || need="$need pymol-data"
   command -v slurmctld >/dev/null 2>&1 || need="$need slurm-wlm munge"
   [ -x /usr/bin/time ] || need="$need time"
 fi
@@ -34,11 +37,21 @@ if [ "${VORN_FUZZ_DEPS:-0}" = 1 ]; then
   command -v clang++ >/dev/null 2>&1 || need="$need clang"
   [ -d /usr/lib/llvm-14/lib/clang ] && ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need="$need libclang-rt-14-dev"
 fi
-[ -z "$need" ] && exit 0
-echo "installing:$need" >&2
-SUDO=""
-[ "$(id -u)" = 0 ] || SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-# shellcheck disable=SC2086
-$SUDO apt-get install -y -qq $need >/dev/null
+if [ -n "$need" ]; then
+  echo "installing:$need" >&2
+  SUDO=""
+  [ "$(id -u)" = 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  # shellcheck disable=SC2086
+  $SUDO apt-get install -y -qq $need >/dev/null
+fi
+# The pinned npm packages, exactly as the lock file has them: the viewer, and
+# with --tests the browser driver of the page tests.
+web="$(dirname "$0")/../web"
+if [ "${1:-}" = --tests ]; then
+  [ -d "$web/node_modules/playwright-core" ] && [ -d "$web/node_modules/3dmol" ] ||
+    npm ci --prefix "$web" --no-audit --no-fund --loglevel=error
+else
+  [ -d "$web/node_modules/3dmol" ] || npm ci --prefix "$web" --omit=dev --no-audit --no-fund --loglevel=error
+fi

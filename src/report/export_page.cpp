@@ -169,7 +169,7 @@ void write_html(FILE* out, const Results& r, const PageExtras& x) {
   }
   std::fprintf(out, "<section id=\"profile\"><h2>Profile</h2>\n%s</section>\n", svg_text(r).c_str());
   std::fputs("<section id=\"results\"><h2>Result lines</h2><div id=\"filters\"></div>\n"
-             "<table id=\"table\"><thead></thead><tbody></tbody></table></section>\n",
+             "<div id=\"table-box\"><table id=\"table\"><thead></thead><tbody></tbody></table></div></section>\n",
              out);
   record_section(out, info, x);
   std::fprintf(out, "<script type=\"application/json\" id=\"vorn-data\">%s</script>\n", page_data(r, x).c_str());

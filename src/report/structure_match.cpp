@@ -81,11 +81,12 @@ StructureMatch match_structure(const Structure& s, const std::vector<Site>& site
     std::map<int64_t, int32_t> votes;
     std::map<std::string, std::vector<const StructureResidue*>> by_chain;
     for (const StructureResidue& r : s.residues) by_chain[r.chain].push_back(&r);
-    m.first_num = INT32_MAX;
+    m.first_num = INT32_MAX;  // the sequence's first residue, in any column
+    for (const Site& site : sites)
+      if (site.has) m.first_num = std::min(m.first_num, site.num);
     for (int32_t pos : positions) {
       const Site& site = sites[pos];
       if (!site.has) continue;
-      m.first_num = std::min(m.first_num, site.num);
       for (const StructureResidue* r : by_chain[m.chain_of[site.chain]])
         if (r->aa == site.aa && r->icode == ' ') ++votes[int64_t{r->num} - site.num];
     }

@@ -18,6 +18,13 @@ for m in blosum62.metric blosum62.ncbi; do
   "$prefix/bin/vorn" "$share/examples/fn3.fa" "$share/matrices/$m" 2>/dev/null | cmp - "$prefix/raw.out"
 done
 [ "$(wc -l <"$prefix/raw.out")" -eq 77 ] || { echo "unexpected result count"; exit 1; }
+# The installed program finds the installed viewer (with its licence) for its pages.
+if [ -f "$build/share/vorn/3Dmol-min.js" ]; then
+  [ -f "$share/3Dmol.LICENSE" ] || { echo "not installed: the viewer's licence"; exit 1; }
+  "$prefix/bin/vorn" "$share/examples/1hpv_n25.hssp" "$share/matrices/blosum62.raw" -O="$prefix/p" \
+    -P="$(dirname "$0")/../data/1hpv_auth.cif.gz" >/dev/null 2>"$prefix/p.err"
+  grep -q 'id="viewer"' "$prefix/p.html" || { echo "the installed program's page has no 3D view"; cat "$prefix/p.err"; exit 1; }
+fi
 # The Python package, where the cache says it goes, gives the same result lines.
 pydir=$(sed -n 's/^VORN_PYTHON_INSTALL_DIR:STRING=//p' "$build/CMakeCache.txt")
 if [ -n "$pydir" ] && [ -f "$build/python/vorn/__init__.py" ]; then

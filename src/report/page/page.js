@@ -160,7 +160,9 @@
     const r = rows[i];
     trs.forEach((tr) => tr.classList.remove('sel'));
     trs[i].classList.add('sel');
-    if (from !== 'table') trs[i].scrollIntoView({ block: 'nearest' });
+    // The table scrolls within its box, so the page (and the view) stays put.
+    const box = table.parentElement;
+    if (from !== 'table' && !trs[i].hidden) box.scrollTop = trs[i].offsetTop - box.clientHeight / 2;
     marks.forEach((m) => m.classList.toggle('sel', Number(m.dataset.nr) === r.nr));
     tip.textContent = r.label + ' (column ' + r.nr + '): score ' + r.score;
     state.selected = i;
@@ -168,7 +170,8 @@
       paint();
       const sel = selection(r);
       if (viewer.selectedAtoms(sel).length) {
-        viewer.addStyle(sel, { stick: { radius: 0.35, color: HIGHLIGHT } });
+        // Replaced, not added to: a colour function left in place would win over the colour.
+        viewer.setStyle(sel, { cartoon: { colorfunc: atomColour }, stick: { radius: 0.35, color: HIGHLIGHT } });
         viewer.center(sel);
       }
       viewer.render();
@@ -180,5 +183,5 @@
   });
 
   // For scripts and tests: the viewer and the selection.
-  window.vornPage = { viewer: () => viewer, selected: () => state.selected, rows, select, HIGHLIGHT };
+  window.vornPage = { viewer: () => viewer, selected: () => state.selected, best: () => D.best, rows, select, HIGHLIGHT };
 })();

@@ -1,0 +1,211 @@
+// The pages of -O as a reader opens them: from disk, in headless Chromium
+// with WebGL through SwiftShader.
+//   node page_test.mjs vorn test_data shared_data structures work_dir
+// Exit status 77: skipped (no Chromium, no playwright-core or no structures).
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import { createRequire } from 'node:module';
+
+const [vorn, testData, shared, structures, work] = process.argv.slice(2);
+const require = createRequire(import.meta.url);
+let chromium;
+try {
+  ({ chromium } = require(path.resolve(path.dirname(new URL(import.meta.url).pathname), '../../web/node_modules/playwright-core')));
+} catch {
+  console.log('SKIP: playwright-core is not installed (scripts/deps.sh --tests)');
+  process.exit(77);
+}
+if (!fs.existsSync('/usr/bin/chromium') || !fs.existsSync(`${structures}/tut/1hpv.pdb`)) {
+  console.log('SKIP: needs /usr/bin/chromium and the structures of pymol-data');
+  process.exit(77);
+}
+fs.mkdirSync(work, { recursive: true });
+const matrix = `${testData}/raw_blosum62_tri.txt`;
+const hiv = `${testData}/../../examples/1hpv_n25.hssp`;
+let failures = 0;
+const check = (ok, what) => { if (!ok) { failures++; console.log('FAIL: ' + what); } };
+
+function run(name, args, env = {}) {
+  const r = spawnSync(vorn, [...args, '-q', `-O=${work}/${name}`], { env: { ...process.env, ...env }, encoding: 'utf8' });
+  check(r.status === 0, `${name}: vorn exits 0 (${r.stdout.slice(-300)})`);
+  // nr and the fields after "xx": score, and with -S Z-scores and P-values.
+  const lines = r.stdout.split('\n').filter((l) => / xx /.test(l)).map((l) => {
+    const after = l.split(' xx ')[1].trim().split(/\s+/);
+    return { nr: l.trim().split(/\s+/)[0], score: after[0], z: after[1] === '[]' ? '' : after[1] };
+  });
+  return { lines, err: r.stderr, html: `${work}/${name}.html` };
+}
+
+const browser = await chromium.launch({
+  executablePath: '/usr/bin/chromium',
+  args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync', '--no-first-run', '--disable-quic'],
+});
+
+// Opens a page and checks what every page must hold; returns it for more.
+async function open(name, result, shuffled) {
+  const page = await browser.newPage({ viewport: { width: 1200, height: 1000 } });
+  const errors = [];
+  page.on('console', (m) => { if (m.type() === 'error' || m.type() === 'warning') errors.push(m.text()); });
+  page.on('pageerror', (e) => errors.push(e.message));
+  page.on('request', (q) => { if (!q.url().startsWith('file:')) errors.push('a request: ' + q.url()); });
+  await page.goto('file://' + result.html);
+  const got = await page.evaluate(() => ({
+    rows: [...document.querySelectorAll('#table tbody tr')].map((tr) => [...tr.cells].map((c) => c.textContent)),
+    head: [...document.querySelectorAll('#table th')].map((th) => th.textContent),
+    marks: [...document.querySelectorAll('#profile circle.mark.score')].map((m) => [m.dataset.nr, m.getAttribute('fill')]),
+  }));
+  check(errors.length === 0, `${name}: no console error (${errors.join('; ')})`);
+  check(got.rows.length === result.lines.length && result.lines.length > 0,
+    `${name}: ${got.rows.length} table rows for ${result.lines.length} result lines`);
+  const col = (t) => got.head.indexOf(t);
+  result.lines.forEach((l, i) => {
+    const row = got.rows[i] || [];
+    check(row[col('Column')] === l.nr && row[col('Score')] === l.score, `${name}: row ${i} ${row} is line ${l.nr} ${l.score}`);
+    if (shuffled) check(row[col('Z')] === l.z, `${name}: row ${i} Z ${row[col('Z')]} is ${l.z}`);
+  });
+  // A score mark per scored row, red exactly where its q is 0.05 or less.
+  const scored = got.rows.filter((r) => r[col('Class')] === 'scored');
+  check(got.marks.length === scored.length && got.marks.every((m, i) => m[0] === scored[i][col('Column')]),
+    `${name}: the profile's score marks are the scored rows`);
+  if (shuffled)
+    check(got.marks.every((m, i) => (m[1] === '#c62828') === (parseFloat(scored[i][col('q')]) <= 0.05)),
+      `${name}: red marks are the rows with q <= 0.05`);
+  return page;
+}
+
+// The 3D view: not blank, and a click on the best row highlights and centres its residue.
+async function viewer(name, page) {
+  const blank = await page.evaluate(async () => {
+    const img = new Image();
+    img.src = window.vornPage.viewer().pngURI();
+    await img.decode();
+    const c = document.createElement('canvas');
+    c.width = img.width; c.height = img.height;
+    const g = c.getContext('2d');
+    g.drawImage(img, 0, 0);
+    const d = g.getImageData(0, 0, c.width, c.height).data;
+    let sum = 0, sq = 0, coloured = 0;
+    for (let i = 0; i < d.length; i += 4) {
+      const y = (d[i] + d[i + 1] + d[i + 2]) / 3;
+      sum += y; sq += y * y; coloured += d[i] !== d[i + 1] || d[i + 1] !== d[i + 2];
+    }
+    const n = d.length / 4;
+    return { sd: Math.sqrt(sq / n - (sum / n) ** 2), coloured: coloured / n };
+  });
+  check(blank.sd > 15 && blank.coloured > 0.02, `${name}: the 3D view is drawn (sd ${blank.sd}, coloured ${blank.coloured})`);
+  await page.click('#table th:nth-child(6)');  // Score, best first
+  await page.click('#table tbody tr:first-child');
+  const sel = await page.evaluate(() => {
+    const p = window.vornPage, v = p.viewer(), r = p.rows[p.selected()];
+    const atoms = v.selectedAtoms({ chain: r.schain, resi: r.num });
+    const centre = [0, 1, 2].map((k) => atoms.reduce((s, a) => s + [a.x, a.y, a.z][k], 0) / atoms.length);
+    const best = Math.max(...p.rows.filter((x) => x.cls === 's').map((x) => parseFloat(x.score)));
+    return { score: parseFloat(r.score), best, atoms: atoms.length,
+      lit: atoms.every((a) => a.style.stick && a.style.stick.color === p.HIGHLIGHT),
+      off: Math.hypot(...v.getView().slice(0, 3).map((x, k) => x + centre[k])) };
+  });
+  check(sel.score === sel.best && sel.atoms > 0 && sel.lit && sel.off < 0.01,
+    `${name}: the best row's residue is highlighted and centred (${JSON.stringify(sel)})`);
+  // A click on a residue in 3D selects its row: tried on the best residues'
+  // atoms in turn, as one may hide behind another residue.
+  let picked = false;
+  for (let k = 0; k < 5 && !picked; k++) {
+    await page.evaluate(() => window.vornPage.select(0, 'test'));
+    await page.locator('#viewer').scrollIntoViewIfNeeded();
+    // The rows with an atom within 12 pixels of the click, before the view moves to the one picked.
+    const at = await page.evaluate((k) => {
+      const p = window.vornPage, v = p.viewer(), r = p.rows[p.best()[k]];
+      const page = (a) => { const s = v.modelToScreen(a); return { x: s.x - window.scrollX, y: s.y - window.scrollY }; };
+      const c = page(v.selectedAtoms({ chain: r.schain, resi: r.num, atom: 'CA' })[0]);
+      const near = p.rows.map((x, i) => [x, i]).filter(([x]) => x.num !== null && v.selectedAtoms({ chain: x.schain, resi: x.num })
+        .some((a) => { const s = page(a); return Math.hypot(s.x - c.x, s.y - c.y) < 12; })).map(([, i]) => i);
+      return { ...c, near };
+    }, k);
+    await page.mouse.click(at.x, at.y);
+    picked = await page.evaluate((near) => window.vornPage.selected() !== 0 && near.includes(window.vornPage.selected()), at.near);
+  }
+  check(picked, `${name}: a click on a residue in 3D selects its row`);
+  await page.screenshot({ path: `${work}/${name}.png` });
+}
+
+const mapping = (page) => page.evaluate(() => {
+  const m = document.getElementById('mapping');
+  return m ? { text: m.textContent, warning: m.className === 'warning' } : null;
+});
+
+// The walk-through's family on its own structure, as PDB and as mmCIF with author numbers.
+for (const [name, file] of [['hiv_pdb', `${structures}/tut/1hpv.pdb`], ['hiv_cif', `${testData}/1hpv_auth.cif.gz`]]) {
+  const r = run(name, [hiv, matrix, '-S=100', '-R=1', `-P=${file}`]);
+  const page = await open(name, r, true);
+  const m = await mapping(page);
+  check(m && !m.warning && m.text.includes('190 carry the same amino acid (100 %)'), `${name}: mapping ${m && m.text}`);
+  // Sorting and the q filter.
+  await page.click('#table th:nth-child(10)');  // q, as numbers: empty fields last
+  await page.check('#filter-q');
+  const shown = await page.evaluate(() => [...document.querySelectorAll('#table tbody tr')].filter((tr) => !tr.hidden)
+    .map((tr) => parseFloat(tr.cells[9].textContent)));
+  const rows = await page.evaluate(() => window.vornPage.rows.filter((x) => parseFloat(x.q) <= 0.05).length);
+  check(shown.length === rows && shown.length > 0 && shown.every((q, i) => q <= 0.05 && (i === 0 || shown[i - 1] >= q)),
+    `${name}: the q filter shows the ${rows} rows with q <= 0.05, sorted (${shown.slice(0, 5)})`);
+  await page.uncheck('#filter-q');
+  await viewer(name, page);
+  await page.close();
+}
+
+// A '>' family numbered by a /start-end suffix: its blank chain compared with the best chain.
+{
+  const r = run('start_end', [`${testData}/1hpv_A.fa`, matrix, `-P=${structures}/tut/1hpv.pdb`]);
+  const page = await open('start_end', r, false);
+  const m = await mapping(page);
+  check(m && !m.warning && /\(chain A\) and 95 carry/.test(m.text), `start_end: mapping ${m && m.text}`);
+  await viewer('start_end', page);
+  await page.close();
+}
+
+// What the check must warn about, on the page and on standard error: a suffix
+// that numbers one residue as another, the wrong structure, a missing chain.
+const shifted = `${work}/shifted.fa`;
+fs.writeFileSync(shifted, fs.readFileSync(`${testData}/1hpv_A.fa`, 'utf8').replace('/1-99', '/11-109'));
+for (const [name, args, says] of [
+  ['shifted', [shifted, matrix, `-P=${structures}/tut/1hpv.pdb`], 'Numbered from 1 instead (a /1-end suffix'],
+  ['wrong_structure', [hiv, matrix, `-P=${structures}/demo/1tii.pdb`], 'First mismatches: A:Q2 (column 2)'],
+  ['no_chain', [`${shared}/hssp/il2_n150.hssp`, matrix, `-P=${structures}/demo/il2.pdb`], 'the structure has no chain A'],
+]) {
+  const r = run(name, args);
+  check(r.err.includes('** Warning') && r.err.includes(says), `${name}: stderr says '${says}'`);
+  const page = await open(name, r, false);
+  const m = await mapping(page);
+  check(m && m.warning && m.text.includes(says), `${name}: the page says '${says}' (${m && m.text})`);
+  if (name === 'no_chain') await viewer(name, page);
+  await page.close();
+}
+
+// Without the viewer's script: the page says why, and so does stderr.
+{
+  const r = run('no_viewer', [hiv, matrix, `-P=${structures}/tut/1hpv.pdb`], { VORN_SHARE: `${work}/nothing` });
+  check(r.err.includes('has no 3D view: the viewer\'s script 3Dmol-min.js is not installed'), 'no_viewer: stderr');
+  const page = await open('no_viewer', r, false);
+  const why = await page.evaluate(() => [document.querySelector('#no-viewer')?.textContent, !!document.querySelector('#viewer')]);
+  check(why[0] && why[0].includes('not installed') && !why[1], `no_viewer: the page says why (${why})`);
+  await page.close();
+}
+
+// A 3,000-column family with -S: the page stays under 5 MB.
+{
+  let seed = 7;
+  const rnd = () => (seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648;
+  const base = [...Array(3000)].map(() => 'ACDEFGHIKLMNPQRSTVWY'[Math.floor(rnd() * 20)]);
+  let fa = '';
+  for (let s = 0; s < 24; s++) fa += `>s${s}\n` + base.map((c) => (rnd() < 0.3 ? 'ACDEFGHIKLMNPQRSTVWY'[Math.floor(rnd() * 20)] : c)).join('') + '\n';
+  fs.writeFileSync(`${work}/wide.fa`, fa);
+  const r = run('wide', [`${work}/wide.fa`, matrix, '-S=10', '-R=1']);
+  const size = fs.statSync(r.html).size;
+  check(size < 5e6, `wide: the page of 3,000 columns is ${size} bytes`);
+  await (await open('wide', r, true)).close();
+}
+
+await browser.close();
+console.log(failures ? `${failures} failed` : 'all pages passed');
+process.exit(failures ? 1 : 0);
