@@ -9,10 +9,13 @@ each family's best scores as its own result lines give them, with the seed its
 run recorded, the table's resnum and the run's reference sequence. A second
 run adds a broken family: its "** " message must survive in its log, in
 Snakemake's report and, with --keep-going, in the summary, which still holds
-every other family.
+every other family. The index links every family's page with its best
+columns; with a structures folder holding 1hpv_n25.pdb (pymol-data's 1hpv),
+that family's page shows it in 3D.
 """
 import csv
 import gzip
+import html
 import json
 import os
 import shutil
@@ -62,8 +65,13 @@ def main():
                 shutil.copy(a, folder)
         with open(os.path.join(folder, "README.txt"), "w") as f:
             f.write("not an alignment: ignored\n")
+        structures = os.path.join(tmp, "structures")
+        os.mkdir(structures)
+        pdb = "/usr/share/pymol/data/tut/1hpv.pdb"
+        if os.path.exists(pdb):
+            shutil.copy(pdb, os.path.join(structures, "1hpv_n25.pdb"))
         base = [snakemake, "-s", os.path.join(workflow, "Snakefile"), "--cores", "2", "--directory", tmp,
-                "--config", f"vorn={vorn}", "options=-S=5", f"top={TOP}"]
+                "--config", f"vorn={vorn}", "options=-S=5", f"top={TOP}", f"structures={structures}"]
         dry = subprocess.run(base + ["--dry-run", "--quiet"], capture_output=True, text=True)
         if dry.returncode != 0:
             fail("dry run: " + dry.stdout[-800:] + dry.stderr[-800:])
@@ -107,9 +115,18 @@ def main():
                 fail(f"{fam}: seeds {[r['seed'] for r in mine]}, the run's {record['seed']}")
             if {r["reference"] for r in mine} != {record["reference"]} or not record["reference"]:
                 fail(f"{fam}: reference {[r['reference'] for r in mine][:1]}, the run's {record['reference']}")
-            for ext in ("tsv", "svg", "pml", "defattr", "log"):
+            for ext in ("tsv", "svg", "pml", "defattr", "html", "log"):
                 if not os.path.getsize(os.path.join(tmp, "results", fam, f"{fam}.{ext}")):
                     fail(f"{fam}.{ext} is empty")
+        index = open(os.path.join(tmp, "results", "index.html")).read()
+        for fam in families:
+            best = [r for r in rows if r["family"] == fam][0]
+            label = (f"{best['chain']}:" if best["chain"] else "") + f"{best['aa']}{best['resnum']} {best['KLB_VAL']}"
+            if f'<a href="{fam}/{fam}.html">{fam}</a>' not in index or label not in index:
+                fail(f"the index lacks {fam}'s page or its best column {label}")
+        if os.path.exists(pdb) and "Structure '1hpv_n25.pdb'" not in open(
+                os.path.join(tmp, "results", "1hpv_n25", "1hpv_n25.html")).read():
+            fail("the structure of 1hpv_n25 is not on its page")
         # A family that fails keeps its message.
         with open(os.path.join(folder, "broken.fa"), "w") as f:
             f.write("AC\n>a\nAC\n")
@@ -126,6 +143,8 @@ def main():
         broken = [r for r in after if r["family"] == "broken"]
         if len(broken) != 1 or message not in broken[0]["error"]:
             fail(f"the summary does not list the broken family with its message: {broken}")
+        if html.escape(message) not in open(os.path.join(tmp, "results", "index.html")).read():
+            fail("the index does not name the broken family's message")
     print(f"ok: {len(rows)} summary rows for {len(families)} families")
 
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The best columns of every family, from the tables vorn writes with -O.
 
-summarize.py --top N --out summary.tsv --families NAME... --seeds SEED... --tables TABLE...
+summarize.py --top N --out summary.tsv [--index index.html] --families NAME... --seeds SEED... --tables TABLE...
 
 One row per (family, rank): the family's N highest scores, ties by column;
 columns without a score (-2, -3) never count. The fields are copied from the
@@ -9,10 +9,13 @@ family's table as they stand, so the numbers are vorn's own; the seed of each
 family's permutations is recorded beside them ("-" when the options gave one),
 and the reference sequence that numbers `resnum` from the family's run record.
 A family whose table is missing (its run failed) gets one row with its "** "
-message from the log beside the table (or "not run") in `error`.
+message from the log beside the table (or "not run") in `error`. With --index,
+also a page that links every family's page (its .html beside the table) with
+its best columns, and names each failed family with its message.
 """
 import argparse
 import csv
+import html
 import json
 import os
 import sys
@@ -48,10 +51,43 @@ def failure(table):
     return " ".join(dict.fromkeys(lines)) or "failed without a message"
 
 
+def site(r):
+    """A column's residue as the pages name it: "A:K70", "R11", or "column 7"."""
+    if not r.get("resnum"):
+        return f"column {r['nr']}"
+    return (f"{r['chain']}:" if r.get("chain") else "") + f"{r['aa']}{r['resnum']}"
+
+
+def write_index(path, picked):
+    folder = os.path.dirname(os.path.abspath(path))
+    out = ["<!DOCTYPE html>", '<html lang="en"><head><meta charset="utf-8"><title>vorn: families</title>',
+           "<style>body{font-family:Helvetica,Arial,sans-serif;margin:1.2em 2em}table{border-collapse:collapse}"
+           "td,th{padding:3px 10px;border-bottom:1px solid #eee;text-align:left;vertical-align:top}"
+           ".error{color:#8a3b00}</style></head><body>",
+           f"<h1>vorn: {len(picked)} families</h1>",
+           "<table><thead><tr><th>family</th><th>scored columns</th><th>best columns (score, q)</th></tr></thead><tbody>"]
+    for fam, _, table, rows, nscored in picked:
+        page = table[:-len(".tsv")] + ".html"
+        name = html.escape(fam)
+        if rows is None:
+            out.append(f'<tr><td>{name}</td><td></td><td class="error">{html.escape(failure(table))}</td></tr>')
+            continue
+        link = html.escape(os.path.relpath(os.path.abspath(page), folder)) if os.path.exists(page) else None
+        best = ", ".join(f"{html.escape(site(r))} {r['KLB_VAL']}" + (f" (q {float(r['qval_pos']):.3g})" if r.get("qval_pos") else "")
+                         for r in rows)
+        cell = f'<a href="{link}">{name}</a>' if link else name
+        out.append(f"<tr><td>{cell}</td><td>{nscored}</td><td>{best}</td></tr>")
+    out.append("</tbody></table></body></html>")
+    with open(path + ".part", "w") as f:
+        f.write("\n".join(out) + "\n")
+    os.replace(path + ".part", path)
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--top", type=int, default=10)
     ap.add_argument("--out", required=True)
+    ap.add_argument("--index")
     ap.add_argument("--families", nargs="+", required=True)
     ap.add_argument("--seeds", nargs="+", required=True)
     ap.add_argument("--tables", nargs="+", required=True)
@@ -76,6 +112,8 @@ def main(argv=None):
             for rank, r in enumerate(rows, 1):
                 w.writerow([fam, seed, rank, nscored] + [r.get(k, "") for k in fields] + [r.get("resnum", ""), ref, ""])
     os.replace(a.out + ".part", a.out)
+    if a.index:
+        write_index(a.index, picked)
 
 
 if __name__ == "__main__":
