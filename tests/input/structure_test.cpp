@@ -81,10 +81,11 @@ TEST(Structure, RefusesWhatItCannotRead) {
 }
 
 // Sites K1 L2 G3 ... numbered from `first` on `chain`, against a structure
-// of the residues KLGAV numbered 1-5 on chain A.
+// of the residues KLGAV numbered 1-5 on chain A, after a chain Z of glycines.
 StructureMatch match(char chain, int32_t first, const std::string& letters = "KLGAV") {
   Structure s;
   const char* name[] = {"LYS", "LEU", "GLY", "ALA", "VAL"};
+  for (int i = 0; i < 5; ++i) s.residues.push_back({"Z", i + 1, ' ', 'G', "GLY"});
   for (int i = 0; i < 5; ++i) s.residues.push_back({"A", i + 1, ' ', "KLGAV"[i], name[i]});
   std::vector<Site> sites(letters.size() + 1);
   std::vector<int32_t> positions;

@@ -55,6 +55,7 @@ async function open(name, result, shuffled) {
     rows: [...document.querySelectorAll('#table tbody tr')].map((tr) => [...tr.cells].map((c) => c.textContent)),
     head: [...document.querySelectorAll('#table th')].map((th) => th.textContent),
     marks: [...document.querySelectorAll('#profile circle.mark.score')].map((m) => [m.dataset.nr, m.getAttribute('fill')]),
+    best: window.vornPage.best().map((i) => window.vornPage.rows[i].score),
   }));
   check(errors.length === 0, `${name}: no console error (${errors.join('; ')})`);
   check(got.rows.length === result.lines.length && result.lines.length > 0,
@@ -69,6 +70,10 @@ async function open(name, result, shuffled) {
   const scored = got.rows.filter((r) => r[col('Class')] === 'scored');
   check(got.marks.length === scored.length && got.marks.every((m, i) => m[0] === scored[i][col('Column')]),
     `${name}: the profile's score marks are the scored rows`);
+  // The ten labelled in 3D are the ten best scores of residues.
+  const top = result.lines.filter((l) => parseFloat(l.score) >= -1).map((l) => parseFloat(l.score)).sort((a, b) => b - a);
+  check(got.best.length === Math.min(10, top.length) && got.best.every((s, i) => parseFloat(s) === top[i]),
+    `${name}: the ten best are ${got.best}`);
   if (shuffled)
     check(got.marks.every((m, i) => (m[1] === '#c62828') === (parseFloat(scored[i][col('q')]) <= 0.05)),
       `${name}: red marks are the rows with q <= 0.05`);
@@ -103,7 +108,8 @@ async function viewer(name, page) {
     const centre = [0, 1, 2].map((k) => atoms.reduce((s, a) => s + [a.x, a.y, a.z][k], 0) / atoms.length);
     const best = Math.max(...p.rows.filter((x) => x.cls === 's').map((x) => parseFloat(x.score)));
     return { score: parseFloat(r.score), best, atoms: atoms.length,
-      lit: atoms.every((a) => a.style.stick && a.style.stick.color === p.HIGHLIGHT),
+      // A colour function left beside the colour would draw the residue in its own colour.
+      lit: atoms.every((a) => a.style.stick && a.style.stick.color === p.HIGHLIGHT && !a.style.stick.colorfunc),
       off: Math.hypot(...v.getView().slice(0, 3).map((x, k) => x + centre[k])) };
   });
   check(sel.score === sel.best && sel.atoms > 0 && sel.lit && sel.off < 0.01,
@@ -154,12 +160,17 @@ for (const [name, file] of [['hiv_pdb', `${structures}/tut/1hpv.pdb`], ['hiv_cif
   await page.close();
 }
 
-// A '>' family numbered by a /start-end suffix: its blank chain compared with the best chain.
+// A '>' family numbered by a /start-end suffix: its blank chain compared with the best chain. The
+// structure's text carries a "</script>", which must not end the page's data early.
 {
-  const r = run('start_end', [`${testData}/1hpv_A.fa`, matrix, `-P=${structures}/tut/1hpv.pdb`]);
+  const hostile = `${work}/1hpv_script.pdb`;
+  fs.writeFileSync(hostile, 'REMARK  99 </script><script>document.title="broken"</script>\n' +
+    fs.readFileSync(`${structures}/tut/1hpv.pdb`, 'utf8'));
+  const r = run('start_end', [`${testData}/1hpv_A.fa`, matrix, `-P=${hostile}`]);
   const page = await open('start_end', r, false);
   const m = await mapping(page);
   check(m && !m.warning && /\(chain A\) and 95 carry/.test(m.text), `start_end: mapping ${m && m.text}`);
+  check((await page.title()) === 'vorn: 1hpv_A.fa', 'start_end: the structure\'s text stays data');
   await viewer('start_end', page);
   await page.close();
 }
