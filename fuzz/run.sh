@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$here/..
 secs=${1:-600}
 [ $# -gt 0 ] && shift
-targets=${*:-"fuzz_matrix fuzz_alignment fuzz_simfile fuzz_pipe"}
+targets=${*:-"fuzz_matrix fuzz_alignment fuzz_simfile fuzz_pipe fuzz_structure"}
 data=$top/../shared/data
 VORN_FUZZ_DEPS=1 "$top/scripts/deps.sh"
 CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -DVORN_FUZZ=ON -DVORN_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -25,6 +25,9 @@ for f in "$data"/simfiles/*.sim "$data"/bad/sim_*; do
   d=$corpus/fuzz_simfile; mkdir -p "$d"
   { printf 'b'; head -c 4000 "$f"; } > "$d/$(basename "$f")"
 done
+d=$corpus/fuzz_structure; mkdir -p "$d"  # the heads of a PDB and an mmCIF file
+[ -f /usr/share/pymol/data/tut/1hpv.pdb ] && head -c 6000 /usr/share/pymol/data/tut/1hpv.pdb > "$d/1hpv.pdb"
+gzip -dc "$top"/tests/data/1hpv_auth.cif.gz | head -c 6000 > "$d/1hpv.cif"
 d=$corpus/fuzz_pipe; mkdir -p "$d"  # first byte: the alignment's length in units of 16 bytes
 { printf '\100'; head -c 1024 "$data"/families/globins4.fa; cat "$data"/matrices/raw_blosum62_tri.txt; } > "$d/globins_raw"
 { printf '\020'; gzip -c "$data"/hssp/1a1p_n4.hssp | head -c 256; cat "$data"/matrices/maxhom_blosum62.metric; } > "$d/hssp_maxhom"
