@@ -160,6 +160,16 @@ for (const [name, file] of [['hiv_pdb', `${structures}/tut/1hpv.pdb`], ['hiv_cif
   await page.close();
 }
 
+// The structure changes the page only: the PyMOL and ChimeraX files are those of a run without it
+// (but for the command line in their comments).
+{
+  run('hiv_plain', [hiv, matrix, '-S=100', '-R=1']);
+  const body = (f) => fs.readFileSync(f, 'utf8').split('\n').filter((l) => !l.startsWith('#')).join('\n');
+  for (const ext of ['pml', 'defattr', 'tsv'])
+    check(body(`${work}/hiv_plain.${ext}`) === body(`${work}/hiv_pdb.${ext}`),
+      `the .${ext} does not depend on -P`);
+}
+
 // A '>' family numbered by a /start-end suffix: its blank chain compared with the best chain. The
 // structure's text carries a "</script>", which must not end the page's data early.
 {
