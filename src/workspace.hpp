@@ -110,7 +110,7 @@ struct Workspace {
   Vec<float> entrop;
   Vec<int32_t> pdbnum;
   Vec<char> chain;
-  Vec<uint8_t> res1;  // protein 1 has a residue letter here
+  Vec<uint8_t> res1;  // protein 1 has a residue letter here (nonzero; HSSP: the letter)
   Vec<float> corrlin1, corrlin1o, corrrank1;
   Vec<char> gaps1;
   Vec<float> gapperc;

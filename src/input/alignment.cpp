@@ -154,7 +154,8 @@ void hssp_residues(const AlignmentSource& src, const AlignmentArrays& out) {
       }
       if (first == 1) {
         out.aln[1][pos] = aa_index(ascii_upper(in.at(14)));
-        out.res1[pos] = ascii_letter(in.at(14));
+        // The letter itself: a lower-case one is a cysteine of a disulfide bridge (the structure checks need it).
+        out.res1[pos] = ascii_letter(in.at(14)) ? in.at(14) : 0;
       }
       std::string_view t = in.text();
       for (size_t j = 51; j < t.size(); ++j) {

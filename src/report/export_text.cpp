@@ -59,7 +59,8 @@ std::vector<Site> hssp_sites(const uint8_t* res1, const int32_t* codes1, const i
   for (int32_t pos = 1; pos <= alnlen; ++pos) {
     Site& s = sites[pos];
     s.has = res1[pos] != 0;
-    if (s.has) s.aa = aa_indexback(codes1[pos]);
+    // HSSP writes the cysteines of a disulfide bridge as lower-case letters, one per bridge.
+    if (s.has) s.aa = res1[pos] >= 'a' && res1[pos] <= 'z' ? 'C' : aa_indexback(codes1[pos]);
     s.num = pdbnum[pos];
     // Only letters and digits can be named in a PyMOL or ChimeraX selection.
     s.chain = std::isalnum(static_cast<unsigned char>(chain[pos])) ? chain[pos] : ' ';

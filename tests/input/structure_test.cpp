@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "fail.hpp"
+#include "input/residue.hpp"
+#include "report/exports.hpp"
 #include "report/page.hpp"
 
 namespace vorn {
@@ -121,6 +123,15 @@ TEST(Structure, MatchesTheNumberingAndSaysWhatIsWrong) {
     EXPECT_NE(t.find(c.text), std::string::npos) << c.what << ": " << t;
     EXPECT_EQ(t.rfind(c.good ? "Structure 'x.pdb'" : "** Warning", 0), 0u) << t;
   }
+}
+
+TEST(Structure, HsspBridgedCysteinesAreCysteines) {
+  const uint8_t res1[] = {0, 'K', 'b', 0};
+  const int32_t codes[] = {0, aa_index('K'), aa_index('B'), 0}, num[] = {0, 5, 6, 7};
+  const char chain[] = {' ', 'A', 'A', 'A'};
+  const std::vector<Site> s = hssp_sites(res1, codes, num, chain, 3);
+  EXPECT_EQ(std::string({s[1].aa, s[2].aa}), "KC");
+  EXPECT_FALSE(s[3].has);
 }
 
 }  // namespace
