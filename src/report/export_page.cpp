@@ -104,9 +104,14 @@ std::string page_data(const Results& r, const PageExtras& x) {
   std::sort(best.begin(), best.end());  // by score, ties by column
   for (size_t k = 0; k < std::min(kBest, best.size()); ++k) d += strformat("%s%zu", k ? "," : "", best[k].second);
   d += "]";
-  if (x.structure && !x.viewer.empty())
+  if (x.structure && !x.viewer.empty()) {
+    // The amino-acid residues as the check read them: only those take a score's colour or select a row.
+    std::string residues;
+    for (const StructureResidue& res : x.structure->residues)
+      residues += (residues.empty() ? "" : ",") + safe_json(res.chain + "|" + std::to_string(res.num));
     d += ",\"structure\":{\"format\":\"" + std::string(x.structure->mmcif ? "cif" : "pdb") +
-         "\",\"text\":" + safe_json(x.structure->text) + "}";
+         "\",\"residues\":[" + residues + "],\"text\":" + safe_json(x.structure->text) + "}";
+  }
   return d + "}";
 }
 

@@ -171,16 +171,20 @@ for (const [name, file] of [['hiv_pdb', `${structures}/tut/1hpv.pdb`], ['hiv_cif
 }
 
 // A '>' family numbered by a /start-end suffix: its blank chain compared with the best chain. The
-// structure's text carries a "</script>", which must not end the page's data early.
+// structure's text carries a "</script>", which must not end the page's data early, and its
+// inhibitor is renumbered 25, the number of a scored residue whose colour it must not take.
 {
   const hostile = `${work}/1hpv_script.pdb`;
   fs.writeFileSync(hostile, 'REMARK  99 </script><script>document.title="broken"</script>\n' +
-    fs.readFileSync(`${structures}/tut/1hpv.pdb`, 'utf8'));
+    fs.readFileSync(`${structures}/tut/1hpv.pdb`, 'utf8').replace(/^(HETATM.{11}478 .) 200/gm, '$1  25'));
   const r = run('start_end', [`${testData}/1hpv_A.fa`, matrix, `-P=${hostile}`]);
   const page = await open('start_end', r, false);
   const m = await mapping(page);
   check(m && !m.warning && /\(chain A\) and 95 carry/.test(m.text), `start_end: mapping ${m && m.text}`);
   check((await page.title()) === 'vorn: 1hpv_A.fa', 'start_end: the structure\'s text stays data');
+  const ligand = await page.evaluate(() => window.vornPage.viewer().selectedAtoms({ resn: '478' })
+    .map((a) => a.style.stick.colorfunc(a)));
+  check(ligand.length > 0 && ligand.every((c) => c === '#666666'), `start_end: the inhibitor numbered 25 stays grey (${ligand[0]})`);
   await viewer('start_end', page);
   await page.close();
 }

@@ -23,7 +23,11 @@
   const address = (r) => (r.chain === '' ? '*|' : r.schain + '|') + r.num;
   const rowAt = new Map();
   rows.forEach((r, i) => { if (r.num !== null) rowAt.set(address(r), i); });
+  // A ligand or water that shares a residue number is not that residue.
+  const protein = new Set(D.structure ? D.structure.residues : []);
+  const isProtein = (atom) => protein.has(atom.chain + '|' + atom.resi);
   const rowOfAtom = (atom) => {
+    if (!isProtein(atom)) return undefined;
     const own = rowAt.get(atom.chain + '|' + atom.resi);
     return own !== undefined ? own : rowAt.get('*|' + atom.resi);
   };
@@ -116,7 +120,8 @@
   rows.forEach((r) => {
     if (r.num !== null) colourOf.set(address(r), r.cls === 's' ? ramp(parseFloat(r.score)) : r.cls === 'c' ? CONSERVED : BASE);
   });
-  const atomColour = (atom) => colourOf.get(atom.chain + '|' + atom.resi) || colourOf.get('*|' + atom.resi) || BASE;
+  const atomColour = (atom) => (isProtein(atom) &&
+    (colourOf.get(atom.chain + '|' + atom.resi) || colourOf.get('*|' + atom.resi))) || BASE;
   const selection = (r) => ({ chain: r.schain, resi: r.num });
   const water = ['HOH', 'WAT', 'DOD'];
 
