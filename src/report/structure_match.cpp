@@ -101,6 +101,8 @@ std::string match_text(const StructureMatch& m, const Structure& s, bool hssp) {
   const std::string file = printable(s.path.substr(s.path.find_last_of('/') + 1));
   std::string chains;
   for (const auto& [label, chain] : m.chain_of) chains += (chains.empty() ? "" : ", ") + chain_name(chain);
+  if (m.addressed == 0)
+    return "** Warning: structure '" + file + "': no result line addresses a residue, so none can be checked or coloured.\n";
   const int percent = m.addressed ? static_cast<int>(100.0 * m.same / m.addressed) : 0;
   std::string t = strformat("of the %d residues with a result line, %d are in the structure (chain %s) and %d carry the "
                             "same amino acid (%d %%)",

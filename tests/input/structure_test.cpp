@@ -112,6 +112,7 @@ TEST(Structure, MatchesTheNumberingAndSaysWhatIsWrong) {
       {"numbered one too high", match('A', 2), 4, 0, false, "Numbered from 1 instead (a /1-end suffix"},
       {"4 of 5 the same is below 90 %", match('A', 1, "KLGAW"), 5, 4, false, "W5 (column 5): VAL in the structure"},
       {"a gap is not addressed", match('A', 1, "KLGA-"), 4, 4, true, "of the 4 residues"},
+      {"nothing addressed", match('A', 1, "--"), 0, 0, false, "no result line addresses a residue"},
   };
   Structure named;
   named.path = "dir/x.pdb";
