@@ -3,7 +3,7 @@
 # this machine (munge, slurmctld, slurmd, a generated slurm.conf for its cores
 # and memory, no accounting), runs the workflow through the Snakemake 7 Slurm
 # profile without USER in the environment, checks that every family ran as a
-# Slurm job of its own and that summary.tsv equals a local run's, and stops
+# Slurm job of its own, that summary.tsv equals a local run's and that index.html is written, and stops
 # every daemon it started.
 #   check_slurm.sh VORN WORKFLOW_DIR ALIGNMENT...   (exit 77: skipped)
 set -u
@@ -89,11 +89,12 @@ env -u USER snakemake -s "$workflow/Snakefile" --profile "$workflow/profiles/slu
 status=$?
 kill "$watcher" 2>/dev/null
 [ $status = 0 ] || fail "Slurm run: $(tail -8 "$tmp/slurm.log")"
-families=$(ls "$tmp/slurm/results" | grep -vc -e '^summary.tsv$' -e '^split$')
+families=$(ls "$tmp/slurm/results" | grep -vc -e '^summary.tsv$' -e '^index.html$' -e '^split$')
 jobs=$(grep -c "_job_complete: JobId=[0-9]* done" "$tmp/slurmctld.log")
 seen=$(sort -u "$tmp/ids" | grep -c .)
 [ "$jobs" -ge "$families" ] || fail "$jobs Slurm jobs for $families families"
 [ "$seen" -ge 1 ] || fail "squeue never listed a job"
 cmp -s "$tmp/local/results/summary.tsv" "$tmp/slurm/results/summary.tsv" || fail "summary.tsv differs from the local run's"
+[ -s "$tmp/slurm/results/index.html" ] || fail "no index.html"
 echo "ok: $families families in $jobs Slurm jobs (squeue listed $seen), the same summary as the local run"
 # The Snakemake 8 profile is accepted by a dry run where Snakemake 8 is installed.
