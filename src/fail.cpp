@@ -30,4 +30,10 @@ void fail(const char* fmt, ...) {
   throw Failure{std::move(s)};
 }
 
+std::string printable(const std::string& s) {
+  std::string r;
+  for (char c : s) r += (c >= ' ' && c < 127) ? c : '?';
+  return r;
+}
+
 }  // namespace vorn

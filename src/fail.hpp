@@ -16,6 +16,10 @@ struct Failure {
 std::string strformat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string vstrformat(const char* fmt, va_list ap);
 
+// Text from a file or the command line as a message may show it: bytes
+// outside printable ASCII as '?'.
+std::string printable(const std::string& s);
+
 // Throws Failure with the formatted message.
 [[noreturn]] void fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 

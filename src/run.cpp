@@ -93,11 +93,19 @@ struct Run {
     log.status("\r%s", page.match_line.c_str());
   }
 
-  std::vector<Site> sites() const {
-    if (src.form == AlnForm::Hssp) return hssp_sites(ws.res1.data(), ws.aln[1], ws.pdbnum.data(), ws.chain.data(), ws.alnlen);
-    std::string letters;
-    const std::vector<int64_t> ordinal = residue_ordinals(src, reference, &letters);
-    return reference_sites(ordinal, first_residue_number(sequence_name(src, reference)), letters);
+  // Where each column's residue sits: fixed once the residues are read, and
+  // needed by the structure check and the results alike, so found once.
+  mutable std::vector<Site> sites_;
+  const std::vector<Site>& sites() const {
+    if (!sites_.empty()) return sites_;
+    if (src.form == AlnForm::Hssp) {
+      sites_ = hssp_sites(ws.res1.data(), ws.aln[1], ws.pdbnum.data(), ws.chain.data(), ws.alnlen);
+    } else {
+      std::string letters;
+      const std::vector<int64_t> ordinal = residue_ordinals(src, reference, &letters);
+      sites_ = reference_sites(ordinal, first_residue_number(sequence_name(src, reference)), letters);
+    }
+    return sites_;
   }
 
   void matrix() { read_matrix(s.matrix_path, aamat, log, &s.given); }

@@ -16,12 +16,7 @@ namespace {
 }
 
 // A field of the file as a message may quote it.
-std::string printable_text(const std::string& s) {
-  std::string r = s.substr(0, 40);
-  for (char& c : r)
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
-  return r;
-}
+std::string quoted_field(const std::string& s) { return printable(s.substr(0, 40)); }
 
 std::string trimmed(std::string_view t) {
   size_t a = 0, b = t.size();
@@ -30,18 +25,18 @@ std::string trimmed(std::string_view t) {
   return std::string(t.substr(a, b - a));
 }
 
-// A whole decimal number and nothing else around it but blanks.
+// A whole decimal number and nothing else around it but blanks, read by the
+// number fields every reader uses.
 bool decimal(std::string_view t, bool integer, int64_t* value = nullptr) {
   const std::string s = trimmed(t);
-  if (s.empty() || s.size() > 24) return false;
-  char* end = nullptr;
+  if (s.empty()) return false;
   if (integer) {
-    const long long v = std::strtoll(s.c_str(), &end, 10);
-    if (value) *value = v;
-    return *end == '\0' && s.find_first_of("0123456789") != std::string::npos && v > INT32_MIN && v < INT32_MAX;
+    const IntField r = int_field(s, 0);
+    if (value) *value = r.value;
+    return r.digits && r.end == s.size() && r.fits_int32();
   }
-  std::strtod(s.c_str(), &end);
-  return *end == '\0' && s.find_first_of("0123456789") != std::string::npos && s.find_first_of("xXnN") == std::string::npos;
+  const NumberField v = number_field(s, 0);
+  return v.found && v.span.size() == s.size();
 }
 
 // A PDB residue number: decimal, or hybrid-36 past 9999 (A000 is 10000).
@@ -159,10 +154,10 @@ void cif_atoms(LineReader& in, Collector& out) {
         if (model >= 0 && first_model.empty()) first_model = row[model];
         int64_t n = 0;
         if (!decimal(row[num], true, &n))
-          bad_line(in.file_name(), row_line, "the residue number '" + printable_text(row[num]) + "' is not a number");
+          bad_line(in.file_name(), row_line, "the residue number '" + quoted_field(row[num]) + "' is not a number");
         for (int k : xyz)
           if (!decimal(row[k], false))
-            bad_line(in.file_name(), row_line, "the coordinate '" + printable_text(row[k]) + "' is not a number");
+            bad_line(in.file_name(), row_line, "the coordinate '" + quoted_field(row[k]) + "' is not a number");
         if (model < 0 || row[model] == first_model) {
           const char ic = icode >= 0 && row[icode].size() == 1 && row[icode] != "?" && row[icode] != "." ? row[icode][0] : ' ';
           out.add(row[chain], static_cast<int32_t>(n), ic, row[name]);

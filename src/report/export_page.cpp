@@ -36,7 +36,10 @@ std::string script_text(const std::string& js) {
 // JSON that may sit in a <script> element: '<' never appears as itself.
 std::string safe_json(const std::string& s) {
   std::string r;
-  for (char c : json_string(s)) r += c == '<' ? std::string("\\u003c") : std::string(1, c);
+  for (char c : json_string(s)) {
+    if (c == '<') r += "\\u003c";
+    else r += c;
+  }
   return r;
 }
 
@@ -58,10 +61,11 @@ std::string svg_text(const Results& r) {
   return start == std::string::npos ? svg : svg.substr(start);
 }
 
-std::string column_value(const std::vector<const char*>& columns, const std::vector<std::string>& fields, const char* name) {
+// Where a column of the table is, by its name (the run has it).
+size_t column_index(const std::vector<const char*>& columns, const char* name) {
   for (size_t k = 0; k < columns.size(); ++k)
-    if (std::strcmp(columns[k], name) == 0) return fields[k];
-  return "";
+    if (std::strcmp(columns[k], name) == 0) return k;
+  return 0;
 }
 
 // The data block: the run, one object per result line with the TSV's
@@ -69,6 +73,9 @@ std::string column_value(const std::vector<const char*>& columns, const std::vec
 std::string page_data(const Results& r, const PageExtras& x) {
   const RunRecord& info = r.record;
   const std::vector<const char*> columns = table_columns(info);
+  auto at = [&](const char* name) { return column_index(columns, name); };
+  const size_t score = at("KLB_VAL"), entrop = at("entrop"), z = at("Zscr_pos"), p = at("Pval_pos_p1"),
+               q = at("qval_pos"), zt = at("Zscr_tree"), pt = at("Pval_tree"), qt = at("qval_tree");
   std::string d = "{\"name\":" + safe_json(info.aln_name) + ",\"score\":" + safe_json(score_name(info)) +
                   strformat(",\"shuffled\":%s,\"tree\":%s", info.nsuffl > 0 ? "true" : "false",
                             info.ntree > 0 ? "true" : "false");
@@ -91,13 +98,11 @@ std::string page_data(const Results& r, const PageExtras& x) {
                    safe_json(site_label(s, s.has ? s.aa : row.f.aa, row.f.pos)).c_str(),
                    cls == ColumnClass::Scored ? 's' : cls == ColumnClass::Conserved ? 'c' : 'u',
                    s.has ? std::to_string(s.num).c_str() : "null", safe_json(chain).c_str(), safe_json(shown).c_str(),
-                   column_value(columns, f, "KLB_VAL").c_str(), column_value(columns, f, "entrop").c_str());
+                   f[score].c_str(), f[entrop].c_str());
     if (info.nsuffl > 0)
-      d += ",\"z\":" + safe_json(column_value(columns, f, "Zscr_pos")) + ",\"p\":" +
-           safe_json(column_value(columns, f, "Pval_pos_p1")) + ",\"q\":" + safe_json(column_value(columns, f, "qval_pos"));
+      d += ",\"z\":" + safe_json(f[z]) + ",\"p\":" + safe_json(f[p]) + ",\"q\":" + safe_json(f[q]);
     if (info.ntree > 0)
-      d += ",\"zt\":" + safe_json(column_value(columns, f, "Zscr_tree")) + ",\"pt\":" +
-           safe_json(column_value(columns, f, "Pval_tree")) + ",\"qt\":" + safe_json(column_value(columns, f, "qval_tree"));
+      d += ",\"zt\":" + safe_json(f[zt]) + ",\"pt\":" + safe_json(f[pt]) + ",\"qt\":" + safe_json(f[qt]);
     d += "}";
   }
   d += "],\"best\":[";
@@ -108,7 +113,7 @@ std::string page_data(const Results& r, const PageExtras& x) {
     // The amino-acid residues as the check read them: only those take a score's colour or select a row.
     std::string residues;
     for (const StructureResidue& res : x.structure->residues)
-      residues += (residues.empty() ? "" : ",") + safe_json(res.chain + "|" + std::to_string(res.num));
+      (residues += residues.empty() ? "" : ",") += safe_json(res.chain + "|" + std::to_string(res.num));
     d += ",\"structure\":{\"format\":\"" + std::string(x.structure->mmcif ? "cif" : "pdb") +
          "\",\"residues\":[" + residues + "],\"text\":" + safe_json(x.structure->text) + "}";
   }

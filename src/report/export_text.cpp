@@ -9,12 +9,6 @@
 
 namespace vorn {
 
-std::string printable(const std::string& s) {
-  std::string r;
-  for (char c : s) r += (c >= ' ' && c < 127) ? c : '?';
-  return r;
-}
-
 std::string xml_text(const std::string& s) {
   std::string r;
   for (char c : printable(s)) {

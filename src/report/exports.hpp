@@ -62,7 +62,6 @@ void write_defattr(FILE* out, const Results& r);
 void write_record(FILE* out, const RunRecord& info);
 
 // Text helpers shared by the writers.
-std::string printable(const std::string& s);  // bytes outside printable ASCII as '?'
 std::string xml_text(const std::string& s);
 std::string json_string(const std::string& s);  // bytes that are not UTF-8 as U+FFFD
 std::string score_name(const RunRecord& info);
