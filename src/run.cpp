@@ -144,7 +144,9 @@ struct Run {
     ws.nsuffl = s.nsuffl;
     ws.ntree = s.ntree;
     ws.weighted = s.weighted;
+    ws.spearman = spearman();
     alloc.allocate(plan_group1(ws));
+    pair_views(ws);
     for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
       ws.var[pos] = -1;
       ws.sec_str[pos] = '-';
@@ -231,9 +233,9 @@ struct Run {
     gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
     rare_residues();
     gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
-    similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.rows(), log);
+    similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.data(), log);
     log.checkpoint();
-    if (out && s.printsim) print_similarity(out, ws.identities.rows(), ws.nprot);
+    if (out && s.printsim) print_similarity(out, ws.identities.data(), ws.nprot);
     if (out && s.printclass) print_two_groups(out, ws.nprot);
   }
 
@@ -277,7 +279,7 @@ struct Run {
     size_t size = 0;
     FILE* msg = open_memstream(&detail, &size);
     if (!msg) throw std::bad_alloc();
-    const int r = read_sim_mat(s.simfile, ws.nprot, ws.identities.rows(), msg, &s.given);
+    const int r = read_sim_mat(s.simfile, ws.nprot, ws.identities.data(), msg, &s.given);
     std::fclose(msg);
     const std::string said(detail, size);
     std::free(detail);
@@ -287,12 +289,23 @@ struct Run {
 
   void pair_vectors() {
     if (out && s.printaln) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
-    sort_and_rank(ws.identities.rows(), ws.nprot, ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs,
-                  ws.rankscratch.data(), log);
-    prepare_similarity_side(spearman() ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
-                            ws.rowsum.data(), side);
+    log.progress("\rSorting/Ranking protein sim. matrix...          ");
+    if (spearman()) {
+      // The ranks take the similarities' place; a copy keeps them where -W
+      // or -B read them later.
+      if (ws.idelino.size() > 1) {
+        std::copy(ws.values + 1, ws.values + ws.npairs + 1, ws.idelino.data() + 1);
+        ws.values = ws.idelino.data();
+        triangle_rows(ws.values, ws.nprot, ws.identities.data());
+      } else {
+        ws.values = nullptr;
+      }
+      sort_and_rank(ws.idenrank, ws.npairs, ws.idelin, ws.rankdone.data(), ws.rankscratch.data());
+    }
+    log.progress("\r");
+    prepare_similarity_side(spearman() ? ws.idenrank : ws.values, ws.nprot, ws.npairs, ws.rowsum.data(), side);
     if (weighted)
-      prepare_weighted_side(ws.idelino.data(), spearman(), ws.weights.data(), ws.nprot, ws.npairs, ws.worder.data(),
+      prepare_weighted_side(ws.values, spearman(), ws.weights.data(), ws.nprot, ws.npairs, ws.worder.data(),
                             ws.wy.data(), ws.rowwy.data(), ws.rankscratch.data(), wside);
   }
 
@@ -326,7 +339,10 @@ struct Run {
       weighted_random_passes(columns(ws), spearman(), wside, weighted_random(ws), log);
       fill_pool(columns(ws), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(), &ws.globcount());
     } else {
-      random_passes(columns(ws), side, spearman(), random_pass_arrays(ws), log);
+      RandomPassArrays arrays = random_pass_arrays(ws);
+      arrays.ysq = pair_square(ws, side.y);
+      if (square_in_pairs(ws)) side.y = nullptr;  // formed over the pair order, which is gone
+      random_passes(columns(ws), side, arrays, log);
     }
     final_report(columns(ws), lines(ws), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(),
                  ws.globcount(), ws.globsorted.data(), [&](const ResultRow& row) {
@@ -348,7 +364,7 @@ struct Run {
     residue_frequencies(columns(ws), freq);
     // The similarities are mean matrix scores, unless -M replaced them.
     const bool imported = s.simfile.find("------") == std::string::npos;
-    nj_tree(ws.identities.rows(), n, imported ? DistanceTransform{} : score_transform(freq, aamat), ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
+    nj_tree(ws.identities.data(), n, imported ? DistanceTransform{} : score_transform(freq, aamat), ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
     log.checkpoint();
     const int64_t nb = ws.ntree;
     TreeLibrary lib{nb, ws.libcodes.data(), ws.libcount.data(), ws.libscore.data(), ws.librate.data(),

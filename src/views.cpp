@@ -20,10 +20,9 @@ RandomPassArrays random_pass_arrays(Workspace& ws) {
   a.nsuffl = ws.nsuffl;
   a.icorr = ws.icorr.data();
   a.colstat = ws.colstat.data();
-  a.idenrank = ws.idenrank.data();
-  a.identities = ws.identities.rows();
-  a.ranksq = ws.ranksq.data();
   a.lanesim = ws.lanesim.data();
+  a.tile_pairs = lane_tile_pairs(ws.nprot);
+  a.groups = ws.lanegroups.data();
   a.active = ws.grouppos.data();
   a.rndcorr = ws.rndcorr.rows();
   a.pool = ws.globdist();
@@ -37,7 +36,7 @@ WeightedRandom weighted_random(Workspace& ws) {
   w.nsuffl = ws.nsuffl;
   w.icorr = ws.icorr.data();
   w.stat = ws.wstat.data();
-  w.v = ws.idelino.data();
+  w.v = ws.values;
   w.order = ws.worder.data();
   w.lanes = ws.wlanes.data();
   w.sorted = ws.wsorted.data();

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <sys/sysinfo.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -81,7 +82,45 @@ void* allocate_array(uint64_t bytes) {
   return mem;
 }
 
+// The pair block: the triangle of the similarities from entry 2 on (so that
+// every identities row points inside it), for Spearman the sort's scratch
+// triangle after it, and with -S room for the square over both.
+int64_t pair_block(const Workspace& ws) {
+  const int64_t tri = plus(ws.npairs, 5);
+  int64_t count = plus(2, ws.spearman ? times(tri, 2) : tri);
+  if (square_in_pairs(ws)) count = std::max(count, plus(times(ws.nprot, ws.nprot), 1));
+  return count;
+}
+
 }  // namespace
+
+bool square_in_pairs(const Workspace& ws) { return ws.nsuffl > 0 && ws.ntree == 0 && !ws.weighted; }
+
+void triangle_rows(float* tri, int32_t n, float** rows) {
+  rows[0] = rows[n + 1] = nullptr;
+  for (int32_t i = 1; i <= n; ++i) rows[i] = tri + (pair_index(i, i + 1, n) - (i + 1));
+}
+
+void pair_views(Workspace& ws) {
+  ws.values = ws.pairbuf.data() + 2;
+  ws.idenrank = ws.spearman ? ws.values : nullptr;
+  ws.idelin = ws.spearman ? ws.values + ws.npairs + 5 : nullptr;
+  triangle_rows(ws.values, ws.nprot, ws.identities.data());
+}
+
+float* pair_square(Workspace& ws, const float* tri) {
+  const int32_t n = ws.nprot;
+  if (!square_in_pairs(ws)) {
+    fill_rank_square(tri, n, ws.ranksq.data());
+    return ws.ranksq.data();
+  }
+  float* sq = ws.pairbuf.data();
+  expand_square(sq, tri - sq, n);
+  // The pair order is gone: nothing may read it now.
+  ws.values = ws.idenrank = ws.idelin = nullptr;
+  for (int32_t i = 0; i <= n + 1; ++i) ws.identities[i] = nullptr;
+  return sq;
+}
 
 void errormem(int64_t step) { fail("\n\n** Memory asignation error. Step: %lld.\n\n", static_cast<long long>(step)); }
 
@@ -94,6 +133,8 @@ uint64_t Allocator::machine_memory() {
 void Allocator::check(const std::vector<PlanItem>& items) const {
   uint64_t used = reserved_;
   for (const PlanItem& it : items) {
+    // Arrays the run never touches take address space, not memory.
+    if (!it.prefault) continue;
     uint64_t b = bytes_of(it);
     int64_t n = it.rows > 0 ? it.rows : 1;
     uint64_t room = used <= ceiling_ ? ceiling_ - used : 0;
@@ -115,7 +156,7 @@ void Allocator::allocate(const std::vector<PlanItem>& items) {
       if (!mem) errormem(it.rows > 0 ? it.step + r : it.step);
       if (it.prefault) touch_pages(mem, b);
       it.store(r, mem);
-      reserved_ += b;
+      if (it.prefault) reserved_ += b;
     }
   }
 }
@@ -137,11 +178,10 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       reserved(1100, plus(pairs, 5), ws.corrrank1),
       reserved(2000, plus(pairs, 5), ws.gaps1),
       single(500, plus(len, 2), ws.gapperc),
-      table(3200, plus(np, 2), ws.identities),
-      rows(3200, np, plus(np, 2), ws.identities),
-      single(3000, plus(pairs, 5), ws.idelin),
-      single(3000, plus(pairs, 5), ws.idelino),
-      single(3000, plus(pairs, 5), ws.idenrank),
+      single(3200, plus(np, 2), ws.identities),
+      single(3000, pair_block(ws), ws.pairbuf),
+      single(3000, ws.spearman && (ws.weighted || ws.ntree > 0) ? plus(pairs, 5) : 1, ws.idelino),
+      single(-3710, ws.spearman && pairs >= kRankValuesFrom ? plus(pairs, 5) / 64 + 1 : 1, ws.rankdone),
       single(-3700, pairs >= kRankValuesFrom ? rank_scratch_size(omp_get_max_threads()) : 1, ws.rankscratch),
       single(-3, plus(times(len, np), 1), ws.alncol),
       single(-3, plus(times(len, max_scored_gaps(np)), 1), ws.gaplist),
@@ -164,14 +204,15 @@ std::vector<PlanItem> plan_group2(Workspace& ws) {
   };
 }
 
-std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {  // ranksq is Spearman's only
+std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {
   const int64_t np = ws.nprot, len = ws.alnlen, ns = ws.nsuffl;
   std::vector<PlanItem> items = {
       single(6000, plus(len, 2), ws.icorr),
       table(7000, plus(len, 3), ws.rndcorr),
       rows(7000, len, plus(ns, 3), ws.rndcorr),
-      single(-7100, spearman ? plus(times(np, np), 1) : 1, ws.ranksq),
-      single(-7200, plus(times(ws.npairs, kLanes), kLanes), ws.lanesim),
+      single(-7100, square_in_pairs(ws) ? 1 : plus(times(np, np), 1), ws.ranksq),
+      single(-7200, plus(times(lane_tile_pairs(ws.nprot), kLanes), kLanes), ws.lanesim),
+      single(-7250, plus(lane_groups(ws.alnlen), 1), ws.lanegroups),
       single(-7300, plus(len, 2), ws.colstat),
       single(-8500, ws.weighted ? plus(times(ws.npairs, 8), 8) : 1, ws.wlanes),
       single(-8550, ws.weighted ? times(plus(np, 2), 16) : 1, ws.lane_rowwy),

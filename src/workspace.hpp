@@ -15,6 +15,7 @@ namespace vorn {
 struct ColumnStat;
 struct WeightedStat;
 struct ResultRow;
+struct LaneGroup;
 
 // A malloc'd array that frees itself. Contents start undefined.
 template <class T>
@@ -102,6 +103,7 @@ struct Workspace {
   int64_t npairs = 0;
   int64_t nsuffl = 0;
   bool weighted = false;  // -W: the arrays of the weighted scores are in the plan
+  bool spearman = true;
 
   // Group 1, as soon as the dimensions are known.
   Table<int32_t> aln;
@@ -114,8 +116,19 @@ struct Workspace {
   Vec<float> corrlin1, corrlin1o, corrrank1;
   Vec<char> gaps1;
   Vec<float> gapperc;
-  Table<float> identities;
-  Vec<float> idelin, idelino, idenrank;
+  // The pair vectors share one block, which holds what the answer needs and
+  // no more: the similarities in pair order (values), turned into their ranks
+  // in place for Spearman (idenrank) with the sort's scratch after them
+  // (idelin); with shuffling the square of the one the score correlates,
+  // formed over both in place (pair_square), unless -B or -W read the pair
+  // order later. identities[i][j] (j > i) addresses the similarities.
+  Vec<float*> identities;  // views, not rows of their own
+  Vec<float> pairbuf;
+  Vec<float> idelino;         // a copy of the similarities, where their ranks take their place and -W or -B read them later
+  float* values = nullptr;    // the similarities in pair order (null once nothing holds them)
+  float* idenrank = nullptr;  // Spearman: their ranks in pair order
+  float* idelin = nullptr;    // Spearman: the sort's scratch
+  Vec<uint64_t> rankdone;     // the ranking's marks of the pairs ranked so far
   Vec<int64_t> rankscratch;  // counting tables of the sorts of large vectors
   Vec<uint8_t> alncol;  // residue codes by column: alncol[(pos-1)*nprot + (p-1)]
   Vec<int32_t> gaplist;  // the gapped proteins of each scored column, column after column
@@ -134,8 +147,9 @@ struct Workspace {
   // Group 3, shuffling only, once the permutations are drawn.
   Vec<float> icorr;
   Table<float> rndcorr;
-  Vec<float> ranksq;      // Spearman: the similarity rank of every ordered protein pair, nprot x nprot
-  Vec<float> lanesim;     // relabelled similarities of a block of permutations, pair-major
+  Vec<float> ranksq;      // the square of the correlated vector, when it cannot be formed in pairbuf
+  Vec<float> lanesim;     // relabelled similarities of a block of permutations, a tile of pairs at a time
+  Vec<LaneGroup> lanegroups;  // the random passes' column groups, as they carry from tile to tile
   Vec<ColumnStat> colstat;
   Vec<double> wlanes;            // -W: a block of permutations' y
   Vec<float> wsorted;            // -W with Spearman: the similarities by ascending value
@@ -172,6 +186,18 @@ struct Workspace {
   float* globdist() { return globtable[1]; }
   int64_t& globcount() { return globcounts[1]; }
 };
+
+// With shuffling, the square of the correlated vector is formed in the pair
+// block, over the pair order, unless -B or -W read that order after the
+// random passes.
+bool square_in_pairs(const Workspace& ws);
+// Points values, idenrank, idelin and the identities rows into pairbuf.
+void pair_views(Workspace& ws);
+// identities[i][j] = tri[pair_index(i, j, n)] for j > i.
+void triangle_rows(float* tri, int32_t nprot, float** rows);
+// The square of the correlated vector, for the random passes: pairbuf's
+// triangle moved into nprot x nprot rows in place, or copied to ranksq.
+float* pair_square(Workspace& ws, const float* tri);
 
 // The plan, group by group. Sizes are computed in 64 bits and never wrap.
 std::vector<PlanItem> plan_group1(Workspace& ws);

@@ -75,9 +75,10 @@ TEST(Run, LargeRanksOnTwoThreadsAtOnce) {
   std::vector<float> values(count + 1);
   for (int64_t i = 1; i <= count; ++i) values[i] = static_cast<float>((i * 7919) % 4099) * 0.25f;
   auto ranks = [&] {
-    std::vector<float> v = values, a(count + 1), b(count + 1);
+    std::vector<float> v = values, a(count + 1);
+    std::vector<uint64_t> done(count / 64 + 1);
     std::vector<int64_t> tables(kRankScratch);
-    rank_values(v.data(), a.data(), b.data(), count, tables.data());
+    rank_values(v.data(), a.data(), done.data(), count, tables.data());
     return v;
   };
   const std::vector<float> want = ranks();

@@ -7,6 +7,8 @@
 // run of the pipeline test.) Doubles are compared bit for bit: the printed
 // digits hide most slips in them.
 #include <gtest/gtest.h>
+
+#include "workspace.hpp"
 #include <omp.h>
 
 #include "isa.hpp"
@@ -58,16 +60,25 @@ TEST(Twins, SortAndRank) {
     std::vector<float> v, ignored;
     literal::pair_vectors(f.sim, f.a.nprot, ignored, v, false);
     if (trial % 2 || large) v[1] = -0.0f, v[2] = 0.0f;  // signed zeros tie with zeros
+    if (large && trial % 20 == 0)  // few values, one of them in most pairs: a bucket larger than any round
+      for (int64_t i = 3; i < static_cast<int64_t>(v.size()); ++i) v[i] = i % 7 == 0 ? 2.5f : i % 5 == 0 ? -1.0f : 0.75f;
     const int64_t count = static_cast<int64_t>(v.size()) - 5;
-    std::vector<float> sorted = v, ranks = v, by_pairs = v, scratch1(v.size()), scratch2(v.size());
+    std::vector<float> sorted = v, ranks = v;
     // The tables the plan gives a run on this many threads, and a guard after them that no sort may touch.
     const int64_t size = rank_scratch_size(omp_get_max_threads()), guard = kRankScratch;
     std::vector<int64_t> tables(size + guard, -7);
     ordena(sorted.data(), count, tables.data());
     rankit(sorted.data(), count, ranks.data(), tables.data());
-    rank_values(by_pairs.data(), scratch1.data(), scratch2.data(), count, tables.data());
-    ASSERT_EQ(std::count(tables.begin() + size, tables.end(), -7), guard) << "the sorts wrote past their tables";
-    for (int64_t i = 1; i <= count; ++i) ASSERT_EQ(bits(by_pairs[i]), bits(ranks[i])) << f.c.what << " at " << i;
+    // Rounds as large as the scratch allows, and small ones: many rounds, and buckets larger than a round.
+    for (int64_t cap : {int64_t{0}, int64_t{4099}, int64_t{61}}) {
+      if (!large && cap > 0) continue;
+      std::vector<float> by_pairs = v, scratch(v.size(), 0.0f);
+      std::vector<uint64_t> done(count / 64 + 1);
+      rank_values(by_pairs.data(), scratch.data(), done.data(), count, tables.data(), cap);
+      ASSERT_EQ(std::count(tables.begin() + size, tables.end(), -7), guard) << "the sorts wrote past their tables";
+      for (int64_t i = 1; i <= count; ++i)
+        ASSERT_EQ(bits(by_pairs[i]), bits(ranks[i])) << f.c.what << " at " << i << ", rounds of " << cap;
+    }
     if (!large) {
       std::vector<float> slow_sorted = v, slow_ranks = v;
       literal::ordena(slow_sorted.data(), count);
@@ -105,16 +116,18 @@ TEST(Twins, SimilarityBlocks) {
     const test::ColumnData cd(f.a);
     const auto want = literal::similarity(f.a, f.c.m);
     for (const uint8_t* alncol : {static_cast<const uint8_t*>(nullptr), cd.codes.data()}) {  // by 8 or 16 proteins
-      std::vector<std::vector<float>> id(n + 1, std::vector<float>(n + 1, 0));
-      std::vector<float*> idrows(n + 1);
-      for (int i = 0; i <= n; ++i) idrows[i] = id[i].data();
+      // Into the pair-order vector a run gives it, with guards on both sides.
+      const int64_t npairs = static_cast<int64_t>(n) * (n - 1) / 2;
+      std::vector<float> tri(npairs + 8, -7.0f);
+      std::vector<float*> idrows(n + 2);
+      triangle_rows(tri.data() + 2, n, idrows.data());
       Log quiet(nullptr);
       similarity_matrix(const_cast<int32_t* const*>(cd.rows.data()), alncol, n, f.a.alnlen, f.c.m, idrows.data(), quiet);
       for (int i = 1; i <= n; ++i)
-        for (int j = 1; j <= n; ++j) {
-          if (i == j) continue;
-          ASSERT_EQ(bits(id[i][j]), bits(want[i][j])) << f.c.what << ": " << i << "," << j;
-        }
+        for (int j = i + 1; j <= n; ++j)
+          ASSERT_EQ(bits(tri[2 + pair_index(i, j, n)]), bits(want[i][j])) << f.c.what << ": " << i << "," << j;
+      for (int64_t k : {int64_t{0}, int64_t{1}, int64_t{2}, npairs + 3, npairs + 7})
+        ASSERT_EQ(tri[k], -7.0f) << "written outside the pairs, n " << n;
     }
   }
 }
@@ -188,23 +201,28 @@ TEST(Twins, ColumnScores) {
   }
 }
 
-// Columns against eight permutations at once, against the literal
-// relabel-sort-rank-score of each permutation.
+// Columns against eight permutations at once, tile by tile, against the
+// literal relabel-sort-rank-score of each permutation; tiles of one row each
+// (every row a tile edge), of a few rows, and of all pairs at once.
 TEST(Twins, PermutationLanes) {
   std::mt19937 rng(99);
   std::vector<int> ns = sizes(rng, 30, 30);
   ns.push_back(380);
+  Log quiet(nullptr);
   for (int n : ns) {
     n = std::max(n, 2);
     const Family f = family(rng, n, 10);
     const int64_t npairs = static_cast<int64_t>(n) * (n - 1) / 2;
-    std::vector<const float*> idrows(n + 1);
-    for (int i = 1; i <= n; ++i) idrows[i] = f.sim[i].data();
     for (bool spearman : {true, false}) {
       if (spearman && n > 60) continue;
       const Side s(f, spearman);
-      std::vector<float> ranksq(static_cast<size_t>(n) * n);
-      if (spearman) fill_rank_square(s.idenrank.data(), n, ranksq.data());
+      // The square formed in place over the pair order (as a run forms it) against the one copied from it.
+      const std::vector<float>& tri = spearman ? s.idenrank : s.idelino;
+      std::vector<float> ysq(static_cast<size_t>(n) * n), in_place(std::max<size_t>(ysq.size(), tri.size() + 2));
+      fill_rank_square(tri.data(), n, ysq.data());
+      std::copy(tri.begin(), tri.end(), in_place.begin() + 2);
+      expand_square(in_place.data(), 2, n);
+      for (size_t k = 0; k < ysq.size(); ++k) ASSERT_EQ(bits(in_place[k]), bits(ysq[k])) << "square, n " << n << " at " << k;
       std::vector<std::vector<int32_t>> perms(kLanes, std::vector<int32_t>(n + 1));
       LaneBlock block;
       block.nl = std::uniform_int_distribution<int>(1, kLanes)(rng);
@@ -213,11 +231,7 @@ TEST(Twins, PermutationLanes) {
         std::shuffle(perms[l].begin() + 1, perms[l].end(), rng);
         block.perms[l] = perms[l].data();
       }
-      std::vector<float> lanes(npairs * kLanes + kLanes);
-      const float* ysq = spearman ? ranksq.data() : nullptr;
-      fill_lanes(n, ysq, const_cast<float* const*>(idrows.data()), block, lanes.data());
-      lane_totals(npairs, block);
-      // The columns without a sentinel, in a shuffled order, up to four at a time.
+      // The columns without a sentinel, in a shuffled order.
       const test::ColumnData cd(f.a);
       std::vector<ColumnStat> stat(f.a.alnlen + 1);
       std::vector<int32_t> order;
@@ -227,25 +241,31 @@ TEST(Twins, PermutationLanes) {
         if (score_column(cd.cols.column(pos), prep, s.side, &stat[pos]) >= -1.0f) order.push_back(pos);
       }
       std::shuffle(order.begin(), order.end(), rng);
-      for (size_t k = 0; k < order.size(); k += kColumnsPerRead) {
-        const int nc = static_cast<int>(std::min<size_t>(kColumnsPerRead, order.size() - k));
-        CorrelationSums got[kColumnsPerRead][kLanes];
-        int64_t pairs = 0;
-        lane_group_sums(cd.cols, &order[k], nc, stat.data(), s.side, ysq, block, got, pairs);
-        ASSERT_EQ(pairs, npairs);
-        for (int c = 0; c < nc; ++c)
-          for (int l = 0; l < block.nl; ++l) {
-            std::vector<std::vector<float>> relabelled(n + 1, std::vector<float>(n + 1, 0));
-            for (int i = 1; i <= n; ++i)
-              for (int j = 1; j <= n; ++j)
-                if (i != j) relabelled[i][j] = f.sim[perms[l][i]][perms[l][j]];
-            std::vector<float> rr, ro;
-            literal::pair_vectors(relabelled, n, rr, ro, spearman);
-            literal::Sums want;
-            literal::position_score(f.a, f.c.m, order[k + c], rr, ro, spearman, &want);
-            expect_sums(got[c][l], want, f.c.what + ", column " + std::to_string(order[k + c]) + ", lane " +
-                                             std::to_string(l));
-          }
+      const int32_t nactive = static_cast<int32_t>(order.size());
+      std::vector<std::vector<literal::Sums>> want(order.size(), std::vector<literal::Sums>(kLanes));
+      for (size_t k = 0; k < order.size(); ++k)
+        for (int l = 0; l < block.nl; ++l) {
+          std::vector<std::vector<float>> relabelled(n + 1, std::vector<float>(n + 1, 0));
+          for (int i = 1; i <= n; ++i)
+            for (int j = 1; j <= n; ++j)
+              if (i != j) relabelled[i][j] = f.sim[perms[l][i]][perms[l][j]];
+          std::vector<float> rr, ro;
+          literal::pair_vectors(relabelled, n, rr, ro, spearman);
+          literal::position_score(f.a, f.c.m, order[k], rr, ro, spearman, &want[k][l]);
+        }
+      for (int64_t tile : {int64_t{1}, int64_t{3 * n}, npairs}) {
+        std::vector<float> lanes(std::max<int64_t>(tile, n - 1) * kLanes + kLanes);
+        std::vector<LaneGroup> groups(lane_groups(nactive) + 1);
+        block_sums(cd.cols, order.data(), nactive, stat.data(), s.side, ysq.data(), block, tile, lanes.data(),
+                   groups.data(), quiet);
+        for (int32_t k = 0; k < nactive; ++k) {
+          const LaneGroup& g = groups[k / kColumnsPerRead];
+          ASSERT_EQ(g.pairs, npairs);
+          for (int l = 0; l < block.nl; ++l)
+            expect_sums(lane_sums(g, k % kColumnsPerRead, l, block, stat.data(), cd.cols), want[k][l],
+                        f.c.what + ", column " + std::to_string(order[k]) + ", lane " + std::to_string(l) +
+                            ", tiles of " + std::to_string(tile));
+        }
       }
     }
   }

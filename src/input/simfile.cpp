@@ -1,5 +1,6 @@
 #include "input/simfile.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace vorn {
@@ -8,7 +9,7 @@ namespace {
 
 void mark_missing(int32_t nprot, float* const* identities) {
   for (int32_t i = 1; i <= nprot; ++i)
-    for (int32_t j = i; j <= nprot; ++j) identities[i][j] = identities[j][i] = kMissing;
+    for (int32_t j = i + 1; j <= nprot; ++j) identities[i][j] = kMissing;
 }
 
 }  // namespace
@@ -55,7 +56,8 @@ int read_sim_mat(const InputText& text, int32_t nprot, float* const* identities,
                    first, second, static_cast<long long>(in.line_number()), path);
       return 6;
     }
-    identities[first][second] = identities[second][first] = static_cast<float>(value);
+    // Either order names the pair; a protein with itself is read and not kept.
+    if (first != second) identities[std::min(first, second)][std::max(first, second)] = static_cast<float>(value);
   }
   int64_t missing = 0;
   for (int32_t i = 1; i <= nprot; ++i)

@@ -11,7 +11,7 @@ namespace vorn {
 
 inline constexpr float kMissing = -10000.0f;
 
-// Fills identities[1..nprot][1..nprot] (both halves) from the file. Returns 0,
+// Fills identities[i][j] for 1 <= i < j <= nprot from the file. Returns 0,
 // or after its own message on out: 1 can't open, 2 a line without TAB, 3 a
 // line with one TAB, 4 a protein number out of range, 5 pairs missing, 6 a
 // value that is not a finite single-precision number.

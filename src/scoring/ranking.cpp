@@ -98,6 +98,10 @@ inline uint32_t get_index(const float* slot) {
   return k;
 }
 
+// The ranking key: order_key with -0 read as +0, so that equal values are
+// exactly equal keys (x + 0.0f is +0 for both zeros, x otherwise).
+inline uint32_t rank_key(float f) { return order_key(f + 0.0f); }
+
 // Sorts the values v[0..n) with their index slots x[0..n) by the key bits
 // below `low` (the bits above agree already): in place, eight bits at a time
 // (American flag sort), insertion sort for short runs.
@@ -105,9 +109,9 @@ void sort_pairs(float* v, float* x, int64_t n, int low) {
   if (n <= 32 || low == 0) {
     for (int64_t i = 1; i < n; ++i) {
       const float kv = v[i], kx = x[i];
-      const uint32_t key = order_key(kv);
+      const uint32_t key = rank_key(kv);
       int64_t j = i;
-      for (; j > 0 && order_key(v[j - 1]) > key; --j) v[j] = v[j - 1], x[j] = x[j - 1];
+      for (; j > 0 && rank_key(v[j - 1]) > key; --j) v[j] = v[j - 1], x[j] = x[j - 1];
       v[j] = kv, x[j] = kx;
     }
     return;
@@ -115,13 +119,13 @@ void sort_pairs(float* v, float* x, int64_t n, int low) {
   const int bits = std::min(low, 8), shift = low - bits;
   const uint32_t mask = (1u << bits) - 1;
   int64_t start[257] = {0}, head[256];
-  for (int64_t i = 0; i < n; ++i) ++start[((order_key(v[i]) >> shift) & mask) + 1];
+  for (int64_t i = 0; i < n; ++i) ++start[((rank_key(v[i]) >> shift) & mask) + 1];
   for (uint32_t d = 0; d <= mask; ++d) start[d + 1] += start[d];
   std::copy(start, start + mask + 1, head);
   for (uint32_t d = 0; d <= mask; ++d) {
     while (head[d] < start[d + 1]) {
       float kv = v[head[d]], kx = x[head[d]];
-      for (uint32_t e = (order_key(kv) >> shift) & mask; e != d; e = (order_key(kv) >> shift) & mask) {
+      for (uint32_t e = (rank_key(kv) >> shift) & mask; e != d; e = (rank_key(kv) >> shift) & mask) {
         std::swap(kv, v[head[e]]);
         std::swap(kx, x[head[e]++]);
       }
@@ -131,9 +135,12 @@ void sort_pairs(float* v, float* x, int64_t n, int low) {
   for (uint32_t d = 0; d <= mask; ++d) sort_pairs(v + start[d], x + start[d], start[d + 1] - start[d], shift);
 }
 
-constexpr int kTopBits = 12;
-constexpr int kMaxChunks = 256;
-static_assert(kMaxChunks == 256 && kTopBits == 12 && kBucketBits == 16, "rank_scratch_size counts these tables");
+constexpr int kTopBits = 16;
+constexpr int64_t kBuckets = int64_t{1} << kTopBits;
+constexpr int64_t kLow = int64_t{1} << (32 - kTopBits);
+static_assert(kTopBits == 16 && kBucketBits == 16, "rank_scratch_size counts these tables");
+
+inline bool is_done(const uint64_t* done, int64_t k) { return (done[k >> 6] >> (k & 63)) & 1; }
 
 }  // namespace
 
@@ -146,58 +153,108 @@ void sort_keys(uint64_t* keys, int64_t n, int64_t* scratch) {
               scratch);
 }
 
-void rank_values(float* values, float* sorted, float* index, int64_t count, int64_t* scratch) {
-  // Each thread's chunk of the values is counted by its top key bits, then
-  // written with its pair index to its place among those buckets (the
-  // counting sort's scatter); each bucket is then sorted by the bits below,
-  // all on the threads. Equal values end side by side in some order, which
-  // the ranks do not depend on.
+void rank_values(float* values, float* scratch, uint64_t* done, int64_t count, int64_t* tables, int64_t round_cap) {
+  // The values are counted by their top 16 key bits, each chunk of them on
+  // its own thread; the buckets are then taken in order, in rounds of as
+  // many as scratch holds with their pair indices (half its floats each):
+  // each round's values are moved there, sorted by the bits below and
+  // ranked, each tie group's rank written back to its pairs' own places.
+  // Those are marked done, so that later rounds do not take a rank for a
+  // value. A bucket larger than a round is ranked from a count of its low
+  // 16 bits: each of those counts is one value's tie group.
   float* const a = values + 1;
-  float* const v = sorted + 1;
-  float* const x = index + 1;
-  constexpr int64_t kBuckets = int64_t{1} << kTopBits;
-  // rank_scratch_size(chunks) entries: a row of counts per chunk, then the buckets' starts.
-  const int chunks = std::clamp(omp_get_max_threads(), 1, kMaxChunks);
-  auto place = reinterpret_cast<int64_t(*)[kBuckets]>(scratch);
-  int64_t* const bucket_start = scratch + static_cast<int64_t>(chunks) * kBuckets;  // kBuckets + 1 entries
-  auto chunk_begin = [&](int c) { return count * c / chunks; };
+  const int chunks = std::clamp(omp_get_max_threads(), 1, kRankChunksMax);
+  auto place = reinterpret_cast<int64_t(*)[kBuckets]>(tables);
+  int64_t* const start = tables + static_cast<int64_t>(chunks) * kBuckets;  // kBuckets + 1: the buckets' first places
+  int64_t* const low = start + kBuckets + 1;                                // kLow: a large bucket's counts
+  float* const low_rank = reinterpret_cast<float*>(low + kLow);              // kLow floats
+  // Chunks of whole words of done, so that no two threads write one word.
+  auto chunk_begin = [&](int c) { return c == chunks ? count : count * c / chunks / 64 * 64; };
 #pragma omp parallel for schedule(static)
   for (int c = 0; c < chunks; ++c) {
     std::fill(place[c], place[c] + kBuckets, 0);
-    for (int64_t k = chunk_begin(c); k < chunk_begin(c + 1); ++k) ++place[c][order_key(a[k]) >> (32 - kTopBits)];
+    for (int64_t k = chunk_begin(c); k < chunk_begin(c + 1); ++k) ++place[c][rank_key(a[k]) >> (32 - kTopBits)];
+    for (int64_t w = chunk_begin(c) / 64; w < (chunk_begin(c + 1) + 63) / 64; ++w) done[w] = 0;
   }
+  // Each chunk's first place in each bucket, counted from the bucket's start.
   int64_t at = 0;
   for (int64_t b = 0; b < kBuckets; ++b) {
-    bucket_start[b] = at;
+    start[b] = at;
+    int64_t in = 0;
     for (int c = 0; c < chunks; ++c) {
       const int64_t m = place[c][b];
-      place[c][b] = at;
-      at += m;
+      place[c][b] = in;
+      in += m;
     }
+    at += in;
   }
-  bucket_start[kBuckets] = at;
+  start[kBuckets] = at;
+  const int64_t cap = round_cap > 0 ? round_cap : std::max<int64_t>(count / 2, 1);
+  float* const v = scratch;
+  float* const x = scratch + cap;
+  for (int64_t b0 = 0; b0 < kBuckets;) {
+    if (start[b0 + 1] == start[b0]) {
+      ++b0;
+      continue;
+    }
+    if (start[b0 + 1] - start[b0] > cap) {
+      // One bucket alone, larger than a round: each low 16 bits is one value.
+      const uint32_t top = static_cast<uint32_t>(b0);
+      std::fill(low, low + kLow, 0);
+      for (int64_t k = 0; k < count; ++k) {
+        if (is_done(done, k)) continue;
+        const uint32_t key = rank_key(a[k]);
+        if ((key >> (32 - kTopBits)) == top) ++low[key & (kLow - 1)];
+      }
+      int64_t first = start[b0];
+      for (int64_t l = 0; l < kLow; ++l) {
+        if (low[l] > 0) low_rank[l] = tie_rank(first + 1, low[l]);
+        first += low[l];
+      }
 #pragma omp parallel for schedule(static)
-  for (int c = 0; c < chunks; ++c) {
-    for (int64_t k = chunk_begin(c); k < chunk_begin(c + 1); ++k) {
-      const int64_t to = place[c][order_key(a[k]) >> (32 - kTopBits)]++;
-      v[to] = a[k];
-      put_index(x + to, static_cast<uint32_t>(k + 1));
+      for (int c = 0; c < chunks; ++c) {
+        for (int64_t k = chunk_begin(c); k < chunk_begin(c + 1); ++k) {
+          if (is_done(done, k)) continue;
+          const uint32_t key = rank_key(a[k]);
+          if ((key >> (32 - kTopBits)) != top) continue;
+          a[k] = low_rank[key & (kLow - 1)];
+          done[k >> 6] |= uint64_t{1} << (k & 63);
+        }
+      }
+      ++b0;
+      continue;
     }
-  }
+    int64_t b1 = b0 + 1;
+    while (b1 < kBuckets && start[b1 + 1] - start[b0] <= cap) ++b1;
+    const int64_t base = start[b0];
+#pragma omp parallel for schedule(static)
+    for (int c = 0; c < chunks; ++c) {
+      for (int64_t k = chunk_begin(c); k < chunk_begin(c + 1); ++k) {
+        if (is_done(done, k)) continue;
+        const int64_t b = rank_key(a[k]) >> (32 - kTopBits);
+        if (b < b0 || b >= b1) continue;
+        const int64_t to = start[b] - base + place[c][b]++;
+        v[to] = a[k];
+        put_index(x + to, static_cast<uint32_t>(k));
+        done[k >> 6] |= uint64_t{1} << (k & 63);
+      }
+    }
 #pragma omp parallel for schedule(dynamic, 16)
-  for (int64_t b = 0; b < kBuckets; ++b)
-    sort_pairs(v + bucket_start[b], x + bucket_start[b], bucket_start[b + 1] - bucket_start[b], 32 - kTopBits);
-  // Each group of equal values (+0 and -0 too, whose keys are neighbours)
-  // takes its rank, written back to the pairs' own places.
-  for (int64_t g = 0; g < count;) {
-    int64_t h = g + 1;
-    while (h < count && v[h] == v[g]) ++h;
-    const float r = tie_rank(g + 1, h - g);
-    for (int64_t t = g; t < h; ++t) v[t] = r;
-    g = h;
+    for (int64_t b = b0; b < b1; ++b) {
+      float* const bv = v + (start[b] - base);
+      float* const bx = x + (start[b] - base);
+      const int64_t n = start[b + 1] - start[b];
+      sort_pairs(bv, bx, n, 32 - kTopBits);
+      for (int64_t g = 0; g < n;) {
+        int64_t h = g + 1;
+        while (h < n && bv[h] == bv[g]) ++h;
+        const float r = tie_rank(start[b] + g + 1, h - g);
+        for (int64_t t = g; t < h; ++t) a[get_index(bx + t)] = r;
+        g = h;
+      }
+    }
+    b0 = b1;
   }
-#pragma omp parallel for schedule(static)
-  for (int64_t t = 0; t < count; ++t) values[get_index(x + t)] = v[t];
 }
 
 }  // namespace vorn

@@ -11,12 +11,13 @@ namespace vorn {
 // entries on) live in the run's workspace, not in the functions: scratch
 // holds rank_scratch_size(threads) entries there for a run on that many
 // threads (smaller vectors do not touch it); kRankScratch is enough for any.
+inline constexpr int kRankChunksMax = 64;
 inline int64_t rank_scratch_size(int threads) {
-  const int64_t chunks = threads < 1 ? 1 : threads > 256 ? 256 : threads;
-  const int64_t rank_values = chunks * 4096 + 4097, bucket_sort = 2 * 65537;
+  const int64_t chunks = threads < 1 ? 1 : threads > kRankChunksMax ? kRankChunksMax : threads;
+  const int64_t rank_values = chunks * 65536 + 3 * 65537, bucket_sort = 2 * 65537;
   return rank_values > bucket_sort ? rank_values : bucket_sort;
 }
-inline const int64_t kRankScratch = rank_scratch_size(256);
+inline const int64_t kRankScratch = rank_scratch_size(kRankChunksMax);
 
 // Sorts v[1..count] into non-increasing order. Values must not be NaN.
 void ordena(float* v, int64_t count, int64_t* scratch);
@@ -28,11 +29,14 @@ void ordena(float* v, int64_t count, int64_t* scratch);
 void rankit(const float* sorted, int64_t count, float* ranks, int64_t* scratch);
 
 // The ranks of values[1..count] (no NaN), as ordena and rankit give them,
-// written over the values, without a comparison sort of them all; sorted and
-// index are scratch of count + 1 entries. count must be below 2^32. Used
-// from kRankValuesFrom values on.
+// written over the values, without a comparison sort of them all. The only
+// room besides the values: scratch (count + 1 floats), done ((count + 63) / 64
+// words) and the tables. count must be below 2^32. Used from kRankValuesFrom
+// values on. round_cap (tests only) bounds the values sorted at once, which
+// is otherwise count / 2, to make the rounds many.
 inline constexpr int64_t kRankValuesFrom = int64_t{1} << 16;
-void rank_values(float* values, float* sorted, float* index, int64_t count, int64_t* scratch);
+void rank_values(float* values, float* scratch, uint64_t* done, int64_t count, int64_t* tables,
+                 int64_t round_cap = 0);
 
 // The bits of a finite float made to sort as unsigned integers in the
 // order of the values.

@@ -71,7 +71,6 @@ void similarity_block(const int32_t* const* aln, int32_t alnlen, const AaMat& aa
     const int32_t j = j0 + b;
     const float v = (s[b] == 0.0f || n[b] == 0) ? 0.0f : s[b] / static_cast<float>(n[b]);
     identities[i][j] = v;
-    identities[j][i] = v;
   }
 }
 
@@ -158,14 +157,6 @@ void similarity_matrix(const int32_t* const* aln, const uint8_t* alncol, int32_t
       }
     }
   }
-  if (!wide) return;
-  // The lower triangle, in tiles that stay in cache.
-  const int32_t tile = 64;
-#pragma omp parallel for schedule(dynamic, 1)
-  for (int32_t j0 = 1; j0 <= nprot; j0 += tile)
-    for (int32_t i0 = 1; i0 <= j0; i0 += tile)
-      for (int32_t j = j0; j < j0 + tile && j <= nprot; ++j)
-        for (int32_t i = i0; i < i0 + tile && i < j; ++i) identities[j][i] = identities[i][j];
 }
 
 void print_similarity(FILE* out, const float* const* identities, int32_t nprot) {
@@ -189,27 +180,14 @@ void print_alignment(FILE* out, const int32_t* const* aln, int32_t nprot, int32_
   }
 }
 
-void fill_pair_similarities(const float* const* identities, int32_t nprot, float* idelin) {
-  int64_t k = 0;
-  for (int32_t i = 1; i <= nprot; ++i)
-    for (int32_t j = i + 1; j <= nprot; ++j) idelin[++k] = identities[i][j];
-}
-
-void sort_and_rank(const float* const* identities, int32_t nprot, float* idelin, float* idelino, float* idenrank,
-                   int64_t npairs, int64_t* rank_scratch, Log& log) {
-  log.progress("\rSorting/Ranking protein sim. matrix...          ");
-  fill_pair_similarities(identities, nprot, idelin);
+void sort_and_rank(float* values, int64_t npairs, float* scratch, uint64_t* done, int64_t* rank_scratch) {
   if (npairs >= kRankValuesFrom && npairs < (int64_t{1} << 32)) {
-    // The ranks come back in idelin; the other two vectors are its scratch.
-    rank_values(idelin, idelino, idenrank, npairs, rank_scratch);
-    std::copy(idelin + 1, idelin + npairs + 1, idenrank + 1);
-    fill_pair_similarities(identities, nprot, idelino);
+    rank_values(values, scratch, done, npairs, rank_scratch);
   } else {
-    for (int64_t k = 1; k <= npairs; ++k) idenrank[k] = idelino[k] = idelin[k];
-    ordena(idelin, npairs, rank_scratch);
-    rankit(idelin, npairs, idenrank, rank_scratch);
+    std::copy(values + 1, values + npairs + 1, scratch + 1);
+    ordena(scratch, npairs, rank_scratch);
+    rankit(scratch, npairs, values, rank_scratch);
   }
-  log.progress("\r");
 }
 
 }  // namespace vorn

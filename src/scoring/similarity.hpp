@@ -19,6 +19,8 @@ inline int64_t pair_index(int64_t i, int64_t j, int64_t nprot) { return (i - 1) 
 // which start at pair r.start (0-based: pair_index(i + 1, i + 2, n) - 1).
 struct PairRows {
   explicit PairRows(int32_t nprot) : n(nprot) {}
+  // From row i0, whose first pair is pair start0 (0-based).
+  PairRows(int32_t nprot, int32_t i0, int64_t start0) : n(nprot), i(i0), start(start0) {}
   int32_t n, i = 0;
   int64_t start = 0;
   int32_t len() const { return n - 1 - i; }
@@ -76,8 +78,9 @@ void column_codes(const int32_t* const* aln, int32_t nprot, int32_t alnlen, uint
 void gap_lists(const uint8_t* alncol, const float* gapperc, int32_t nprot, int32_t alnlen, int32_t* gaplist,
                int64_t* gapstart);
 
-// identities[i][j] = identities[j][i] = mean aamat score over the positions
-// where both proteins have a residue (0 when the sum is 0 or there are none).
+// identities[i][j] (j > i only: the rows may view a pair-order vector) =
+// mean aamat score over the positions where both proteins have a residue (0
+// when the sum is 0 or there are none).
 // alncol (the codes by column), when given, lets sixteen proteins be summed
 // at once.
 void similarity_matrix(const int32_t* const* aln, const uint8_t* alncol, int32_t nprot, int32_t alnlen,
@@ -87,11 +90,9 @@ void print_similarity(FILE* out, const float* const* identities, int32_t nprot);
 void print_two_groups(FILE* out, int32_t nprot);                                   // -2
 void print_alignment(FILE* out, const int32_t* const* aln, int32_t nprot, int32_t alnlen);  // -5
 
-// idelin[k] = identities[i][j] for every pair in pair order.
-void fill_pair_similarities(const float* const* identities, int32_t nprot, float* idelin);
-// The pair vectors, with their progress texts: idelino the similarities in
-// pair order, idenrank their ranks; idelin is scratch.
-void sort_and_rank(const float* const* identities, int32_t nprot, float* idelin, float* idelino, float* idenrank,
-                   int64_t npairs, int64_t* rank_scratch, Log& log);
+// Spearman's similarity side: values[1..npairs] replaced by their ranks,
+// with scratch (npairs + 1 floats), done ((npairs + 63) / 64 words) and the
+// rank tables as room.
+void sort_and_rank(float* values, int64_t npairs, float* scratch, uint64_t* done, int64_t* rank_scratch);
 
 }  // namespace vorn

@@ -42,12 +42,16 @@ inline __attribute__((always_inline)) void lane_store(double* p, const v8d& v) {
 // values and, for the codes a, b of the two proteins in column c, dx =
 // d[c][a * kCodes + b] and u = kUsablePair[a * kCodes + b]. Rows where every column has a gap at i are
 // skipped when skip_gapped_rows (the callers' terms there are zeros).
+// lane_walk_rows walks rows row_begin .. row_end - 1 only, whose first pair
+// (pair first, 0-based) has its lanes at lanes[0].
 template <int C, class Lane, class Pair, class Visit>
-inline __attribute__((always_inline)) void lane_walk(const uint8_t* const* codes, int32_t n, const double* const* d,
-                                                     const Lane* lanes, bool skip_gapped_rows, Pair pair, Visit visit) {
-  for (PairRows r(n); r; ++r) {
+inline __attribute__((always_inline)) void lane_walk_rows(const uint8_t* const* codes, int32_t n, int32_t row_begin,
+                                                          int32_t row_end, int64_t first, const double* const* d,
+                                                          const Lane* lanes, bool skip_gapped_rows, Pair pair,
+                                                          Visit visit) {
+  for (PairRows r(n, row_begin, first); r && r.i < row_end; ++r) {
     const int32_t i = r.i, len = r.len();
-    const Lane* yrow = lanes + r.start * kLanes;  // the pairs of protein i
+    const Lane* yrow = lanes + (r.start - first) * kLanes;  // the pairs of protein i
     const double* drow[C];
     const double* urow[C];
     const uint8_t* cj[C];
@@ -69,6 +73,11 @@ inline __attribute__((always_inline)) void lane_walk(const uint8_t* const* codes
       }
     }
   }
+}
+template <int C, class Lane, class Pair, class Visit>
+inline __attribute__((always_inline)) void lane_walk(const uint8_t* const* codes, int32_t n, const double* const* d,
+                                                     const Lane* lanes, bool skip_gapped_rows, Pair pair, Visit visit) {
+  lane_walk_rows<C>(codes, n, 0, n - 1, 0, d, lanes, skip_gapped_rows, pair, visit);
 }
 #pragma GCC diagnostic pop
 

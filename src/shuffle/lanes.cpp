@@ -1,9 +1,13 @@
 #include "shuffle/lanes.hpp"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "input/residue.hpp"
 #include "isa.hpp"
+#include "scoring/exact.hpp"
 #include "scoring/similarity.hpp"
 
 // Lane vectors are returned from always-inlined helpers only, never across a call.
@@ -14,159 +18,256 @@ namespace vorn {
 namespace {
 
 static_assert(kLanes == 8);
+constexpr int C = kColumnsPerRead;
+constexpr int64_t kTilePairs = 16384;
 
 // Each lane carries one permutation and its own accumulation in pair order:
 //   sxy += d(a,b) * (y - my)      and, in gapped columns,
 //   syy += usable(a,b) * (y - my)^2
 // Gapped pairs have d = 0 and usable = 0: their terms add exactly nothing.
-// kColumnsPerRead columns go against one block, the block read once for all
-// of them, each with its own sums. A
+// kColumnsPerRead columns go against one tile, the tile read once for all
+// of them, each with its own sums, which carry on from the tiles before. A
 // column whose protein i is gapped adds exact zeros for the row (its d and
 // usable rows of code 0 are 0) instead of skipping it.
 template <bool Gapped>
-inline __attribute__((always_inline)) int64_t group_body(const uint8_t* const* codes, int32_t nprot,
-                                                         const double* const* d, const float* lanes, const v8d* my_in,
-                                                         v8d* sxy, v8d* syy) {
-  constexpr int C = kColumnsPerRead;
+inline __attribute__((always_inline)) void group_body(const uint8_t* const* codes, int32_t nprot, int32_t row_begin,
+                                                      int32_t row_end, int64_t first, const double* const* d,
+                                                      const float* lanes, const double (*my_in)[kLanes],
+                                                      double (*sxy)[kLanes], double (*syy)[kLanes]) {
   v8d axy[C], ayy[C], my[C];
-  for (int c = 0; c < C; ++c) axy[c] = ayy[c] = splat(0.0), my[c] = my_in[c];
-  lane_walk<C>(
-      codes, nprot, d, lanes, true, [](int32_t, int32_t) __attribute__((always_inline)) { return 0; },
+  for (int c = 0; c < C; ++c) axy[c] = lane_load(sxy[c]), ayy[c] = lane_load(syy[c]), my[c] = lane_load(my_in[c]);
+  lane_walk_rows<C>(
+      codes, nprot, row_begin, row_end, first, d, lanes, true,
+      [](int32_t, int32_t) __attribute__((always_inline)) { return 0; },
       [&](int c, double dx, double u, const v8d& y, int) __attribute__((always_inline)) {
         const v8d dy = y - my[c];
         axy[c] += dx * dy;
         if constexpr (Gapped) ayy[c] += u * (dy * dy);
       });
-  const int64_t pairs = static_cast<int64_t>(nprot) * (nprot - 1) / 2;
-  for (int c = 0; c < C; ++c) sxy[c] = axy[c], syy[c] = ayy[c];
-  return pairs;
+  for (int c = 0; c < C; ++c) lane_store(sxy[c], axy[c]), lane_store(syy[c], ayy[c]);
 }
 
-VORN_ISA_CLONES(int64_t, group_pass_plain,
-                (const uint8_t* const* codes, int32_t nprot, const double* const* d, const float* lanes, const v8d* my,
-                 v8d* sxy, v8d* syy),
-                { return group_body<false>(codes, nprot, d, lanes, my, sxy, syy); })
-VORN_ISA_CLONES(int64_t, group_pass_gapped,
-                (const uint8_t* const* codes, int32_t nprot, const double* const* d, const float* lanes, const v8d* my,
-                 v8d* sxy, v8d* syy),
-                { return group_body<true>(codes, nprot, d, lanes, my, sxy, syy); })
+#define VORN_GROUP_PARAMS                                                                                           \
+  (const uint8_t* const* codes, int32_t nprot, int32_t row_begin, int32_t row_end, int64_t first,                  \
+   const double* const* d, const float* lanes, const double(*my)[kLanes], double(*sxy)[kLanes], double(*syy)[kLanes])
+VORN_ISA_CLONES(void, group_pass_plain, VORN_GROUP_PARAMS,
+                { group_body<false>(codes, nprot, row_begin, row_end, first, d, lanes, my, sxy, syy); })
+VORN_ISA_CLONES(void, group_pass_gapped, VORN_GROUP_PARAMS,
+                { group_body<true>(codes, nprot, row_begin, row_end, first, d, lanes, my, sxy, syy); })
+#undef VORN_GROUP_PARAMS
 
-// Per lane, the sum of y over the usable pairs, in pair order.
-void lane_usable_sum(const uint8_t* codes, int32_t nprot, const float* lanes, v8d* sy_out) {
-  v8d sy = splat(0.0);
-  for (PairRows r(nprot); r; ++r) {
+// Per lane, the sum of y over the usable pairs of the tile, in pair order,
+// carried on in sy.
+void lane_usable_sum(const uint8_t* codes, int32_t nprot, const LaneTile& t, const float* lanes, double* sy_io) {
+  v8d sy = lane_load(sy_io);
+  for (PairRows r(nprot, t.row_begin, t.first); r && r.i < t.row_end; ++r) {
     const int32_t i = r.i, len = r.len();
-    const float* yrow = lanes + r.start * kLanes;  // the pairs of protein i
-    if (codes[i] != 0) {
-      for (int32_t t = 0; t < len; ++t) {
-        if (codes[i + 1 + t] == 0) continue;
-        v8d y;
-        y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
-        sy += y;
-      }
+    const float* yrow = lanes + (r.start - t.first) * kLanes;  // the pairs of protein i
+    if (codes[i] == 0) continue;
+    for (int32_t k = 0; k < len; ++k) {
+      if (codes[i + 1 + k] == 0) continue;
+      const v8d y = lane_load(yrow + static_cast<int64_t>(k) * kLanes);
+      sy += y;
     }
   }
-  *sy_out = sy;
+  lane_store(sy_io, sy);
 }
 
-// Sums over all pairs, for columns without gaps: sy, and syy around sy / npairs.
-void totals(const float* lanes, int64_t npairs, v8d* sy, v8d* syy) {
-  v8d s = splat(0.0), y;
-  for (int64_t k = 0; k < npairs; ++k) {
-    y = lane_load(lanes + k * kLanes);
-    s += y;
+// The tile's pairs added to s in pair order (y - my)^2 when my is given, y
+// otherwise.
+void tile_total(const float* lanes, int64_t pairs, const double* my_in, double* s_io) {
+  v8d s = lane_load(s_io);
+  if (my_in) {
+    const v8d my = lane_load(my_in);
+    for (int64_t k = 0; k < pairs; ++k) {
+      const v8d dy = lane_load(lanes + k * kLanes) - my;
+      s += dy * dy;
+    }
+  } else {
+    for (int64_t k = 0; k < pairs; ++k) s += lane_load(lanes + k * kLanes);
   }
-  const double np = static_cast<double>(npairs);
-  const v8d my = s / splat(np);
-  v8d ss = splat(0.0);
-  for (int64_t k = 0; k < npairs; ++k) {
-    y = lane_load(lanes + k * kLanes);
-    const v8d dy = y - my;
-    ss += dy * dy;
+  lane_store(s_io, s);
+}
+
+// Pairs [a, b) of the tile (counted from its first pair) into lanes.
+void fill_part(int32_t n, const float* ysq, const int32_t* const* perms, const LaneTile& tile, int64_t a, int64_t b,
+               float* lanes) {
+  if (a >= b) return;
+  int32_t i = tile.row_begin;  // 0-based row, protein i + 1
+  int64_t row_first = 0;       // the row's first pair, counted from the tile's
+  while (row_first + (n - 1 - i) <= a) row_first += n - 1 - i, ++i;
+  float* out = lanes + a * kLanes;
+  for (int64_t k = a; k < b; ++i, row_first += n - i) {
+    const float* row[kLanes];
+    for (int l = 0; l < kLanes; ++l) row[l] = ysq + static_cast<int64_t>(perms[l][i + 1] - 1) * n - 1;
+    const int64_t end = std::min<int64_t>(b, row_first + (n - 1 - i));
+    for (int32_t j = i + 2 + static_cast<int32_t>(k - row_first); k < end; ++k, ++j, out += kLanes)
+      for (int l = 0; l < kLanes; ++l) out[l] = row[l][perms[l][j]];
   }
-  *sy = s;
-  *syy = ss;
+}
+
+void lane_perms(const LaneBlock& block, const int32_t** perms) {
+  for (int l = 0; l < kLanes; ++l) perms[l] = block.perms[l < block.nl ? l : 0];
 }
 
 }  // namespace
 
-void fill_rank_square(const float* idenrank, int32_t n, float* sq) {
+int64_t lane_tile_pairs(int32_t nprot) { return std::max<int64_t>(kTilePairs, nprot - 1); }
+
+LaneTile next_tile(const LaneTile& prev, int32_t n, int64_t tile_pairs) {
+  LaneTile t;
+  t.row_begin = t.row_end = prev.row_end;
+  t.first = prev.first + prev.pairs;
+  while (t.row_end < n - 1 && (t.pairs == 0 || t.pairs + (n - 1 - t.row_end) <= tile_pairs))
+    t.pairs += n - 1 - t.row_end++;
+  return t;
+}
+
+void fill_rank_square(const float* tri, int32_t n, float* sq) {
 #pragma omp parallel for schedule(dynamic, 16)
   for (int32_t i = 1; i <= n; ++i) {
     sq[static_cast<int64_t>(i - 1) * n + (i - 1)] = 0.0f;
     for (int32_t j = i + 1; j <= n; ++j) {
-      const float r = idenrank[pair_index(i, j, n)];
+      const float r = tri[pair_index(i, j, n)];
       sq[static_cast<int64_t>(i - 1) * n + (j - 1)] = r;
       sq[static_cast<int64_t>(j - 1) * n + (i - 1)] = r;
     }
   }
 }
 
-void fill_lanes(int32_t n, const float* ysq, const float* const* identities, LaneBlock& block, float* lanes) {
+void expand_square(float* sq, int64_t offset, int32_t n) {
+  // Row i's pairs move up to their place in the square, the last row first:
+  // no row's place reaches below the pairs of the rows before it (offset <=
+  // 2), so nothing is overwritten before it has moved.
+  for (int32_t i = n - 1; i >= 1; --i)
+    std::memmove(sq + static_cast<int64_t>(i - 1) * n + i, sq + offset + pair_index(i, i + 1, n),
+                 sizeof(float) * static_cast<size_t>(n - i));
+  // The lower triangle, in tiles that stay in cache.
+  const int32_t tile = 64;
+#pragma omp parallel for schedule(dynamic, 1)
+  for (int32_t j0 = 1; j0 <= n; j0 += tile)
+    for (int32_t i0 = 1; i0 <= j0; i0 += tile)
+      for (int32_t j = j0; j < j0 + tile && j <= n; ++j) {
+        if (i0 == 1) sq[static_cast<int64_t>(j - 1) * n + (j - 1)] = 0.0f;
+        for (int32_t i = i0; i < i0 + tile && i < j; ++i)
+          sq[static_cast<int64_t>(j - 1) * n + (i - 1)] = sq[static_cast<int64_t>(i - 1) * n + (j - 1)];
+      }
+}
+
+void fill_lanes(int32_t n, const float* ysq, const LaneBlock& block, const LaneTile& tile, float* lanes) {
   const int32_t* perms[kLanes];
-  for (int l = 0; l < kLanes; ++l) perms[l] = block.perms[l < block.nl ? l : 0];
-#pragma omp parallel for schedule(dynamic, 16)
-  for (int32_t i = 1; i < n; ++i) {
-    float* out = lanes + (pair_index(i, i + 1, n) - 1) * kLanes;
-    int32_t u[kLanes];
-    for (int l = 0; l < kLanes; ++l) u[l] = perms[l][i];
-    for (int32_t j = i + 1; j <= n; ++j, out += kLanes) {
+  lane_perms(block, perms);
+  fill_part(n, ysq, perms, tile, 0, tile.pairs, lanes);
+}
+
+void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, const ColumnStat* colstat,
+                const SimilaritySide& side, const float* ysq, LaneBlock& block, int64_t tile_pairs, float* lanes,
+                LaneGroup* groups, const Log& log) {
+  const int32_t n = side.nprot, ngroups = lane_groups(nactive);
+  const int32_t* perms[kLanes];
+  lane_perms(block, perms);
+  bool usable_pass = false;
+  for (int32_t g = 0; g < ngroups; ++g) {
+    LaneGroup& G = groups[g];
+    G.nc = std::min<int32_t>(C, nactive - g * C);
+    G.gapped = false;
+    G.pairs = 0;
+    for (int c = 0; c < C; ++c) {
+      const int32_t p = G.pos[c] = active[g * C + (c < G.nc ? c : 0)];
+      const GapList gaps = cols.gaps(p);
+      G.gapped = G.gapped || gaps.n > 0;
+      G.usable_pass[c] = gaps.n > 0 && !side.exact;
+      usable_pass = usable_pass || G.usable_pass[c];
       for (int l = 0; l < kLanes; ++l) {
-        const int32_t v = perms[l][j];
-        out[l] = ysq ? ysq[static_cast<int64_t>(u[l] - 1) * n + (v - 1)] : identities[u[l]][v];
+        G.sxy[c][l] = G.syy[c][l] = G.sy[c][l] = 0;
+        if (gaps.n > 0 && side.exact) G.sy[c][l] = usable_sum_y(cols.column(p), gaps, side, perms[l], ysq);
       }
     }
   }
-  block.lanes = lanes;
-}
-
-void lane_totals(int64_t npairs, LaneBlock& block) {
-  v8d sy, syy;
-  totals(block.lanes, npairs, &sy, &syy);
-  for (int l = 0; l < kLanes; ++l) {
-    block.sy_all[l] = sy[l];
-    block.syy_all[l] = syy[l];
+  // The sums over all pairs: exact from the total when every partial sum is
+  // (a zero total is left to the pass, which keeps its sign).
+  double sy_all[kLanes] = {}, syy_all[kLanes] = {};
+  const bool total_exact = side.exact && side.total != 0;
+  if (total_exact)
+    for (int l = 0; l < kLanes; ++l) sy_all[l] = unscaled(side.total, side.q);
+  const int parts = 4 * omp_get_max_threads();
+  auto fill = [&](const LaneTile& t) {
+#pragma omp for schedule(static)
+    for (int part = 0; part < parts; ++part)
+      if (!log.stopping()) fill_part(n, ysq, perms, t, t.pairs * part / parts, t.pairs * (part + 1) / parts, lanes);
+  };
+  auto tiles = [&](auto&& each) {
+    for (LaneTile t = next_tile(LaneTile{}, n, tile_pairs); t.pairs > 0; t = next_tile(t, n, tile_pairs)) each(t);
+  };
+  // First walk, where the sums some means need do not come from totals.
+  if (!total_exact || usable_pass) {
+#pragma omp parallel
+    tiles([&](const LaneTile& t) {
+      fill(t);
+#pragma omp for schedule(dynamic, 1)
+      for (int32_t g = -1; g < ngroups; ++g) {
+        if (log.stopping()) continue;
+        if (g < 0) {
+          if (!total_exact) tile_total(lanes, t.pairs, nullptr, sy_all);
+          continue;
+        }
+        LaneGroup& G = groups[g];
+        for (int c = 0; c < G.nc; ++c)
+          if (G.usable_pass[c]) lane_usable_sum(cols.column(G.pos[c]), n, t, lanes, G.sy[c]);
+      }
+    });
   }
-}
-
-void lane_group_sums(const Columns& cols, const int32_t* pos, int nc, const ColumnStat* colstat,
-                     const SimilaritySide& side, const float* ysq, const LaneBlock& block,
-                     CorrelationSums (*out)[kLanes], int64_t& pairs) {
-  const int32_t n = side.nprot;
-  const uint8_t* codes[kColumnsPerRead];
-  const double* d[kColumnsPerRead];
-  v8d my[kColumnsPerRead], sy[kColumnsPerRead], sxy[kColumnsPerRead], syy[kColumnsPerRead];
-  bool gapped = false;
-  for (int c = 0; c < kColumnsPerRead; ++c) {
-    const int32_t p = pos[c < nc ? c : 0];  // unused places repeat the first column
-    const GapList gaps = cols.gaps(p);
-    codes[c] = cols.column(p);
-    d[c] = colstat[p].d;
-    gapped = gapped || gaps.n > 0;
-    if (gaps.n == 0) {
-      for (int l = 0; l < kLanes; ++l) sy[c][l] = block.sy_all[l];
-    } else if (side.exact) {
-      for (int l = 0; l < kLanes; ++l)
-        sy[c][l] = usable_sum_y(codes[c], gaps, side, block.perms[l < block.nl ? l : 0], ysq);
-    } else {
-      lane_usable_sum(codes[c], n, block.lanes, &sy[c]);
-    }
-    my[c] = sy[c] / splat(static_cast<double>(colstat[p].n));
-  }
-  pairs = gapped ? VORN_ISA_CALL(group_pass_gapped, codes, n, d, block.lanes, my, sxy, syy)
-                 : VORN_ISA_CALL(group_pass_plain, codes, n, d, block.lanes, my, sxy, syy);
-  for (int c = 0; c < nc; ++c) {
-    const ColumnStat& st = colstat[pos[c]];
-    const bool plain = cols.gaps(pos[c]).n == 0;
-    for (int l = 0; l < kLanes; ++l) {
-      out[c][l].sx = 0;
-      out[c][l].sy = sy[c][l];
-      out[c][l].sxy = sxy[c][l];
-      out[c][l].sxx = st.sxx;
-      out[c][l].syy = plain ? block.syy_all[l] : syy[c][l];
-      out[c][l].n = st.n;
+  double my_all[kLanes];
+  for (int l = 0; l < kLanes; ++l) my_all[l] = sy_all[l] / static_cast<double>(side.npairs);
+  for (int32_t g = 0; g < ngroups; ++g) {
+    LaneGroup& G = groups[g];
+    for (int c = 0; c < C; ++c) {
+      const bool plain = cols.gaps(G.pos[c]).n == 0;
+      const double usable = static_cast<double>(colstat[G.pos[c]].n);
+      for (int l = 0; l < kLanes; ++l) {
+        if (plain) G.sy[c][l] = sy_all[l];
+        G.my[c][l] = G.sy[c][l] / usable;
+      }
     }
   }
+  // The walk of the sums.
+#pragma omp parallel
+  tiles([&](const LaneTile& t) {
+    fill(t);
+#pragma omp for schedule(dynamic, 1)
+    for (int32_t g = -1; g < ngroups; ++g) {
+      if (log.stopping()) continue;
+      if (g < 0) {
+        tile_total(lanes, t.pairs, my_all, syy_all);
+        continue;
+      }
+      LaneGroup& G = groups[g];
+      const uint8_t* codes[C];
+      const double* d[C];
+      for (int c = 0; c < C; ++c) codes[c] = cols.column(G.pos[c]), d[c] = colstat[G.pos[c]].d;
+      if (G.gapped) {
+        VORN_ISA_CALL(group_pass_gapped, codes, n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
+      } else {
+        VORN_ISA_CALL(group_pass_plain, codes, n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
+      }
+      G.pairs += t.pairs;
+    }
+  });
+  for (int l = 0; l < kLanes; ++l) block.sy_all[l] = sy_all[l], block.syy_all[l] = syy_all[l];
+}
+
+CorrelationSums lane_sums(const LaneGroup& g, int c, int l, const LaneBlock& block, const ColumnStat* colstat,
+                          const Columns& cols) {
+  const ColumnStat& st = colstat[g.pos[c]];
+  const bool plain = cols.gaps(g.pos[c]).n == 0;
+  CorrelationSums s;
+  s.sx = 0;
+  s.sy = plain ? block.sy_all[l] : g.sy[c][l];
+  s.sxy = g.sxy[c][l];
+  s.sxx = st.sxx;
+  s.syy = plain ? block.syy_all[l] : g.syy[c][l];
+  s.n = st.n;
+  return s;
 }
 
 }  // namespace vorn

@@ -1,40 +1,77 @@
 // Scoring columns against a block of permutations at once: each of the eight
 // lanes of a vector carries one permutation and its own accumulation, in
-// pair order, as one permutation at a time would form it.
+// pair order, as one permutation at a time would form it. The block's
+// relabelled similarities are formed a tile of pairs at a time, never for all
+// pairs at once: the tile stays in cache while every column goes through it,
+// and each column's sums carry on from tile to tile, in pair order still.
 #pragma once
 
 #include <cstdint>
 
+#include "log.hpp"
 #include "scoring/position.hpp"
 #include "shuffle/lane_vectors.hpp"
 
 namespace vorn {
 
-
 struct LaneBlock {
   int nl = 0;                            // lanes in use (the rest repeat lane 0)
   const int32_t* perms[kLanes] = {};     // perms[l][p]: the protein whose data p takes
-  const float* lanes = nullptr;          // lane l of pair k at lanes[(k-1)*kLanes + l]
   double sy_all[kLanes] = {}, syy_all[kLanes] = {};  // over all pairs, for columns without gaps
 };
 
-// sq[(i-1)*nprot + (j-1)] = the rank of pair (i, j) in either order (0 on the
-// diagonal): the source of relabelled ranks, since a permutation of the
-// proteins keeps every similarity's rank.
-void fill_rank_square(const float* idenrank, int32_t nprot, float* sq);
+// The pairs of rows (proteins from 0) row_begin .. row_end - 1, which start at
+// pair first (0-based, pair order).
+struct LaneTile {
+  int32_t row_begin = 0, row_end = 0;
+  int64_t first = 0, pairs = 0;
+};
+// The pairs a tile holds for nprot proteins: 16,384 (512 KiB of float
+// lanes, within a core's L2), or one row when a row is longer.
+int64_t lane_tile_pairs(int32_t nprot);
+// The tile after prev (row_end == nprot - 1 ends the walk; start from a
+// default LaneTile), of whole rows and at most tile_pairs pairs unless one
+// row alone has more.
+LaneTile next_tile(const LaneTile& prev, int32_t nprot, int64_t tile_pairs);
 
-// Fills the block's relabelled similarities: y(perm(i), perm(j)) from ysq
-// (nprot x nprot, row-major) or, when ysq is null, from identities.
-void fill_lanes(int32_t nprot, const float* ysq, const float* const* identities, LaneBlock& block, float* lanes);
-// The block's sums over all pairs.
-void lane_totals(int64_t npairs, LaneBlock& block);
-// The correlation sums of columns pos[0..nc-1] (nc <= kColumnsPerRead, no
-// sentinel among them) under each lane's permutation, the block read once for
-// them all. The x side comes from each column's real scoring (colstat); sx is
-// not filled. pairs receives the pairs the pass went through.
-inline constexpr int kColumnsPerRead = 4;
-void lane_group_sums(const Columns& cols, const int32_t* pos, int nc, const ColumnStat* colstat,
-                     const SimilaritySide& side, const float* ysq, const LaneBlock& block,
-                     CorrelationSums (*out)[kLanes], int64_t& pairs);
+// sq[(i-1)*nprot + (j-1)] = y of pair (i, j) in either order (0 on the
+// diagonal), from the pair-order vector tri[1..npairs]: the source of
+// relabelled values, since a permutation of the proteins keeps every value
+// (and so every similarity's rank) and only moves it to another pair.
+void fill_rank_square(const float* tri, int32_t nprot, float* sq);
+// The same square formed in place over a pair-order vector that starts
+// offset floats into sq (tri[k] = sq[offset + k]; 0 <= offset <= 2): sq has
+// room for nprot x nprot floats and for offset + npairs + 1.
+void expand_square(float* sq, int64_t offset, int32_t nprot);
+
+// The tile's relabelled similarities: lane l of the tile's t-th pair (i, j)
+// at lanes[t * kLanes + l] = ysq(perm_l(i), perm_l(j)).
+void fill_lanes(int32_t nprot, const float* ysq, const LaneBlock& block, const LaneTile& tile, float* lanes);
+
+// kColumnsPerRead columns and what they carry from tile to tile: each lane's
+// mean, its sums so far and the pairs walked.
+inline constexpr int kColumnsPerRead = 8;
+struct LaneGroup {
+  int nc = 0;
+  int32_t pos[kColumnsPerRead] = {};        // unused places repeat the first column
+  bool usable_pass[kColumnsPerRead] = {};   // sy over the usable pairs from a pass over the pairs
+  bool gapped = false;
+  double my[kColumnsPerRead][kLanes], sy[kColumnsPerRead][kLanes];
+  double sxy[kColumnsPerRead][kLanes], syy[kColumnsPerRead][kLanes];
+  int64_t pairs = 0;
+};
+inline int32_t lane_groups(int32_t ncolumns) { return (ncolumns + kColumnsPerRead - 1) / kColumnsPerRead; }
+
+// The correlation sums of columns active[0..nactive) (no sentinel among them)
+// under each lane's permutation, into groups[0 .. lane_groups(nactive)): the
+// pairs a tile (tile_pairs, lanes room for them) at a time, the groups of a
+// tile shared among the threads. The x side comes from each column's real
+// scoring (colstat). Skips its work once log is asked to stop.
+void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, const ColumnStat* colstat,
+                const SimilaritySide& side, const float* ysq, LaneBlock& block, int64_t tile_pairs, float* lanes,
+                LaneGroup* groups, const Log& log);
+// Column c, lane l of a group, as score_from_sums takes them (sx not filled).
+CorrelationSums lane_sums(const LaneGroup& g, int c, int l, const LaneBlock& block, const ColumnStat* colstat,
+                          const Columns& cols);
 
 }  // namespace vorn

@@ -1,9 +1,9 @@
 """What one vorn run needs, from the size of its family: memory and time.
 
 The memory follows vorn's allocation plan (README, "Large families"): the
-similarity matrix and the pair vectors grow with the square of the number of
-sequences n, the alignment with n times the columns L, and with -S=s the
-permutation lanes, the rank square and the random scores come on top.
+pair block (the similarities, their ranks, with -S the square of the random
+passes) grows with the square of the number of sequences n, the alignment
+with n times the columns L, and with -S=s the random scores come on top.
 """
 import gzip
 import io
@@ -85,12 +85,15 @@ def memory_mb(n, length, options=""):
     s = shuffles(options)
     spearman = "-N" not in options.split()
     weighted = re.search(r"(?:^|\s)-W", options) is not None
-    b = 4.0 * n * n + 12 * pairs + 6.0 * n * length          # similarities, pair vectors, alignment
+    tree = re.search(r"(?:^|\s)-B", options) is not None
+    pair_block = (8 if spearman else 4) * pairs                # similarities (and their ranks with the sort's room)
     if s:
-        b += 32 * pairs + 4.0 * s * (n + 3 * length) + 3600.0 * length
-        b += 4.0 * n * n if spearman else 0
+        square = 4.0 * n * n                                    # the square of the random passes
+        pair_block = pair_block + square if weighted or tree else max(pair_block, square)
+        pair_block += 4.0 * s * (n + 3 * length) + 3600.0 * length + 2**20
+    b = pair_block + 6.0 * n * length                          # and the alignment
     if weighted:
-        b += 16 * pairs + ((64 + (12 if spearman else 0)) * pairs if s else 0)
+        b += (20 if spearman else 16) * pairs + ((64 + (12 if spearman else 0)) * pairs if s else 0)
     return int(BASE_MB + MARGIN * b / 2**20)
 
 
