@@ -45,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ws.npairs = src.nprot * (src.nprot - 1) / 2;
     vorn::Allocator alloc(uint64_t{2} << 20);  // absurd header counts stop in the plan
     alloc.allocate(vorn::plan_group1(ws));
+    vorn::pair_views(ws);
     alloc.allocate(vorn::plan_group4(ws));
     for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
       ws.var[pos] = ws.acc[pos] = -1;
@@ -57,14 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorn::column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());
     vorn::gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
     vorn::gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
-    vorn::similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.rows(), quiet);
+    vorn::similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.data(), quiet);
     vorn::calc_entrop(ws.alncol.data(), ws.alnlen, ws.nprot, ws.entrop.data(), quiet);
-    vorn::sort_and_rank(ws.identities.rows(), ws.nprot, ws.idelin.data(), ws.idelino.data(), ws.idenrank.data(), ws.npairs,
-                        ws.rankscratch.data(), quiet);
     const int rankcorr = size % 2 ? 1 : 0;
+    if (rankcorr) vorn::sort_and_rank(ws.idenrank, ws.npairs, ws.idelin, ws.rankdone.data(), ws.rankscratch.data());
     vorn::SimilaritySide side;
-    vorn::prepare_similarity_side(rankcorr ? ws.idenrank.data() : ws.idelino.data(), ws.nprot, ws.npairs,
-                                  ws.rowsum.data(), side);
+    vorn::prepare_similarity_side(ws.values, ws.nprot, ws.npairs, ws.rowsum.data(), side);
     const vorn::LineSource line_source = vorn::lines(ws);
     const vorn::ColumnGroups groups{ws.grouppos.data(), ws.groupcodes.data()};
     vorn::scoring_pass(vorn::columns(ws), aamat, rankcorr, side, nullptr, groups,
