@@ -154,12 +154,6 @@ void expand_square(float* sq, int64_t offset, int32_t n) {
       }
 }
 
-void fill_lanes(int32_t n, const float* ysq, const LaneBlock& block, const LaneTile& tile, float* lanes) {
-  const int32_t* perms[kLanes];
-  lane_perms(block, perms);
-  fill_part(n, ysq, perms, tile, 0, tile.pairs, lanes);
-}
-
 void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, const ColumnStat* colstat,
                 const SimilaritySide& side, const float* ysq, LaneBlock& block, int64_t tile_pairs, float* lanes,
                 LaneGroup* groups, const Log& log) {
@@ -196,26 +190,33 @@ void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, con
     for (int part = 0; part < parts; ++part)
       if (!log.stopping()) fill_part(n, ysq, perms, t, t.pairs * part / parts, t.pairs * (part + 1) / parts, lanes);
   };
-  auto tiles = [&](auto&& each) {
-    for (LaneTile t = next_tile(LaneTile{}, n, tile_pairs); t.pairs > 0; t = next_tile(t, n, tile_pairs)) each(t);
-  };
-  // First walk, where the sums some means need do not come from totals.
-  if (!total_exact || usable_pass) {
+  // One walk over the tiles: each tile filled, then its total (one task) and
+  // the groups shared among the threads.
+  auto walk = [&](auto&& total, auto&& group) {
 #pragma omp parallel
-    tiles([&](const LaneTile& t) {
+    for (LaneTile t = next_tile(LaneTile{}, n, tile_pairs); t.pairs > 0; t = next_tile(t, n, tile_pairs)) {
       fill(t);
 #pragma omp for schedule(dynamic, 1)
       for (int32_t g = -1; g < ngroups; ++g) {
         if (log.stopping()) continue;
         if (g < 0) {
-          if (!total_exact) tile_total(lanes, t.pairs, nullptr, sy_all);
-          continue;
+          total(t);
+        } else {
+          group(t, groups[g]);
         }
-        LaneGroup& G = groups[g];
-        for (int c = 0; c < G.nc; ++c)
-          if (G.usable_pass[c]) lane_usable_sum(cols.column(G.pos[c]), n, t, lanes, G.sy[c]);
       }
-    });
+    }
+  };
+  // First walk, where the sums some means need do not come from totals.
+  if (!total_exact || usable_pass) {
+    walk(
+        [&](const LaneTile& t) {
+          if (!total_exact) tile_total(lanes, t.pairs, nullptr, sy_all);
+        },
+        [&](const LaneTile& t, LaneGroup& G) {
+          for (int c = 0; c < G.nc; ++c)
+            if (G.usable_pass[c]) lane_usable_sum(cols.column(G.pos[c]), n, t, lanes, G.sy[c]);
+        });
   }
   double my_all[kLanes];
   for (int l = 0; l < kLanes; ++l) my_all[l] = sy_all[l] / static_cast<double>(side.npairs);
@@ -231,28 +232,18 @@ void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, con
     }
   }
   // The walk of the sums.
-#pragma omp parallel
-  tiles([&](const LaneTile& t) {
-    fill(t);
-#pragma omp for schedule(dynamic, 1)
-    for (int32_t g = -1; g < ngroups; ++g) {
-      if (log.stopping()) continue;
-      if (g < 0) {
-        tile_total(lanes, t.pairs, my_all, syy_all);
-        continue;
-      }
-      LaneGroup& G = groups[g];
-      const uint8_t* codes[C];
-      const double* d[C];
-      for (int c = 0; c < C; ++c) codes[c] = cols.column(G.pos[c]), d[c] = colstat[G.pos[c]].d;
-      if (G.gapped) {
-        VORN_ISA_CALL(group_pass_gapped, codes, n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
-      } else {
-        VORN_ISA_CALL(group_pass_plain, codes, n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
-      }
-      G.pairs += t.pairs;
-    }
-  });
+  walk([&](const LaneTile& t) { tile_total(lanes, t.pairs, my_all, syy_all); },
+       [&](const LaneTile& t, LaneGroup& G) {
+         const uint8_t* codes[C];
+         const double* d[C];
+         for (int c = 0; c < C; ++c) codes[c] = cols.column(G.pos[c]), d[c] = colstat[G.pos[c]].d;
+         if (G.gapped) {
+           VORN_ISA_CALL(group_pass_gapped, codes, n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
+         } else {
+           VORN_ISA_CALL(group_pass_plain, codes, n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
+         }
+         G.pairs += t.pairs;
+       });
   for (int l = 0; l < kLanes; ++l) block.sy_all[l] = sy_all[l], block.syy_all[l] = syy_all[l];
 }
 

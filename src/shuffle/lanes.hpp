@@ -44,10 +44,6 @@ void fill_rank_square(const float* tri, int32_t nprot, float* sq);
 // room for nprot x nprot floats and for offset + npairs + 1.
 void expand_square(float* sq, int64_t offset, int32_t nprot);
 
-// The tile's relabelled similarities: lane l of the tile's t-th pair (i, j)
-// at lanes[t * kLanes + l] = ysq(perm_l(i), perm_l(j)).
-void fill_lanes(int32_t nprot, const float* ysq, const LaneBlock& block, const LaneTile& tile, float* lanes);
-
 // kColumnsPerRead columns and what they carry from tile to tile: each lane's
 // mean, its sums so far and the pairs walked.
 inline constexpr int kColumnsPerRead = 8;
