@@ -290,9 +290,18 @@ struct Run {
   void pair_vectors() {
     if (out && s.printaln) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
     log.progress("\rSorting/Ranking protein sim. matrix...          ");
+    if (weighted) {
+      // The weighted side ranks the similarities its own way; each pair's
+      // tie group takes the sort's scratch.
+      prepare_weighted_side(ws.values, spearman(), ws.weights.data(), ws.nprot, ws.npairs,
+                            spearman() ? reinterpret_cast<uint32_t*>(ws.idelin) : nullptr, ws.wrank.data(),
+                            ws.rowwy.data(), ws.rankscratch.data(), wside);
+      log.progress("\r");
+      return;
+    }
     if (spearman()) {
-      // The ranks take the similarities' place; a copy keeps them where -W
-      // or -B read them later.
+      // The ranks take the similarities' place; a copy keeps them where -B
+      // reads them later.
       if (ws.idelino.size() > 1) {
         std::copy(ws.values + 1, ws.values + ws.npairs + 1, ws.idelino.data() + 1);
         ws.values = ws.idelino.data();
@@ -304,9 +313,6 @@ struct Run {
     }
     log.progress("\r");
     prepare_similarity_side(spearman() ? ws.idenrank : ws.values, ws.nprot, ws.npairs, ws.rowsum.data(), side);
-    if (weighted)
-      prepare_weighted_side(ws.values, spearman(), ws.weights.data(), ws.nprot, ws.npairs, ws.worder.data(),
-                            ws.wy.data(), ws.rowwy.data(), ws.rankscratch.data(), wside);
   }
 
   // Without shuffling each line is printed as its column is scored; with it

@@ -36,11 +36,9 @@ WeightedRandom weighted_random(Workspace& ws) {
   w.nsuffl = ws.nsuffl;
   w.icorr = ws.icorr.data();
   w.stat = ws.wstat.data();
-  w.v = ws.values;
-  w.order = ws.worder.data();
   w.lanes = ws.wlanes.data();
-  w.sorted = ws.wsorted.data();
-  w.ends = ws.wends.data();
+  w.tile_pairs = weighted_tile_pairs(ws.nprot);
+  w.lane_rank = ws.wlanerank.data();
   w.lane_rowwy = ws.lane_rowwy.data();
   w.inverse = ws.inverse.data();
   w.rndcorr = ws.rndcorr.rows();

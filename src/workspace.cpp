@@ -94,7 +94,7 @@ int64_t pair_block(const Workspace& ws) {
 
 }  // namespace
 
-bool square_in_pairs(const Workspace& ws) { return ws.nsuffl > 0 && ws.ntree == 0 && !ws.weighted; }
+bool square_in_pairs(const Workspace& ws) { return ws.nsuffl > 0 && ws.ntree == 0; }
 
 void triangle_rows(float* tri, int32_t n, float** rows) {
   rows[0] = rows[n + 1] = nullptr;
@@ -180,7 +180,7 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       single(500, plus(len, 2), ws.gapperc),
       single(3200, plus(np, 2), ws.identities),
       single(3000, pair_block(ws), ws.pairbuf),
-      single(3000, ws.spearman && (ws.weighted || ws.ntree > 0) ? plus(pairs, 5) : 1, ws.idelino),
+      single(3000, ws.spearman && ws.ntree > 0 ? plus(pairs, 5) : 1, ws.idelino),
       single(-3710, ws.spearman && pairs >= kRankValuesFrom ? plus(pairs, 5) / 64 + 1 : 1, ws.rankdone),
       single(-3700, pairs >= kRankValuesFrom ? rank_scratch_size(omp_get_max_threads()) : 1, ws.rankscratch),
       single(-3, plus(times(len, np), 1), ws.alncol),
@@ -189,8 +189,7 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       single(-3600, plus(len, kColumnLanes), ws.grouppos),
       single(-3600, plus(times(plus(len, kColumnLanes), np), 1), ws.groupcodes),
       single(-8100, ws.weighted ? plus(np, 2) : 1, ws.weights),
-      single(-8200, ws.weighted ? plus(pairs, 2) : 1, ws.wy),
-      single(-8300, ws.weighted ? plus(pairs, 1) : 1, ws.worder),
+      reserved(-8200, ws.weighted && ws.spearman ? plus(pairs, 2) : 1, ws.wrank),
       single(-8400, ws.weighted ? plus(np, 2) : 1, ws.rowwy),
   };
 }
@@ -214,10 +213,9 @@ std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {
       single(-7200, plus(times(lane_tile_pairs(ws.nprot), kLanes), kLanes), ws.lanesim),
       single(-7250, plus(lane_groups(ws.alnlen), 1), ws.lanegroups),
       single(-7300, plus(len, 2), ws.colstat),
-      single(-8500, ws.weighted ? plus(times(ws.npairs, 8), 8) : 1, ws.wlanes),
+      single(-8500, ws.weighted ? plus(times(weighted_tile_pairs(ws.nprot), kLanes), kLanes) : 1, ws.wlanes),
       single(-8550, ws.weighted ? times(plus(np, 2), 16) : 1, ws.lane_rowwy),
-      single(-8610, ws.weighted && spearman ? plus(ws.npairs, 1) : 1, ws.wsorted),
-      single(-8620, ws.weighted && spearman ? times(plus(ws.npairs, 1), 2) : 1, ws.wends),
+      reserved(-8610, ws.weighted && spearman ? times(plus(ws.npairs, 1), kLanes) : 1, ws.wlanerank),
       single(-8700, ws.weighted ? times(plus(np, 2), 8) : 1, ws.inverse),
       single(-8800, ws.weighted ? plus(len, 2) : 1, ws.wstat),
   };

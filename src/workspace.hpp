@@ -120,14 +120,14 @@ struct Workspace {
   // no more: the similarities in pair order (values), turned into their ranks
   // in place for Spearman (idenrank) with the sort's scratch after them
   // (idelin); with shuffling the square of the one the score correlates,
-  // formed over both in place (pair_square), unless -B or -W read the pair
-  // order later. identities[i][j] (j > i) addresses the similarities.
+  // formed over both in place (pair_square), unless -B reads the pair order
+  // later. identities[i][j] (j > i) addresses the similarities.
   Vec<float*> identities;  // views, not rows of their own
   Vec<float> pairbuf;
   Vec<float> idelino;         // a copy of the similarities, where their ranks take their place and -W or -B read them later
   float* values = nullptr;    // the similarities in pair order (null once nothing holds them)
   float* idenrank = nullptr;  // Spearman: their ranks in pair order
-  float* idelin = nullptr;    // Spearman: the sort's scratch
+  float* idelin = nullptr;    // Spearman: the sort's scratch; with -W each pair's tie group instead
   Vec<uint64_t> rankdone;     // the ranking's marks of the pairs ranked so far
   Vec<int64_t> rankscratch;  // counting tables of the sorts of large vectors
   Vec<uint8_t> alncol;  // residue codes by column: alncol[(pos-1)*nprot + (p-1)]
@@ -136,8 +136,7 @@ struct Workspace {
   Vec<int32_t> grouppos;  // the scored columns, in groups of eight for the grouped pass
   Vec<uint8_t> groupcodes;  // each group's codes, protein-major
   Vec<double> weights;    // -W: w[1..nprot]
-  Vec<double> wy;         // -W: y of the weighted correlation, pair order
-  Vec<int64_t> worder;    // -W: the pairs by ascending similarity
+  Vec<double> wrank;      // -W with Spearman: the weighted rank of each distinct similarity (touched only so far)
   Vec<double> rowwy;      // -W: per protein, the weighted sum of its pairs' y
 
   // Group 2, shuffling only, once the generator is seeded.
@@ -151,9 +150,8 @@ struct Workspace {
   Vec<float> lanesim;     // relabelled similarities of a block of permutations, a tile of pairs at a time
   Vec<LaneGroup> lanegroups;  // the random passes' column groups, as they carry from tile to tile
   Vec<ColumnStat> colstat;
-  Vec<double> wlanes;            // -W: a block of permutations' y
-  Vec<float> wsorted;            // -W with Spearman: the similarities by ascending value
-  Vec<int32_t> wends;            // -W with Spearman: their pairs' proteins
+  Vec<double> wlanes;            // -W: a block of permutations' y, a tile of pairs at a time
+  Vec<double> wlanerank;         // -W with Spearman: each permutation of a block's group ranks (touched only so far)
   Vec<double> lane_rowwy;        // -W: per protein and permutation of a block, the weighted sums of its y and y^2
   Vec<int32_t> inverse;         // -W: the inverse of a permutation
   Vec<WeightedStat> wstat;      // -W: each column's weighted x side
@@ -188,8 +186,9 @@ struct Workspace {
 };
 
 // With shuffling, the square of the correlated vector is formed in the pair
-// block, over the pair order, unless -B or -W read that order after the
-// random passes.
+// block, over the pair order, unless -B reads that order after the random
+// passes. (-W with unequal weights needs no square; with equal ones its
+// random passes are the plain ones.)
 bool square_in_pairs(const Workspace& ws);
 // Points values, idenrank, idelin and the identities rows into pairbuf.
 void pair_views(Workspace& ws);

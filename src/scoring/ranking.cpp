@@ -153,6 +153,14 @@ void sort_keys(uint64_t* keys, int64_t n, int64_t* scratch) {
               scratch);
 }
 
+void sort_keys(uint32_t* keys, int64_t n, int64_t* scratch) {
+  if (n < kParallelFrom) {
+    std::sort(keys, keys + n);
+    return;
+  }
+  bucket_sort(keys, n, [](uint32_t k) { return k >> (32 - kBucketBits); }, std::less<uint32_t>(), scratch);
+}
+
 void rank_values(float* values, float* scratch, uint64_t* done, int64_t count, int64_t* tables, int64_t round_cap) {
   // The values are counted by their top 16 key bits, each chunk of them on
   // its own thread; the buckets are then taken in order, in rounds of as

@@ -48,6 +48,7 @@ inline uint32_t ascending_key(float f) {
 
 // Sorts keys[0..n) into ascending order, on all threads for large n.
 void sort_keys(uint64_t* keys, int64_t n, int64_t* scratch);
+void sort_keys(uint32_t* keys, int64_t n, int64_t* scratch);
 
 // The rank of a group of m equal values whose first place is a (1-based).
 inline float tie_rank(int64_t a, int64_t m) {

@@ -63,14 +63,14 @@ void weighted_ranks(const int64_t* order, int64_t m, Value value, Weight weight,
 
 // The sums of y over all pairs: total weight, W y, per-protein w_other * y,
 // and W (y - my)^2.
-void side_sums(const double* y, const double* w, int32_t n, double* rowwy, double& wsum, double& wysum,
+void side_sums(const WeightedSide& s, const double* w, int32_t n, double* rowwy, double& wsum, double& wysum,
                double& syy) {
   for (int32_t p = 0; p <= n; ++p) rowwy[p] = 0;
   wsum = wysum = 0;
   int64_t k = 0;
   for (int32_t i = 1; i <= n; ++i)
     for (int32_t j = i + 1; j <= n; ++j) {
-      const double v = y[++k];
+      const double v = s.y(++k);
       const double pw = w[i] * w[j];
       wsum += pw;
       wysum += pw * v;
@@ -82,18 +82,18 @@ void side_sums(const double* y, const double* w, int32_t n, double* rowwy, doubl
   k = 0;
   for (int32_t i = 1; i <= n; ++i)
     for (int32_t j = i + 1; j <= n; ++j) {
-      const double dy = y[++k] - my;
+      const double dy = s.y(++k) - my;
       syy += w[i] * w[j] * dy * dy;
     }
 }
 
 // y over the usable pairs of a gapped column: all pairs less those that touch
 // a gapped protein (the pairs of two gapped proteins were taken away twice).
-double usable_wy(const WeightedSide& s, const double* rowwy, double wysum, GapList gaps, const double* y) {
-  double sum = wysum;
+double usable_wy(const WeightedSide& s, GapList gaps) {
+  double sum = s.wysum;
   usable_from_totals(
-      gaps, [&](int32_t a) { sum -= s.w[a] * rowwy[a]; },
-      [&](int32_t a, int32_t b) { sum += s.w[a] * s.w[b] * y[pair_index(a, b, s.nprot)]; });
+      gaps, [&](int32_t a) { sum -= s.w[a] * s.rowwy[a]; },
+      [&](int32_t a, int32_t b) { sum += s.w[a] * s.w[b] * s.y(pair_index(a, b, s.nprot)); });
   return sum;
 }
 
@@ -104,14 +104,14 @@ struct Pass {
   double sxy = 0, syy = 0;
   bool differs = false;
 };
-Pass deviation(const uint8_t* codes, const double* d, const double* w, int32_t n, const double* y, double my,
-               bool gapped) {
+Pass deviation(const uint8_t* codes, const double* d, const WeightedSide& s, double my, bool gapped) {
+  const double* w = s.w;
+  const int32_t n = s.nprot;
   Pass r;
   double first = 0;
   bool have = false;
   for (PairRows rows(n); rows; ++rows) {
     const int32_t i = rows.i, len = rows.len();
-    const double* yrow = y + 1 + rows.start;  // the pairs of protein i
     const int a = codes[i];
     if (a != 0) {
       const double wi = w[i + 1];
@@ -120,12 +120,13 @@ Pass deviation(const uint8_t* codes, const double* d, const double* w, int32_t n
         const int b = codes[i + 1 + t];
         if (b == 0) continue;
         const double pw = wi * w[i + 2 + t];
-        const double dy = yrow[t] - my;
+        const double y = s.y(rows.start + 1 + t);
+        const double dy = y - my;
         r.sxy += pw * drow[b] * dy;
         if (gapped) {
           r.syy += pw * dy * dy;
-          if (!have) first = yrow[t], have = true;
-          r.differs = r.differs || yrow[t] != first;
+          if (!have) first = y, have = true;
+          r.differs = r.differs || y != first;
         }
       }
     }
@@ -137,43 +138,51 @@ Pass deviation(const uint8_t* codes, const double* d, const double* w, int32_t n
 }  // namespace
 
 void prepare_weighted_side(const float* v, bool spearman, const double* w, int32_t nprot, int64_t npairs,
-                           int64_t* order, double* y, double* rowwy, int64_t* rank_scratch, WeightedSide& s) {
-  // The pairs by ascending value, equal values by ascending pair index: one
-  // sort of 64-bit keys (the value's order bits above the index; -0 counts as
-  // +0, which it equals).
-  if (npairs < (int64_t{1} << 32)) {
-    uint64_t* keys = reinterpret_cast<uint64_t*>(order);
-#pragma omp parallel for schedule(static)
-    for (int64_t k = 0; k < npairs; ++k) {
-      const uint64_t u = ascending_key(v[k + 1] + 0.0f);
-      keys[k] = (u << 32) | static_cast<uint64_t>(k + 1);
-    }
-    sort_keys(keys, npairs, rank_scratch);
-#pragma omp parallel for schedule(static)
-    for (int64_t k = 0; k < npairs; ++k) order[k] = static_cast<int64_t>(keys[k] & 0xFFFFFFFFu);
-  } else {
-    for (int64_t k = 0; k < npairs; ++k) order[k] = k + 1;
-    std::sort(order, order + npairs, [&](int64_t a, int64_t b) { return v[a] < v[b] || (v[a] == v[b] && a < b); });
-  }
-  if (spearman) {
-    // The pair weights first, each replaced by its rank once its group's
-    // weights are read.
-    int64_t k = 0;
-    for (int32_t i = 1; i <= nprot; ++i)
-      for (int32_t j = i + 1; j <= nprot; ++j) y[++k] = w[i] * w[j];
-    weighted_ranks(
-        order, npairs, [&](int64_t q) { return v[q]; }, [&](int64_t q) { return y[q]; },
-        [&](int64_t q, double r) { y[q] = r; });
-  } else {
-    for (int64_t k = 1; k <= npairs; ++k) y[k] = v[k];
-  }
+                           uint32_t* group, double* rank, double* rowwy, int64_t* rank_scratch, WeightedSide& s) {
   s.w = w;
-  s.y = y;
+  s.v = v;
   s.nprot = nprot;
   s.npairs = npairs;
   s.rowwy = rowwy;
-  side_sums(y, w, nprot, rowwy, s.wsum, s.wysum, s.syy_all);
-  s.y_flat = npairs == 0 || v[order[0]] == v[order[npairs - 1]];
+  s.group = nullptr;
+  s.rank = nullptr;
+  s.ngroups = 0;
+  if (spearman) {
+    // The distinct similarities, ascending (their keys sorted in group's
+    // place; -0 counts as +0, which it equals), then each pair's group.
+    uint32_t* keys = group + 1;
+#pragma omp parallel for schedule(static)
+    for (int64_t k = 0; k < npairs; ++k) keys[k] = ascending_key(v[k + 1] + 0.0f);
+    sort_keys(keys, npairs, rank_scratch);
+    const int64_t ngroups = std::unique(keys, keys + npairs) - keys;
+    for (int64_t g = 0; g < ngroups; ++g) rank[g] = static_cast<double>(keys[g]);  // exact: below 2^32
+#pragma omp parallel for schedule(static)
+    for (int64_t k = 1; k <= npairs; ++k)
+      group[k] = static_cast<uint32_t>(
+          std::lower_bound(rank, rank + ngroups, static_cast<double>(ascending_key(v[k] + 0.0f))) - rank);
+    // Weighted mid-ranks: the total weight of the smaller values plus half
+    // that of the tie group, each group's weight summed in pair order (the
+    // order of its pairs by ascending similarity, then index).
+    std::fill(rank, rank + ngroups, 0.0);
+    int64_t k = 0;
+    for (int32_t i = 1; i <= nprot; ++i)
+      for (int32_t j = i + 1; j <= nprot; ++j) rank[group[++k]] += w[i] * w[j];
+    double below = 0;
+    for (int64_t g = 0; g < ngroups; ++g) {
+      const double weight = rank[g];
+      rank[g] = below + weight / 2;
+      below += weight;
+    }
+    s.group = group;
+    s.rank = rank;
+    s.ngroups = ngroups;
+    s.y_flat = ngroups <= 1;
+  } else {
+    bool flat = true;
+    for (int64_t k = 2; k <= npairs && flat; ++k) flat = v[k] == v[1];
+    s.y_flat = flat;
+  }
+  side_sums(s, w, nprot, rowwy, s.wsum, s.wysum, s.syy_all);
 }
 
 namespace {
@@ -240,7 +249,7 @@ bool weighted_prefix(const uint8_t* codes, GapList gaps, const AaMat& aamat, boo
       if (usable) st.sxx += cw[c] * st.d[c] * st.d[c];
     }
   if (nusable == 0 || wsum == 0) return false;
-  my = (gaps.n > 0 ? usable_wy(s, s.rowwy, s.wysum, gaps, s.y) : s.wysum) / wsum;
+  my = (gaps.n > 0 ? usable_wy(s, gaps) : s.wysum) / wsum;
   return true;
 }
 
@@ -256,15 +265,15 @@ double weighted_finish(const WeightedStat& st, bool x_flat, const Pass& p, bool 
 // d[l * kCells + cell] column l's deviation table.
 template <bool Gapped>
 __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(const uint8_t* codes8, const double* d,
-                                                                               const double* w, int32_t n,
-                                                                               const double* y, const double* my,
+                                                                               const WeightedSide& s, const double* my,
                                                                                Pass* out) {
+  const double* w = s.w;
+  const int32_t n = s.nprot;
   const __m512d vmy = _mm512_loadu_pd(my);
   __m512d axy = _mm512_setzero_pd(), ayy = _mm512_setzero_pd(), first = _mm512_setzero_pd();
   __mmask8 have = 0, differs = 0;
   for (PairRows r(n); r; ++r) {
     const int32_t i = r.i, len = r.len();
-    const double* yrow = y + 1 + r.start;  // the pairs of protein i
     const __m128i a8 = lane_codes(codes8, i);
     const __mmask8 a_usable = residue_lanes(a8);
     if (a_usable == 0) {
@@ -280,7 +289,7 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
       const __m512d pw = _mm512_set1_pd(wi * w[i + 2 + t]);
       const __m512d dx = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), usable,
                                                   lane_cells(row, b8), d, 8);
-      const __m512d yv = _mm512_set1_pd(yrow[t]);
+      const __m512d yv = _mm512_set1_pd(s.y(r.start + 1 + t));
       const __m512d dy = _mm512_sub_pd(yv, vmy);
       axy = _mm512_mask_add_pd(axy, usable, axy, _mm512_mul_pd(_mm512_mul_pd(pw, dx), dy));
       if constexpr (Gapped) {
@@ -307,7 +316,7 @@ float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bo
   double my;
   if (value) *value = -2.0;
   if (!weighted_prefix(codes, gaps, aamat, spearman, s, st, x_flat, my)) return -2.0f;
-  const Pass p = deviation(codes, st.d, s.w, s.nprot, s.y, my, gaps.n > 0);
+  const Pass p = deviation(codes, st.d, s, my, gaps.n > 0);
   const double r = weighted_finish(st, x_flat, p, gaps.n > 0, s);
   if (value) *value = r;
   return static_cast<float>(r);
@@ -315,7 +324,6 @@ float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bo
 
 void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, const AaMat& aamat, bool spearman,
                            const WeightedSide& s, uint8_t* codes8, WeightedStat* stat, float* score, double* value) {
-  const int32_t n = s.nprot;
   alignas(64) double d[kColumnLanes * kCells] = {};
   double my[kColumnLanes] = {0};
   bool live[kColumnLanes] = {}, x_flat[kColumnLanes] = {}, any = false, gapped = false;
@@ -332,9 +340,9 @@ void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, cons
   Pass pass[kColumnLanes];
   if (any) {
     if (gapped)
-      deviation_lanes<true>(codes8, d, s.w, n, s.y, my, pass);
+      deviation_lanes<true>(codes8, d, s, my, pass);
     else
-      deviation_lanes<false>(codes8, d, s.w, n, s.y, my, pass);
+      deviation_lanes<false>(codes8, d, s, my, pass);
   }
   for (int l = 0; l < nl; ++l) {
     const WeightedStat& st = stat ? stat[pos[l]] : local[l];

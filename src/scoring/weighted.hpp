@@ -34,23 +34,31 @@ void henikoff_weights(const Columns& cols, double* w);
 bool uniform_weights(const double* w, int32_t nprot);
 
 // The similarity side of the weighted correlation: the y value of each pair
-// (weighted ranks for Spearman) and what every column reuses.
+// (weighted ranks for Spearman) and what every column reuses. With ranks,
+// each pair holds only the tie group of its similarity, and the rank is the
+// group's: a group index takes half the room a rank would.
 struct WeightedSide {
-  const double* w = nullptr;  // 1..nprot
-  const double* y = nullptr;  // 1..npairs, pair order
+  const double* w = nullptr;         // 1..nprot
+  const float* v = nullptr;          // the similarities, 1..npairs, pair order
+  const uint32_t* group = nullptr;   // Spearman: 1..npairs, the pair's tie group (0 the smallest); null: y is v
+  const double* rank = nullptr;      // Spearman: each group's weighted mid-rank
+  int64_t ngroups = 0;
   int32_t nprot = 0;
   int64_t npairs = 0;
   double wsum = 0, wysum = 0;  // sum of W and of W y over all pairs
   double syy_all = 0;          // sum of W (y - my)^2 over all pairs
   bool y_flat = false;         // every y the same
   const double* rowwy = nullptr;  // rowwy[p] = sum over the pairs of p of w_other * y
+  // y of pair k (1-based, pair order).
+  double y(int64_t k) const { return group ? rank[group[k]] : static_cast<double>(v[k]); }
 };
 
-// y[k] from the float pair vector v (the similarities in pair order): the
-// weighted ranks (spearman) or the values. order needs npairs entries (the
-// pairs by ascending value, kept for the random passes); rowwy nprot + 1.
+// The side of the float pair vector v[1..npairs] (the similarities in pair
+// order), ranked (spearman) or as it is. For ranks, group needs npairs + 1
+// entries and rank one per distinct similarity (npairs + 1 is enough; only
+// those are touched); rowwy nprot + 1.
 void prepare_weighted_side(const float* v, bool spearman, const double* w, int32_t nprot, int64_t npairs,
-                           int64_t* order, double* y, double* rowwy, int64_t* rank_scratch, WeightedSide& side);
+                           uint32_t* group, double* rank, double* rowwy, int64_t* rank_scratch, WeightedSide& side);
 
 // The weighted correlation from its sums, or its sentinel.
 inline double weighted_score(double sxy, double sxx, double syy, int64_t n, bool x_flat, bool y_flat) {

@@ -1,5 +1,7 @@
 #include "shuffle/weighted_random.hpp"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "input/residue.hpp"
 #include "isa.hpp"
 #include "shuffle/lane_vectors.hpp"
+#include "shuffle/lanes.hpp"
 #include "scoring/similarity.hpp"
 
 // Lane vectors are returned from always-inlined helpers only, never across a call.
@@ -16,90 +19,91 @@ namespace vorn {
 
 namespace {
 
-constexpr int kGroup = 4;   // columns that share one read of the lanes
+constexpr int kGroup = 4;            // columns that share one read of the lanes
+constexpr int64_t kTilePairs = 8192;
 
-// What a group of columns needs in the lane pass.
+// What a group of columns needs in the lane pass, and its sums so far
+// (plain arrays: a vector of these need not be 64-byte aligned).
 struct Group {
   const uint8_t* codes[kGroup];
   const double* d[kGroup];
-  v8d my[kGroup];  // the lanes' means
-  v8d sxy[kGroup], syy[kGroup];
+  double my[kGroup][kLanes];  // the lanes' means
+  double sxy[kGroup][kLanes], syy[kGroup][kLanes];
 };
 
-// Over the pairs in pair order, for every column of the group and every lane:
-// sxy = sum of W d(a,b) y (the weighted mean of d over the usable pairs is 0,
-// so my drops out; d is 0 for gapped pairs). syy comes from row totals.
-inline __attribute__((always_inline)) void group_pass_body(Group& g, const double* w, int32_t n, const double* lanes) {
+// The y' of a block: lane l of pair (i, j) (proteins from 1) is the y of the
+// pair whose data (i, j) takes under permutation l, with the weights staying
+// with the rows: for ranks, the group of that pair's similarity ranked by
+// the lane's own weights.
+struct BlockY {
+  const WeightedSide* side = nullptr;
+  const int32_t* perms[kLanes] = {};
+  const double* rank[kLanes] = {};  // Spearman: each lane's group ranks; null: y' are the values
+  double at(int l, int32_t i, int32_t j) const {
+    const int32_t a = perms[l][i], b = perms[l][j];
+    const int64_t q = a < b ? pair_index(a, b, side->nprot) : pair_index(b, a, side->nprot);
+    return rank[l] ? rank[l][side->group[q]] : static_cast<double>(side->v[q]);
+  }
+};
+
+// The weighted mid-ranks of the similarity groups under one permutation:
+// each pair (u, v) weighs as the proteins that take u's and v's data, and a
+// group's weight is summed in pair order (its pairs by ascending similarity,
+// then index, as without the permutation).
+void lane_ranks(const WeightedSide& side, const int32_t* inverse, double* r) {
+  const int32_t n = side.nprot;
+  std::fill(r, r + side.ngroups, 0.0);
+  int64_t k = 0;
+  for (int32_t u = 1; u <= n; ++u) {
+    const double wu = side.w[inverse[u]];
+    for (int32_t v = u + 1; v <= n; ++v) r[side.group[++k]] += wu * side.w[inverse[v]];
+  }
+  double below = 0;
+  for (int64_t g = 0; g < side.ngroups; ++g) {
+    const double weight = r[g];
+    r[g] = below + weight / 2;
+    below += weight;
+  }
+}
+
+// Pairs [a, b) of the tile (counted from its first pair) into lanes.
+void fill_part(const BlockY& y, int32_t n, const LaneTile& tile, int64_t a, int64_t b, double* lanes) {
+  if (a >= b) return;
+  int32_t i = tile.row_begin;  // 0-based row, protein i + 1
+  int64_t row_first = 0;       // the row's first pair, counted from the tile's
+  while (row_first + (n - 1 - i) <= a) row_first += n - 1 - i, ++i;
+  double* out = lanes + a * kLanes;
+  for (int64_t k = a; k < b; ++i, row_first += n - i) {
+    const int64_t end = std::min<int64_t>(b, row_first + (n - 1 - i));
+    for (int32_t j = i + 2 + static_cast<int32_t>(k - row_first); k < end; ++k, ++j, out += kLanes)
+      for (int l = 0; l < kLanes; ++l) out[l] = y.at(l, i + 1, j);
+  }
+}
+
+// Over the tile's pairs in pair order, for every column of the group and
+// every lane, carried on from the tiles before: sxy += W d(a,b) y (the
+// weighted mean of d over the usable pairs is 0, so my drops out; d is 0 for
+// gapped pairs). syy comes from row totals.
+inline __attribute__((always_inline)) void group_tile_body(Group& g, const double* w, int32_t n, const LaneTile& t,
+                                                           const double* lanes) {
   v8d axy[kGroup];
-  for (int c = 0; c < kGroup; ++c) axy[c] = splat(0.0);
-  lane_walk<kGroup>(
-      g.codes, n, g.d, lanes, false,
+  for (int c = 0; c < kGroup; ++c) axy[c] = lane_load(g.sxy[c]);
+  lane_walk_rows<kGroup>(
+      g.codes, n, t.row_begin, t.row_end, t.first, g.d, lanes, false,
       [&](int32_t i, int32_t j) __attribute__((always_inline)) { return w[i + 1] * w[j + 1]; },
       [&](int c, double dx, double, const v8d& y, double pw) __attribute__((always_inline)) { axy[c] += (pw * dx) * y; });
-  for (int c = 0; c < kGroup; ++c) g.sxy[c] = axy[c];
+  for (int c = 0; c < kGroup; ++c) lane_store(g.sxy[c], axy[c]);
 }
 
-// Whether the usable y of lane l agree: asked only when the spread is at the
-// level of rounding, where the sums cannot tell.
-bool lane_flat(const uint8_t* codes, int32_t n, const double* lanes, int l) {
-  bool have = false;
-  double first = 0;
-  const double* y = lanes + l;
-  for (int32_t i = 0; i < n; ++i)
-    for (int32_t j = i + 1; j < n; ++j, y += kLanes) {
-      if (codes[i] == 0 || codes[j] == 0) continue;
-      if (have && *y != first) return false;
-      first = *y, have = true;
-    }
-  return true;
-}
-
-// The y' of one permutation into lane l: the weighted ranks (or the values)
-// of the relabelled similarities, the weights staying with the rows. For
-// ranks, the pairs are walked by ascending similarity (sorted values and pair
-// ends side by side, so the walk reads memory in order), each pair (u, v)
-// weighing as the proteins that take u's and v's data, and each rank written
-// to the place of the pair that takes (u, v)'s similarity.
-void fill_lane(const WeightedSide& side, const WeightedRandom& a, bool spearman, const int32_t* perm, int l) {
-  const int32_t n = side.nprot;
-  const int64_t npairs = side.npairs;
-  int32_t* inverse = a.inverse + static_cast<int64_t>(l) * (n + 2);
-  for (int32_t p = 1; p <= n; ++p) inverse[perm[p]] = p;
-  double* out = a.lanes + l;
-  if (!spearman) {
-    for (int32_t i = 1; i <= n; ++i)
-      for (int32_t j = i + 1; j <= n; ++j, out += kLanes)
-        *out = static_cast<double>(a.v[pair_index(std::min(perm[i], perm[j]), std::max(perm[i], perm[j]), n)]);
-    return;
-  }
-  auto place = [&](int64_t t) {
-    const int32_t i = inverse[a.ends[2 * t]], j = inverse[a.ends[2 * t + 1]];
-    return (pair_index(std::min(i, j), std::max(i, j), n) - 1) * kLanes;
-  };
-  double below = 0;
-  for (int64_t g = 0; g < npairs;) {
-    int64_t h = g;
-    double group = 0;
-    const float value = a.sorted[g];
-    for (; h < npairs && a.sorted[h] == value; ++h) group += side.w[inverse[a.ends[2 * h]]] * side.w[inverse[a.ends[2 * h + 1]]];
-    const double rank = below + group / 2;
-    for (int64_t t = g; t < h; ++t) out[place(t)] = rank;
-    below += group;
-    g = h;
-  }
-}
-
-// Per lane: W y and W y^2 over all pairs, each protein's w_other y and
-// w_other y^2 (rowwy, then rowwyy (n + 2) x 8 further on), and W (y - my)^2.
-inline __attribute__((always_inline)) void lane_sums_body(const WeightedSide& side, const double* lanes,
-                                                           double* rowwy, v8d& wysum, v8d& wyysum, v8d& syy) {
-  const int32_t n = side.nprot;
-  const double* w = side.w;
+// Per lane over the tile's pairs, carried on: W y and W y^2, and each
+// protein's w_other y and w_other y^2 (rowwy, then rowwyy (n + 2) x 8
+// further on).
+inline __attribute__((always_inline)) void tile_sums_body(const double* w, int32_t n, const LaneTile& t,
+                                                          const double* lanes, double* rowwy, v8d& wysum,
+                                                          v8d& wyysum) {
   double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
-  for (int32_t p = 0; p <= n; ++p) lane_store(rowwy + p * kLanes, splat(0.0)), lane_store(rowwyy + p * kLanes, splat(0.0));
-  wysum = wyysum = splat(0.0);
   const double* y = lanes;
-  for (int32_t i = 1; i <= n; ++i) {
+  for (int32_t i = t.row_begin + 1; i <= t.row_end; ++i) {
     v8d row = lane_load(rowwy + i * kLanes), row2 = lane_load(rowwyy + i * kLanes);
     for (int32_t j = i + 1; j <= n; ++j, y += kLanes) {
       const v8d v = lane_load(y), vv = v * v;
@@ -113,29 +117,55 @@ inline __attribute__((always_inline)) void lane_sums_body(const WeightedSide& si
     lane_store(rowwy + i * kLanes, row);
     lane_store(rowwyy + i * kLanes, row2);
   }
-  const v8d my = wysum / splat(side.wsum);
-  syy = splat(0.0);
-  y = lanes;
-  for (int32_t i = 1; i <= n; ++i)
+}
+
+// W (y - my)^2 over the tile's pairs, carried on.
+inline __attribute__((always_inline)) void tile_syy_body(const double* w, int32_t n, const LaneTile& t,
+                                                         const double* lanes, const v8d& my, v8d& syy) {
+  const double* y = lanes;
+  for (int32_t i = t.row_begin + 1; i <= t.row_end; ++i)
     for (int32_t j = i + 1; j <= n; ++j, y += kLanes) {
       const v8d dy = lane_load(y) - my;
       syy += (w[i] * w[j]) * (dy * dy);
     }
 }
 
-VORN_ISA_CLONES(void, group_pass, (Group & g, const double* w, int32_t n, const double* lanes),
-                { group_pass_body(g, w, n, lanes); })
-VORN_ISA_CLONES(void, lane_sums,
-                (const WeightedSide& side, const double* lanes, double* rowwy, v8d& wysum, v8d& wyysum, v8d& syy),
-                { lane_sums_body(side, lanes, rowwy, wysum, wyysum, syy); })
+VORN_ISA_CLONES(void, group_tile, (Group & g, const double* w, int32_t n, const LaneTile& t, const double* lanes),
+                { group_tile_body(g, w, n, t, lanes); })
+VORN_ISA_CLONES(void, tile_sums,
+                (const double* w, int32_t n, const LaneTile& t, const double* lanes, double* rowwy, v8d& wysum,
+                 v8d& wyysum),
+                { tile_sums_body(w, n, t, lanes, rowwy, wysum, wyysum); })
+VORN_ISA_CLONES(void, tile_syy,
+                (const double* w, int32_t n, const LaneTile& t, const double* lanes, const v8d& my, v8d& syy),
+                { tile_syy_body(w, n, t, lanes, my, syy); })
+
+// Whether the usable y of lane l agree: asked only when the spread is at the
+// level of rounding, where the sums cannot tell.
+bool lane_flat(const uint8_t* codes, int32_t n, const BlockY& y, int l) {
+  bool have = false;
+  double first = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    if (codes[i] == 0) continue;
+    for (int32_t j = i + 1; j < n; ++j) {
+      if (codes[j] == 0) continue;
+      const double v = y.at(l, i + 1, j + 1);
+      if (have && v != first) return false;
+      first = v, have = true;
+    }
+  }
+  return true;
+}
 
 }  // namespace
+
+int64_t weighted_tile_pairs(int32_t nprot) { return std::max<int64_t>(kTilePairs, nprot - 1); }
 
 void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSide& side, const WeightedRandom& a,
                             Log& log) {
   const int32_t n = cols.nprot, alnlen = cols.alnlen;
   // Columns of the same kind in groups (gapped ones need the sums of their
-// usable pairs).
+  // usable pairs).
   std::vector<std::vector<int32_t>> groups;
   for (bool gapped : {false, true}) {
     std::vector<int32_t> g;
@@ -146,36 +176,50 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
     }
     if (!g.empty()) groups.push_back(g);
   }
-  if (spearman) {
-    // The similarities by ascending value with their pairs' ends.
-    const int32_t n1 = n;
-#pragma omp parallel for schedule(static)
-    for (int64_t t = 0; t < side.npairs; ++t) {
-      const int64_t q = a.order[t];
-      a.sorted[t] = a.v[q];
-      int32_t lo = 1, hi = n1 - 1;  // the row u of pair q: the last u with pair_index(u, u + 1) <= q
-      while (lo < hi) {
-        const int32_t mid = (lo + hi + 1) / 2;
-        if (pair_index(mid, mid + 1, n1) <= q) lo = mid; else hi = mid - 1;
-      }
-      a.ends[2 * t] = lo;
-      a.ends[2 * t + 1] = static_cast<int32_t>(lo + (q - pair_index(lo, lo + 1, n1)) + 1);
-    }
-  }
+  const int64_t ngroups = static_cast<int64_t>(groups.size());
+  std::vector<Group> gs(groups.size());
   double* rowwy = a.lane_rowwy;
+  const double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
+  const int parts = 4 * omp_get_max_threads();
   for (int64_t s0 = 1; s0 <= a.nsuffl; s0 += kLanes) {
     const int nl = static_cast<int>(std::min<int64_t>(kLanes, a.nsuffl - s0 + 1));
+    BlockY y;
+    y.side = &side;
+    for (int l = 0; l < kLanes; ++l) {
+      y.perms[l] = a.sufix[s0 + (l < nl ? l : 0)];
+      y.rank[l] = spearman ? a.lane_rank + static_cast<int64_t>(l < nl ? l : 0) * side.ngroups : nullptr;
+    }
+    if (spearman) {
 #pragma omp parallel for schedule(static, 1)
-    for (int l = 0; l < kLanes; ++l) fill_lane(side, a, spearman, a.sufix[s0 + (l < nl ? l : 0)], l);
-    v8d wysum, wyysum, syy_all;
-    VORN_ISA_CALL(lane_sums, side, a.lanes, rowwy, wysum, wyysum, syy_all);
-    const double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
+      for (int l = 0; l < nl; ++l) {
+        int32_t* inverse = a.inverse + static_cast<int64_t>(l) * (n + 2);
+        for (int32_t p = 1; p <= n; ++p) inverse[y.perms[l][p]] = p;
+        lane_ranks(side, inverse, a.lane_rank + static_cast<int64_t>(l) * side.ngroups);
+      }
+    }
+    // One walk over the tiles: each tile filled, then the work on it.
+    auto walk = [&](auto&& work) {
+#pragma omp parallel
+      for (LaneTile t = next_tile(LaneTile{}, n, a.tile_pairs); t.pairs > 0; t = next_tile(t, n, a.tile_pairs)) {
+#pragma omp for schedule(static)
+        for (int part = 0; part < parts; ++part)
+          if (!log.stopping()) fill_part(y, n, t, t.pairs * part / parts, t.pairs * (part + 1) / parts, a.lanes);
+        work(t);
+      }
+    };
+    // The sums over all pairs, then the means.
+    for (int32_t p = 0; p <= n; ++p)
+      lane_store(rowwy + p * kLanes, splat(0.0)), lane_store(rowwy + (n + 2 + p) * kLanes, splat(0.0));
+    v8d wysum = splat(0.0), wyysum = splat(0.0), syy_all = splat(0.0);
+    walk([&](const LaneTile& t) {
+#pragma omp single
+      if (!log.stopping()) VORN_ISA_CALL(tile_sums, side.w, n, t, a.lanes, rowwy, wysum, wyysum);
+    });
+    const v8d my_all = wysum / splat(side.wsum);
 #pragma omp parallel for schedule(dynamic, 1)
-    for (size_t gi = 0; gi < groups.size(); ++gi) {
-      if (log.stopping()) continue;  // checkpoint() below ends the run
+    for (int64_t gi = 0; gi < ngroups; ++gi) {
       const std::vector<int32_t>& cs = groups[gi];
-      const bool gapped = cols.gaps(cs[0]).n > 0;
-      Group g;
+      Group& g = gs[gi];
       for (int c = 0; c < kGroup; ++c) {
         const int32_t pos = cs[c < static_cast<int>(cs.size()) ? c : 0];
         const WeightedStat& st = a.stat[pos];
@@ -192,20 +236,41 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
               sum2 -= side.w[p] * lane_load(rowwyy + p * kLanes);
             },
             [&](int32_t p, int32_t q) {
-              const v8d v = lane_load(a.lanes + (pair_index(p, q, n) - 1) * kLanes);
+              v8d v;
+              for (int l = 0; l < kLanes; ++l) v[l] = y.at(l, p, q);
               sum += (side.w[p] * side.w[q]) * v;
               sum2 += (side.w[p] * side.w[q]) * (v * v);
             });
-        g.my[c] = sum / splat(st.wsum);
-        g.syy[c] = sum2;
+        lane_store(g.my[c], sum / splat(st.wsum));
+        lane_store(g.syy[c], sum2);
+        lane_store(g.sxy[c], splat(0.0));
       }
-      VORN_ISA_CALL(group_pass, g, side.w, n, a.lanes);
+    }
+    // The walk of the sums: each tile's spread (one task) and the column
+    // groups shared among the threads.
+    walk([&](const LaneTile& t) {
+#pragma omp for schedule(dynamic, 1)
+      for (int64_t gi = -1; gi < ngroups; ++gi) {
+        if (log.stopping()) continue;  // checkpoint() below ends the run
+        if (gi < 0) {
+          VORN_ISA_CALL(tile_syy, side.w, n, t, a.lanes, my_all, syy_all);
+        } else {
+          VORN_ISA_CALL(group_tile, gs[gi], side.w, n, t, a.lanes);
+        }
+      }
+    });
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int64_t gi = 0; gi < ngroups; ++gi) {
+      if (log.stopping()) continue;
+      const std::vector<int32_t>& cs = groups[gi];
+      const Group& g = gs[gi];
+      const bool gapped = cols.gaps(cs[0]).n > 0;
       for (int c = 0; c < static_cast<int>(cs.size()); ++c) {
         const int32_t pos = cs[c];
         const WeightedStat& st = a.stat[pos];
         for (int l = 0; l < nl; ++l) {
           const double syy = gapped ? g.syy[c][l] - g.my[c][l] * g.my[c][l] * st.wsum : syy_all[l];
-          const bool flat = gapped ? !(syy > 1e-12 * g.syy[c][l]) && lane_flat(g.codes[c], n, a.lanes, l) : side.y_flat;
+          const bool flat = gapped ? !(syy > 1e-12 * g.syy[c][l]) && lane_flat(g.codes[c], n, y, l) : side.y_flat;
           const double r = weighted_score(g.sxy[c][l], st.sxx, flat ? 0.0 : syy, st.n, false, flat);
           a.rndcorr[pos][s0 + l] = static_cast<float>(r);
           if (a.exact) a.exact[(pos - 1) * a.nsuffl + s0 + l - 1] = r;

@@ -63,12 +63,12 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     const std::vector<double> w = weights_of(rng, n, trial % 4);
     const bool spearman = trial % 2 == 0;
     const int64_t npairs = static_cast<int64_t>(n) * (n - 1) / 2;
-    std::vector<int64_t> order(npairs + 1);
-    std::vector<double> y(npairs + 2), rowwy(n + 2);
+    std::vector<uint32_t> group(npairs + 1);
+    std::vector<double> rank(npairs + 2), rowwy(n + 2);
     WeightedSide side;
     std::vector<int64_t> tables(kRankScratch);
-    prepare_weighted_side(v.data(), spearman, w.data(), n, npairs, order.data(), y.data(), rowwy.data(), tables.data(),
-                          side);
+    prepare_weighted_side(v.data(), spearman, w.data(), n, npairs, group.data(), rank.data(), rowwy.data(),
+                          tables.data(), side);
     test::ColumnData cd(a);
     std::vector<WeightedStat> stat(a.alnlen + 2);
     std::vector<float> icorr(a.alnlen + 2);
@@ -101,13 +101,20 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     std::vector<std::vector<float>> rnd(a.alnlen + 2, std::vector<float>(nsuffl + 2));
     std::vector<float*> rndrows;
     for (auto& r : rnd) rndrows.push_back(r.data());
-    std::vector<double> lanes(npairs * 8 + 8), exact(a.alnlen * nsuffl), rw((n + 2) * 16);
-    std::vector<float> sorted(npairs + 1);
-    std::vector<int32_t> inverse((n + 2) * 8), ends(2 * npairs + 2);
-    WeightedRandom wr{sufix.data(), nsuffl, icorr.data(), stat.data(), v.data(), order.data(), lanes.data(),
-                      sorted.data(), ends.data(), rw.data(), inverse.data(), rndrows.data(), exact.data()};
-    Log quiet(nullptr);
-    weighted_random_passes(cd.cols, spearman, side, wr, quiet);
+    // A tile of one row, of about three rows, and of all pairs give the same bits.
+    std::vector<double> exact;
+    for (const int64_t tile : {npairs + 1, int64_t{1}, 3 * static_cast<int64_t>(n)}) {
+      std::vector<double> lanes((tile + n) * 8 + 8), got(a.alnlen * nsuffl), rw((n + 2) * 16);
+      std::vector<double> lane_rank(8 * (npairs + 1));
+      std::vector<int32_t> inverse((n + 2) * 8);
+      WeightedRandom wr{sufix.data(), nsuffl, icorr.data(), stat.data(), lanes.data(), tile, lane_rank.data(),
+                        rw.data(),    inverse.data(), rndrows.data(), got.data()};
+      Log quiet(nullptr);
+      weighted_random_passes(cd.cols, spearman, side, wr, quiet);
+      if (exact.empty()) exact = got;
+      for (size_t k = 0; k < got.size(); ++k)
+        ASSERT_EQ(literal::bits(got[k]), literal::bits(exact[k])) << c.what << ", tiles of " << tile << ", score " << k;
+    }
     for (int64_t s = 1; s <= nsuffl; ++s) {
       std::vector<float> relabelled(npairs + 1);
       int64_t k = 0;

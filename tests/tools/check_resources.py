@@ -2,7 +2,7 @@
 """The workflow's memory estimate against vorn's measured peak memory.
 
 check_resources.py VORN WORKFLOW_DIR ALIGNMENT... -- for each alignment, raw
-and with -S=10: the peak resident memory (from /usr/bin/time) must lie under
+and with -S=10, each also with -W: the peak resident memory (from /usr/bin/time) must lie under
 the estimate, and the estimate must not ask for more than twice the need plus
 the fixed base.
 """
@@ -22,7 +22,7 @@ def main():
         sys.exit(77)
     for path in alignments:
         n, length = resources.family_size(path)
-        for options in ("", "-S=10 -R=1"):
+        for options in ("", "-S=10 -R=1", "-W", "-W -S=10 -R=1"):
             with tempfile.NamedTemporaryFile() as t:
                 matrix = os.path.join(workflow, "..", "examples", "blosum62.raw")
                 subprocess.run(["/usr/bin/time", "-f", "%M", "-o", t.name, vorn, path, matrix, "-q"] + options.split(),

@@ -89,11 +89,13 @@ def memory_mb(n, length, options=""):
     pair_block = (8 if spearman else 4) * pairs                # similarities (and their ranks with the sort's room)
     if s:
         square = 4.0 * n * n                                    # the square of the random passes
-        pair_block = pair_block + square if weighted or tree else max(pair_block, square)
+        pair_block = pair_block + square if tree else max(pair_block, square)
         pair_block += 4.0 * s * (n + 3 * length) + 3600.0 * length + 2**20
     b = pair_block + 6.0 * n * length                          # and the alignment
-    if weighted:
-        b += (20 if spearman else 16) * pairs + ((64 + (12 if spearman else 0)) * pairs if s else 0)
+    if weighted and spearman:
+        # a rank per distinct similarity (seen below 4 L^2 unless -M gives
+        # them), and with -S one per permutation of a block
+        b += 8 * (9 if s else 1) * min(pairs, 4 * length * length)
     return int(BASE_MB + MARGIN * b / 2**20)
 
 
