@@ -207,30 +207,47 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
         work(t);
       }
     };
-    // The sums over all pairs, then the means.
+    for (int64_t gi = 0; gi < ngroups; ++gi) {
+      const std::vector<int32_t>& cs = groups[gi];
+      for (int c = 0; c < kGroup; ++c) {
+        const int32_t pos = cs[c < static_cast<int>(cs.size()) ? c : 0];
+        gs[gi].codes[c] = cols.column(pos);
+        gs[gi].d[c] = a.stat[pos].d;
+        lane_store(gs[gi].sxy[c], splat(0.0));
+      }
+    }
+    // First walk: the sums over all pairs (one task a tile) and the column
+    // groups' sums (which need no mean), shared among the threads.
     for (int32_t p = 0; p <= n; ++p)
       lane_store(rowwy + p * kLanes, splat(0.0)), lane_store(rowwy + (n + 2 + p) * kLanes, splat(0.0));
     v8d wysum = splat(0.0), wyysum = splat(0.0), syy_all = splat(0.0);
     walk([&](const LaneTile& t) {
-#pragma omp single
-      if (!log.stopping()) VORN_ISA_CALL(tile_sums, side.w, n, t, a.lanes, rowwy, wysum, wyysum);
+#pragma omp for schedule(dynamic, 1)
+      for (int64_t gi = -1; gi < ngroups; ++gi) {
+        if (log.stopping()) continue;  // checkpoint() below ends the run
+        if (gi < 0) {
+          VORN_ISA_CALL(tile_sums, side.w, n, t, a.lanes, rowwy, wysum, wyysum);
+        } else {
+          VORN_ISA_CALL(group_tile, gs[gi], side.w, n, t, a.lanes);
+        }
+      }
     });
+    // The means and spreads of the gapped columns' usable pairs.
     const v8d my_all = wysum / splat(side.wsum);
-#pragma omp parallel for schedule(dynamic, 1)
+    bool plain = false;
+#pragma omp parallel for schedule(dynamic, 1) reduction(|| : plain)
     for (int64_t gi = 0; gi < ngroups; ++gi) {
       const std::vector<int32_t>& cs = groups[gi];
       Group& g = gs[gi];
+      plain = plain || cols.gaps(cs[0]).n == 0;
       for (int c = 0; c < kGroup; ++c) {
         const int32_t pos = cs[c < static_cast<int>(cs.size()) ? c : 0];
         const WeightedStat& st = a.stat[pos];
-        const GapList gaps = cols.gaps(pos);
-        g.codes[c] = cols.column(pos);
-        g.d[c] = st.d;
         // W y and W y^2 over the usable pairs: all pairs less those of the
         // gapped proteins (the pairs of two gapped ones were taken twice).
         v8d sum = wysum, sum2 = wyysum;
         usable_from_totals(
-            gaps,
+            cols.gaps(pos),
             [&](int32_t p) {
               sum -= side.w[p] * lane_load(rowwy + p * kLanes);
               sum2 -= side.w[p] * lane_load(rowwyy + p * kLanes);
@@ -243,22 +260,15 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
             });
         lane_store(g.my[c], sum / splat(st.wsum));
         lane_store(g.syy[c], sum2);
-        lane_store(g.sxy[c], splat(0.0));
       }
     }
-    // The walk of the sums: each tile's spread (one task) and the column
-    // groups shared among the threads.
-    walk([&](const LaneTile& t) {
-#pragma omp for schedule(dynamic, 1)
-      for (int64_t gi = -1; gi < ngroups; ++gi) {
-        if (log.stopping()) continue;  // checkpoint() below ends the run
-        if (gi < 0) {
-          VORN_ISA_CALL(tile_syy, side.w, n, t, a.lanes, my_all, syy_all);
-        } else {
-          VORN_ISA_CALL(group_tile, gs[gi], side.w, n, t, a.lanes);
-        }
-      }
-    });
+    // Second walk, for the columns without gaps: the spread over all pairs.
+    if (plain) {
+      walk([&](const LaneTile& t) {
+#pragma omp single
+        if (!log.stopping()) VORN_ISA_CALL(tile_syy, side.w, n, t, a.lanes, my_all, syy_all);
+      });
+    }
 #pragma omp parallel for schedule(dynamic, 1)
     for (int64_t gi = 0; gi < ngroups; ++gi) {
       if (log.stopping()) continue;
