@@ -115,8 +115,9 @@ void BM_LaneColumn(benchmark::State& st) {
   float* sq = ws.ranksq.data();
   fill_rank_square(ws.idenrank, ws.nprot, sq);
   Log quiet(nullptr);
+  lane_group_codes(columns(ws), &pos, 1, ws.groupcodes.data());
   for (auto _ : st) {
-    block_sums(columns(ws), &pos, 1, ws.colstat.data(), f.side, sq, block, lane_tile_pairs(ws.nprot), ws.lanesim.data(),
+    block_sums(columns(ws), &pos, 1, ws.groupcodes.data(), ws.colstat.data(), f.side, sq, block, lane_tile_pairs(ws.nprot), ws.lanesim.data(),
                ws.lanegroups.data(), quiet);
     benchmark::DoNotOptimize(ws.lanegroups[0].sxy[0][0]);
   }

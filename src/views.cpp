@@ -24,6 +24,7 @@ RandomPassArrays random_pass_arrays(Workspace& ws) {
   a.tile_pairs = lane_tile_pairs(ws.nprot);
   a.groups = ws.lanegroups.data();
   a.active = ws.grouppos.data();
+  a.codes8 = ws.groupcodes.data();  // the real pass's groups are done with
   a.rndcorr = ws.rndcorr.rows();
   a.pool = ws.globdist();
   a.count = &ws.globcount();

@@ -134,7 +134,7 @@ struct Workspace {
   Vec<int32_t> gaplist;  // the gapped proteins of each scored column, column after column
   Vec<int64_t> gapstart; // column pos owns gaplist[gapstart[pos] .. gapstart[pos+1])
   Vec<int32_t> grouppos;  // the scored columns, in groups of eight for the grouped pass
-  Vec<uint8_t> groupcodes;  // each group's codes, protein-major
+  Vec<uint8_t> groupcodes;  // each group's codes, protein-major (the real pass's groups, then the random passes')
   Vec<double> weights;    // -W: w[1..nprot]
   Vec<double> wrank;      // -W with Spearman: the weighted rank of each distinct similarity (touched only so far)
   Vec<double> rowwy;      // -W: per protein, the weighted sum of its pairs' y
@@ -147,7 +147,7 @@ struct Workspace {
   Vec<float> icorr;
   Table<float> rndcorr;
   Vec<float> ranksq;      // the square of the correlated vector, when it cannot be formed in pairbuf
-  Vec<float> lanesim;     // relabelled similarities of a block of permutations, a tile of pairs at a time
+  Vec<double> lanesim;    // relabelled similarities of a block of permutations, a tile of pairs at a time
   Vec<LaneGroup> lanegroups;  // the random passes' column groups, as they carry from tile to tile
   Vec<ColumnStat> colstat;
   Vec<double> wlanes;            // -W: a block of permutations' y, a tile of pairs at a time

@@ -254,9 +254,11 @@ TEST(Twins, PermutationLanes) {
           literal::position_score(f.a, f.c.m, order[k], rr, ro, spearman, &want[k][l]);
         }
       for (int64_t tile : {int64_t{1}, int64_t{3 * n}, npairs}) {
-        std::vector<float> lanes(std::max<int64_t>(tile, n - 1) * kLanes + kLanes);
+        std::vector<double> lanes(std::max<int64_t>(tile, n - 1) * kLanes + kLanes);
         std::vector<LaneGroup> groups(lane_groups(nactive) + 1);
-        block_sums(cd.cols, order.data(), nactive, stat.data(), s.side, ysq.data(), block, tile, lanes.data(),
+        std::vector<uint8_t> codes8((nactive + kColumnsPerRead) * n);
+        lane_group_codes(cd.cols, order.data(), nactive, codes8.data());
+        block_sums(cd.cols, order.data(), nactive, codes8.data(), stat.data(), s.side, ysq.data(), block, tile, lanes.data(),
                    groups.data(), quiet);
         for (int32_t k = 0; k < nactive; ++k) {
           const LaneGroup& g = groups[k / kColumnsPerRead];

@@ -19,37 +19,57 @@ namespace {
 
 static_assert(kLanes == 8);
 constexpr int C = kColumnsPerRead;
-constexpr int64_t kTilePairs = 16384;
+constexpr int64_t kTilePairs = 8192;
 
 // Each lane carries one permutation and its own accumulation in pair order:
 //   sxy += d(a,b) * (y - my)      and, in gapped columns,
 //   syy += usable(a,b) * (y - my)^2
 // Gapped pairs have d = 0 and usable = 0: their terms add exactly nothing.
 // kColumnsPerRead columns go against one tile, the tile read once for all
-// of them, each with its own sums, which carry on from the tiles before. A
-// column whose protein i is gapped adds exact zeros for the row (its d and
-// usable rows of code 0 are 0) instead of skipping it.
+// of them, each with its own sums, which carry on from the tiles before.
+// Rows where every column has a gap at i are skipped (their terms are
+// zeros); in the others, the row's d and usable entries of the columns are
+// copied side by side first, so that the walk along the row reads each
+// column's at a fixed offset from one place, with the codes of a protein
+// for all columns in one place too (codes8, protein-major).
+constexpr int kRowCells = 24;  // a row of a column's 21 x 21 tables, padded
 template <bool Gapped>
-inline __attribute__((always_inline)) void group_body(const uint8_t* const* codes, int32_t nprot, int32_t row_begin,
+inline __attribute__((always_inline)) void group_body(const uint8_t* codes8, int32_t nprot, int32_t row_begin,
                                                       int32_t row_end, int64_t first, const double* const* d,
-                                                      const float* lanes, const double (*my_in)[kLanes],
+                                                      const double* lanes, const double (*my_in)[kLanes],
                                                       double (*sxy)[kLanes], double (*syy)[kLanes]) {
   v8d axy[C], ayy[C], my[C];
   for (int c = 0; c < C; ++c) axy[c] = lane_load(sxy[c]), ayy[c] = lane_load(syy[c]), my[c] = lane_load(my_in[c]);
-  lane_walk_rows<C>(
-      codes, nprot, row_begin, row_end, first, d, lanes, true,
-      [](int32_t, int32_t) __attribute__((always_inline)) { return 0; },
-      [&](int c, double dx, double u, const v8d& y, int) __attribute__((always_inline)) {
+  alignas(64) double rd[C][kRowCells], ru[C][kRowCells];
+  for (PairRows r(nprot, row_begin, first); r && r.i < row_end; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const uint8_t* ci = codes8 + static_cast<int64_t>(i) * C;
+    bool any = false;
+    for (int c = 0; c < C; ++c) {
+      const int a = ci[c];
+      any = any || a != 0;
+      std::memcpy(rd[c], d[c] + a * kCodes, sizeof(double) * kCodes);
+      std::memcpy(ru[c], kUsablePair.data() + a * kCodes, sizeof(double) * kCodes);
+    }
+    if (!any) continue;
+    const double* yrow = lanes + (r.start - first) * kLanes;  // the pairs of protein i
+    const uint8_t* cj = ci + C;
+    for (int32_t t = 0; t < len; ++t, cj += C) {
+      const v8d y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
+      for (int c = 0; c < C; ++c) {
+        const int b = cj[c];
         const v8d dy = y - my[c];
-        axy[c] += dx * dy;
-        if constexpr (Gapped) ayy[c] += u * (dy * dy);
-      });
+        axy[c] += rd[c][b] * dy;
+        if constexpr (Gapped) ayy[c] += ru[c][b] * (dy * dy);
+      }
+    }
+  }
   for (int c = 0; c < C; ++c) lane_store(sxy[c], axy[c]), lane_store(syy[c], ayy[c]);
 }
 
 #define VORN_GROUP_PARAMS                                                                                           \
-  (const uint8_t* const* codes, int32_t nprot, int32_t row_begin, int32_t row_end, int64_t first,                  \
-   const double* const* d, const float* lanes, const double(*my)[kLanes], double(*sxy)[kLanes], double(*syy)[kLanes])
+  (const uint8_t* codes, int32_t nprot, int32_t row_begin, int32_t row_end, int64_t first,                  \
+   const double* const* d, const double* lanes, const double(*my)[kLanes], double(*sxy)[kLanes], double(*syy)[kLanes])
 VORN_ISA_CLONES(void, group_pass_plain, VORN_GROUP_PARAMS,
                 { group_body<false>(codes, nprot, row_begin, row_end, first, d, lanes, my, sxy, syy); })
 VORN_ISA_CLONES(void, group_pass_gapped, VORN_GROUP_PARAMS,
@@ -58,11 +78,11 @@ VORN_ISA_CLONES(void, group_pass_gapped, VORN_GROUP_PARAMS,
 
 // Per lane, the sum of y over the usable pairs of the tile, in pair order,
 // carried on in sy.
-void lane_usable_sum(const uint8_t* codes, int32_t nprot, const LaneTile& t, const float* lanes, double* sy_io) {
+void lane_usable_sum(const uint8_t* codes, int32_t nprot, const LaneTile& t, const double* lanes, double* sy_io) {
   v8d sy = lane_load(sy_io);
   for (PairRows r(nprot, t.row_begin, t.first); r && r.i < t.row_end; ++r) {
     const int32_t i = r.i, len = r.len();
-    const float* yrow = lanes + (r.start - t.first) * kLanes;  // the pairs of protein i
+    const double* yrow = lanes + (r.start - t.first) * kLanes;  // the pairs of protein i
     if (codes[i] == 0) continue;
     for (int32_t k = 0; k < len; ++k) {
       if (codes[i + 1 + k] == 0) continue;
@@ -75,7 +95,7 @@ void lane_usable_sum(const uint8_t* codes, int32_t nprot, const LaneTile& t, con
 
 // The tile's pairs added to s in pair order (y - my)^2 when my is given, y
 // otherwise.
-void tile_total(const float* lanes, int64_t pairs, const double* my_in, double* s_io) {
+void tile_total(const double* lanes, int64_t pairs, const double* my_in, double* s_io) {
   v8d s = lane_load(s_io);
   if (my_in) {
     const v8d my = lane_load(my_in);
@@ -91,12 +111,12 @@ void tile_total(const float* lanes, int64_t pairs, const double* my_in, double* 
 
 // Pairs [a, b) of the tile (counted from its first pair) into lanes.
 void fill_part(int32_t n, const float* ysq, const int32_t* const* perms, const LaneTile& tile, int64_t a, int64_t b,
-               float* lanes) {
+               double* lanes) {
   if (a >= b) return;
   int32_t i = tile.row_begin;  // 0-based row, protein i + 1
   int64_t row_first = 0;       // the row's first pair, counted from the tile's
   while (row_first + (n - 1 - i) <= a) row_first += n - 1 - i, ++i;
-  float* out = lanes + a * kLanes;
+  double* out = lanes + a * kLanes;
   for (int64_t k = a; k < b; ++i, row_first += n - i) {
     const float* row[kLanes];
     for (int l = 0; l < kLanes; ++l) row[l] = ysq + static_cast<int64_t>(perms[l][i + 1] - 1) * n - 1;
@@ -154,13 +174,27 @@ void expand_square(float* sq, int64_t offset, int32_t n) {
       }
 }
 
-void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, const ColumnStat* colstat,
-                const SimilaritySide& side, const float* ysq, LaneBlock& block, int64_t tile_pairs, float* lanes,
+void lane_group_codes(const Columns& cols, const int32_t* active, int32_t nactive, uint8_t* codes8) {
+  const int32_t n = cols.nprot;
+#pragma omp parallel for schedule(static)
+  for (int32_t g = 0; g < lane_groups(nactive); ++g) {
+    const int nc = std::min<int32_t>(C, nactive - g * C);
+    uint8_t* out = codes8 + static_cast<int64_t>(g) * n * C;
+    for (int c = 0; c < C; ++c) {
+      const uint8_t* col = cols.column(active[g * C + (c < nc ? c : 0)]);
+      for (int32_t p = 0; p < n; ++p) out[static_cast<int64_t>(p) * C + c] = col[p];
+    }
+  }
+}
+
+void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, const uint8_t* codes8,
+                const ColumnStat* colstat, const SimilaritySide& side, const float* ysq, LaneBlock& block, int64_t tile_pairs, double* lanes,
                 LaneGroup* groups, const Log& log) {
   const int32_t n = side.nprot, ngroups = lane_groups(nactive);
   const int32_t* perms[kLanes];
   lane_perms(block, perms);
   bool usable_pass = false;
+#pragma omp parallel for schedule(dynamic, 1) reduction(|| : usable_pass)
   for (int32_t g = 0; g < ngroups; ++g) {
     LaneGroup& G = groups[g];
     G.nc = std::min<int32_t>(C, nactive - g * C);
@@ -172,11 +206,15 @@ void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, con
       G.gapped = G.gapped || gaps.n > 0;
       G.usable_pass[c] = gaps.n > 0 && !side.exact;
       usable_pass = usable_pass || G.usable_pass[c];
-      for (int l = 0; l < kLanes; ++l) {
-        G.sxy[c][l] = G.syy[c][l] = G.sy[c][l] = 0;
-        if (gaps.n > 0 && side.exact) G.sy[c][l] = usable_sum_y(cols.column(p), gaps, side, perms[l], ysq);
-      }
+      for (int l = 0; l < kLanes; ++l) G.sxy[c][l] = G.syy[c][l] = G.sy[c][l] = 0;
     }
+    // Lane by lane: neighbouring columns tend to share their gapped
+    // proteins, whose rows of the square then stay in cache.
+    for (int l = 0; l < kLanes; ++l)
+      for (int c = 0; c < C; ++c) {
+        const GapList gaps = cols.gaps(G.pos[c]);
+        if (gaps.n > 0 && side.exact) G.sy[c][l] = usable_sum_y(cols.column(G.pos[c]), gaps, side, perms[l], ysq);
+      }
   }
   // The sums over all pairs: exact from the total when every partial sum is
   // (a zero total is left to the pass, which keeps its sign).
@@ -234,9 +272,9 @@ void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, con
   // The walk of the sums.
   walk([&](const LaneTile& t) { tile_total(lanes, t.pairs, my_all, syy_all); },
        [&](const LaneTile& t, LaneGroup& G) {
-         const uint8_t* codes[C];
+         const uint8_t* codes = codes8 + static_cast<int64_t>(&G - groups) * n * C;
          const double* d[C];
-         for (int c = 0; c < C; ++c) codes[c] = cols.column(G.pos[c]), d[c] = colstat[G.pos[c]].d;
+         for (int c = 0; c < C; ++c) d[c] = colstat[G.pos[c]].d;
          if (G.gapped) {
            VORN_ISA_CALL(group_pass_gapped, codes, n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
          } else {

@@ -26,8 +26,8 @@ struct LaneTile {
   int32_t row_begin = 0, row_end = 0;
   int64_t first = 0, pairs = 0;
 };
-// The pairs a tile holds for nprot proteins: 16,384 (512 KiB of float
-// lanes, within a core's L2), or one row when a row is longer.
+// The pairs a tile holds for nprot proteins: 8,192 (512 KiB of lanes, in
+// double already, within a core's L2), or one row when a row is longer.
 int64_t lane_tile_pairs(int32_t nprot);
 // The tile after prev (row_end == nprot - 1 ends the walk; start from a
 // default LaneTile), of whole rows and at most tile_pairs pairs unless one
@@ -58,13 +58,20 @@ struct LaneGroup {
 };
 inline int32_t lane_groups(int32_t ncolumns) { return (ncolumns + kColumnsPerRead - 1) / kColumnsPerRead; }
 
+// The codes of the groups of columns active[0..nactive) (a group's unused
+// places repeating its first column), protein-major: group g's protein p
+// has its codes at codes8[(g * nprot + p) * kColumnsPerRead ..], one per
+// column. Room: lane_groups(nactive) * nprot * kColumnsPerRead.
+void lane_group_codes(const Columns& cols, const int32_t* active, int32_t nactive, uint8_t* codes8);
+
 // The correlation sums of columns active[0..nactive) (no sentinel among them)
 // under each lane's permutation, into groups[0 .. lane_groups(nactive)): the
 // pairs a tile (tile_pairs, lanes room for them) at a time, the groups of a
 // tile shared among the threads. The x side comes from each column's real
-// scoring (colstat). Skips its work once log is asked to stop.
-void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, const ColumnStat* colstat,
-                const SimilaritySide& side, const float* ysq, LaneBlock& block, int64_t tile_pairs, float* lanes,
+// scoring (colstat), the codes from lane_group_codes. Skips its work once log
+// is asked to stop.
+void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, const uint8_t* codes8,
+                const ColumnStat* colstat, const SimilaritySide& side, const float* ysq, LaneBlock& block, int64_t tile_pairs, double* lanes,
                 LaneGroup* groups, const Log& log);
 // Column c, lane l of a group, as score_from_sums takes them (sx not filled).
 CorrelationSums lane_sums(const LaneGroup& g, int c, int l, const LaneBlock& block, const ColumnStat* colstat,

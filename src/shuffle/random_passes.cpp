@@ -20,12 +20,13 @@ void random_passes(const Columns& cols, const SimilaritySide& side, const Random
   for (int32_t pos = 1; pos <= alnlen; ++pos)
     if (active(cols, a.icorr, pos)) a.active[nactive++] = pos;
   const int32_t ngroups = lane_groups(nactive);
+  lane_group_codes(cols, a.active, nactive, a.codes8);
 
   for (int64_t s0 = 1; s0 <= nsuffl; s0 += kLanes) {
     LaneBlock block;
     block.nl = static_cast<int>(std::min<int64_t>(kLanes, nsuffl - s0 + 1));
     for (int l = 0; l < kLanes; ++l) block.perms[l] = a.sufix[s0 + (l < block.nl ? l : 0)];
-    block_sums(cols, a.active, nactive, a.colstat, side, a.ysq, block, a.tile_pairs, a.lanesim, a.groups, log);
+    block_sums(cols, a.active, nactive, a.codes8, a.colstat, side, a.ysq, block, a.tile_pairs, a.lanesim, a.groups, log);
     log.checkpoint();
     for (int32_t g = 0; g < ngroups; ++g) {
       const LaneGroup& G = a.groups[g];

@@ -17,10 +17,11 @@ struct RandomPassArrays {
   const float* icorr = nullptr;           // the real scores; columns with a sentinel are not re-scored
   const ColumnStat* colstat = nullptr;    // each column's x side, from its real scoring
   const float* ysq = nullptr;             // the correlated vector as an nprot x nprot square
-  float* lanesim = nullptr;               // scratch: a tile of a block's relabelled similarities
+  double* lanesim = nullptr;              // scratch: a tile of a block's relabelled similarities
   int64_t tile_pairs = 0;                 // the pairs of a tile
   LaneGroup* groups = nullptr;            // scratch: lane_groups(alnlen) groups
   int32_t* active = nullptr;              // scratch: the columns re-scored (alnlen entries)
+  uint8_t* codes8 = nullptr;              // scratch: their groups' codes, (alnlen + 8) x nprot
   float* const* rndcorr = nullptr;        // out: rndcorr[pos][s]
   float* pool = nullptr;                  // out: pool[1..count], permutation-major
   int64_t* count = nullptr;
