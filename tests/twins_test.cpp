@@ -273,6 +273,45 @@ TEST(Twins, PermutationLanes) {
   }
 }
 
+// The exact sums over the pairs of two gapped proteins, each column's from
+// its neighbour's, against the double loop: neighbours that share most,
+// some or none of their gapped proteins, and empty gap lists.
+TEST(Twins, GappedPairSums) {
+  std::mt19937 rng(29);
+  for (int trial = 0; trial < 300; ++trial) {
+    const int32_t n = std::uniform_int_distribution<int32_t>(2, 60)(rng);
+    const int change = trial % 3 == 0 ? 1 : trial % 3 == 1 ? 4 : n;  // proteins that flip between neighbours
+    std::vector<float> sq(static_cast<size_t>(n) * n);
+    for (int32_t i = 0; i < n; ++i)
+      for (int32_t j = i; j < n; ++j)
+        sq[i * n + j] = sq[j * n + i] = i == j ? 0.0f : 0.5f * std::uniform_int_distribution<int>(-99, 99)(rng);
+    std::vector<int32_t> perm(n + 1);
+    std::iota(perm.begin() + 1, perm.end(), 1);
+    std::shuffle(perm.begin() + 1, perm.end(), rng);
+    std::vector<char> in(n + 1, 0);
+    std::vector<std::vector<int32_t>> lists(kColumnsPerRead);
+    std::vector<GapList> gaps(kColumnsPerRead);
+    for (int c = 0; c < kColumnsPerRead; ++c) {
+      for (int k = 0; k < change; ++k) {
+        const int32_t p = std::uniform_int_distribution<int32_t>(1, n)(rng);
+        in[p] = !in[p];
+      }
+      for (int32_t p = 1; p <= n; ++p)
+        if (in[p]) lists[c].push_back(p);
+      gaps[c] = GapList{lists[c].data(), static_cast<int32_t>(lists[c].size())};
+    }
+    int64_t got[kColumnsPerRead];
+    gapped_pair_sums(gaps.data(), kColumnsPerRead, perm.data(), sq.data(), n, -1, got);
+    for (int c = 0; c < kColumnsPerRead; ++c) {
+      int64_t want = 0;
+      for (size_t i = 0; i < lists[c].size(); ++i)
+        for (size_t j = i + 1; j < lists[c].size(); ++j)
+          want += static_cast<int64_t>(2 * sq[(perm[lists[c][i]] - 1) * n + perm[lists[c][j]] - 1]);
+      ASSERT_EQ(got[c], want) << "trial " << trial << ", column " << c << ", " << lists[c].size() << " gapped";
+    }
+  }
+}
+
 // The tree draw against shifting the list, rand() call for rand() call.
 TEST(Twins, PermutationDraw) {
   for (int nprot : {1, 2, 3, 7, 64, 65, 300, 420}) {

@@ -174,6 +174,60 @@ void expand_square(float* sq, int64_t offset, int32_t n) {
       }
 }
 
+void gapped_pair_sums(const GapList* gaps, int nc, const int32_t* perm, const float* ysq, int32_t n, int q,
+                      int64_t* out) {
+  auto y = [&](int32_t a, int32_t b) {
+    return scaled(ysq[static_cast<int64_t>(perm[a] - 1) * n + (perm[b] - 1)], q);
+  };
+  auto direct = [&](GapList g) {
+    int64_t s = 0;
+    for (int32_t i = 0; i < g.n; ++i)
+      for (int32_t j = i + 1; j < g.n; ++j) s += y(g.p[i], g.p[j]);
+    return s;
+  };
+  // The proteins of from that are not in to (both ascending), each with
+  // every other protein of from: sum of y with the others, and of y with
+  // the later ones that are not in to either.
+  auto leaving = [&](GapList from, GapList to, int64_t& with_all, int64_t& among) {
+    with_all = among = 0;
+    for (int32_t i = 0, t = 0; i < from.n; ++i) {
+      while (t < to.n && to.p[t] < from.p[i]) ++t;
+      if (t < to.n && to.p[t] == from.p[i]) continue;
+      for (int32_t j = 0, u = 0; j < from.n; ++j) {
+        if (j == i) continue;
+        const int64_t v = y(from.p[i], from.p[j]);
+        with_all += v;
+        if (j < i) continue;
+        while (u < to.n && to.p[u] < from.p[j]) ++u;
+        if (!(u < to.n && to.p[u] == from.p[j])) among += v;
+      }
+    }
+  };
+  for (int c = 0; c < nc; ++c) {
+    const GapList cur = gaps[c];
+    if (c > 0) {
+      // From the column before: its pairs less those of the proteins that
+      // left (the pairs of two that left were taken away twice), plus those
+      // of the proteins that came (likewise), when that touches fewer pairs.
+      const GapList prev = gaps[c - 1];
+      int32_t same = 0;
+      for (int32_t i = 0, t = 0; i < prev.n; ++i) {
+        while (t < cur.n && cur.p[t] < prev.p[i]) ++t;
+        same += t < cur.n && cur.p[t] == prev.p[i];
+      }
+      const int64_t changed = static_cast<int64_t>(prev.n - same) * prev.n + static_cast<int64_t>(cur.n - same) * cur.n;
+      if (changed < static_cast<int64_t>(cur.n) * cur.n / 2) {
+        int64_t left_all, left_among, came_all, came_among;
+        leaving(prev, cur, left_all, left_among);
+        leaving(cur, prev, came_all, came_among);
+        out[c] = out[c - 1] - left_all + left_among + came_all - came_among;
+        continue;
+      }
+    }
+    out[c] = direct(cur);
+  }
+}
+
 void lane_group_codes(const Columns& cols, const int32_t* active, int32_t nactive, uint8_t* codes8) {
   const int32_t n = cols.nprot;
 #pragma omp parallel for schedule(static)
@@ -208,13 +262,23 @@ void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, con
       usable_pass = usable_pass || G.usable_pass[c];
       for (int l = 0; l < kLanes; ++l) G.sxy[c][l] = G.syy[c][l] = G.sy[c][l] = 0;
     }
-    // Lane by lane: neighbouring columns tend to share their gapped
-    // proteins, whose rows of the square then stay in cache.
-    for (int l = 0; l < kLanes; ++l)
-      for (int c = 0; c < C; ++c) {
-        const GapList gaps = cols.gaps(G.pos[c]);
-        if (gaps.n > 0 && side.exact) G.sy[c][l] = usable_sum_y(cols.column(G.pos[c]), gaps, side, perms[l], ysq);
+    // Exact: all pairs less those of each gapped protein, plus the pairs of
+    // two gapped ones (taken away twice), lane by lane, each column's
+    // gapped pairs from its neighbour's (which shares most of them).
+    if (side.exact && G.gapped) {
+      GapList gaps[C];
+      for (int c = 0; c < C; ++c) gaps[c] = cols.gaps(G.pos[c]);
+      for (int l = 0; l < kLanes; ++l) {
+        int64_t both[C];
+        gapped_pair_sums(gaps, C, perms[l], ysq, n, side.q, both);
+        for (int c = 0; c < C; ++c) {
+          if (gaps[c].n == 0) continue;
+          int64_t sum = side.total + both[c];
+          for (int32_t k = 0; k < gaps[c].n; ++k) sum -= side.rowsum[perms[l][gaps[c].p[k]]];
+          G.sy[c][l] = unscaled(sum, side.q);
+        }
       }
+    }
   }
   // The sums over all pairs: exact from the total when every partial sum is
   // (a zero total is left to the pass, which keeps its sign).

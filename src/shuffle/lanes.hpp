@@ -58,6 +58,13 @@ struct LaneGroup {
 };
 inline int32_t lane_groups(int32_t ncolumns) { return (ncolumns + kColumnsPerRead - 1) / kColumnsPerRead; }
 
+// For each of nc columns, the exact sum (scaled by 2^-q) of y' over the pairs
+// of two of its gapped proteins gaps[c] (ascending), y'(a, b) = ysq of
+// (perm[a], perm[b]): each column's from the one before when fewer pairs
+// change than it has.
+void gapped_pair_sums(const GapList* gaps, int nc, const int32_t* perm, const float* ysq, int32_t n, int q,
+                      int64_t* out);
+
 // The codes of the groups of columns active[0..nactive) (a group's unused
 // places repeating its first column), protein-major: group g's protein p
 // has its codes at codes8[(g * nprot + p) * kColumnsPerRead ..], one per
