@@ -293,9 +293,17 @@ struct Run {
     if (weighted) {
       // The weighted side ranks the similarities its own way; each pair's
       // tie group takes the sort's scratch.
-      prepare_weighted_side(ws.values, spearman(), ws.weights.data(), ws.nprot, ws.npairs,
-                            spearman() ? reinterpret_cast<uint32_t*>(ws.idelin) : nullptr, ws.wrank.data(),
-                            ws.rowwy.data(), ws.rankscratch.data(), wside);
+      uint32_t* group = spearman() ? reinterpret_cast<uint32_t*>(ws.idelin) : nullptr;
+      int64_t ngroups = 0;
+      if (spearman()) {
+        // The rank tables take memory only now, one entry per distinct
+        // similarity (and per permutation of a block with -S).
+        ngroups = similarity_groups(ws.values, ws.npairs, group, ws.rankscratch.data());
+        alloc.claim(-8200, sizeof(double) * static_cast<uint64_t>(ngroups));
+        if (s.nsuffl > 0) alloc.claim(-8610, sizeof(double) * kLanes * static_cast<uint64_t>(ngroups));
+      }
+      prepare_weighted_side(ws.values, spearman(), ws.weights.data(), ws.nprot, ws.npairs, group, ngroups,
+                            ws.wrank.data(), ws.rowwy.data(), wside);
       log.progress("\r");
       return;
     }

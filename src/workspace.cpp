@@ -146,6 +146,11 @@ void Allocator::check(const std::vector<PlanItem>& items) const {
   }
 }
 
+void Allocator::claim(int64_t step, uint64_t bytes) {
+  if (bytes > (reserved_ <= ceiling_ ? ceiling_ - reserved_ : 0)) errormem(step);
+  reserved_ += bytes;
+}
+
 void Allocator::allocate(const std::vector<PlanItem>& items) {
   check(items);
   for (const PlanItem& it : items) {

@@ -86,6 +86,9 @@ class Allocator {
   void allocate(const std::vector<PlanItem>& items);
   // The check alone, for groups that must be known to fit before earlier work.
   void check(const std::vector<PlanItem>& items) const;
+  // Memory that an array reserved untouched now takes: ends the run through
+  // errormem(step) when it does not fit beside what is held.
+  void claim(int64_t step, uint64_t bytes);
   uint64_t reserved() const { return reserved_; }
 
  private:

@@ -49,6 +49,17 @@ TEST(AllocationPlan, StepCodeNamesTheFirstArrayThatDoesNotFit) {
   Allocator tight(a.reserved() + 7 * sizeof(int32_t*) + 13 * sizeof(int32_t) + 2 * 12 * sizeof(int32_t) + 1);
   ASSERT_EQ(failure_of(tight, plan_group1(sized(w2, 10, 100, 45, 4))), "");
   EXPECT_EQ(failure_of(tight, plan_group2(w2)), step(5003));
+  // Tables reserved untouched and claimed later (the weighted ranks): the
+  // claim that crosses the ceiling names its step.
+  Allocator later(100);
+  std::string claimed;
+  try {
+    later.claim(-8200, 60);
+    later.claim(-8610, 60);
+  } catch (const Failure& f) {
+    claimed = f.message;
+  }
+  EXPECT_EQ(claimed, step(-8610));
 }
 
 TEST(AllocationPlan, SizesNeverWrap) {

@@ -137,8 +137,17 @@ Pass deviation(const uint8_t* codes, const double* d, const WeightedSide& s, dou
 
 }  // namespace
 
+int64_t similarity_groups(const float* v, int64_t npairs, uint32_t* group, int64_t* rank_scratch) {
+  // Their keys sorted in group's place (-0 counts as +0, which it equals).
+  uint32_t* keys = group + 1;
+#pragma omp parallel for schedule(static)
+  for (int64_t k = 0; k < npairs; ++k) keys[k] = ascending_key(v[k + 1] + 0.0f);
+  sort_keys(keys, npairs, rank_scratch);
+  return std::unique(keys, keys + npairs) - keys;
+}
+
 void prepare_weighted_side(const float* v, bool spearman, const double* w, int32_t nprot, int64_t npairs,
-                           uint32_t* group, double* rank, double* rowwy, int64_t* rank_scratch, WeightedSide& s) {
+                           uint32_t* group, int64_t ngroups, double* rank, double* rowwy, WeightedSide& s) {
   s.w = w;
   s.v = v;
   s.nprot = nprot;
@@ -148,13 +157,8 @@ void prepare_weighted_side(const float* v, bool spearman, const double* w, int32
   s.rank = nullptr;
   s.ngroups = 0;
   if (spearman) {
-    // The distinct similarities, ascending (their keys sorted in group's
-    // place; -0 counts as +0, which it equals), then each pair's group.
-    uint32_t* keys = group + 1;
-#pragma omp parallel for schedule(static)
-    for (int64_t k = 0; k < npairs; ++k) keys[k] = ascending_key(v[k + 1] + 0.0f);
-    sort_keys(keys, npairs, rank_scratch);
-    const int64_t ngroups = std::unique(keys, keys + npairs) - keys;
+    // The distinct similarities, ascending, then each pair's group.
+    const uint32_t* keys = group + 1;
     for (int64_t g = 0; g < ngroups; ++g) rank[g] = static_cast<double>(keys[g]);  // exact: below 2^32
 #pragma omp parallel for schedule(static)
     for (int64_t k = 1; k <= npairs; ++k)

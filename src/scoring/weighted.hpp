@@ -53,12 +53,14 @@ struct WeightedSide {
   double y(int64_t k) const { return group ? rank[group[k]] : static_cast<double>(v[k]); }
 };
 
-// The side of the float pair vector v[1..npairs] (the similarities in pair
-// order), ranked (spearman) or as it is. For ranks, group needs npairs + 1
-// entries and rank one per distinct similarity (npairs + 1 is enough; only
-// those are touched); rowwy nprot + 1.
+// For ranks, first the distinct similarities of v[1..npairs] (the
+// similarities in pair order): their number, their keys left ascending in
+// group[1..] (npairs + 1 entries).
+int64_t similarity_groups(const float* v, int64_t npairs, uint32_t* group, int64_t* rank_scratch);
+// The side of v, ranked (spearman: group and ngroups from similarity_groups,
+// rank room for ngroups) or as it is (group, rank unused); rowwy nprot + 1.
 void prepare_weighted_side(const float* v, bool spearman, const double* w, int32_t nprot, int64_t npairs,
-                           uint32_t* group, double* rank, double* rowwy, int64_t* rank_scratch, WeightedSide& side);
+                           uint32_t* group, int64_t ngroups, double* rank, double* rowwy, WeightedSide& side);
 
 // The weighted correlation from its sums, or its sentinel.
 inline double weighted_score(double sxy, double sxx, double syy, int64_t n, bool x_flat, bool y_flat) {

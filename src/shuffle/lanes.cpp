@@ -76,26 +76,39 @@ VORN_ISA_CLONES(void, group_pass_gapped, VORN_GROUP_PARAMS,
                 { group_body<true>(codes, nprot, row_begin, row_end, first, d, lanes, my, sxy, syy); })
 #undef VORN_GROUP_PARAMS
 
-// Per lane, the sum of y over the usable pairs of the tile, in pair order,
-// carried on in sy.
-void lane_usable_sum(const uint8_t* codes, int32_t nprot, const LaneTile& t, const double* lanes, double* sy_io) {
-  v8d sy = lane_load(sy_io);
-  for (PairRows r(nprot, t.row_begin, t.first); r && r.i < t.row_end; ++r) {
+// Per lane, for each column of a group, the sum of y over the usable pairs
+// of the tile, in pair order, carried on in sy (usable(a,b) * y adds exact
+// zeros for the other pairs), the row's usable entries side by side as in
+// group_body.
+inline __attribute__((always_inline)) void usable_body(const uint8_t* codes8, int32_t nprot, int32_t row_begin,
+                                                       int32_t row_end, int64_t first, const double* lanes,
+                                                       double (*sy)[kLanes]) {
+  v8d ay[C];
+  for (int c = 0; c < C; ++c) ay[c] = lane_load(sy[c]);
+  alignas(64) double ru[C][kRowCells];
+  for (PairRows r(nprot, row_begin, first); r && r.i < row_end; ++r) {
     const int32_t i = r.i, len = r.len();
-    const double* yrow = lanes + (r.start - t.first) * kLanes;  // the pairs of protein i
-    if (codes[i] == 0) continue;
-    for (int32_t k = 0; k < len; ++k) {
-      if (codes[i + 1 + k] == 0) continue;
-      const v8d y = lane_load(yrow + static_cast<int64_t>(k) * kLanes);
-      sy += y;
+    const uint8_t* ci = codes8 + static_cast<int64_t>(i) * C;
+    bool any = false;
+    for (int c = 0; c < C; ++c) {
+      any = any || ci[c] != 0;
+      std::memcpy(ru[c], kUsablePair.data() + ci[c] * kCodes, sizeof(double) * kCodes);
+    }
+    if (!any) continue;
+    const double* yrow = lanes + (r.start - first) * kLanes;
+    const uint8_t* cj = ci + C;
+    for (int32_t t = 0; t < len; ++t, cj += C) {
+      const v8d y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
+      for (int c = 0; c < C; ++c) ay[c] += ru[c][cj[c]] * y;
     }
   }
-  lane_store(sy_io, sy);
+  for (int c = 0; c < C; ++c) lane_store(sy[c], ay[c]);
 }
 
 // The tile's pairs added to s in pair order (y - my)^2 when my is given, y
 // otherwise.
-void tile_total(const double* lanes, int64_t pairs, const double* my_in, double* s_io) {
+inline __attribute__((always_inline)) void total_body(const double* lanes, int64_t pairs, const double* my_in,
+                                                      double* s_io) {
   v8d s = lane_load(s_io);
   if (my_in) {
     const v8d my = lane_load(my_in);
@@ -108,6 +121,13 @@ void tile_total(const double* lanes, int64_t pairs, const double* my_in, double*
   }
   lane_store(s_io, s);
 }
+
+VORN_ISA_CLONES(void, group_usable,
+                (const uint8_t* codes, int32_t nprot, int32_t row_begin, int32_t row_end, int64_t first,
+                 const double* lanes, double (*sy)[kLanes]),
+                { usable_body(codes, nprot, row_begin, row_end, first, lanes, sy); })
+VORN_ISA_CLONES(void, tile_total, (const double* lanes, int64_t pairs, const double* my_in, double* s_io),
+                { total_body(lanes, pairs, my_in, s_io); })
 
 // Pairs [a, b) of the tile (counted from its first pair) into lanes.
 void fill_part(int32_t n, const float* ysq, const int32_t* const* perms, const LaneTile& tile, int64_t a, int64_t b,
@@ -260,7 +280,7 @@ void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, con
       G.gapped = G.gapped || gaps.n > 0;
       G.usable_pass[c] = gaps.n > 0 && !side.exact;
       usable_pass = usable_pass || G.usable_pass[c];
-      for (int l = 0; l < kLanes; ++l) G.sxy[c][l] = G.syy[c][l] = G.sy[c][l] = 0;
+      for (int l = 0; l < kLanes; ++l) G.sxy[c][l] = G.syy[c][l] = G.sy[c][l] = G.usum[c][l] = 0;
     }
     // Exact: all pairs less those of each gapped protein, plus the pairs of
     // two gapped ones (taken away twice), lane by lane, each column's
@@ -313,12 +333,16 @@ void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, con
   if (!total_exact || usable_pass) {
     walk(
         [&](const LaneTile& t) {
-          if (!total_exact) tile_total(lanes, t.pairs, nullptr, sy_all);
+          if (!total_exact) VORN_ISA_CALL(tile_total, lanes, t.pairs, nullptr, sy_all);
         },
         [&](const LaneTile& t, LaneGroup& G) {
-          for (int c = 0; c < G.nc; ++c)
-            if (G.usable_pass[c]) lane_usable_sum(cols.column(G.pos[c]), n, t, lanes, G.sy[c]);
+          if (std::find(G.usable_pass, G.usable_pass + G.nc, true) != G.usable_pass + G.nc)
+            VORN_ISA_CALL(group_usable, codes8 + static_cast<int64_t>(&G - groups) * n * C, n, t.row_begin, t.row_end,
+                          t.first, lanes, G.usum);
         });
+    for (int32_t g = 0; g < ngroups; ++g)
+      for (int c = 0; c < groups[g].nc; ++c)
+        if (groups[g].usable_pass[c]) std::copy(groups[g].usum[c], groups[g].usum[c] + kLanes, groups[g].sy[c]);
   }
   double my_all[kLanes];
   for (int l = 0; l < kLanes; ++l) my_all[l] = sy_all[l] / static_cast<double>(side.npairs);
@@ -334,7 +358,7 @@ void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, con
     }
   }
   // The walk of the sums.
-  walk([&](const LaneTile& t) { tile_total(lanes, t.pairs, my_all, syy_all); },
+  walk([&](const LaneTile& t) { VORN_ISA_CALL(tile_total, lanes, t.pairs, my_all, syy_all); },
        [&](const LaneTile& t, LaneGroup& G) {
          const uint8_t* codes = codes8 + static_cast<int64_t>(&G - groups) * n * C;
          const double* d[C];

@@ -54,6 +54,7 @@ struct LaneGroup {
   bool gapped = false;
   double my[kColumnsPerRead][kLanes], sy[kColumnsPerRead][kLanes];
   double sxy[kColumnsPerRead][kLanes], syy[kColumnsPerRead][kLanes];
+  double usum[kColumnsPerRead][kLanes];  // the usable y summed by the first walk, for the columns that need it
   int64_t pairs = 0;
 };
 inline int32_t lane_groups(int32_t ncolumns) { return (ncolumns + kColumnsPerRead - 1) / kColumnsPerRead; }

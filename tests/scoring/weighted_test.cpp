@@ -67,8 +67,9 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     std::vector<double> rank(npairs + 2), rowwy(n + 2);
     WeightedSide side;
     std::vector<int64_t> tables(kRankScratch);
-    prepare_weighted_side(v.data(), spearman, w.data(), n, npairs, group.data(), rank.data(), rowwy.data(),
-                          tables.data(), side);
+    const int64_t ngroups = spearman ? similarity_groups(v.data(), npairs, group.data(), tables.data()) : 0;
+    prepare_weighted_side(v.data(), spearman, w.data(), n, npairs, group.data(), ngroups, rank.data(), rowwy.data(),
+                          side);
     test::ColumnData cd(a);
     std::vector<WeightedStat> stat(a.alnlen + 2);
     std::vector<float> icorr(a.alnlen + 2);
