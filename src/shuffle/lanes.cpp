@@ -49,7 +49,7 @@ inline __attribute__((always_inline)) void group_body(const uint8_t* codes8, int
       const int a = ci[c];
       any = any || a != 0;
       std::memcpy(rd[c], d[c] + a * kCodes, sizeof(double) * kCodes);
-      std::memcpy(ru[c], kUsablePair.data() + a * kCodes, sizeof(double) * kCodes);
+      if constexpr (Gapped) std::memcpy(ru[c], kUsablePair.data() + a * kCodes, sizeof(double) * kCodes);
     }
     if (!any) continue;
     const double* yrow = lanes + (r.start - first) * kLanes;  // the pairs of protein i
