@@ -157,22 +157,15 @@ double column_sum_x(const uint8_t* codes, int32_t nprot, const ColumnPrep& c) {
   return sx;
 }
 
-double usable_sum_y(const uint8_t* codes, GapList gaps, const SimilaritySide& s, const int32_t* perm,
-                    const float* ysq) {
+double usable_sum_y(const uint8_t* codes, GapList gaps, const SimilaritySide& s) {
   const int32_t n = s.nprot;
-  auto who = [&](int32_t p) { return perm ? perm[p] : p; };
-  // y of the pair (i, j) under the relabelling.
-  auto yof = [&](int32_t i, int32_t j) -> float {
-    const int32_t u = who(i), v = who(j);
-    if (ysq) return ysq[static_cast<int64_t>(u - 1) * n + (v - 1)];
-    return u < v ? s.y[pair_index(u, v, n)] : s.y[pair_index(v, u, n)];
-  };
+  auto yof = [&](int32_t i, int32_t j) { return s.y[pair_index(i, j, n)]; };  // i < j
   if (s.exact) {
     // Total minus the pairs that touch a gapped protein (those between two
     // gapped proteins were taken away twice).
     int64_t sum = s.total;
     usable_from_totals(
-        gaps, [&](int32_t p) { sum -= s.rowsum[who(p)]; }, [&](int32_t p, int32_t q) { sum += scaled(yof(p, q), s.q); });
+        gaps, [&](int32_t p) { sum -= s.rowsum[p]; }, [&](int32_t p, int32_t q) { sum += scaled(yof(p, q), s.q); });
     return unscaled(sum, s.q);
   }
   double sy = 0;
@@ -239,7 +232,7 @@ bool column_sides(const uint8_t* codes, const ColumnPrep& c, const SimilaritySid
   std::fill(d, d + kCells, 0.0);
   if (c.n == 0) return false;
   t.sx = c.sx_exact ? c.sx : sx_pass ? *sx_pass : column_sum_x(codes, s.nprot, c);
-  t.sy = !c.gapped ? s.sy_all : s.exact || !sy_pass ? usable_sum_y(codes, c.gaps, s, nullptr, nullptr) : *sy_pass;
+  t.sy = !c.gapped ? s.sy_all : s.exact || !sy_pass ? usable_sum_y(codes, c.gaps, s) : *sy_pass;
   const double n = static_cast<double>(c.n);
   mx = t.sx / n;
   my = t.sy / n;

@@ -66,12 +66,8 @@ void prepare_column(const uint8_t* codes, int32_t nprot, GapList gaps, const AaM
 
 // Sum of the usable x values in pair order.
 double column_sum_x(const uint8_t* codes, int32_t nprot, const ColumnPrep& c);
-// Sum of y over the usable pairs of a gapped column, in pair order, under the
-// relabelling perm (perm[p] is the protein whose data protein p takes; null
-// for none).
-// ysq, when not null, gives y of any ordered protein pair directly.
-double usable_sum_y(const uint8_t* codes, GapList gaps, const SimilaritySide& s, const int32_t* perm,
-                    const float* ysq);
+// Sum of y over the usable pairs of a gapped column, in pair order.
+double usable_sum_y(const uint8_t* codes, GapList gaps, const SimilaritySide& s);
 
 // The double-precision sums of the correlation, formed in pair order.
 struct CorrelationSums {

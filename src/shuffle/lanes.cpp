@@ -132,18 +132,15 @@ VORN_ISA_CLONES(void, tile_total, (const double* lanes, int64_t pairs, const dou
 // Pairs [a, b) of the tile (counted from its first pair) into lanes.
 void fill_part(int32_t n, const float* ysq, const int32_t* const* perms, const LaneTile& tile, int64_t a, int64_t b,
                double* lanes) {
-  if (a >= b) return;
-  int32_t i = tile.row_begin;  // 0-based row, protein i + 1
-  int64_t row_first = 0;       // the row's first pair, counted from the tile's
-  while (row_first + (n - 1 - i) <= a) row_first += n - 1 - i, ++i;
-  double* out = lanes + a * kLanes;
-  for (int64_t k = a; k < b; ++i, row_first += n - i) {
-    const float* row[kLanes];
-    for (int l = 0; l < kLanes; ++l) row[l] = ysq + static_cast<int64_t>(perms[l][i + 1] - 1) * n - 1;
-    const int64_t end = std::min<int64_t>(b, row_first + (n - 1 - i));
-    for (int32_t j = i + 2 + static_cast<int32_t>(k - row_first); k < end; ++k, ++j, out += kLanes)
-      for (int l = 0; l < kLanes; ++l) out[l] = row[l][perms[l][j]];
-  }
+  const float* row[kLanes];
+  fill_tile_part(
+      n, tile, a, b, lanes,
+      [&](int32_t i) {
+        for (int l = 0; l < kLanes; ++l) row[l] = ysq + static_cast<int64_t>(perms[l][i] - 1) * n - 1;
+      },
+      [&](int32_t, int32_t j, double* out) {
+        for (int l = 0; l < kLanes; ++l) out[l] = row[l][perms[l][j]];
+      });
 }
 
 void lane_perms(const LaneBlock& block, const int32_t** perms) {

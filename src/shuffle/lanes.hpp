@@ -34,6 +34,23 @@ int64_t lane_tile_pairs(int32_t nprot);
 // row alone has more.
 LaneTile next_tile(const LaneTile& prev, int32_t nprot, int64_t tile_pairs);
 
+// Pairs [a, b) of a tile (counted from its first pair) into lanes, from
+// lanes[a * kLanes] on, kLanes values a pair: row(i) once for each row met
+// (proteins from 1), then pair(i, j, out) for each of its pairs there.
+template <class Row, class Pair>
+void fill_tile_part(int32_t n, const LaneTile& tile, int64_t a, int64_t b, double* lanes, Row row, Pair pair) {
+  if (a >= b) return;
+  int32_t i = tile.row_begin;  // 0-based row, protein i + 1
+  int64_t row_first = 0;       // the row's first pair, counted from the tile's
+  while (row_first + (n - 1 - i) <= a) row_first += n - 1 - i, ++i;
+  double* out = lanes + a * kLanes;
+  for (int64_t k = a; k < b; ++i, row_first += n - i) {
+    row(i + 1);
+    const int64_t end = row_first + (n - 1 - i) < b ? row_first + (n - 1 - i) : b;
+    for (int32_t j = i + 2 + static_cast<int32_t>(k - row_first); k < end; ++k, ++j, out += kLanes) pair(i + 1, j, out);
+  }
+}
+
 // sq[(i-1)*nprot + (j-1)] = y of pair (i, j) in either order (0 on the
 // diagonal), from the pair-order vector tri[1..npairs]: the source of
 // relabelled values, since a permutation of the proteins keeps every value

@@ -68,16 +68,11 @@ void lane_ranks(const WeightedSide& side, const int32_t* inverse, double* r) {
 
 // Pairs [a, b) of the tile (counted from its first pair) into lanes.
 void fill_part(const BlockY& y, int32_t n, const LaneTile& tile, int64_t a, int64_t b, double* lanes) {
-  if (a >= b) return;
-  int32_t i = tile.row_begin;  // 0-based row, protein i + 1
-  int64_t row_first = 0;       // the row's first pair, counted from the tile's
-  while (row_first + (n - 1 - i) <= a) row_first += n - 1 - i, ++i;
-  double* out = lanes + a * kLanes;
-  for (int64_t k = a; k < b; ++i, row_first += n - i) {
-    const int64_t end = std::min<int64_t>(b, row_first + (n - 1 - i));
-    for (int32_t j = i + 2 + static_cast<int32_t>(k - row_first); k < end; ++k, ++j, out += kLanes)
-      for (int l = 0; l < kLanes; ++l) out[l] = y.at(l, i + 1, j);
-  }
+  fill_tile_part(
+      n, tile, a, b, lanes, [](int32_t) {},
+      [&](int32_t i, int32_t j, double* out) {
+        for (int l = 0; l < kLanes; ++l) out[l] = y.at(l, i, j);
+      });
 }
 
 // Over the tile's pairs in pair order, for every column of the group and
