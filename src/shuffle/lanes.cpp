@@ -3,6 +3,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "input/residue.hpp"
@@ -196,11 +197,20 @@ void gapped_pair_sums(const GapList* gaps, int nc, const int32_t* perm, const fl
   auto y = [&](int32_t a, int32_t b) {
     return scaled(ysq[static_cast<int64_t>(perm[a] - 1) * n + (perm[b] - 1)], q);
   };
+  // In double: the values of a subset of the pairs, multiples of 2^q whose
+  // magnitudes sum below 2^53 * 2^q (the side is exact), sum exactly in any
+  // order. The row's next entries are asked for ahead: they are scattered
+  // over the square, which does not stay in cache.
   auto direct = [&](GapList g) {
-    int64_t s = 0;
-    for (int32_t i = 0; i < g.n; ++i)
-      for (int32_t j = i + 1; j < g.n; ++j) s += y(g.p[i], g.p[j]);
-    return s;
+    double s = 0;
+    for (int32_t i = 0; i < g.n; ++i) {
+      const float* row = ysq + static_cast<int64_t>(perm[g.p[i]] - 1) * n - 1;
+      for (int32_t j = i + 1; j < g.n; ++j) {
+        if (j + 12 < g.n) __builtin_prefetch(row + perm[g.p[j + 12]]);
+        s += row[perm[g.p[j]]];
+      }
+    }
+    return static_cast<int64_t>(std::ldexp(s, -q));
   };
   // The proteins of from that are not in to (both ascending), each with
   // every other protein of from: sum of y with the others, and of y with

@@ -79,7 +79,7 @@ inline int32_t lane_groups(int32_t ncolumns) { return (ncolumns + kColumnsPerRea
 // For each of nc columns, the exact sum (scaled by 2^-q) of y' over the pairs
 // of two of its gapped proteins gaps[c] (ascending), y'(a, b) = ysq of
 // (perm[a], perm[b]): each column's from the one before when fewer pairs
-// change than it has.
+// change than it has. The values of ysq are those of an exact side (q).
 void gapped_pair_sums(const GapList* gaps, int nc, const int32_t* perm, const float* ysq, int32_t n, int q,
                       int64_t* out);
 
