@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "fail.hpp"
-#include "input/structure.hpp"
-#include "report/page.hpp"
+#include "structure/structure.hpp"
+#include "structure/match.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vorn::InputText in;

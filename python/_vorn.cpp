@@ -19,24 +19,35 @@ namespace {
 
 PyObject* g_error = nullptr;  // vorn.Error, a ValueError
 
+// The keyword arguments, already converted by vorn/__init__.py into the
+// settings' own types; the checks are the library's (validate).
 vorn::RunSettings settings_from(const py::dict& d) {
   vorn::RunSettings s;
-  s.aln_path = d["alignment"].cast<std::string>();
-  s.matrix_path = d["matrix"].cast<std::string>();
-  s.score = d["method"].cast<std::string>() == "pearson" ? vorn::Score::Pearson : vorn::Score::Spearman;
-  s.doentrop = d["entropy"].cast<bool>() ? 1 : 0;
+  auto text = [&](const char* key) { return d[key].cast<std::string>(); };
+  auto optional = [&](const char* key) { return d.contains(key) && !d[key].is_none(); };
+  s.aln_path = text("alignment");
+  s.matrix_path = text("matrix");
+  s.score = text("method") == "pearson" ? vorn::Score::Pearson : vorn::Score::Spearman;
+  s.entropy = d["entropy"].cast<bool>();
   s.nsuffl = d["permutations"].cast<int64_t>();
   s.ntree = d["tree"].cast<int64_t>();
-  if (!d["seed"].is_none()) s.fixed_seed = true, s.seed = d["seed"].cast<int32_t>();
-  if (!d["threads"].is_none()) s.threads = d["threads"].cast<int>();
-  if (!d["similarity"].is_none()) s.simfile = d["similarity"].cast<std::string>();
+  if (optional("seed")) s.seed = d["seed"].cast<int64_t>();
+  if (optional("threads")) s.threads = d["threads"].cast<int64_t>();
+  if (optional("similarity")) s.simfile = text("similarity");
+  if (optional("similarities")) {
+    const auto a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(d["similarities"]);
+    vorn::RunSettings::Similarities g;
+    for (py::ssize_t k = 0; k < a.ndim(); ++k) g.shape.push_back(a.shape(k));
+    g.values.assign(a.data(), a.data() + a.size());
+    s.similarities = std::move(g);
+  }
   s.weighted = d["weighted"].cast<bool>();
-  if (!d["weight_file"].is_none()) s.weight_file = d["weight_file"].cast<std::string>();
-  if (!d["reference"].is_none()) s.reference = d["reference"].cast<std::string>();
-  s.command = d["command"].cast<std::vector<std::string>>();
+  if (optional("weight_file")) s.weight_file = text("weight_file");
+  if (optional("reference")) s.reference = text("reference");
   for (const auto& [name, bytes] : d["given"].cast<py::dict>())
     s.given[name.cast<std::string>()] = bytes.cast<std::string>();
-  s.quiet = true;
+  s.share_dirs = d["share_dirs"].cast<std::vector<std::string>>();
+  vorn::validate(s);
   return s;
 }
 
@@ -60,6 +71,7 @@ py::dict record_of(const vorn::RunRecord& r) {
   d["reference"] = r.reference;
   d["weights"] = r.weights.empty() ? py::object(py::none()) : py::object(py::str(r.weights));
   d["warnings"] = r.warnings;
+  d["command"] = r.command;
   return d;
 }
 

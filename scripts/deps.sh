@@ -2,7 +2,7 @@
 # Installs what building and testing vorn needs, on a Debian machine that lacks it.
 # With --tests, also what the tests of the export files, the manual and the
 # workflow use (pytest, Chromium, PyMOL, man, Snakemake, Biopython, Slurm, a
-# notebook kernel);
+# notebook kernel, HMMER);
 # without them those tests are skipped.
 set -eu
 need=""
@@ -32,6 +32,7 @@ if [ "${1:-}" = --tests ]; then
   [ -f /usr/share/pymol/data/tut/1hpv.pdb ] || need="$need pymol-data"
   command -v slurmctld >/dev/null 2>&1 || need="$need slurm-wlm munge"
   [ -x /usr/bin/time ] || need="$need time"
+  command -v hmmalign >/dev/null 2>&1 || need="$need hmmer"
 fi
 if [ "${VORN_FUZZ_DEPS:-0}" = 1 ]; then
   command -v clang++ >/dev/null 2>&1 || need="$need clang"

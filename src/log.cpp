@@ -33,10 +33,20 @@ void Log::status(const char* fmt, ...) {
   va_start(ap, fmt);
   const std::string text = vstrformat(fmt, ap);
   va_end(ap);
-  if (const size_t at = text.find("** Warning"); at != std::string::npos) {
-    const size_t end = text.find_last_not_of('\n');
-    warnings_.push_back(text.substr(at, end == std::string::npos || end < at ? 0 : end + 1 - at));
-  }
+  write(text);
+}
+
+void Log::warn(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  const std::string text = vstrformat(fmt, ap);
+  va_end(ap);
+  const size_t start = text.find_first_not_of('\r'), end = text.find_last_not_of('\n');
+  warnings_.push_back(start == std::string::npos || end < start ? std::string() : text.substr(start, end + 1 - start));
+  write(text);
+}
+
+void Log::write(const std::string& text) {
   flush();
   if (sink_) {
     std::fwrite(text.data(), 1, text.size(), sink_);

@@ -22,13 +22,16 @@ class Log {
 
   // A message that completes a line: written out now.
   void status(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  // A warning (its text from "** Warning" on): written out now, and kept for
+  // the run record.
+  void warn(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   // A progress text: kept until the buffer fills or a quarter second passes;
   // dropped when quiet.
   void progress(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   void set_quiet(bool quiet) { quiet_ = quiet; }
   void flush();
 
-  // Every "** Warning" written through status, in order, for the run record.
+  // Every warning, in order, without its line end, for the run record.
   const std::vector<std::string>& warnings() const { return warnings_; }
 
   // Where a long run stands, for a caller on another thread (a progress bar):
@@ -58,6 +61,7 @@ class Log {
 
  private:
   void append(const char* fmt, va_list ap);
+  void write(const std::string& text);
   void maybe_flush();
 
   static constexpr size_t kCapacity = 1 << 16;

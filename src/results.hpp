@@ -8,19 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "input/numbering.hpp"
 #include "report/result_line.hpp"
 #include "shuffle/significance.hpp"
 
 namespace vorn {
-
-// Where a column's residue of the reference sequence sits in a structure:
-// one numbering for every export.
-struct Site {
-  bool has = false;  // false: the reference has a gap (or a chain break) here
-  int32_t num = 0;
-  char chain = ' ';  // ' ': no chain, the number alone addresses the residue
-  char aa = 0;       // the numbered sequence's residue, upper case
-};
 
 // What the tree null (-B) gives a result line with a score.
 struct TreeNullValue {
@@ -44,6 +36,7 @@ struct RunRecord {
   int32_t seed = 0;
   std::string seed_from;  // "-R" or "the clock"
   std::string reference;  // the sequence the residues are numbered by, and how
+  int64_t reference_row = 1;  // its row; the exports give its residues, the result lines protein 1's
   std::string weights;    // "" without -W; else its kind
   std::vector<std::string> warnings;  // every "** Warning" of the run, as written
 };

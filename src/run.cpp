@@ -12,6 +12,8 @@
 #include <new>
 #include <thread>
 
+#include <unistd.h>
+
 #include "fail.hpp"
 #include "input/alignment.hpp"
 #include "input/matrix.hpp"
@@ -19,6 +21,7 @@
 #include "input/simfile.hpp"
 #include "report/exports.hpp"
 #include "report/final_report.hpp"
+#include "input/installed.hpp"
 #include "report/page.hpp"
 #include "input/weights.hpp"
 #include "scoring/weighted.hpp"
@@ -28,7 +31,7 @@
 #include "scoring/similarity.hpp"
 #include "shuffle/permutations.hpp"
 #include "shuffle/random_passes.hpp"
-#include "shuffle/tree_null.hpp"
+#include "tree/tree_null.hpp"
 #include "views.hpp"
 #include "workspace.hpp"
 
@@ -40,9 +43,11 @@ namespace {
 constexpr int kFewestScorable = 6;
 
 struct Run {
-  Run(const RunSettings& settings, FILE* results, Log& messages) : s(settings), out(results), log(messages) {}
+  Run(const RunSettings& settings, Output output, Log& messages)
+      : s(settings), out(output.file), listings(output.listings), log(messages) {}
   const RunSettings& s;
-  FILE* out;  // the result lines and the print options' output; null: none
+  FILE* out;  // the result lines and the listings; null: none
+  Listings listings;
   Log& log;
   AaMat aamat{};
   AlignmentSource src;
@@ -55,12 +60,7 @@ struct Run {
   bool spearman() const { return s.score == Score::Spearman; }
   int32_t seed = 0;  // the seed of the permutations, from -R or the clock
 
-  // Standard input can be read once, so it can stand for one input only.
-  void check_inputs() const {
-    const bool imported = s.simfile.find("------") == std::string::npos;
-    if ((s.aln_path == "-") + (s.matrix_path == "-") + (imported && s.simfile == "-") > 1)
-      fail("** Error: standard input ('-') can stand for one input only.\n");
-  }
+  void check_inputs() const { validate(s); }
 
   // Created before any work, so that an unwritable -O prefix stops the run at once.
   void open_exports() {
@@ -79,7 +79,7 @@ struct Run {
     page.structure = structure.get();
     if (!s.outprefix.empty()) page.viewer = viewer_script(page.no_viewer);
     if (!s.outprefix.empty() && page.viewer.empty())
-      log.status("** Warning: the page %s.html has no 3D view: %s.\n", s.outprefix.c_str(), page.no_viewer.c_str());
+      log.warn("** Warning: the page %s.html has no 3D view: %s.\n", s.outprefix.c_str(), page.no_viewer.c_str());
   }
 
   void check_structure() {
@@ -108,7 +108,27 @@ struct Run {
     return sites_;
   }
 
-  void matrix() { read_matrix(s.matrix_path, aamat, log, &s.given); }
+  // The worker threads start now: their stacks are reserved before the
+  // allocation plan, so no memory is needed once the heavy phases begin.
+  void workers() const {
+    if (s.threads > 0) omp_set_num_threads(static_cast<int>(s.threads));
+#pragma omp parallel
+    { (void)0; }
+  }
+
+  // A matrix path that names no file may name a shipped matrix (blosum62).
+  void matrix() {
+    std::string path = s.matrix_path;
+    if (s.given.count(path) == 0 && path != "-" && access(path.c_str(), F_OK) != 0) {
+      const std::string shipped = shipped_matrix(path, s.share_dirs.empty() ? share_dirs() : s.share_dirs);
+      if (!shipped.empty()) {
+        log.status("Matrix '%s': no such file; read the one shipped with vorn, %s.\n", printable(path).c_str(),
+                   printable(shipped).c_str());
+        path = shipped;
+      }
+    }
+    read_matrix(path, aamat, log, &s.given);
+  }
 
   // The sequence whose residues the exports number (-F; default the first).
   int64_t reference = 1;
@@ -117,7 +137,7 @@ struct Run {
     alignment_dimensions(s.aln_path, src, log, &s.given);
     if (!s.reference.empty()) reference = sequence_by_name(src, s.reference);
     if (src.nprot < kFewestScorable) {
-      log.status("** Warning: '%s' holds %lld protein%s (%lld pairs): a score needs more than 10 usable pairs, which "
+      log.warn("** Warning: '%s' holds %lld protein%s (%lld pairs): a score needs more than 10 usable pairs, which "
                  "takes at least %d proteins; every column will score -2 or -3.\n",
                  src.text.name.c_str(), static_cast<long long>(src.nprot), src.nprot == 1 ? "" : "s",
                  static_cast<long long>(src.nprot * (src.nprot - 1) / 2), kFewestScorable);
@@ -159,10 +179,12 @@ struct Run {
 
   void background() {
     if (s.nsuffl > 0 || s.ntree > 0) {
-      if (s.fixed_seed) {
-        seed = s.seed;
+      if (s.seed) {
+        seed = static_cast<int32_t>(*s.seed);
       } else if (setsrand(&seed) < 0) {
         fail("** Couldn't set seed for RND using 'date'.\n");
+      } else {
+        log.status("\r** Note: seed %d (from the clock); -R=%d repeats this run.\n", seed, seed);
       }
     }
     if (s.nsuffl == 0) {
@@ -171,11 +193,11 @@ struct Run {
       Rand rng(static_cast<unsigned>(seed));
       log.status("\rBackground distribution with %lld random alns.\n", static_cast<long long>(s.nsuffl));
       if (s.nsuffl < 2) {
-        log.status("** Warning: with -S=%lld no Z-score can be computed (the spread of one random score is not "
+        log.warn("** Warning: with -S=%lld no Z-score can be computed (the spread of one random score is not "
                    "defined), so the Z fields print nan, and no P-value can reach 0.05: use -S=19 or more.\n",
                    static_cast<long long>(s.nsuffl));
       } else if (s.nsuffl < 19) {
-        log.status("** Warning: with -S=%lld no P-value can reach 0.05 (the smallest honest one is 1/(n+1)): use "
+        log.warn("** Warning: with -S=%lld no P-value can reach 0.05 (the smallest honest one is 1/(n+1)): use "
                    "-S=19 or more, and 1000 for stable P-values.\n",
                    static_cast<long long>(s.nsuffl));
       }
@@ -187,7 +209,7 @@ struct Run {
       alloc.check(later);
       alloc.allocate(plan_group2(ws));
       draw_permutations(rng, ws.nsuffl, ws.nprot, ws.sufix.rows(), ws.drawlist.data(), log);
-      if (out && s.printrnd) print_permutations(out, ws.nsuffl, ws.nprot, ws.sufix.rows());
+      if (out && listings.permutations) print_permutations(out, ws.nsuffl, ws.nprot, ws.sufix.rows());
       alloc.allocate(plan_group3(ws, spearman()));
     }
     if (s.nsuffl == 0 && s.ntree > 0) {
@@ -235,8 +257,8 @@ struct Run {
     gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
     similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.data(), log);
     log.checkpoint();
-    if (out && s.printsim) print_similarity(out, ws.identities.data(), ws.nprot);
-    if (out && s.printclass) print_two_groups(out, ws.nprot);
+    if (out && listings.similarity) print_similarity(out, ws.identities.data(), ws.nprot);
+    if (out && listings.classes) print_two_groups(out, ws.nprot);
   }
 
   // U and O are read as gaps: where they are common, say so and which
@@ -255,7 +277,7 @@ struct Run {
       if (!vorn::scored((static_cast<float>(g - rare[pos]) / static_cast<float>(ws.nprot)) * 100.0f)) continue;
       if (++nlost <= 10) lost += (lost.empty() ? "" : ", ") + std::to_string(pos);
     }
-    log.status("\r** Warning: %lld of the %lld residues of '%s' are U or O (selenocysteine, pyrrolysine), which vorn "
+    log.warn("\r** Warning: %lld of the %lld residues of '%s' are U or O (selenocysteine, pyrrolysine), which vorn "
                "reads as gaps; %s.\n",
                static_cast<long long>(t.rare), static_cast<long long>(t.letters), src.text.name.c_str(),
                nlost == 0 ? "no column loses its score by them"
@@ -265,30 +287,58 @@ struct Run {
   }
 
   void entropy() {
-    if (s.doentrop) {
+    if (s.entropy) {
       calc_entrop(ws.alncol.data(), ws.alnlen, ws.nprot, ws.entrop.data(), log);
     } else {
       for (int32_t pos = 1; pos <= ws.alnlen; ++pos) ws.entrop[pos] = -1.0f;
     }
   }
 
+  // Similarities given as numbers: the array's shape and values checked
+  // here, where the number of proteins is known.
+  void given_similarities() {
+    const RunSettings::Similarities& g = *s.similarities;
+    const int64_t n = ws.nprot;
+    std::string shape;
+    for (const int64_t d : g.shape) shape += (shape.empty() ? "" : " x ") + std::to_string(d);
+    if (g.shape.size() != 2 || g.shape[0] != n || g.shape[1] != n ||
+        static_cast<int64_t>(g.values.size()) != n * n)
+      fail("** Error: similarity= has the shape %s, but '%s' holds %lld proteins: give an n x n array, one row and "
+           "column per protein.\n", shape.empty() ? "()" : shape.c_str(), src.text.name.c_str(),
+           static_cast<long long>(n));
+    bool symmetric = true;
+    for (int64_t i = 0; i < n; ++i)
+      for (int64_t j = i + 1; j < n; ++j) {
+        const double v = g.values[static_cast<size_t>(i * n + j)], w = g.values[static_cast<size_t>(j * n + i)];
+        if (!fits_float(v))
+          fail("** Error: similarity=[%lld, %lld] is %g: every value off the diagonal must be a finite number.\n",
+               static_cast<long long>(i), static_cast<long long>(j), v);
+        symmetric = symmetric && (v == w || (std::isnan(v) && std::isnan(w)));
+        ws.identities[i + 1][j + 1] = static_cast<float>(v);
+      }
+    if (!symmetric)
+      log.warn("** Warning: similarity= is not symmetric: its upper triangle (row < column) is used.\n");
+    log.status("\rExternal protein 'similarity' matrix imported.                     \n");
+  }
+
   void external_similarity() {
-    if (s.simfile.find("------") != std::string::npos) return;
+    if (s.similarities) return given_similarities();
+    if (!s.simfile) return;
     // The reader's own account of what is wrong leads the error message.
     char* detail = nullptr;
     size_t size = 0;
     FILE* msg = open_memstream(&detail, &size);
     if (!msg) throw std::bad_alloc();
-    const int r = read_sim_mat(s.simfile, ws.nprot, ws.identities.data(), msg, &s.given);
+    const int r = read_sim_mat(*s.simfile, ws.nprot, ws.identities.data(), msg, &s.given);
     std::fclose(msg);
     const std::string said(detail, size);
     std::free(detail);
-    if (r != 0) fail("%s** Error %d importing external protein matrix '%s'.\n", said.c_str(), r, s.simfile.c_str());
+    if (r != 0) fail("%s** Error %d importing external protein matrix '%s'.\n", said.c_str(), r, s.simfile->c_str());
     log.status("\rExternal protein 'similarity' matrix imported.                     \n");
   }
 
   void pair_vectors() {
-    if (out && s.printaln) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
+    if (out && listings.alignment) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
     log.progress("\rSorting/Ranking protein sim. matrix...          ");
     if (weighted) {
       // The weighted side ranks the similarities its own way; each pair's
@@ -377,8 +427,7 @@ struct Run {
     double freq[kCodes];
     residue_frequencies(columns(ws), freq);
     // The similarities are mean matrix scores, unless -M replaced them.
-    const bool imported = s.simfile.find("------") == std::string::npos;
-    nj_tree(ws.identities.data(), n, imported ? DistanceTransform{} : score_transform(freq, aamat), ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
+    nj_tree(ws.identities.data(), n, s.simfile || s.similarities ? DistanceTransform{} : score_transform(freq, aamat), ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
     log.checkpoint();
     const int64_t nb = ws.ntree;
     TreeLibrary lib{nb, ws.libcodes.data(), ws.libcount.data(), ws.libscore.data(), ws.librate.data(),
@@ -402,7 +451,7 @@ struct Run {
     // a stopped run never returns results.
     log.checkpoint();
     if (scored_columns == 0 && src.nprot >= kFewestScorable) {
-      log.status("\r** Warning: not one column of '%s' has a score: every column has 10 %% gaps or more, or scores -2 "
+      log.warn("\r** Warning: not one column of '%s' has a score: every column has 10 %% gaps or more, or scores -2 "
                  "or -3.\n",
                  src.text.name.c_str());
     }
@@ -428,11 +477,12 @@ struct Run {
     info.ntree = s.ntree;
     info.alnlen = ws.alnlen;
     info.version = kVersion;
-    info.command = s.command;
+    info.command = s.invocation.empty() ? command_line(s) : s.invocation;
     info.has_seed = s.nsuffl > 0 || s.ntree > 0;
     info.seed = seed;
-    info.seed_from = s.fixed_seed ? "-R" : "the clock";
+    info.seed_from = s.seed ? "-R" : "the clock";
     info.reference = reference_text();
+    info.reference_row = reference;
     info.weights = weights_text();
     info.warnings = log.warnings();
     return info;
@@ -451,9 +501,10 @@ struct Run {
 
 }  // namespace
 
-Results run(const RunSettings& settings, FILE* out, Log& log) {
+Results run(const RunSettings& settings, Output out, Log& log) {
   Run r{settings, out, log};
   r.check_inputs();
+  r.workers();
   r.open_exports();
   r.read_structure_file();
   r.matrix();
@@ -474,8 +525,9 @@ Results run(const RunSettings& settings, FILE* out, Log& log) {
 }
 
 Results protein_similarity(const RunSettings& settings, Log& log) {
-  Run r{settings, nullptr, log};
+  Run r{settings, Output{}, log};
   r.check_inputs();
+  r.workers();
   r.matrix();
   r.dimensions();
   r.allocation();
@@ -533,8 +585,7 @@ BackgroundRun::BackgroundRun(RunSettings settings, Kind kind)
     Results r;
     std::exception_ptr e;
     try {
-      if (settings.threads > 0) omp_set_num_threads(settings.threads);
-      r = kind == Kind::Scores ? run(settings, nullptr, *log) : protein_similarity(settings, *log);
+      r = kind == Kind::Scores ? run(settings, Output{}, *log) : protein_similarity(settings, *log);
     } catch (...) {
       e = std::current_exception();
     }

@@ -13,11 +13,16 @@
 
 namespace vorn {
 
+// Where the result lines go as they are made (file may be null: nowhere),
+// and the listings asked for beside them.
+struct Output {
+  FILE* file = nullptr;
+  Listings listings;
+};
+
 // Runs every step after the command line, from reading the matrix to the
-// closing message, and returns the results. The result lines (and what the
-// print options ask for) go to out as they are made; out may be null. Throws
-// Failure on every error.
-Results run(const RunSettings& settings, FILE* out, Log& log);
+// closing message, and returns the results. Throws Failure on every error.
+Results run(const RunSettings& settings, Output out, Log& log);
 
 // The steps up to the similarity of the proteins (or the -M file), for the
 // similarity alone: Results::similarity, nprot x nprot, the diagonal NaN.

@@ -1,7 +1,9 @@
-// The run settings: set once from the command line, only read afterwards.
+// What a run is asked to do: its inputs and choices as values, the same
+// whichever face (the command line, the Python module) filled them in.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,40 +16,59 @@ inline constexpr const char* kVersion = "3.4";
 // The correlation a column is scored by.
 enum class Score { Spearman, Pearson };
 
+// The largest counts a run takes (-S, -B): one more than a 32-bit count
+// would not fit the permutation tables' indices.
+inline constexpr int64_t kMaxCount = 2147483647;
+inline constexpr int64_t kMaxThreads = 256;
+
 struct RunSettings {
   std::string aln_path;
-  std::string matrix_path;
-  Score score = Score::Spearman;  // Pearson with -N
-  int doentrop = 1;   // 0 with -E
-  int64_t nsuffl = 0; // -S=n random alignments
-  int64_t ntree = 0;  // -B=n library columns of the tree null
-  std::string simfile = "-------";  // -M=file; six '-' in a row mean "none"
-  int printsim = 0;   // -1
-  int printclass = 0; // -2
-  int printrnd = 0;   // -3
-  int printaln = 0;   // -5
-  bool fixed_seed = false;  // -R=n: seed the generator with n instead of `date`
-  int32_t seed = 0;
-  int threads = 0;    // -T=n worker threads; 0: all available cores
-  std::string outprefix;  // -O=prefix: also write prefix.tsv, .svg, .pml, .defattr, .json and .html
-  std::string structure;  // -P=file: PDB or mmCIF, for the residue check and the page's 3D view
-  bool quiet = false;     // -q: no progress texts
-  bool weighted = false;  // -W: sequence weights
-  std::string weight_file;  // -W=file; empty: Henikoff weights
-  std::string reference;    // -F=name: the sequence whose numbering the exports use; empty: the first
-  // One line per argument the loop ignored or read only in part, for
-  // standard error: the loop itself stays as lenient as it always was.
-  std::vector<std::string> warnings;
-  std::vector<std::string> command;  // the whole command line, for the run record
-  GivenInputs given;  // inputs handed over as bytes (the Python module), by the paths above that name them
+  std::string matrix_path;  // a path, or the name of a shipped matrix (blosum62)
+  Score score = Score::Spearman;
+  bool entropy = true;
+  int64_t nsuffl = 0;  // random permutations of the proteins
+  int64_t ntree = 0;   // library columns of the tree null
+  std::optional<std::string> simfile;  // similarities from this file instead of the alignment
+  // ... or given as numbers (the Python module): an array of this shape,
+  // row-major, whose pairs i < j are read (the diagonal never).
+  struct Similarities {
+    std::vector<int64_t> shape;
+    std::vector<double> values;
+  };
+  std::optional<Similarities> similarities;
+  std::optional<int64_t> seed;         // the generator's seed; none: from the clock
+  int64_t threads = 0;                 // worker threads; 0: all available cores
+  std::string outprefix;   // also write prefix.tsv, .svg, .pml, .defattr, .json and .html
+  std::string structure;   // PDB or mmCIF, for the residue check and the page's 3D view
+  bool weighted = false;   // sequence weights
+  std::string weight_file; // ... from this file; empty: Henikoff weights
+  std::string reference;   // the sequence whose numbering the exports use; empty: the first
+  // The words that started the run, when a command line did: the record
+  // keeps them as typed. Otherwise the record gives command_line().
+  std::vector<std::string> invocation;
+  GivenInputs given;  // inputs handed over as bytes, by the paths above that name them
+  // Where the shipped files (matrices, the viewer) are; empty: share_dirs().
+  std::vector<std::string> share_dirs;
 };
 
-std::string usage_text();
-// The full help of `vorn --help`: every option, the fixed ones and the newer.
-std::string help_text();
+// What a run prints to its output besides the result lines.
+struct Listings {
+  bool similarity = false;    // -1
+  bool classes = false;       // -2
+  bool permutations = false;  // -3
+  bool alignment = false;     // -5
+};
 
-// The options after the two paths (argv[3] on). Throws Failure for a
-// negative or oversized -S value, at once, leaving later options unread.
-void parse_options(const std::vector<std::string>& args, RunSettings& s);
+// The checks of the values a face may set, each with the command line's
+// message; validate runs them all. They throw Failure.
+void check_permutations(int64_t n, const std::string& as_given);
+void check_seed(int64_t seed, const std::string& as_given);
+void check_tree(int64_t n, const std::string& as_given);
+void check_threads(int64_t n, const std::string& as_given);
+void validate(const RunSettings& s);
+
+// The command line that repeats the run: vorn, the two paths and the options
+// that differ from the defaults (-T and -q change no result and are left out).
+std::vector<std::string> command_line(const RunSettings& s);
 
 }  // namespace vorn

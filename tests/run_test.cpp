@@ -19,16 +19,13 @@ struct Case {
 
 // The result lines and the table of one run in this process.
 std::pair<std::string, std::string> in_process(const Case& c, const std::string& prefix) {
-  RunSettings s;
-  s.aln_path = c.args[0];
-  s.matrix_path = c.args[1];
   std::vector<std::string> options(c.args.begin() + 2, c.args.end());
   options.push_back("-O=" + prefix);
-  parse_options(options, s);
-  s.command = {"vorn"};
+  RunSettings s = test::settings_of(c.args[0], c.args[1], options);
+  s.invocation = {"vorn"};
   FILE* out = std::tmpfile();
   Log log(nullptr);
-  run(s, out, log);
+  run(s, Output{out, {}}, log);
   std::rewind(out);
   std::string text;
   char buf[4096];
@@ -95,10 +92,8 @@ TEST(Run, LargeRanksOnTwoThreadsAtOnce) {
 // Asked to stop, a run ends with the interruption, never with results: the
 // passes skip their work once asked, so what they leave is not a result.
 TEST(Run, AStoppedRunGivesNoResults) {
-  RunSettings s;
-  s.aln_path = test::shared_data("large/Pkinase_emit_N1000.fa");
-  s.matrix_path = test::test_data("raw_blosum62_tri.txt");
-  parse_options({"-S=3000", "-R=1"}, s);
+  const RunSettings s = test::settings_of(test::shared_data("large/Pkinase_emit_N1000.fa"),
+                                          test::test_data("raw_blosum62_tri.txt"), {"-S=3000", "-R=1"});
   BackgroundRun r(s, BackgroundRun::Kind::Scores);
   EXPECT_FALSE(r.wait(0.3));
   r.stop();

@@ -10,6 +10,7 @@ that ``vorn ... -O=prefix`` writes (prefix.tsv) for the same run.
 
 from __future__ import annotations
 
+import numbers
 import os
 import sys
 import warnings
@@ -81,9 +82,7 @@ def _matrix(matrix, given):
     if isinstance(matrix, os.PathLike):
         return os.fspath(matrix)
     if isinstance(matrix, str):
-        shipped = os.path.join(_HERE, "matrices", matrix.lower() + ".raw")
-        if "\n" not in matrix and not os.path.exists(matrix) and os.path.exists(shipped):
-            return shipped
+        # A shipped matrix's name is the library's to resolve (share_dirs).
         if "\n" in matrix:
             given["matrix text"] = _text(matrix)
             return "matrix text"
@@ -113,62 +112,34 @@ def _weights(weights, given):
     return True, "weights"
 
 
-def _similarity(sim, given):
-    if sim is None:
+def _similarity(sim):
+    """similarity= as a path, or as an array (its shape and values, row-major)."""
+    if sim is None or isinstance(sim, (str, os.PathLike)):
+        return (None if sim is None else os.fspath(sim)), None
+    return None, np.ascontiguousarray(sim, dtype=float)
+
+
+def _count(name, value, optional=False):
+    """A whole number as the library takes it (its range is the library's check)."""
+    if value is None and optional:
         return None
-    if isinstance(sim, (str, os.PathLike)):
-        return os.fspath(sim)
-    a = np.asarray(sim, dtype=float)
-    if a.ndim != 2 or a.shape[0] != a.shape[1]:
-        raise Error("** Error: similarity= must be an n x n array (one row and column per protein), not %s."
-                    % "x".join(map(str, a.shape)))
-    i, j = np.triu_indices(a.shape[0], 1)
-    given["similarity"] = "".join(
-        "%d\t%d\t%r\n" % (p + 1, q + 1, float(v)) for p, q, v in zip(i.tolist(), j.tolist(), a[i, j].tolist())
-    ).encode()
-    return "similarity"
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError("%s must be a whole number, not %s" % (name, type(value).__name__))
+    return max(-2**63, min(2**63 - 1, int(value)))
 
 
 def _settings(alignment, matrix, method="spearman", permutations=0, seed=None, weights=None, similarity=None,
               entropy=True, threads=None, reference=None, tree=0):
     if method not in ("spearman", "pearson"):
         raise Error("** Error: method must be 'spearman' or 'pearson', not %r." % (method,))
-    permutations = int(permutations)
-    if permutations < 0:
-        raise Error("** Error: permutations must be 0 or more, not %d." % permutations)
-    if seed is not None and not -2**31 <= int(seed) < 2**31:
-        raise Error("** Invalid seed (%d): it must fit a 32-bit integer." % int(seed))
-    if threads is not None and not 1 <= int(threads) <= 256:
-        raise Error("** Invalid number of threads (%d): give a number from 1 to 256." % int(threads))
-    tree = int(tree)
-    if tree < 0:
-        raise Error("** Invalid -B (%d): give the number of library columns of the tree null, 1 or more, as in "
-                    "-B=10000." % tree)
     given = {}
-    d = dict(tree=tree, alignment=_alignment(alignment, given), matrix=_matrix(matrix, given), method=method,
-             permutations=permutations, seed=None if seed is None else int(seed),
-             threads=None if threads is None else int(threads), entropy=bool(entropy),
-             similarity=_similarity(similarity, given), reference=reference, given=given)
+    d = dict(alignment=_alignment(alignment, given), matrix=_matrix(matrix, given), method=method,
+             permutations=_count("permutations", permutations), tree=_count("tree", tree),
+             seed=_count("seed", seed, True), threads=_count("threads", threads, True), entropy=bool(entropy),
+             reference=reference, given=given,
+             share_dirs=[_HERE])
     d["weighted"], d["weight_file"] = _weights(weights, given)
-    # The command line that repeats the run (files given as data keep their names here).
-    words = ["vorn", d["alignment"], d["matrix"]]
-    if method == "pearson":
-        words.append("-N")
-    if not entropy:
-        words.append("-E")
-    if permutations:
-        words.append("-S=%d" % permutations)
-    if tree:
-        words.append("-B=%d" % tree)
-    if seed is not None and (permutations or tree):
-        words.append("-R=%d" % int(seed))
-    if d["similarity"]:
-        words.append("-M=" + d["similarity"])
-    if d["weighted"]:
-        words.append("-W" if d["weight_file"] is None else "-W=" + d["weight_file"])
-    if reference:
-        words.append("-F=" + reference)
-    d["command"] = words
+    d["similarity"], d["similarities"] = _similarity(similarity)
     return d
 
 
@@ -265,7 +236,7 @@ def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, se
             frame[name] = pd.arrays.IntegerArray(columns[name].astype("int64"), ~columns["has_" + name])
         else:
             frame[name] = columns[name]
-    record["command"] = " ".join(settings["command"])
+    record["command"] = " ".join(record["command"])
     frame.attrs.update(record)
     return frame
 

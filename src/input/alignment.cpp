@@ -1,6 +1,7 @@
 #include "input/alignment.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <functional>
 #include <vector>
@@ -184,7 +185,16 @@ struct Rows {
   std::vector<int64_t> match;  // upper-case letters and '-': the A3M reading
   bool lower = false;          // some sequence has a lower-case letter
   bool gap = false;            // some sequence has a '-' or '.'
+  bool dot = false;            // some sequence has a '.'
   int64_t long_row = 0, long_line = 0;  // the first row found longer than the first, and where
+  std::vector<std::string> annotations;  // HH-suite annotation rows, left out
+  // Per position of the '>' reading: bit 1 some row has a match state there
+  // (upper case, '-'), bit 2 some row an insert state (lower case, '.').
+  std::vector<uint8_t> column_kinds;
+  void see_column(int64_t k, bool match) {
+    if (static_cast<size_t>(k) >= column_kinds.size()) column_kinds.resize(static_cast<size_t>(k) + 1, 0);
+    column_kinds[static_cast<size_t>(k)] |= match ? 1 : 2;
+  }
 };
 
 std::string header_name(std::string_view header) {
@@ -193,22 +203,42 @@ std::string header_name(std::string_view header) {
   return std::string(header.substr(1, end - 1));
 }
 
+// HH-suite writes its annotation rows (secondary structure, confidence,
+// accessibility, consensus) among the sequences of the A3M/A2M/FASTA files
+// it makes; they are no proteins. Known by their names: ss_dssp, ss_pred,
+// ss_conf, sa_dssp and Consensus, alone or with a suffix, and names ending
+// in "_consensus".
+bool annotation_row(const std::string& name) {
+  for (const char* prefix : {"ss_dssp", "ss_pred", "ss_conf", "sa_dssp", "Consensus"})
+    if (name.compare(0, std::strlen(prefix), prefix) == 0) return true;
+  return ends_with(name, "_consensus");
+}
+
 // Walks the sequence lines, calling visit(row, c) for every character of a
-// sequence (rows from 1). A3M files may open with '#' lines.
+// sequence (rows from 1), annotation rows left out. A3M files may open with
+// '#' lines.
 template <class Visit>
 void walk_rows(const AlignmentSource& src, bool a3m, Rows* rows, Visit visit) {
   LineReader in(src.text);
   int64_t m = 0;
+  bool skipping = false;  // in an annotation row
   while (in.leelinea() == 0) {
     if (in.length() > 0 && in.at(0) == '>') {
+      const std::string name = header_name(in.text());
+      skipping = annotation_row(name);
+      if (skipping) {
+        if (rows) rows->annotations.push_back(name);
+        continue;
+      }
       ++m;
       if (rows) {
-        rows->names.push_back(header_name(in.text()));
+        rows->names.push_back(name);
         rows->kept.push_back(0);
         rows->match.push_back(0);
       }
       continue;
     }
+    if (skipping) continue;
     if (m == 0 && a3m && in.at(0) == '#') continue;
     for (unsigned char c : in.text()) {
       if (m == 0) {
@@ -217,10 +247,13 @@ void walk_rows(const AlignmentSource& src, bool a3m, Rows* rows, Visit visit) {
              static_cast<long long>(in.line_number()), src.text.name.c_str());
       }
       if (rows) {
+        const int64_t k = rows->kept[m - 1];
         rows->kept[m - 1] += kept_char(c);
         rows->match[m - 1] += match_char(c);
         rows->lower = rows->lower || (c >= 'a' && c <= 'z');
         rows->gap = rows->gap || c == '-' || c == '.';
+        rows->dot = rows->dot || c == '.';
+        if (kept_char(c)) rows->see_column(k, match_char(c));
         if (m > 1 && rows->long_row == 0 && rows->kept[m - 1] > rows->kept[0]) {
           rows->long_row = m;
           rows->long_line = in.line_number();
@@ -242,6 +275,21 @@ bool looks_a3m(const Rows& r) {
   return unequal && r.lower && r.match[0] > 0;
 }
 
+// Rows of equal length, each of whose positions holds match states in every
+// row or insert states in every row, with lower-case letters and '.':
+// A2M with its '.' padding, as Easel writes it.
+int64_t a2m_inserts(const Rows& r) {
+  if (!r.lower || !r.dot || r.kept.empty()) return 0;
+  for (size_t i = 1; i < r.kept.size(); ++i)
+    if (r.kept[i] != r.kept[0]) return 0;
+  int64_t match = 0, insert = 0;
+  for (const uint8_t k : r.column_kinds) {
+    if (k == 3) return 0;
+    match += k == 1, insert += k == 2;
+  }
+  return match > 0 ? insert : 0;
+}
+
 // The checks and warnings of a '>' or A3M file, after its summary line.
 void check_rows(const AlignmentSource& src, const Rows& r, Log& log) {
   const char* name = src.text.name.c_str();
@@ -254,18 +302,19 @@ void check_rows(const AlignmentSource& src, const Rows& r, Log& log) {
     }
     return;
   }
-  if (r.long_row != 0) {
-    fail("** Error: sequence %lld ('%s') of '%s' has more than the %lld positions of the first sequence (line %lld).\n",
-         static_cast<long long>(r.long_row), r.names[r.long_row - 1].c_str(), name,
-         static_cast<long long>(src.alnlen), static_cast<long long>(r.long_line));
-  }
   // Sequences without a single gap and of different lengths were never
   // aligned: reading their tails as gaps would score unrelated residues.
+  // Every row counts, whatever their order.
   const auto [shortest, longest] = std::minmax_element(r.kept.begin(), r.kept.end());
   if (!r.gap && !r.kept.empty() && *shortest != *longest) {
     fail("** Error: '%s' looks unaligned: its %zu sequences hold no gap ('-' or '.') and range from %lld to %lld "
          "residues. Align them first (with MAFFT, Clustal Omega or hmmalign, say) and give vorn the aligned file.\n",
          name, r.kept.size(), static_cast<long long>(*shortest), static_cast<long long>(*longest));
+  }
+  if (r.long_row != 0) {
+    fail("** Error: sequence %lld ('%s') of '%s' has more than the %lld positions of the first sequence (line %lld).\n",
+         static_cast<long long>(r.long_row), r.names[r.long_row - 1].c_str(), name,
+         static_cast<long long>(src.alnlen), static_cast<long long>(r.long_line));
   }
   int64_t shorter = 0;
   size_t first_short = 0;
@@ -273,7 +322,7 @@ void check_rows(const AlignmentSource& src, const Rows& r, Log& log) {
     if (r.kept[i] < r.kept[0]) ++shorter, first_short = i;
   }
   if (shorter > 0) {
-    log.status("** Warning: %lld of the %zu sequences of '%s' are shorter than the first (%lld positions), the first "
+    log.warn("** Warning: %lld of the %zu sequences of '%s' are shorter than the first (%lld positions), the first "
                "of them sequence %zu ('%s') with %lld; their missing positions are read as gaps.\n",
                static_cast<long long>(shorter), r.kept.size(), name, static_cast<long long>(r.kept[0]),
                first_short + 1, r.names[first_short].c_str(), static_cast<long long>(r.kept[first_short]));
@@ -360,7 +409,7 @@ void ResidueTally::see(unsigned char c) {
 }
 
 void alignment_dimensions(const std::string& path, AlignmentSource& src, Log& log, const GivenInputs* given) {
-  if (!load_input(path, src.text, given)) fail("** Error: Can't read alignment file: %s\n", path.c_str());
+  if (!load_input(path, src.text, given)) unreadable("alignment", path);
   alignment_dimensions(src, log);
 }
 
@@ -369,6 +418,7 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
   HsspHeader h;
   Rows rows;
   bool by_content = false;
+  int64_t a2m_left_out = 0;
   if (src.form == AlnForm::Hssp) {
     LineReader in(src.text);
     h = hssp_header(in);
@@ -379,6 +429,8 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
     if (src.form == AlnForm::Pir && looks_a3m(rows)) {
       src.form = AlnForm::A3m;
       by_content = true;
+    } else if (src.form == AlnForm::Pir && (a2m_left_out = a2m_inserts(rows)) > 0) {
+      src.form = AlnForm::A3m;
     }
     src.nprot = static_cast<int64_t>(rows.kept.size());
     src.names = rows.names;
@@ -409,9 +461,29 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
                name, static_cast<long long>(*shortest), static_cast<long long>(*longest),
                static_cast<long long>(rows.match[0]));
   }
+  if (a2m_left_out > 0) {
+    log.status("** Note: '%s' is read as A2M by its content: each of its columns holds match states (upper-case "
+               "letters and '-') in every row or insert states (lower case and '.') in every row; its %lld insert "
+               "columns are left out, as A3M inserts are.\n",
+               name, static_cast<long long>(a2m_left_out));
+  }
+  if (!rows.annotations.empty()) {
+    std::string listed;
+    for (size_t i = 0; i < rows.annotations.size() && i < 5; ++i)
+      listed += (i ? ", " : "") + printable(rows.annotations[i]);
+    log.status("** Note: left out %zu row%s of '%s' that %s HH-suite's annotation, not sequences: %s%s.\n",
+               rows.annotations.size(), rows.annotations.size() == 1 ? "" : "s", name,
+               rows.annotations.size() == 1 ? "is" : "are", listed.c_str(), rows.annotations.size() > 5 ? ", ..." : "");
+  }
+  if (src.blocked.left_out > 0) {
+    log.status("** Note: the #=GC RF line of '%s' marks %lld of its %lld columns as insert columns ('.' or '-' in "
+               "RF); they are left out, as A3M inserts are.\n",
+               name, static_cast<long long>(src.blocked.left_out),
+               static_cast<long long>(src.blocked.left_out + src.alnlen));
+  }
   const ResidueTally& t = src.tally;
   if (t.letters > 0 && t.nucleotides * 10 >= t.letters * 9) {
-    log.status("** Warning: '%s' looks like a nucleotide alignment (%.0f %% of its residue letters are A, C, G, T, U "
+    log.warn("** Warning: '%s' looks like a nucleotide alignment (%.0f %% of its residue letters are A, C, G, T, U "
                "or N); vorn scores amino-acid substitutions.\n",
                name, 100.0 * static_cast<double>(t.nucleotides) / static_cast<double>(t.letters));
   }

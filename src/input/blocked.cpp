@@ -98,6 +98,35 @@ void one_stockholm_family(const InputText& text) {
   }
 }
 
+// The "#=GC RF" lines of the blocks, joined.
+std::string reference_annotation(const InputText& text) {
+  LineReader in(text);
+  std::string rf;
+  while (in.leelinea() == 0) {
+    const std::string_view t = in.text();
+    if (t.substr(0, 7) != "#=GC RF" || (t.size() > 7 && !c_space(static_cast<unsigned char>(t[7])))) continue;
+    size_t at = 7;
+    rf += next_token(t, at);
+  }
+  return rf;
+}
+
+void match_columns(const InputText& text, BlockedRows& rows, int64_t& alnlen) {
+  const std::string rf = reference_annotation(text);
+  if (rf.empty()) return;
+  if (static_cast<int64_t>(rf.size()) != alnlen)
+    fail("** Error: the #=GC RF line of '%s' covers %zu columns, but its rows have %lld.\n", text.name.c_str(),
+         rf.size(), static_cast<long long>(alnlen));
+  rows.column_of.assign(rf.size() + 1, 0);
+  int64_t match = 0;
+  for (size_t k = 0; k < rf.size(); ++k)
+    if (std::string_view(".-_~").find(rf[k]) == std::string_view::npos) rows.column_of[k + 1] = ++match;
+  if (match == 0) fail("** Error: the #=GC RF line of '%s' marks no match column.\n", text.name.c_str());
+  rows.left_out = alnlen - match;
+  if (rows.left_out == 0) rows.column_of.clear();
+  alnlen = match;
+}
+
 }  // namespace
 
 void blocked_dimensions(const InputText& text, BlockedForm form, BlockedRows& rows, int64_t& nprot, int64_t& alnlen,
@@ -155,6 +184,7 @@ void blocked_dimensions(const InputText& text, BlockedForm form, BlockedRows& ro
   }
   nprot = static_cast<int64_t>(rows.names.size());
   alnlen = rows.length[0];
+  if (form == BlockedForm::Stockholm) match_columns(text, rows, alnlen);
 }
 
 void blocked_residues(const InputText& text, BlockedForm form, const BlockedRows& rows, const AlignmentArrays& out) {
@@ -166,8 +196,10 @@ void blocked_residues(const InputText& text, BlockedForm form, const BlockedRows
     // Every character of the residue field takes a position: letters their
     // residue code (lower case folded), anything else a gap.
     for (unsigned char c : l.residues) {
-      row[++k] = ascii_letter(c) ? aa_index(ascii_upper(c)) : 0;
-      if (r == 0) out.res1[k] = ascii_letter(c);
+      const int64_t pos = rows.position(++k);
+      if (pos == 0) continue;
+      row[pos] = ascii_letter(c) ? aa_index(ascii_upper(c)) : 0;
+      if (r == 0) out.res1[pos] = ascii_letter(c);
     }
   };
   walk(text, form, on_sequence, [](int64_t) {});
@@ -184,7 +216,7 @@ void blocked_cells(const InputText& text, BlockedForm form, const BlockedRows& r
       text, form,
       [&](const Line& l, int64_t) {
         const int64_t r = rows.index.at(std::string(l.name));
-        for (unsigned char c : l.residues) visit(r + 1, ++filled[r], c);
+        for (unsigned char c : l.residues) visit(r + 1, rows.position(++filled[r]), c);
       },
       [](int64_t) {});
 }

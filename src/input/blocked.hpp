@@ -22,6 +22,13 @@ struct BlockedRows {
   std::vector<std::string> names;
   std::unordered_map<std::string, int64_t> index;  // name -> row (0-based)
   std::vector<int64_t> length;                      // positions per row
+  // Stockholm's "#=GC RF" marks the match columns (any character but '.',
+  // '-', '_' and '~'); the others are insert columns, left out as A3M inserts
+  // are. column_of[k] is the position of the file's column k (from 1), 0 for
+  // an insert column; empty without RF (every column is a position).
+  std::vector<int64_t> column_of;
+  int64_t left_out = 0;
+  int64_t position(int64_t k) const { return column_of.empty() ? k : column_of[static_cast<size_t>(k)]; }
 };
 
 // Reads the whole text, checks every block, the row lengths and (Stockholm)

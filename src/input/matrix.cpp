@@ -141,7 +141,7 @@ void read_grid(LineReader& in, AaMat& aamat, Log& log) {
 
 void read_matrix(const std::string& path, AaMat& aamat, Log& log, const GivenInputs* given) {
   InputText text;
-  if (!load_input(path, text, given)) fail("** Error: Can't read matrix file: %s\n", path.c_str());
+  if (!load_input(path, text, given)) unreadable("matrix", path);
   read_matrix(text, aamat, log);
 }
 

@@ -93,9 +93,29 @@ void inflate_gzip(const std::string& raw, const std::string& name, std::string& 
   inflateEnd(&z);
 }
 
+// Compressions vorn does not read, by their magic bytes: named, with the
+// command that reads them, instead of being taken for text.
+void other_compression(const std::string& raw, const std::string& name) {
+  static const struct {
+    const char* magic;
+    size_t size;
+    const char *kind, *tool;
+  } kinds[] = {{"\xFD" "7zXZ\0", 6, "xz", "xz -dc"}, {"BZh", 3, "bzip2", "bzip2 -dc"},
+               {"\x28\xB5\x2F\xFD", 4, "zstd", "zstd -dc"}};
+  for (const auto& k : kinds) {
+    // BZh is followed by the block size digit, which plain text rarely is.
+    if (raw.compare(0, k.size, k.magic, k.size) != 0) continue;
+    if (k.size == 3 && !(raw.size() > 3 && raw[3] >= '1' && raw[3] <= '9')) continue;
+    const std::string shown = printable(name);
+    fail("** Error: '%s' is %s-compressed: decompress it first (%s %s | vorn - ...).\n", shown.c_str(), k.kind, k.tool,
+         shown.c_str());
+  }
+}
+
 void finish(std::string& raw, const std::string& name, InputText& in) {
   in.name = name;
   in.data.clear();
+  other_compression(raw, name);
   if (gzip_magic(raw, 0)) {
     inflate_gzip(raw, name, in.data);
     std::string().swap(raw);
@@ -157,6 +177,12 @@ bool load_input(const std::string& path, InputText& in) {
 void load_memory(const void* bytes, size_t size, const std::string& name, InputText& in) {
   std::string raw(static_cast<const char*>(bytes), size);
   finish(raw, name, in);
+}
+
+void unreadable(const char* what, const std::string& path) {
+  const bool option = path.size() > 1 && path[0] == '-';
+  fail("** Error: Can't read %s file: %s%s\n", what, path.c_str(),
+       option ? " (the two paths come first: vorn alignment matrix [options])" : "");
 }
 
 bool load_input(const std::string& path, InputText& in, const GivenInputs* given) {

@@ -34,4 +34,8 @@ using GivenInputs = std::map<std::string, std::string>;
 // load_input, but a path among the given inputs is read from its bytes.
 bool load_input(const std::string& path, InputText& in, const GivenInputs* given);
 
+// The error of an input that cannot be opened: what (as "alignment") and the
+// path; a path that starts with '-' was most likely an option typed first.
+[[noreturn]] void unreadable(const char* what, const std::string& path);
+
 }  // namespace vorn

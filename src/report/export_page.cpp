@@ -94,7 +94,7 @@ std::string page_data(const Results& r, const PageExtras& x) {
     }
     d += strformat("%s{\"nr\":%d,\"aa\":\"%c\",\"label\":%s,\"cls\":\"%c\",\"num\":%s,\"chain\":%s,\"schain\":%s,"
                    "\"score\":\"%s\",\"entrop\":\"%s\"",
-                   i ? "," : "", row.f.pos, s.has ? s.aa : row.f.aa == '.' ? '-' : row.f.aa,
+                   i ? "," : "", row.f.pos, s.has ? s.aa : r.record.reference_row != 1 || row.f.aa == '.' ? '-' : row.f.aa,
                    safe_json(site_label(s, s.has ? s.aa : row.f.aa, row.f.pos)).c_str(),
                    cls == ColumnClass::Scored ? 's' : cls == ColumnClass::Conserved ? 'c' : 'u',
                    s.has ? std::to_string(s.num).c_str() : "null", safe_json(chain).c_str(), safe_json(shown).c_str(),

@@ -137,7 +137,7 @@ std::vector<Label> place_labels(const Context& c, const Panel& p) {
   for (int32_t i : best) {
     const LineFields& f = c.rows[i].f;
     if (!p.shows(f.pos)) continue;
-    const double w = kCharWidth * static_cast<double>(site_label(c.sites[f.pos], f.aa, f.pos).size()) + 4;
+    const double w = kCharWidth * static_cast<double>(site_label(c.sites[f.pos], residue_letter(c.info, c.sites[f.pos], f), f.pos).size()) + 4;
     const double x = std::clamp(p.x(f.pos), p.left + w / 2, p.left + p.width - w / 2);
     size_t row = 0;
     while (row < row_end.size() && row_end[row] + 4 > x - w / 2) ++row;
@@ -150,7 +150,7 @@ std::vector<Label> place_labels(const Context& c, const Panel& p) {
 
 std::string tip(const Context& c, int32_t i) {
   const LineFields& f = c.rows[i].f;
-  std::string t = strformat("column %d, %s: %.4f", f.pos, site_label(c.sites[f.pos], f.aa, f.pos).c_str(),
+  std::string t = strformat("column %d, %s: %.4f", f.pos, site_label(c.sites[f.pos], residue_letter(c.info, c.sites[f.pos], f), f.pos).c_str(),
                             static_cast<double>(f.score));
   if (!c.honest.empty() && !c.rows[i].sentinel())
     t += strformat(", Z %.2f, q %.3g", c.rows[i].z_pos, c.honest[i].q);
@@ -213,7 +213,7 @@ double strip(FILE* out, const Context& c, int32_t first, int32_t last, double to
     std::fprintf(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#bbb\" stroke-width=\"0.6\"/>\n",
                  l.x, baseline + 2, p.x(f.pos), p.y(f.score) - c.mark - 1);
     std::fprintf(out, "<text class=\"label\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n", l.x, baseline,
-                 xml_text(site_label(c.sites[f.pos], f.aa, f.pos)).c_str());
+                 xml_text(site_label(c.sites[f.pos], residue_letter(c.info, c.sites[f.pos], f), f.pos)).c_str());
   }
   double bottom = band + kBandHeight / 2;
   if (c.info.nsuffl > 0) {

@@ -16,6 +16,11 @@ void sites_of(ColumnClass cls, const ResultRow* rows, int32_t n, const std::vect
   }
 }
 
+// Whose residues the scripts address.
+std::string numbered(const RunRecord& info) {
+  return info.reference_row == 1 ? "its first sequence" : "sequence " + info.reference;
+}
+
 // PyMOL reads a leading '-' in a residue number as a range unless escaped.
 std::string pymol_resi(int32_t num) { return num < 0 ? strformat("\\%d", num) : strformat("%d", num); }
 
@@ -62,13 +67,14 @@ void write_pml(FILE* out, const Results& r) {
   const std::vector<Site>& sites = r.sites;
   const RunRecord& info = r.record;
   std::fprintf(out,
-               "# vorn scores (%s) of %s on the residues of its first sequence.\n"
+               "# vorn scores (%s) of %s on the residues of %s.\n"
                "# %s\n"
                "# Load the structure first, then run this file: @file.pml at the PyMOL prompt, or File > Run Script.\n"
                "# B-factors are replaced: a scored residue gets its score, every other atom -9.\n"
                "# Colours: blue (-1) through white (0) to red (+1) for scores, green for conserved columns\n"
                "# (no spread), dark grey for residues without a score.\n",
-               score_name(info).c_str(), pml_comment(info.aln_name).c_str(), pml_comment(run_line(info)).c_str());
+               score_name(info).c_str(), pml_comment(info.aln_name).c_str(), pml_comment(numbered(info)).c_str(),
+               pml_comment(run_line(info)).c_str());
   std::fputs("alter all, b=-9\n", out);
   sites_of(ColumnClass::Scored, rows, n, sites, [&](const Site& s, float score) {
     std::fprintf(out, "alter (%s), b=%.4f\n", pymol_selection(s).c_str(), static_cast<double>(score));
@@ -91,7 +97,7 @@ void write_defattr(FILE* out, const Results& r) {
   const std::vector<Site>& sites = r.sites;
   const RunRecord& info = r.record;
   std::fprintf(out,
-               "# vorn scores (%s) of %s on the residues of its first sequence.\n"
+               "# vorn scores (%s) of %s on the residues of %s.\n"
                "# %s\n"
                "# In ChimeraX, with the structure open:\n"
                "#   open this_file.defattr\n"
@@ -100,7 +106,8 @@ void write_defattr(FILE* out, const Results& r) {
                "attribute: vorn_score\n"
                "recipient: residues\n"
                "match mode: any\n",
-               score_name(info).c_str(), printable(info.aln_name).c_str(), printable(run_line(info)).c_str());
+               score_name(info).c_str(), printable(info.aln_name).c_str(), printable(numbered(info)).c_str(),
+               printable(run_line(info)).c_str());
   sites_of(ColumnClass::Scored, rows, n, sites, [&](const Site& s, float score) {
     std::fprintf(out, "\t%s\t%.4f\n", defattr_atoms(s).c_str(), static_cast<double>(score));
   });

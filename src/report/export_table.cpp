@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "fail.hpp"
+#include "input/residue.hpp"
 #include "report/exports.hpp"
 
 namespace vorn {
@@ -14,6 +15,11 @@ std::string number(const char* fmt, double v) { return std::isnan(v) ? std::stri
 std::string field(const char* fmt, const std::optional<double>& v) { return v ? number(fmt, *v) : std::string(); }
 
 }  // namespace
+
+char residue_letter(const RunRecord& record, const Site& site, const LineFields& f) {
+  if (record.reference_row == 1) return f.aa;
+  return site.has ? aa_indexback(aa_index(static_cast<unsigned char>(site.aa))) : '.';
+}
 
 // The result line's fields, then the residue number of the one numbering
 // and, for shuffled runs, the honest P- and q-values.
@@ -31,6 +37,7 @@ TableRow table_row(const Results& r, size_t i) {
   }
   const Site& s = r.sites[static_cast<size_t>(f.pos)];
   if (s.has) t.resnum = s.num;
+  t.aa = residue_letter(r.record, s, f);
   if (!r.tree.empty() && r.tree[i].has) {
     const TreeNullValue& v = r.tree[i];
     t.z_tree = v.z, t.p_tree = v.p, t.q_tree = v.q, t.m_tree = v.m;

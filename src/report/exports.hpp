@@ -16,20 +16,17 @@ namespace vorn {
 
 struct PageExtras;
 
-// HSSP files number their residues themselves (PDB number and chain; res1
-// marks protein 1's residues). Other forms number the reference sequence's
-// own residues (ordinal: 1 for its first residue, 0 at a gap) from first, the
-// start of a "/start-end" name suffix, else 1. Index 1..alnlen.
-std::vector<Site> hssp_sites(const uint8_t* res1, const int32_t* codes1, const int32_t* pdbnum, const char* chain,
-                             int32_t alnlen);
-std::vector<Site> reference_sites(const std::vector<int64_t>& ordinal, int32_t first, const std::string& letters);
-
 // What a column shows in the plot and the structure scripts.
 enum class ColumnClass { Scored, Conserved, Unscored };
 // A sentinel of -2 has no spread: in practice an invariant column.
 inline ColumnClass column_class(const ResultRow& r) {
   return !r.sentinel() ? ColumnClass::Scored : r.f.score == -2.0f ? ColumnClass::Conserved : ColumnClass::Unscored;
 }
+
+// A column's residue as the exports show it: protein 1's, as the result line
+// gives it, or with another reference (-F) that sequence's own, in the same
+// convention ('.' for a gap or a letter vorn reads as one).
+char residue_letter(const RunRecord& record, const Site& site, const LineFields& f);
 
 // The honest P and q of every result line (honest_p_and_q), NaN for sentinel lines.
 std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_t nsuffl);
@@ -66,9 +63,6 @@ std::string xml_text(const std::string& s);
 std::string json_string(const std::string& s);  // bytes that are not UTF-8 as U+FFFD
 std::string score_name(const RunRecord& info);
 std::string run_line(const RunRecord& info);  // "vorn 3.4, seed 79 (-R): vorn fn3.fa ..."
-// A column's residue as the exports name it: "A:K70", "R11", or "column 7"
-// where protein 1 has no residue.
-std::string site_label(const Site& s, char aa, int32_t pos);
 
 // The files are written under unique temporary names in the prefix's folder
 // and renamed into place together, under a lock on the folder, only when

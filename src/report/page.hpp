@@ -1,40 +1,15 @@
 // The page of -O=prefix (prefix.html): one self-contained file with the
 // profile, the table and the run record and, with -P=structure, a 3D view
-// coloured as the .pml colours it. And the check that the residues the
-// exports address are the structure's.
+// coloured as the .pml colours it.
 #pragma once
 
 #include <cstdio>
-#include <map>
 #include <string>
-#include <vector>
 
-#include "input/structure.hpp"
 #include "results.hpp"
+#include "structure/match.hpp"
 
 namespace vorn {
-
-// How the residues of the columns with a result line sit in a structure.
-struct StructureMatch {
-  int32_t addressed = 0;  // result lines whose column has a residue of the numbered sequence
-  int32_t found = 0;      // of those, a residue with that chain and number in the structure
-  int32_t same = 0;       // of those, the same amino acid
-  std::map<char, std::string> chain_of;  // a site's chain -> the structure's chain it was compared with
-  std::vector<std::string> notes;        // chains compared in place of a missing one
-  std::vector<std::string> mismatches;   // the first few, as text
-  // When few match: the shift of every number that makes the most the same.
-  int32_t shift = 0, shift_same = 0, first_num = 0;
-  // 90 % the same, each chain where the exports address it.
-  bool good() const { return addressed > 0 && int64_t{same} * 10 >= int64_t{addressed} * 9 && notes.empty(); }
-};
-
-// positions: the columns with a result line. A site's own chain is compared
-// where the structure has it; a blank chain (or one the structure lacks) is
-// compared with the structure's chain that agrees best.
-StructureMatch match_structure(const Structure& s, const std::vector<Site>& sites, const std::vector<int32_t>& positions);
-// The sentence for the page and standard error; below 90 % the "** Warning"
-// with the first mismatches and what to check.
-std::string match_text(const StructureMatch& m, const Structure& s, bool hssp);
 
 struct PageExtras {
   const Structure* structure = nullptr;  // -P
@@ -43,10 +18,6 @@ struct PageExtras {
   std::string viewer;      // the viewer's script, inlined; empty: no 3D view
   std::string no_viewer;   // why not, when a structure was given
 };
-
-// The viewer's script (3Dmol.js, installed beside the program under
-// share/vorn, or in VORN_SHARE); empty, with the reason in why, when absent.
-std::string viewer_script(std::string& why);
 
 void write_html(FILE* out, const Results& r, const PageExtras& extras);
 

@@ -202,6 +202,55 @@ TEST(BlockedForms, StockholmAndClustalRowsAndFailures) {
   }
 }
 
+// What is a protein and what is a column: HH-suite's annotation rows are
+// neither; RF (Stockholm) and A2M's lower case mark insert columns, whose
+// residues still count in a row's numbering. numbering: the first real
+// sequence's residue ordinal at each column, 0 at a gap.
+TEST(MatchColumns, AnnotationRowsInsertColumnsAndUnalignedFiles) {
+  const std::string ss = ">ss_pred\nCCHHE\n>ss_conf\n98776\n";
+  const struct {
+    std::string text, name, form;
+    std::vector<std::string> rows;
+    std::vector<int64_t> numbering;
+    std::string note, failure;
+    const char* why;
+  } cases[] = {
+      {ss + ">a\nAC-DE\n>b\nACKDE\n", "x.fa", "pir", {"AC.DE", "ACKDE"}, {1, 2, 0, 3, 4},
+       "** Note: left out 2 rows of 'x.fa' that are HH-suite's annotation, not sequences: ss_pred, ss_conf.\n", "",
+       "ss rows above"},
+      {">a\nACdE\n>sa_dssp\nABC\n>b\nAC-\n>Consensus_2\nxxxx\n", "x.a3m", "a3m", {"ACE", "AC."}, {1, 2, 4},
+       "that are HH-suite's annotation, not sequences: sa_dssp, Consensus_2.\n", "", "between and below, A3M"},
+      {">ss_x\nHHEC\n>b\nACDE\n>c\nAC-E\n", "x.fa", "pir", {"HHEC", "ACDE", "AC.E"}, {1, 2, 3, 4}, "", "",
+       "a sequence really called ss_x is scored"},
+      {">a\nAC.DE\n>b\nACkDE\n>c\nAC.D-\n", "x.fa", "a3m", {"ACDE", "ACDE", "ACD."}, {1, 2, 3, 4},
+       "** Note: 'x.fa' is read as A2M by its content", "", "A2M: a '.' and lower-case column is an insert"},
+      {"# STOCKHOLM 1.0\na AC.DE\nb ACkDE\n#=GC RF xx.xx\n//\n", "x.sto", "stockholm", {"ACDE", "ACDE"}, {1, 2, 3, 4},
+       "** Note: the #=GC RF line of 'x.sto' marks 1 of its 5 columns as insert columns", "", "RF"},
+      {"# STOCKHOLM 1.0\nb ACkDE\na AC.DE\n#=GC RF xx.xx\n//\n", "x.sto", "stockholm", {"ACDE", "ACDE"},
+       {1, 2, 4, 5}, "", "", "RF: an insert residue counts in its row's numbering"},
+      {"# STOCKHOLM 1.0\na ACD\nb ACD\n#=GC RF xx\n//\n", "x.sto", "", {}, {}, "",
+       "** Error: the #=GC RF line of 'x.sto' covers 2 columns, but its rows have 3.\n", "RF of the wrong length"},
+      {">a\nACDEF\n>b\nACD\n>c\nACDEFGH\n", "x.fa", "", {}, {}, "",
+       "** Error: 'x.fa' looks unaligned: its 3 sequences hold no gap ('-' or '.') and range from 3 to 7 residues.",
+       "unaligned, the longest last"},
+      {">a\nACD\n>b\nACDEFGH\n", "x.fa", "", {}, {}, "", "** Error: 'x.fa' looks unaligned", "unaligned, the first shortest"},
+  };
+  for (const auto& c : cases) {
+    const Read r = read_alignment(c.text, c.name);
+    EXPECT_EQ(r.failure.substr(0, c.failure.size()), c.failure) << c.why;
+    if (!c.failure.empty()) continue;
+    EXPECT_EQ(r.filetype, c.form) << c.why;
+    EXPECT_EQ(r.rows, c.rows) << c.why;
+    EXPECT_NE(r.err.find(c.note), std::string::npos) << c.why << "\n" << r.err;
+    Log quiet(nullptr);
+    AlignmentSource src;
+    load_memory(c.text.data(), c.text.size(), c.name, src.text);
+    alignment_dimensions(src, quiet);
+    const std::vector<int64_t> ordinal = residue_ordinals(src, 1);
+    EXPECT_EQ(std::vector<int64_t>(ordinal.begin() + 1, ordinal.end()), c.numbering) << c.why;
+  }
+}
+
 TEST(ResidueCodes, SecondaryStructureInThreeStates) {
   const struct {
     char in, out;

@@ -149,6 +149,41 @@ def test_errors_raise_the_cli_message(args, cli_args):
         assert p.returncode == 1 and str(e.value) == p.stdout.strip("\n")
 
 
+def nan_at(i, j):
+    a = np.ones((98, 98))
+    a[i, j] = np.nan
+    return a
+
+
+# (vorn.score options, the exception, the start of its one-line message)
+ARGUMENTS = [
+    ({"permutations": 10.5}, TypeError, "permutations must be a whole number, not float"),
+    ({"tree": "10"}, TypeError, "tree must be a whole number, not str"),
+    ({"threads": 1.0}, TypeError, "threads must be a whole number"),
+    ({"seed": True}, TypeError, "seed must be a whole number, not bool"),
+    ({"permutations": -1}, vorn.Error, "** Invalid 'nsuffl' (-1)"),
+    ({"seed": 2**40}, vorn.Error, "** Invalid seed (1099511627776): it must fit a 32-bit integer."),
+    ({"threads": 300}, vorn.Error, "** Invalid number of threads (300): give a number from 1 to 256."),
+    ({"similarity": np.zeros((100, 100))}, vorn.Error, "** Error: similarity= has the shape 100 x 100, but"),
+    ({"similarity": np.zeros(98)}, vorn.Error, "** Error: similarity= has the shape 98, but"),
+    ({"similarity": nan_at(3, 5)}, vorn.Error, "** Error: similarity=[3, 5] is nan"),
+]
+
+
+@pytest.mark.parametrize("options,kind,message", ARGUMENTS)
+def test_bad_arguments_raise_one_line(options, kind, message):
+    with pytest.raises(kind) as e:
+        vorn.score(FN3, BLOSUM, **options)
+    assert str(e.value).startswith(message) and "\n" not in str(e.value), str(e.value)[:300]
+
+
+def test_the_record_repeats_the_run(tmp_path):
+    frame = vorn.score(FN3, "blosum62", tree=100, permutations=20, seed=4, weights="henikoff", method="pearson")
+    words = frame.attrs["command"].split()
+    assert words[:3] == ["vorn", FN3, "blosum62"] and "-R=4" in words
+    assert_same(frame, cli(tmp_path, FN3, *words[3:], matrix="blosum62"))
+
+
 def test_warnings_and_a_quiet_notebook(capfd):
     with pytest.warns(vorn.VornWarning, match="holds 4 proteins"):
         vorn.score(os.path.join(TOP, "tests/data/globins4.fa"))

@@ -1,5 +1,7 @@
 #include "support/harness.hpp"
 
+#include "cli/options.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +16,14 @@
 #include "fail.hpp"
 
 namespace vorn::test {
+
+RunSettings settings_of(const std::string& aln, const std::string& matrix, const std::vector<std::string>& options) {
+  CommandLine c;
+  c.run.aln_path = aln;
+  c.run.matrix_path = matrix;
+  parse_options(options, c);
+  return c.run;
+}
 
 std::string read_file(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "input/source.hpp"
+#include "settings.hpp"
 
 namespace vorn::test {
 
@@ -50,6 +51,9 @@ class TempDir {
 };
 
 std::string read_file(const std::string& path);
+
+// The settings the command line makes of "vorn aln matrix options...".
+RunSettings settings_of(const std::string& aln, const std::string& matrix, const std::vector<std::string>& options);
 
 // A reader run on text (loaded as the file name would be): what it writes
 // to the stream it is handed, and the message of the Failure it throws.

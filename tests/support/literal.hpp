@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "input/matrix.hpp"
-#include "shuffle/tree_null.hpp"
+#include "tree/tree_null.hpp"
 
 namespace vorn::literal {
 

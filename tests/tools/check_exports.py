@@ -92,8 +92,9 @@ def check_tree(df):
         fail("a column without a score has tree-null values")
 
 
-def check_table(path, lines, extended, nsuffl, tree=False):
-    """The table as pandas reads it, number by number against the result lines."""
+def check_table(path, lines, extended, nsuffl, tree=False, letters=None):
+    """The table as pandas reads it, number by number against the result lines; its aa, with -F, the reference's
+    own letters (letters, by column)."""
     try:
         import pandas as pd
     except ImportError:
@@ -112,7 +113,10 @@ def check_table(path, lines, extended, nsuffl, tree=False):
         if len(df) and col != "chain" and df[col].dtype.kind != kind:  # a column of blank chains is all NaN
             fail(f"pandas reads column {col} as {df[col].dtype}")
     for rec, line in zip(df.itertuples(index=False), lines):
-        for col, got, exp in zip(want, rec, result_fields(line)):
+        fields = result_fields(line)
+        if letters is not None:
+            fields[1] = letters[int(fields[0]) - 1]
+        for col, got, exp in zip(want, rec, fields):
             if col in TEXT:  # a '"' chain would open a quoted field: it is left empty
                 ok = (got if isinstance(got, str) else "") == ("" if col == "chain" and exp == '"' else exp)
             else:
@@ -151,7 +155,7 @@ def check_svg(path, lines, extended):
     return int(float(root.get("width"))), int(float(root.get("height")))
 
 
-def reference_sites(path, reference=None):
+def reference_sites(path, reference=None, with_letters=False):
     """The reference row's residue at each column, "chain:number" or None, read from the alignment file: protein 1
     of an HSSP file by its PDB numbers, else the named row (or the first) by its own residues from its name's
     /start-end. An A3M row's lower-case letters are residues but not columns."""
@@ -182,12 +186,14 @@ def reference_sites(path, reference=None):
     name = reference or next(iter(rows))
     a3m = len({len(r) for r in rows.values()}) > 1 and any(c.islower() for r in rows.values() for c in r)
     number = int(name.rsplit("/", 1)[1].split("-")[0]) - 1 if "/" in name else 0  # Pfam's name/start-end
-    sites = []
+    sites, letters = [], []
     for c in rows[name]:
         number += c.isalpha()
         if not a3m or c.isupper() or c == "-":
             sites.append(f":{number}" if c.isalpha() else None)
-    return sites
+            # As the result line shows protein 1's: letters vorn reads as gaps show as '.'.
+            letters.append(c.upper() if c.upper() in "ACDEFGHIKLMNPQRSTVWY" else ".")
+    return (sites, letters) if with_letters else sites
 
 
 def check_sites(alignment, prefix, lines, df, reference):
@@ -334,10 +340,11 @@ def main():
         lines = run.stdout.splitlines()
         nsuffl = max([int(o[3:] or 0) for o in args if o.startswith("-S")] + [0])
         tree = any(o.startswith("-B") for o in args)
-        df = check_table(prefix + ".tsv", lines, nsuffl > 0, nsuffl, tree)
+        reference = next((o[3:] for o in args if o.startswith("-F")), None)
+        letters = reference_sites(args[0], reference, True)[1] if reference else None
+        df = check_table(prefix + ".tsv", lines, nsuffl > 0, nsuffl, tree, letters)
         if tree and df is not None:
             check_tree(df)
-        reference = next((o[3:] for o in args if o.startswith("-F")), None)
         check_sites(args[0], prefix, lines, df, reference)
         check_svg(prefix + ".svg", lines, nsuffl > 0)
         if "layout" in flags:

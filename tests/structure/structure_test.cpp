@@ -1,11 +1,11 @@
-#include "input/structure.hpp"
+#include "structure/structure.hpp"
 
 #include <gtest/gtest.h>
 
 #include "fail.hpp"
 #include "input/residue.hpp"
 #include "report/exports.hpp"
-#include "report/page.hpp"
+#include "structure/match.hpp"
 
 namespace vorn {
 namespace {

@@ -1,4 +1,4 @@
-#include "input/structure.hpp"
+#include "structure/structure.hpp"
 
 #include <algorithm>
 #include <cstring>

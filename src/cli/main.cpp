@@ -1,7 +1,6 @@
 // vorn: scores every alignment position by how well its substitution pattern
 // follows the similarity of the proteins.
 #include <fcntl.h>
-#include <omp.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -15,7 +14,7 @@
 #include "isa.hpp"
 #include "log.hpp"
 #include "run.hpp"
-#include "settings.hpp"
+#include "cli/options.hpp"
 
 namespace {
 
@@ -77,26 +76,21 @@ int main(int argc, char** argv) {
       return 1;
     }
     log.status("Vorn-Kalbrith v. %s\n", vorn::kVersion);
-    vorn::RunSettings settings;
-    settings.aln_path = argv[1];
-    settings.matrix_path = argv[2];
-    vorn::parse_options(std::vector<std::string>(argv + 3, argv + argc), settings);
-    settings.command.assign(argv, argv + argc);
+    vorn::CommandLine c;
+    c.run.aln_path = argv[1];
+    c.run.matrix_path = argv[2];
+    vorn::parse_options(std::vector<std::string>(argv + 3, argv + argc), c);
+    c.run.invocation.assign(argv, argv + argc);
     // The result lines keep their fixed form: the tree null shows in the table only.
-    if (settings.ntree > 0 && settings.outprefix.empty())
-      settings.warnings.push_back("** Warning: -B's values (Zscr_tree, Pval_tree, qval_tree) go to the -O table only, "
-                                  "not to the result lines: add -O=prefix to see them.\n");
-    if (!settings.structure.empty() && settings.outprefix.empty())
-      settings.warnings.push_back("** Warning: -P's 3D view is drawn in the page of -O=prefix (prefix.html): add "
-                                  "-O=prefix to see it; the residue check still runs.\n");
-    for (const std::string& w : settings.warnings) log.status("%s", w.c_str());
-    log.set_quiet(settings.quiet);
-    if (settings.threads > 0) omp_set_num_threads(settings.threads);
-    // Start the worker threads now: their stacks are reserved before the
-    // allocation plan, so no memory is needed once the heavy phases begin.
-#pragma omp parallel
-    { (void)0; }
-    vorn::run(settings, stdout, log);
+    if (c.run.ntree > 0 && c.run.outprefix.empty())
+      c.warnings.push_back("** Warning: -B's values (Zscr_tree, Pval_tree, qval_tree) go to the -O table only, "
+                           "not to the result lines: add -O=prefix to see them.\n");
+    if (!c.run.structure.empty() && c.run.outprefix.empty())
+      c.warnings.push_back("** Warning: -P's 3D view is drawn in the page of -O=prefix (prefix.html): add "
+                           "-O=prefix to see it; the residue check still runs.\n");
+    for (const std::string& w : c.warnings) log.warn("%s", w.c_str());
+    log.set_quiet(c.quiet);
+    vorn::run(c.run, vorn::Output{stdout, c.listings}, log);
     log.flush();
     return 0;
   } catch (const vorn::Failure& f) {

@@ -1,13 +1,9 @@
-#include <algorithm>
-#include <unistd.h>
+#include "structure/match.hpp"
 
+#include <algorithm>
 #include <climits>
-#include <fstream>
-#include <sstream>
 
 #include "fail.hpp"
-#include "report/exports.hpp"
-#include "report/page.hpp"
 
 namespace vorn {
 
@@ -126,36 +122,6 @@ std::string match_text(const StructureMatch& m, const Structure& s, bool hssp) {
          (hssp ? "Check that the structure is the HSSP file's own PDB entry, with its chain.\n"
                : "Check the numbering (a /start-end suffix on the numbered sequence's name, or -F for another sequence), "
                  "the chain, and that the structure is of this protein.\n");
-}
-
-std::string viewer_script(std::string& why) {
-  std::vector<std::string> dirs;
-  if (const char* share = std::getenv("VORN_SHARE"); share && *share) {
-    dirs.push_back(share);
-  } else {
-    // Installed: bin/vorn beside share/vorn; in the build tree: share/vorn beside the program.
-    char self[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-      std::string exe(self, static_cast<size_t>(n));
-      const std::string dir = exe.substr(0, exe.find_last_of('/'));
-      dirs.push_back(dir.substr(0, dir.find_last_of('/')) + "/share/vorn");
-      dirs.push_back(dir + "/share/vorn");
-    }
-  }
-  for (const std::string& d : dirs) {
-    std::ifstream f(d + "/3Dmol-min.js", std::ios::binary);
-    if (!f) continue;
-    std::ostringstream text;
-    text << f.rdbuf();
-    if (f.bad() || text.str().empty()) continue;
-    return text.str();
-  }
-  std::string looked;
-  for (const std::string& d : dirs) looked += (looked.empty() ? "" : " and ") + d;
-  why = "the viewer's script 3Dmol-min.js is not installed (looked in " + looked +
-        "): run scripts/deps.sh, then build again or cmake --install";
-  return "";
 }
 
 }  // namespace vorn

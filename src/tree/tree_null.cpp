@@ -1,4 +1,4 @@
-#include "shuffle/tree_null.hpp"
+#include "tree/tree_null.hpp"
 
 #include <omp.h>
 

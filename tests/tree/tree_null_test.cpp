@@ -2,7 +2,7 @@
 // must recover, Fitch against a full parsimony count, and whole runs: no
 // signal gives uniform P-values, planted subfamily positions come out on top,
 // and the values do not depend on threads or on -S.
-#include "shuffle/tree_null.hpp"
+#include "tree/tree_null.hpp"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -227,13 +227,10 @@ TEST(TreeNull, LibraryColumnsScoredAsRealColumns) {
 
 // A run of the library on FASTA text with the given options.
 Results run_on(const std::string& fasta, std::vector<std::string> options) {
-  RunSettings s;
-  s.aln_path = "simulated.fa";
-  s.matrix_path = test::test_data("raw_blosum62_tri.txt");
+  RunSettings s = test::settings_of("simulated.fa", test::test_data("raw_blosum62_tri.txt"), options);
   s.given[s.aln_path] = fasta;
-  parse_options(options, s);
   Log quiet(nullptr);
-  return run(s, nullptr, quiet);
+  return run(s, Output{}, quiet);
 }
 
 // Columns evolved along a random tree at rates from e^-spread to e^(spread/2),
@@ -287,12 +284,10 @@ TEST(TreeNull, UniformWithoutSignalOnTopWithPlantedPositions) {
   }
 
   // The HIV protease family with its planted subfamily positions.
-  RunSettings s;
-  s.aln_path = test::shared_data("hssp/1hpv_n25.hssp");
-  s.matrix_path = test::test_data("raw_blosum62_tri.txt");
-  parse_options({"-B=4000", "-R=1"}, s);
+  const RunSettings s = test::settings_of(test::shared_data("hssp/1hpv_n25.hssp"),
+                                          test::test_data("raw_blosum62_tri.txt"), {"-B=4000", "-R=1"});
   Log quiet(nullptr);
-  const Results h = run(s, nullptr, quiet);
+  const Results h = run(s, Output{}, quiet);
   std::set<int32_t> planted;
   std::istringstream truth(test::read_file(test::shared_data("families/redundant/1hpv_n25.truth.tsv")));
   for (std::string line; std::getline(truth, line);)

@@ -1,0 +1,42 @@
+#!/bin/sh
+# hmmalign's own outputs of one alignment: its Stockholm (insert columns
+# marked by #=GC RF), its A2M (upper case and '-' the match states, no '.'
+# padding) and that A2M padded with '.' give byte-identical result lines.
+#   check_hmmalign.sh vorn family.sto matrix     (exit 77: hmmer is missing)
+set -eu
+vorn=$1 sto=$2 matrix=$3
+command -v hmmbuild >/dev/null && command -v hmmalign >/dev/null || { echo "skipped: no hmmer"; exit 77; }
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+hmmbuild -o /dev/null "$tmp/f.hmm" "$sto" >/dev/null
+# The family's sequences, unaligned.
+awk '/^#|^\/\/|^$/ {next} {s[$1] = s[$1] $2; if (!($1 in o)) { o[$1] = ++n; name[n] = $1 } }
+     END { for (i = 1; i <= n; i++) { g = s[name[i]]; gsub(/[-.]/, "", g); print ">" name[i]; print toupper(g) } }' \
+  "$sto" > "$tmp/seqs.fa"
+hmmalign --outformat Stockholm "$tmp/f.hmm" "$tmp/seqs.fa" > "$tmp/a.sto"
+hmmalign --outformat A2M "$tmp/f.hmm" "$tmp/seqs.fa" > "$tmp/a.a2m"
+# The same A2M with every insert column padded with '.', as Easel writes
+# A2M from Stockholm: each row's inserts after match column k padded to
+# the longest there.
+awk 'function flush() { if (name != "") { seqs[++n] = seq; names[n] = name } }
+     /^>/ { flush(); name = $0; seq = ""; next } { seq = seq $0 }
+     END { flush()
+       for (r = 1; r <= n; r++) { k = 0; ins = ""; m = split(seqs[r], c, "")
+         for (i = 1; i <= m + 1; i++) {
+           if (i <= m && c[i] ~ /[a-z]/) { ins = ins c[i]; continue }
+           piece[r, k] = ins; if (length(ins) > w[k]) w[k] = length(ins); ins = ""
+           if (i <= m) { match_[r, k] = c[i]; k++ } }
+         cols = k }
+       for (r = 1; r <= n; r++) { out = ""
+         for (k = 0; k <= cols; k++) { p = piece[r, k]; while (length(p) < w[k]) p = p "."; out = out p
+           if (k < cols) out = out match_[r, k] }
+         print names[r]; print out } }' "$tmp/a.a2m" > "$tmp/dotted.fa"
+"$vorn" "$tmp/a.sto" "$matrix" > "$tmp/sto.out" 2> "$tmp/sto.err"
+"$vorn" "$tmp/a.a2m" "$matrix" > "$tmp/a2m.out" 2> "$tmp/a2m.err"
+"$vorn" "$tmp/dotted.fa" "$matrix" > "$tmp/dotted.out" 2> "$tmp/dotted.err"
+grep -q "#=GC RF line of '$tmp/a.sto' marks [1-9][0-9]* of its" "$tmp/sto.err" || { echo "FAIL: no RF note"; cat "$tmp/sto.err"; exit 1; }
+grep -q "is read as A2M by its content" "$tmp/dotted.err" || { echo "FAIL: the dotted A2M is not read as A2M"; exit 1; }
+[ -s "$tmp/sto.out" ] || { echo "FAIL: no result lines"; exit 1; }
+cmp "$tmp/sto.out" "$tmp/a2m.out" || { echo "FAIL: Stockholm with RF and its A3M reading differ"; exit 1; }
+cmp "$tmp/dotted.out" "$tmp/a2m.out" || { echo "FAIL: the dotted A2M and its A3M reading differ"; exit 1; }
+echo "ok: $(wc -l < "$tmp/sto.out") result lines alike"
