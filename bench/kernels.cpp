@@ -117,7 +117,7 @@ void BM_LaneColumn(benchmark::State& st) {
   Log quiet(nullptr);
   lane_group_codes(columns(ws), &pos, 1, ws.groupcodes.data());
   for (auto _ : st) {
-    block_sums(columns(ws), &pos, 1, ws.groupcodes.data(), ws.colstat.data(), f.side, sq, block, lane_tile_pairs(ws.nprot), ws.lanesim.data(),
+    block_sums(columns(ws), &pos, 1, 0, 1, ws.groupcodes.data(), ws.colstat.data(), f.side, sq, block, lane_tile_pairs(ws.nprot), ws.lanesim.data(),
                ws.lanegroups.data(), quiet);
     benchmark::DoNotOptimize(ws.lanegroups[0].sxy[0][0]);
   }

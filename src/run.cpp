@@ -164,6 +164,7 @@ struct Run {
     ws.nsuffl = s.nsuffl;
     ws.ntree = s.ntree;
     ws.weighted = s.weighted;
+    ws.threads = omp_get_max_threads();
     ws.spearman = spearman();
     alloc.allocate(plan_group1(ws));
     pair_views(ws);
@@ -234,6 +235,8 @@ struct Run {
   // -W: the weights, from the file or the columns. Equal weights give the
   // unweighted scores, which are then computed as they are.
   bool weighted = false;
+  int64_t rank_stride = 0;  // -W with Spearman: the doubles of one thread's ranks in the random passes
+  int concurrent = 1;       // -W: the threads that walk blocks of permutations at once
   void weights() {
     if (!s.weighted) return;
     if (!s.weight_file.empty()) {
@@ -345,12 +348,20 @@ struct Run {
       // tie group takes the sort's scratch.
       uint32_t* group = spearman() ? reinterpret_cast<uint32_t*>(ws.idelin) : nullptr;
       int64_t ngroups = 0;
+      concurrent = static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(ws.threads, (s.nsuffl + kLanes - 1) / kLanes)));
       if (spearman()) {
         // The rank tables take memory only now, one entry per distinct
         // similarity (and per permutation of a block with -S).
         ngroups = similarity_groups(ws.values, ws.npairs, group, ws.rankscratch.data());
         alloc.claim(-8200, sizeof(double) * static_cast<uint64_t>(ngroups));
-        if (s.nsuffl > 0) alloc.claim(-8610, sizeof(double) * kLanes * static_cast<uint64_t>(ngroups));
+        // With -S each thread that walks a block at once ranks its own: as
+        // many of them as there are blocks and the memory bears, one at least.
+        const uint64_t one = sizeof(double) * kLanes * static_cast<uint64_t>(ngroups);
+        if (s.nsuffl > 0) {
+          while (concurrent > 1 && !alloc.fits(one * static_cast<uint64_t>(concurrent))) --concurrent;
+          alloc.claim(-8610, one * static_cast<uint64_t>(concurrent));
+        }
+        rank_stride = kLanes * ngroups;
       }
       prepare_weighted_side(ws.values, spearman(), ws.weights.data(), ws.nprot, ws.npairs, group, ngroups,
                             ws.wrank.data(), ws.rowwy.data(), wside);
@@ -400,7 +411,10 @@ struct Run {
   void significance() {
     if (s.nsuffl == 0) return;
     if (weighted) {
-      weighted_random_passes(columns(ws), spearman(), wside, weighted_random(ws), log);
+      WeightedRandom w = weighted_random(ws);
+      w.rank_stride = rank_stride;
+      w.concurrent = concurrent;
+      weighted_random_passes(columns(ws), spearman(), wside, w, log);
       fill_pool(columns(ws), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(), &ws.globcount());
     } else {
       RandomPassArrays arrays = random_pass_arrays(ws);

@@ -13,6 +13,13 @@
 
 namespace vorn {
 
+// How a worker thread with nothing to do waits: it sleeps (passive), where
+// libgomp's default spins up to 300,000 pauses, tens of milliseconds that a
+// busy machine's other threads need. Both faces set OMP_WAIT_POLICY before
+// the thread library loads, unless the user set it or GOMP_SPINCOUNT; the
+// parallel regions are few and long, so a quiet machine loses nothing.
+inline constexpr const char* kWaitPolicy = "passive";
+
 // Where the result lines go as they are made (file may be null: nowhere),
 // and the listings asked for beside them.
 struct Output {

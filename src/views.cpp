@@ -21,8 +21,10 @@ RandomPassArrays random_pass_arrays(Workspace& ws) {
   a.icorr = ws.icorr.data();
   a.colstat = ws.colstat.data();
   a.lanesim = ws.lanesim.data();
+  a.lane_stride = lane_tile_doubles(ws.nprot);
   a.tile_pairs = lane_tile_pairs(ws.nprot);
   a.groups = ws.lanegroups.data();
+  a.group_stride = lane_groups(ws.alnlen) + 1;
   a.active = ws.grouppos.data();
   a.codes8 = ws.groupcodes.data();  // the real pass's groups are done with
   a.rndcorr = ws.rndcorr.rows();
@@ -38,7 +40,8 @@ WeightedRandom weighted_random(Workspace& ws) {
   w.icorr = ws.icorr.data();
   w.stat = ws.wstat.data();
   w.lanes = ws.wlanes.data();
-  w.tile_pairs = weighted_tile_pairs(ws.nprot);
+  w.tile_pairs = lane_tile_pairs(ws.nprot);
+  w.lane_stride = lane_tile_doubles(ws.nprot);
   w.lane_rank = ws.wlanerank.data();
   w.lane_rowwy = ws.lane_rowwy.data();
   w.inverse = ws.inverse.data();

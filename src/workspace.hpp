@@ -89,6 +89,8 @@ class Allocator {
   // Memory that an array reserved untouched now takes: ends the run through
   // errormem(step) when it does not fit beside what is held.
   void claim(int64_t step, uint64_t bytes);
+  // Whether such a claim would fit beside what is held.
+  bool fits(uint64_t bytes) const { return bytes <= (reserved_ <= ceiling_ ? ceiling_ - reserved_ : 0); }
   uint64_t reserved() const { return reserved_; }
 
  private:
@@ -106,6 +108,7 @@ struct Workspace {
   int64_t npairs = 0;
   int64_t nsuffl = 0;
   bool weighted = false;  // -W: the arrays of the weighted scores are in the plan
+  int32_t threads = 1;    // the worker threads, each with scratch of its own in the random passes
   bool spearman = true;
 
   // Group 1, as soon as the dimensions are known.
@@ -150,10 +153,10 @@ struct Workspace {
   Vec<float> icorr;
   Table<float> rndcorr;
   Vec<float> ranksq;      // the square of the correlated vector, when it cannot be formed in pairbuf
-  Vec<double> lanesim;    // relabelled similarities of a block of permutations, a tile of pairs at a time
-  Vec<LaneGroup> lanegroups;  // the random passes' column groups, as they carry from tile to tile
+  Vec<double> lanesim;    // per thread: relabelled similarities of a block of permutations, a tile of pairs at a time
+  Vec<LaneGroup> lanegroups;  // per thread: the random passes' column groups, as they carry from tile to tile
   Vec<ColumnStat> colstat;
-  Vec<double> wlanes;            // -W: a block of permutations' y, a tile of pairs at a time
+  Vec<double> wlanes;            // -W, per thread: a block of permutations' y, a tile of pairs at a time
   Vec<double> wlanerank;         // -W with Spearman: each permutation of a block's group ranks (touched only so far)
   Vec<double> lane_rowwy;        // -W: per protein and permutation of a block, the weighted sums of its y and y^2
   Vec<int32_t> inverse;         // -W: the inverse of a permutation

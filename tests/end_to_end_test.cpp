@@ -567,6 +567,16 @@ TEST(EndToEnd, SameBytesWhateverTheWay) {
                    true});
   cases.push_back({"$VORN {S}/large/Pkinase_emit_N1000.fa " + M + " -T=1",
                    {"$VORN {S}/large/Pkinase_emit_N1000.fa " + M + " -T=2"}, true});
+  // One block of permutations shared by the threads, several blocks each on
+  // one, the tree null: the same bytes for any thread count and wait policy.
+  for (const char* opts : {" -S=5 -R=3", " -S=27 -R=3 -W", " -B=300 -R=3 -O={out}/t"}) {
+    const std::string run = "$VORN {S}/families/Pkinase.fa " + M + opts;
+    cases.push_back({run + " -T=1 && { cat {out}/t.tsv 2>/dev/null || true; }",
+                     {run + " -T=2 && { cat {out}/t.tsv 2>/dev/null || true; }",
+                      "OMP_WAIT_POLICY=active " + run + " -T=2 && { cat {out}/t.tsv 2>/dev/null || true; }",
+                      "GOMP_SPINCOUNT=1 " + run + " -T=3 && { cat {out}/t.tsv 2>/dev/null || true; }"},
+                     true});
+  }
   // Every instruction-set path gives the bytes of the others.
   for (const char* opts : {" -S=9 -R=2", " -W -S=9 -R=2", " -N -W"}) {
     const std::string run = "$VORN {S}/large/Pkinase_emit_N1000.fa " + M + opts;

@@ -258,8 +258,11 @@ TEST(Twins, PermutationLanes) {
         std::vector<LaneGroup> groups(lane_groups(nactive) + 1);
         std::vector<uint8_t> codes8((nactive + kColumnsPerRead) * n);
         lane_group_codes(cd.cols, order.data(), nactive, codes8.data());
-        block_sums(cd.cols, order.data(), nactive, codes8.data(), stat.data(), s.side, ysq.data(), block, tile, lanes.data(),
-                   groups.data(), quiet);
+        // The groups in two shares, each from its own walk, as two threads would take them.
+        const int32_t ngroups = lane_groups(nactive), half = ngroups / 2;
+        for (const auto& [g0, g1] : {std::pair{0, half}, std::pair{half, ngroups}})
+          block_sums(cd.cols, order.data(), nactive, g0, g1, codes8.data(), stat.data(), s.side, ysq.data(), block, tile,
+                     lanes.data(), groups.data(), quiet);
         for (int32_t k = 0; k < nactive; ++k) {
           const LaneGroup& g = groups[k / kColumnsPerRead];
           ASSERT_EQ(g.pairs, npairs);

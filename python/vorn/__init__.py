@@ -19,7 +19,23 @@ from collections import namedtuple
 import numpy as np
 import pandas as pd
 
-from . import _vorn
+
+def _load():
+    """The native core, its worker threads sleeping when they wait, as the command line's do (libgomp reads the
+    setting when it loads; a user's own OMP_WAIT_POLICY or GOMP_SPINCOUNT wins, and an interpreter that loaded
+    libgomp before keeps its own)."""
+    own = "OMP_WAIT_POLICY" not in os.environ and "GOMP_SPINCOUNT" not in os.environ
+    if own:
+        os.environ["OMP_WAIT_POLICY"] = "passive"
+    try:
+        from . import _vorn as core
+    finally:
+        if own:
+            del os.environ["OMP_WAIT_POLICY"]
+    return core
+
+
+_vorn = _load()
 
 __version__ = _vorn.__version__
 Error = _vorn.Error  # a ValueError carrying the message the command line prints

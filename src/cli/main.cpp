@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -30,6 +31,16 @@ bool guard_standard_descriptors() {
 
 char g_outbuf[1 << 16];
 
+// Worker threads that sleep when they wait (run.hpp). libgomp reads its wait
+// settings from the environment when it loads, before main, so the program
+// starts itself once more with the setting in place.
+void sleeping_waits(char** argv) {
+  if (std::getenv("OMP_WAIT_POLICY") || std::getenv("GOMP_SPINCOUNT")) return;
+  if (setenv("OMP_WAIT_POLICY", vorn::kWaitPolicy, 0) != 0) return;
+  execv("/proc/self/exe", argv);
+  // No /proc: the threads spin as libgomp's default has them, and nothing else changes.
+}
+
 // Errors belong on standard output, where the format puts them; when that is
 // a file or a pipe the user would not see them, so they are copied to
 // standard error as well (after the progress texts, on a line of their own).
@@ -49,6 +60,7 @@ void report_error(const std::string& message, bool stderr_only) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  sleeping_waits(argv);
   if (!guard_standard_descriptors()) {
     std::fputs("** Error: standard output is closed; there is nowhere to write the results.\n", stderr);
     return 1;
@@ -67,6 +79,10 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
       std::printf("vorn %s\nkernels: %s (this processor: %s; VORN_ISA=generic, avx2 or avx512 caps it)\n", vorn::kVersion,
                   vorn::isa_name(vorn::active_isa()), vorn::isa_name(vorn::machine_isa()));
+      const char* policy = std::getenv("OMP_WAIT_POLICY");
+      const char* spins = std::getenv("GOMP_SPINCOUNT");
+      std::printf("waiting threads: %s\n", spins && !policy ? ("GOMP_SPINCOUNT=" + std::string(spins)).c_str()
+                                                         : policy ? policy : "libgomp's default");
       return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
     }
     if (argc < 3) {

@@ -20,7 +20,6 @@ namespace {
 
 static_assert(kLanes == 8);
 constexpr int C = kColumnsPerRead;
-constexpr int64_t kTilePairs = 8192;
 
 // Each lane carries one permutation and its own accumulation in pair order:
 //   sxy += d(a,b) * (y - my)      and, in gapped columns,
@@ -130,12 +129,12 @@ VORN_ISA_CLONES(void, group_usable,
 VORN_ISA_CLONES(void, tile_total, (const double* lanes, int64_t pairs, const double* my_in, double* s_io),
                 { total_body(lanes, pairs, my_in, s_io); })
 
-// Pairs [a, b) of the tile (counted from its first pair) into lanes.
-void fill_part(int32_t n, const float* ysq, const int32_t* const* perms, const LaneTile& tile, int64_t a, int64_t b,
-               double* lanes) {
+// The tile's pairs under each lane's permutation into lanes: lane l of pair
+// (i, j) is y of (perm_l[i], perm_l[j]).
+void fill_lanes(int32_t n, const float* ysq, const int32_t* const* perms, const LaneTile& tile, double* lanes) {
   const float* row[kLanes];
-  fill_tile_part(
-      n, tile, a, b, lanes,
+  fill_tile(
+      n, tile, lanes,
       [&](int32_t i) {
         for (int l = 0; l < kLanes; ++l) row[l] = ysq + static_cast<int64_t>(perms[l][i] - 1) * n - 1;
       },
@@ -149,17 +148,6 @@ void lane_perms(const LaneBlock& block, const int32_t** perms) {
 }
 
 }  // namespace
-
-int64_t lane_tile_pairs(int32_t nprot) { return std::max<int64_t>(kTilePairs, nprot - 1); }
-
-LaneTile next_tile(const LaneTile& prev, int32_t n, int64_t tile_pairs) {
-  LaneTile t;
-  t.row_begin = t.row_end = prev.row_end;
-  t.first = prev.first + prev.pairs;
-  while (t.row_end < n - 1 && (t.pairs == 0 || t.pairs + (n - 1 - t.row_end) <= tile_pairs))
-    t.pairs += n - 1 - t.row_end++;
-  return t;
-}
 
 void fill_rank_square(const float* tri, int32_t n, float* sq) {
 #pragma omp parallel for schedule(dynamic, 16)
@@ -268,15 +256,14 @@ void lane_group_codes(const Columns& cols, const int32_t* active, int32_t nactiv
   }
 }
 
-void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, const uint8_t* codes8,
-                const ColumnStat* colstat, const SimilaritySide& side, const float* ysq, LaneBlock& block, int64_t tile_pairs, double* lanes,
-                LaneGroup* groups, const Log& log) {
-  const int32_t n = side.nprot, ngroups = lane_groups(nactive);
+void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, int32_t g0, int32_t g1,
+                const uint8_t* codes8, const ColumnStat* colstat, const SimilaritySide& side, const float* ysq,
+                LaneBlock& block, int64_t tile_pairs, double* lanes, LaneGroup* groups, const Log& log) {
+  const int32_t n = side.nprot;
   const int32_t* perms[kLanes];
   lane_perms(block, perms);
   bool usable_pass = false;
-#pragma omp parallel for schedule(dynamic, 1) reduction(|| : usable_pass)
-  for (int32_t g = 0; g < ngroups; ++g) {
+  for (int32_t g = g0; g < g1; ++g) {
     LaneGroup& G = groups[g];
     G.nc = std::min<int32_t>(C, nactive - g * C);
     G.gapped = false;
@@ -313,47 +300,25 @@ void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, con
   const bool total_exact = side.exact && side.total != 0;
   if (total_exact)
     for (int l = 0; l < kLanes; ++l) sy_all[l] = unscaled(side.total, side.q);
-  const int parts = 4 * omp_get_max_threads();
-  auto fill = [&](const LaneTile& t) {
-#pragma omp for schedule(static)
-    for (int part = 0; part < parts; ++part)
-      if (!log.stopping()) fill_part(n, ysq, perms, t, t.pairs * part / parts, t.pairs * (part + 1) / parts, lanes);
-  };
-  // One walk over the tiles: each tile filled, then its total (one task) and
-  // the groups shared among the threads.
-  auto walk = [&](auto&& total, auto&& group) {
-#pragma omp parallel
-    for (LaneTile t = next_tile(LaneTile{}, n, tile_pairs); t.pairs > 0; t = next_tile(t, n, tile_pairs)) {
-      fill(t);
-#pragma omp for schedule(dynamic, 1)
-      for (int32_t g = -1; g < ngroups; ++g) {
-        if (log.stopping()) continue;
-        if (g < 0) {
-          total(t);
-        } else {
-          group(t, groups[g]);
-        }
-      }
-    }
-  };
+  auto fill = [&](const LaneTile& t) { fill_lanes(n, ysq, perms, t, lanes); };
+  auto codes_of = [&](int32_t g) { return codes8 + static_cast<int64_t>(g) * n * C; };
   // First walk, where the sums some means need do not come from totals.
   if (!total_exact || usable_pass) {
-    walk(
-        [&](const LaneTile& t) {
-          if (!total_exact) VORN_ISA_CALL(tile_total, lanes, t.pairs, nullptr, sy_all);
-        },
-        [&](const LaneTile& t, LaneGroup& G) {
-          if (std::find(G.usable_pass, G.usable_pass + G.nc, true) != G.usable_pass + G.nc)
-            VORN_ISA_CALL(group_usable, codes8 + static_cast<int64_t>(&G - groups) * n * C, n, t.row_begin, t.row_end,
-                          t.first, lanes, G.usum);
-        });
-    for (int32_t g = 0; g < ngroups; ++g)
+    walk_tiles(n, tile_pairs, log, fill, [&](const LaneTile& t) {
+      if (!total_exact) VORN_ISA_CALL(tile_total, lanes, t.pairs, nullptr, sy_all);
+      for (int32_t g = g0; g < g1; ++g) {
+        const LaneGroup& G = groups[g];
+        if (std::find(G.usable_pass, G.usable_pass + G.nc, true) != G.usable_pass + G.nc)
+          VORN_ISA_CALL(group_usable, codes_of(g), n, t.row_begin, t.row_end, t.first, lanes, groups[g].usum);
+      }
+    });
+    for (int32_t g = g0; g < g1; ++g)
       for (int c = 0; c < groups[g].nc; ++c)
         if (groups[g].usable_pass[c]) std::copy(groups[g].usum[c], groups[g].usum[c] + kLanes, groups[g].sy[c]);
   }
   double my_all[kLanes];
   for (int l = 0; l < kLanes; ++l) my_all[l] = sy_all[l] / static_cast<double>(side.npairs);
-  for (int32_t g = 0; g < ngroups; ++g) {
+  for (int32_t g = g0; g < g1; ++g) {
     LaneGroup& G = groups[g];
     for (int c = 0; c < C; ++c) {
       const bool plain = cols.gaps(G.pos[c]).n == 0;
@@ -365,18 +330,20 @@ void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, con
     }
   }
   // The walk of the sums.
-  walk([&](const LaneTile& t) { VORN_ISA_CALL(tile_total, lanes, t.pairs, my_all, syy_all); },
-       [&](const LaneTile& t, LaneGroup& G) {
-         const uint8_t* codes = codes8 + static_cast<int64_t>(&G - groups) * n * C;
-         const double* d[C];
-         for (int c = 0; c < C; ++c) d[c] = colstat[G.pos[c]].d;
-         if (G.gapped) {
-           VORN_ISA_CALL(group_pass_gapped, codes, n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
-         } else {
-           VORN_ISA_CALL(group_pass_plain, codes, n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
-         }
-         G.pairs += t.pairs;
-       });
+  walk_tiles(n, tile_pairs, log, fill, [&](const LaneTile& t) {
+    VORN_ISA_CALL(tile_total, lanes, t.pairs, my_all, syy_all);
+    for (int32_t g = g0; g < g1; ++g) {
+      LaneGroup& G = groups[g];
+      const double* d[C];
+      for (int c = 0; c < C; ++c) d[c] = colstat[G.pos[c]].d;
+      if (G.gapped) {
+        VORN_ISA_CALL(group_pass_gapped, codes_of(g), n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
+      } else {
+        VORN_ISA_CALL(group_pass_plain, codes_of(g), n, t.row_begin, t.row_end, t.first, d, lanes, G.my, G.sxy, G.syy);
+      }
+      G.pairs += t.pairs;
+    }
+  });
   for (int l = 0; l < kLanes; ++l) block.sy_all[l] = sy_all[l], block.syy_all[l] = syy_all[l];
 }
 

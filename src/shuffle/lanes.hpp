@@ -1,9 +1,7 @@
 // Scoring columns against a block of permutations at once: each of the eight
 // lanes of a vector carries one permutation and its own accumulation, in
-// pair order, as one permutation at a time would form it. The block's
-// relabelled similarities are formed a tile of pairs at a time, never for all
-// pairs at once: the tile stays in cache while every column goes through it,
-// and each column's sums carry on from tile to tile, in pair order still.
+// pair order, as one permutation at a time would form it, a tile of pairs at
+// a time (tiles.hpp).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +9,7 @@
 #include "log.hpp"
 #include "scoring/position.hpp"
 #include "shuffle/lane_vectors.hpp"
+#include "shuffle/tiles.hpp"
 
 namespace vorn {
 
@@ -19,37 +18,6 @@ struct LaneBlock {
   const int32_t* perms[kLanes] = {};     // perms[l][p]: the protein whose data p takes
   double sy_all[kLanes] = {}, syy_all[kLanes] = {};  // over all pairs, for columns without gaps
 };
-
-// The pairs of rows (proteins from 0) row_begin .. row_end - 1, which start at
-// pair first (0-based, pair order).
-struct LaneTile {
-  int32_t row_begin = 0, row_end = 0;
-  int64_t first = 0, pairs = 0;
-};
-// The pairs a tile holds for nprot proteins: 8,192 (512 KiB of lanes, in
-// double already, within a core's L2), or one row when a row is longer.
-int64_t lane_tile_pairs(int32_t nprot);
-// The tile after prev (row_end == nprot - 1 ends the walk; start from a
-// default LaneTile), of whole rows and at most tile_pairs pairs unless one
-// row alone has more.
-LaneTile next_tile(const LaneTile& prev, int32_t nprot, int64_t tile_pairs);
-
-// Pairs [a, b) of a tile (counted from its first pair) into lanes, from
-// lanes[a * kLanes] on, kLanes values a pair: row(i) once for each row met
-// (proteins from 1), then pair(i, j, out) for each of its pairs there.
-template <class Row, class Pair>
-void fill_tile_part(int32_t n, const LaneTile& tile, int64_t a, int64_t b, double* lanes, Row row, Pair pair) {
-  if (a >= b) return;
-  int32_t i = tile.row_begin;  // 0-based row, protein i + 1
-  int64_t row_first = 0;       // the row's first pair, counted from the tile's
-  while (row_first + (n - 1 - i) <= a) row_first += n - 1 - i, ++i;
-  double* out = lanes + a * kLanes;
-  for (int64_t k = a; k < b; ++i, row_first += n - i) {
-    row(i + 1);
-    const int64_t end = row_first + (n - 1 - i) < b ? row_first + (n - 1 - i) : b;
-    for (int32_t j = i + 2 + static_cast<int32_t>(k - row_first); k < end; ++k, ++j, out += kLanes) pair(i + 1, j, out);
-  }
-}
 
 // sq[(i-1)*nprot + (j-1)] = y of pair (i, j) in either order (0 on the
 // diagonal), from the pair-order vector tri[1..npairs]: the source of
@@ -89,15 +57,16 @@ void gapped_pair_sums(const GapList* gaps, int nc, const int32_t* perm, const fl
 // column. Room: lane_groups(nactive) * nprot * kColumnsPerRead.
 void lane_group_codes(const Columns& cols, const int32_t* active, int32_t nactive, uint8_t* codes8);
 
-// The correlation sums of columns active[0..nactive) (no sentinel among them)
-// under each lane's permutation, into groups[0 .. lane_groups(nactive)): the
-// pairs a tile (tile_pairs, lanes room for them) at a time, the groups of a
-// tile shared among the threads. The x side comes from each column's real
-// scoring (colstat), the codes from lane_group_codes. Skips its work once log
-// is asked to stop.
-void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, const uint8_t* codes8,
-                const ColumnStat* colstat, const SimilaritySide& side, const float* ysq, LaneBlock& block, int64_t tile_pairs, double* lanes,
-                LaneGroup* groups, const Log& log);
+// The correlation sums of the groups g0 .. g1 - 1 of columns active[0..nactive)
+// (no sentinel among them) under each lane's permutation, into groups[g0 ..
+// g1): the pairs a tile (tile_pairs, lanes room for them) at a time, on the
+// calling thread. The x side comes from each column's real scoring (colstat),
+// the codes from lane_group_codes. The sums over all pairs (block.sy_all,
+// syy_all) come out the same from any range. Skips its work once log is
+// asked to stop.
+void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, int32_t g0, int32_t g1,
+                const uint8_t* codes8, const ColumnStat* colstat, const SimilaritySide& side, const float* ysq,
+                LaneBlock& block, int64_t tile_pairs, double* lanes, LaneGroup* groups, const Log& log);
 // Column c, lane l of a group, as score_from_sums takes them (sx not filled).
 CorrelationSums lane_sums(const LaneGroup& g, int c, int l, const LaneBlock& block, const ColumnStat* colstat,
                           const Columns& cols);

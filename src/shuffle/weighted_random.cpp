@@ -9,7 +9,7 @@
 #include "input/residue.hpp"
 #include "isa.hpp"
 #include "shuffle/lane_vectors.hpp"
-#include "shuffle/lanes.hpp"
+#include "shuffle/tiles.hpp"
 #include "scoring/similarity.hpp"
 
 // Lane vectors are returned from always-inlined helpers only, never across a call.
@@ -19,8 +19,34 @@ namespace vorn {
 
 namespace {
 
-constexpr int kGroup = 4;            // columns that share one read of the lanes
-constexpr int64_t kTilePairs = 8192;
+constexpr int kGroup = 4;  // columns that share one read of the lanes
+
+// C columns against a block of permutations, the lanes read once for all of
+// them: for every pair (i, j) of rows row_begin .. row_end - 1 in pair order
+// (proteins from 0), whose first pair (pair first, 0-based) has its lanes at
+// lanes[0]: p = pair(i, j) once, then for every column c visit(c, dx, y, p),
+// with y the pair's eight lane values and dx = d[c][a * kCodes + b] for the
+// codes a, b of the two proteins in column c.
+template <int C, class Pair, class Visit>
+inline __attribute__((always_inline)) void lane_walk_rows(const uint8_t* const* codes, int32_t n, int32_t row_begin,
+                                                          int32_t row_end, int64_t first, const double* const* d,
+                                                          const double* lanes, Pair pair, Visit visit) {
+  for (PairRows r(n, row_begin, first); r && r.i < row_end; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const double* yrow = lanes + (r.start - first) * kLanes;  // the pairs of protein i
+    const double* drow[C];
+    const uint8_t* cj[C];
+    for (int c = 0; c < C; ++c) {
+      drow[c] = d[c] + codes[c][i] * kCodes;
+      cj[c] = codes[c] + i + 1;
+    }
+    for (int32_t t = 0; t < len; ++t) {
+      const auto p = pair(i, i + 1 + t);
+      const v8d y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
+      for (int c = 0; c < C; ++c) visit(c, drow[c][cj[c][t]], y, p);
+    }
+  }
+}
 
 // What a group of columns needs in the lane pass, and its sums so far
 // (plain arrays: a vector of these need not be 64-byte aligned).
@@ -66,10 +92,10 @@ void lane_ranks(const WeightedSide& side, const int32_t* inverse, double* r) {
   }
 }
 
-// Pairs [a, b) of the tile (counted from its first pair) into lanes.
-void fill_part(const BlockY& y, int32_t n, const LaneTile& tile, int64_t a, int64_t b, double* lanes) {
-  fill_tile_part(
-      n, tile, a, b, lanes, [](int32_t) {},
+// The tile's y' into lanes.
+void fill_lanes(const BlockY& y, int32_t n, const LaneTile& tile, double* lanes) {
+  fill_tile(
+      n, tile, lanes, [](int32_t) {},
       [&](int32_t i, int32_t j, double* out) {
         for (int l = 0; l < kLanes; ++l) out[l] = y.at(l, i, j);
       });
@@ -84,9 +110,9 @@ inline __attribute__((always_inline)) void group_tile_body(Group& g, const doubl
   v8d axy[kGroup];
   for (int c = 0; c < kGroup; ++c) axy[c] = lane_load(g.sxy[c]);
   lane_walk_rows<kGroup>(
-      g.codes, n, t.row_begin, t.row_end, t.first, g.d, lanes, false,
+      g.codes, n, t.row_begin, t.row_end, t.first, g.d, lanes,
       [&](int32_t i, int32_t j) __attribute__((always_inline)) { return w[i + 1] * w[j + 1]; },
-      [&](int c, double dx, double, const v8d& y, double pw) __attribute__((always_inline)) { axy[c] += (pw * dx) * y; });
+      [&](int c, double dx, const v8d& y, double pw) __attribute__((always_inline)) { axy[c] += (pw * dx) * y; });
   for (int c = 0; c < kGroup; ++c) lane_store(g.sxy[c], axy[c]);
 }
 
@@ -154,7 +180,104 @@ bool lane_flat(const uint8_t* codes, int32_t n, const BlockY& y, int l) {
 
 }  // namespace
 
-int64_t weighted_tile_pairs(int32_t nprot) { return std::max<int64_t>(kTilePairs, nprot - 1); }
+namespace {
+
+// One block of eight permutations, whole, on the calling thread: its
+// permutations' group ranks, the first walk (the sums over all pairs and the
+// column groups' sums), the gapped columns' usable sums from the totals, the
+// second walk for the spread over all pairs, and the scores. Scratch of its
+// own: lanes, the ranks (rank), the row sums (rowwy), the inverse
+// permutations and the groups' sums (gs).
+void weighted_block(const Columns& cols, bool spearman, const WeightedSide& side, const WeightedRandom& a,
+                    const std::vector<std::vector<int32_t>>& groups, int64_t s0, double* lanes, double* rank,
+                    double* rowwy, int32_t* inverse, std::vector<Group>& gs, const Log& log) {
+  const int32_t n = cols.nprot;
+  const int64_t ngroups = static_cast<int64_t>(groups.size());
+  const double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
+  const int nl = static_cast<int>(std::min<int64_t>(kLanes, a.nsuffl - s0 + 1));
+  BlockY y;
+  y.side = &side;
+  for (int l = 0; l < kLanes; ++l) {
+    y.perms[l] = a.sufix[s0 + (l < nl ? l : 0)];
+    y.rank[l] = spearman ? rank + static_cast<int64_t>(l < nl ? l : 0) * side.ngroups : nullptr;
+  }
+  if (spearman) {
+    for (int l = 0; l < nl; ++l) {
+      int32_t* inv = inverse + static_cast<int64_t>(l) * (n + 2);
+      for (int32_t p = 1; p <= n; ++p) inv[y.perms[l][p]] = p;
+      lane_ranks(side, inv, rank + static_cast<int64_t>(l) * side.ngroups);
+    }
+  }
+  for (int64_t gi = 0; gi < ngroups; ++gi) {
+    const std::vector<int32_t>& cs = groups[gi];
+    for (int c = 0; c < kGroup; ++c) {
+      const int32_t pos = cs[c < static_cast<int>(cs.size()) ? c : 0];
+      gs[gi].codes[c] = cols.column(pos);
+      gs[gi].d[c] = a.stat[pos].d;
+      lane_store(gs[gi].sxy[c], splat(0.0));
+    }
+  }
+  for (int32_t p = 0; p <= n; ++p)
+    lane_store(rowwy + p * kLanes, splat(0.0)), lane_store(rowwy + (n + 2 + p) * kLanes, splat(0.0));
+  v8d wysum = splat(0.0), wyysum = splat(0.0), syy_all = splat(0.0);
+  auto fill = [&](const LaneTile& t) { fill_lanes(y, n, t, lanes); };
+  walk_tiles(n, a.tile_pairs, log, fill, [&](const LaneTile& t) {
+    VORN_ISA_CALL(tile_sums, side.w, n, t, lanes, rowwy, wysum, wyysum);
+    for (int64_t gi = 0; gi < ngroups; ++gi) VORN_ISA_CALL(group_tile, gs[gi], side.w, n, t, lanes);
+  });
+  // The means and spreads of the gapped columns' usable pairs.
+  const v8d my_all = wysum / splat(side.wsum);
+  bool plain = false;
+  for (int64_t gi = 0; gi < ngroups; ++gi) {
+    const std::vector<int32_t>& cs = groups[gi];
+    Group& g = gs[gi];
+    plain = plain || cols.gaps(cs[0]).n == 0;
+    for (int c = 0; c < kGroup; ++c) {
+      const int32_t pos = cs[c < static_cast<int>(cs.size()) ? c : 0];
+      const WeightedStat& st = a.stat[pos];
+      // W y and W y^2 over the usable pairs: all pairs less those of the
+      // gapped proteins (the pairs of two gapped ones were taken twice).
+      v8d sum = wysum, sum2 = wyysum;
+      usable_from_totals(
+          cols.gaps(pos),
+          [&](int32_t p) {
+            sum -= side.w[p] * lane_load(rowwy + p * kLanes);
+            sum2 -= side.w[p] * lane_load(rowwyy + p * kLanes);
+          },
+          [&](int32_t p, int32_t q) {
+            v8d v;
+            for (int l = 0; l < kLanes; ++l) v[l] = y.at(l, p, q);
+            sum += (side.w[p] * side.w[q]) * v;
+            sum2 += (side.w[p] * side.w[q]) * (v * v);
+          });
+      lane_store(g.my[c], sum / splat(st.wsum));
+      lane_store(g.syy[c], sum2);
+    }
+  }
+  // The second walk, for the columns without gaps: the spread over all pairs.
+  if (plain)
+    walk_tiles(n, a.tile_pairs, log, fill,
+               [&](const LaneTile& t) { VORN_ISA_CALL(tile_syy, side.w, n, t, lanes, my_all, syy_all); });
+  if (log.stopping()) return;
+  for (int64_t gi = 0; gi < ngroups; ++gi) {
+    const std::vector<int32_t>& cs = groups[gi];
+    const Group& g = gs[gi];
+    const bool gapped = cols.gaps(cs[0]).n > 0;
+    for (int c = 0; c < static_cast<int>(cs.size()); ++c) {
+      const int32_t pos = cs[c];
+      const WeightedStat& st = a.stat[pos];
+      for (int l = 0; l < nl; ++l) {
+        const double syy = gapped ? g.syy[c][l] - g.my[c][l] * g.my[c][l] * st.wsum : syy_all[l];
+        const bool flat = gapped ? !(syy > 1e-12 * g.syy[c][l]) && lane_flat(g.codes[c], n, y, l) : side.y_flat;
+        const double r = weighted_score(g.sxy[c][l], st.sxx, flat ? 0.0 : syy, st.n, false, flat);
+        a.rndcorr[pos][s0 + l] = static_cast<float>(r);
+        if (a.exact) a.exact[(pos - 1) * a.nsuffl + s0 + l - 1] = r;
+      }
+    }
+  }
+}
+
+}  // namespace
 
 void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSide& side, const WeightedRandom& a,
                             Log& log) {
@@ -171,124 +294,37 @@ void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSi
     }
     if (!g.empty()) groups.push_back(g);
   }
-  const int64_t ngroups = static_cast<int64_t>(groups.size());
-  std::vector<Group> gs(groups.size());
-  double* rowwy = a.lane_rowwy;
-  const double* rowwyy = rowwy + static_cast<int64_t>(n + 2) * kLanes;
-  const int parts = 4 * omp_get_max_threads();
-  for (int64_t s0 = 1; s0 <= a.nsuffl; s0 += kLanes) {
-    const int nl = static_cast<int>(std::min<int64_t>(kLanes, a.nsuffl - s0 + 1));
-    BlockY y;
-    y.side = &side;
-    for (int l = 0; l < kLanes; ++l) {
-      y.perms[l] = a.sufix[s0 + (l < nl ? l : 0)];
-      y.rank[l] = spearman ? a.lane_rank + static_cast<int64_t>(l < nl ? l : 0) * side.ngroups : nullptr;
-    }
-    if (spearman) {
-#pragma omp parallel for schedule(static, 1)
-      for (int l = 0; l < nl; ++l) {
-        int32_t* inverse = a.inverse + static_cast<int64_t>(l) * (n + 2);
-        for (int32_t p = 1; p <= n; ++p) inverse[y.perms[l][p]] = p;
-        lane_ranks(side, inverse, a.lane_rank + static_cast<int64_t>(l) * side.ngroups);
-      }
-    }
-    // One walk over the tiles: each tile filled, then the work on it.
-    auto walk = [&](auto&& work) {
-#pragma omp parallel
-      for (LaneTile t = next_tile(LaneTile{}, n, a.tile_pairs); t.pairs > 0; t = next_tile(t, n, a.tile_pairs)) {
-#pragma omp for schedule(static)
-        for (int part = 0; part < parts; ++part)
-          if (!log.stopping()) fill_part(y, n, t, t.pairs * part / parts, t.pairs * (part + 1) / parts, a.lanes);
-        work(t);
-      }
-    };
-    for (int64_t gi = 0; gi < ngroups; ++gi) {
-      const std::vector<int32_t>& cs = groups[gi];
-      for (int c = 0; c < kGroup; ++c) {
-        const int32_t pos = cs[c < static_cast<int>(cs.size()) ? c : 0];
-        gs[gi].codes[c] = cols.column(pos);
-        gs[gi].d[c] = a.stat[pos].d;
-        lane_store(gs[gi].sxy[c], splat(0.0));
-      }
-    }
-    // First walk: the sums over all pairs (one task a tile) and the column
-    // groups' sums (which need no mean), shared among the threads.
-    for (int32_t p = 0; p <= n; ++p)
-      lane_store(rowwy + p * kLanes, splat(0.0)), lane_store(rowwy + (n + 2 + p) * kLanes, splat(0.0));
-    v8d wysum = splat(0.0), wyysum = splat(0.0), syy_all = splat(0.0);
-    walk([&](const LaneTile& t) {
+  const int64_t nblocks = (a.nsuffl + kLanes - 1) / kLanes;
+  std::vector<char> done(static_cast<size_t>(nblocks), 0);
+  int64_t reported = 0;
+  // The blocks shared among the threads, each walked whole by one: one
+  // parallel region, no waiting inside it.
+#pragma omp parallel num_threads(a.concurrent)
+  {
+    const int t = omp_get_thread_num();
+    std::vector<Group> gs(groups.size());
 #pragma omp for schedule(dynamic, 1)
-      for (int64_t gi = -1; gi < ngroups; ++gi) {
-        if (log.stopping()) continue;  // checkpoint() below ends the run
-        if (gi < 0) {
-          VORN_ISA_CALL(tile_sums, side.w, n, t, a.lanes, rowwy, wysum, wyysum);
-        } else {
-          VORN_ISA_CALL(group_tile, gs[gi], side.w, n, t, a.lanes);
-        }
-      }
-    });
-    // The means and spreads of the gapped columns' usable pairs.
-    const v8d my_all = wysum / splat(side.wsum);
-    bool plain = false;
-#pragma omp parallel for schedule(dynamic, 1) reduction(|| : plain)
-    for (int64_t gi = 0; gi < ngroups; ++gi) {
-      const std::vector<int32_t>& cs = groups[gi];
-      Group& g = gs[gi];
-      plain = plain || cols.gaps(cs[0]).n == 0;
-      for (int c = 0; c < kGroup; ++c) {
-        const int32_t pos = cs[c < static_cast<int>(cs.size()) ? c : 0];
-        const WeightedStat& st = a.stat[pos];
-        // W y and W y^2 over the usable pairs: all pairs less those of the
-        // gapped proteins (the pairs of two gapped ones were taken twice).
-        v8d sum = wysum, sum2 = wyysum;
-        usable_from_totals(
-            cols.gaps(pos),
-            [&](int32_t p) {
-              sum -= side.w[p] * lane_load(rowwy + p * kLanes);
-              sum2 -= side.w[p] * lane_load(rowwyy + p * kLanes);
-            },
-            [&](int32_t p, int32_t q) {
-              v8d v;
-              for (int l = 0; l < kLanes; ++l) v[l] = y.at(l, p, q);
-              sum += (side.w[p] * side.w[q]) * v;
-              sum2 += (side.w[p] * side.w[q]) * (v * v);
-            });
-        lane_store(g.my[c], sum / splat(st.wsum));
-        lane_store(g.syy[c], sum2);
-      }
-    }
-    // Second walk, for the columns without gaps: the spread over all pairs.
-    if (plain) {
-      walk([&](const LaneTile& t) {
-#pragma omp single
-        if (!log.stopping()) VORN_ISA_CALL(tile_syy, side.w, n, t, a.lanes, my_all, syy_all);
-      });
-    }
-#pragma omp parallel for schedule(dynamic, 1)
-    for (int64_t gi = 0; gi < ngroups; ++gi) {
+    for (int64_t b = 0; b < nblocks; ++b) {
       if (log.stopping()) continue;
-      const std::vector<int32_t>& cs = groups[gi];
-      const Group& g = gs[gi];
-      const bool gapped = cols.gaps(cs[0]).n > 0;
-      for (int c = 0; c < static_cast<int>(cs.size()); ++c) {
-        const int32_t pos = cs[c];
-        const WeightedStat& st = a.stat[pos];
-        for (int l = 0; l < nl; ++l) {
-          const double syy = gapped ? g.syy[c][l] - g.my[c][l] * g.my[c][l] * st.wsum : syy_all[l];
-          const bool flat = gapped ? !(syy > 1e-12 * g.syy[c][l]) && lane_flat(g.codes[c], n, y, l) : side.y_flat;
-          const double r = weighted_score(g.sxy[c][l], st.sxx, flat ? 0.0 : syy, st.n, false, flat);
-          a.rndcorr[pos][s0 + l] = static_cast<float>(r);
-          if (a.exact) a.exact[(pos - 1) * a.nsuffl + s0 + l - 1] = r;
+      weighted_block(cols, spearman, side, a, groups, 1 + b * kLanes, a.lanes + t * a.lane_stride,
+                     a.lane_rank + t * a.rank_stride, a.lane_rowwy + t * 16 * static_cast<int64_t>(n + 2),
+                     a.inverse + t * 8 * static_cast<int64_t>(n + 2), gs, log);
+      // The progress of the blocks done, in block order.
+#pragma omp critical(vorn_weighted_progress)
+      {
+        done[static_cast<size_t>(b)] = 1;
+        for (; reported < nblocks && done[static_cast<size_t>(reported)]; ++reported) {
+          const int64_t r0 = 1 + reported * kLanes, r1 = std::min(a.nsuffl, r0 + kLanes - 1);
+          log.meter(Log::kRandom, r1, a.nsuffl);
+          for (int64_t s = r0; s <= r1; ++s)
+            for (int32_t pos = 1; pos <= alnlen; ++pos)
+              log.progress("> Scores for random alns... Pos:%4d/%d  Rnd. aln:%4lld/%lld       \r", pos, alnlen,
+                           static_cast<long long>(s), static_cast<long long>(a.nsuffl));
         }
       }
     }
-    log.checkpoint();
-    log.meter(Log::kRandom, s0 + nl - 1, a.nsuffl);
-    for (int l = 0; l < nl; ++l)
-      for (int32_t pos = 1; pos <= alnlen; ++pos)
-        log.progress("> Scores for random alns... Pos:%4d/%d  Rnd. aln:%4lld/%lld       \r", pos, alnlen,
-                     static_cast<long long>(s0 + l), static_cast<long long>(a.nsuffl));
   }
+  log.checkpoint();
 }
 
 }  // namespace vorn

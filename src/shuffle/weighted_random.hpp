@@ -19,16 +19,21 @@ struct WeightedRandom {
   int64_t nsuffl = 0;
   const float* icorr = nullptr;
   const WeightedStat* stat = nullptr;
-  double* lanes = nullptr;           // scratch: tile_pairs x 8, a tile's y' pair-major
+  double* lanes = nullptr;           // scratch per thread t at lanes + t * lane_stride: a tile's y', pair-major
+  int64_t lane_stride = 0;
   int64_t tile_pairs = 0;
-  double* lane_rank = nullptr;       // scratch (Spearman): 8 x the side's groups, each lane's group ranks
-  double* lane_rowwy = nullptr;      // scratch: 2 x (nprot + 2) x 8
-  int32_t* inverse = nullptr;        // scratch: 8 x (nprot + 2)
+  // Scratch of each of the concurrent threads t: its lanes above; each
+  // lane's group ranks (Spearman) at lane_rank + t * rank_stride (8 x the
+  // side's groups); row sums at lane_rowwy + t * 16 x (nprot + 2); inverse
+  // permutations at inverse + t * 8 x (nprot + 2).
+  int concurrent = 1;
+  double* lane_rank = nullptr;
+  int64_t rank_stride = 0;
+  double* lane_rowwy = nullptr;
+  int32_t* inverse = nullptr;
   float* const* rndcorr = nullptr;
   double* exact = nullptr;  // tests: the scores before rounding, exact[(pos - 1) * nsuffl + s - 1]
 };
-// 8,192 pairs (512 KiB of lanes), or one row when a row is longer.
-int64_t weighted_tile_pairs(int32_t nprot);
 void weighted_random_passes(const Columns& cols, bool spearman, const WeightedSide& side, const WeightedRandom& a,
                             Log& log);
 

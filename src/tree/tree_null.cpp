@@ -41,6 +41,7 @@ struct Stream {
 };
 
 constexpr int kRates = 32;
+constexpr int64_t kParallelJoin = int64_t{512} * 512;  // r^2 of the smallest joining step done in parallel
 
 }  // namespace
 
@@ -98,12 +99,9 @@ void nj_tree(const float* const* identities, int32_t n, const DistanceTransform&
   }
   int32_t next = n;
   for (int32_t r = n; r > 2; --r) {
-    Join best;
-#pragma omp parallel
-    {
-      Join mine;
-#pragma omp for schedule(dynamic, 16) nowait
-      for (int32_t a = 0; a < r - 1; ++a) {
+    // The best join of the slots a in [a0, a1) with every later slot.
+    auto scan = [&](int32_t a0, int32_t a1, Join& mine) {
+      for (int32_t a = a0; a < a1; ++a) {
         const int64_t* row = dist + a * ld;
         const int64_t ra = rsum[a];
         for (int32_t b = a + 1; b < r; ++b) {
@@ -113,8 +111,20 @@ void nj_tree(const float* const* identities, int32_t n, const DistanceTransform&
           if (c.before(mine)) mine = c;
         }
       }
+    };
+    Join best;
+    // A step of fewer pairs takes less time than the threads take to meet.
+    if (static_cast<int64_t>(r) * r < kParallelJoin) {
+      scan(0, r - 1, best);
+    } else {
+#pragma omp parallel
+      {
+        Join mine;
+#pragma omp for schedule(dynamic, 16) nowait
+        for (int32_t a = 0; a < r - 1; ++a) scan(a, a + 1, mine);
 #pragma omp critical(nj_join)
-      if (mine.before(best)) best = mine;
+        if (mine.before(best)) best = mine;
+      }
     }
     // x holds the lower node number: the branch lengths are assigned by node.
     const int32_t x = slot[best.a] == best.lo ? best.a : best.b, y = x == best.a ? best.b : best.a;

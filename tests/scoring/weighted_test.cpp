@@ -5,6 +5,7 @@
 #include "shuffle/weighted_random.hpp"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include "isa.hpp"
 #include "scoring/ranking.hpp"
@@ -105,11 +106,14 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     // A tile of one row, of about three rows, and of all pairs give the same bits.
     std::vector<double> exact;
     for (const int64_t tile : {npairs + 1, int64_t{1}, 3 * static_cast<int64_t>(n)}) {
-      std::vector<double> lanes((tile + n) * 8 + 8), got(a.alnlen * nsuffl), rw((n + 2) * 16);
-      std::vector<double> lane_rank(8 * (npairs + 1));
-      std::vector<int32_t> inverse((n + 2) * 8);
-      WeightedRandom wr{sufix.data(), nsuffl, icorr.data(), stat.data(), lanes.data(), tile, lane_rank.data(),
-                        rw.data(),    inverse.data(), rndrows.data(), got.data()};
+      const int64_t stride = (tile + n) * 8 + 8;  // a tile's lanes for each thread
+      std::vector<double> lanes(stride * omp_get_max_threads()), got(a.alnlen * nsuffl), rw((n + 2) * 16);
+      const int threads = omp_get_max_threads();
+      std::vector<double> lane_rank(8 * (npairs + 1) * threads);
+      std::vector<int32_t> inverse((n + 2) * 8 * threads);
+      rw.resize(rw.size() * threads);
+      WeightedRandom wr{sufix.data(), nsuffl, icorr.data(), stat.data(), lanes.data(), stride, tile, threads,
+                        lane_rank.data(), 8 * (npairs + 1), rw.data(), inverse.data(), rndrows.data(), got.data()};
       Log quiet(nullptr);
       weighted_random_passes(cd.cols, spearman, side, wr, quiet);
       if (exact.empty()) exact = got;
