@@ -10,7 +10,9 @@
 #include "scoring/ranking.hpp"
 #include "scoring/similarity.hpp"
 #include "shuffle/lanes.hpp"
+#include "plan.hpp"
 #include "views.hpp"
+#include "plan.hpp"
 #include "workspace.hpp"
 
 namespace vorn {
@@ -22,6 +24,7 @@ struct Family {
   Workspace ws;
   Allocator alloc{Allocator::machine_memory()};
   SimilaritySide side;
+  std::vector<float> similarities;  // in pair order, before the ranks took their place
 };
 
 Family& family(int n) {
@@ -41,7 +44,7 @@ Family& family(int n) {
   ws.nsuffl = kLanes;
   ws.ntree = 1;  // the square beside the pair order, so that both stay readable
   f.alloc.allocate(plan_group1(ws));
-  pair_views(ws);
+  ws.pairs.place(pair_shape(ws));
   f.alloc.allocate(plan_group2(ws));
   f.alloc.allocate(plan_group3(ws, true));
   f.alloc.allocate(plan_group4(ws));
@@ -49,10 +52,10 @@ Family& family(int n) {
   column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());
   gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
   gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
-  similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, f.aamat, ws.identities.data(), quiet);
-  std::copy(ws.values + 1, ws.values + ws.npairs + 1, ws.idelino.data() + 1);
-  sort_and_rank(ws.idenrank, ws.npairs, ws.idelin, ws.rankdone.data(), ws.rankscratch.data());
-  prepare_similarity_side(ws.idenrank, ws.nprot, ws.npairs, ws.rowsum.data(), f.side);
+  similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, f.aamat, ws.pairs.identities.data(), quiet);
+  f.similarities.assign(ws.pairs.values(), ws.pairs.values() + ws.npairs + 1);
+  sort_and_rank(ws.pairs.ranks(), ws.npairs, ws.pairs.scratch(), ws.rankdone.data(), ws.rankscratch.data());
+  prepare_similarity_side(ws.pairs.ranks(), ws.nprot, ws.npairs, ws.rowsum.data(), f.side);
   return f;
 }
 
@@ -81,7 +84,7 @@ void BM_SortAndRankSimilarities(benchmark::State& st) {
   std::vector<float> v(ws.npairs + 5), scratch(ws.npairs + 5);
   for (auto _ : st) {
     st.PauseTiming();
-    std::copy(ws.idelino.data() + 1, ws.idelino.data() + ws.npairs + 1, v.begin() + 1);
+    std::copy(f.similarities.begin() + 1, f.similarities.end(), v.begin() + 1);
     st.ResumeTiming();
     sort_and_rank(v.data(), ws.npairs, scratch.data(), ws.rankdone.data(), ws.rankscratch.data());
   }
@@ -112,8 +115,8 @@ void BM_LaneColumn(benchmark::State& st) {
     for (int32_t p = 1; p <= ws.nprot; ++p) ws.sufix[l + 1][p] = (p + 37 * l) % ws.nprot + 1;
     block.perms[l] = ws.sufix[l + 1];
   }
-  float* sq = ws.ranksq.data();
-  fill_rank_square(ws.idenrank, ws.nprot, sq);
+  float* sq = ws.pairs.square_copy.data();
+  fill_rank_square(ws.pairs.ranks(), ws.nprot, sq);
   Log quiet(nullptr);
   lane_group_codes(columns(ws), &pos, 1, ws.groupcodes.data());
   for (auto _ : st) {

@@ -12,6 +12,7 @@
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
 #include "views.hpp"
+#include "plan.hpp"
 #include "workspace.hpp"
 
 namespace {
@@ -45,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ws.npairs = src.nprot * (src.nprot - 1) / 2;
     vorn::Allocator alloc(uint64_t{2} << 20);  // absurd header counts stop in the plan
     alloc.allocate(vorn::plan_group1(ws));
-    vorn::pair_views(ws);
+    vorn::PairBlock::Shape shape{ws.nprot, ws.npairs, true, false, false};
+    ws.pairs.place(shape);
     alloc.allocate(vorn::plan_group4(ws));
     for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
       ws.var[pos] = ws.acc[pos] = -1;
@@ -58,12 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorn::column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());
     vorn::gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
     vorn::gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
-    vorn::similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.data(), quiet);
+    vorn::similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.pairs.identities.data(), quiet);
     vorn::calc_entrop(ws.alncol.data(), ws.alnlen, ws.nprot, ws.entrop.data(), quiet);
     const int rankcorr = size % 2 ? 1 : 0;
-    if (rankcorr) vorn::sort_and_rank(ws.idenrank, ws.npairs, ws.idelin, ws.rankdone.data(), ws.rankscratch.data());
+    if (rankcorr) vorn::sort_and_rank(ws.pairs.ranks(), ws.npairs, ws.pairs.scratch(), ws.rankdone.data(), ws.rankscratch.data());
     vorn::SimilaritySide side;
-    vorn::prepare_similarity_side(ws.values, ws.nprot, ws.npairs, ws.rowsum.data(), side);
+    vorn::prepare_similarity_side(ws.pairs.values(), ws.nprot, ws.npairs, ws.rowsum.data(), side);
     const vorn::LineSource line_source = vorn::lines(ws);
     const vorn::ColumnGroups groups{ws.grouppos.data(), ws.groupcodes.data()};
     vorn::scoring_pass(vorn::columns(ws), aamat, rankcorr, side, nullptr, groups,

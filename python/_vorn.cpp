@@ -51,11 +51,6 @@ vorn::RunSettings settings_from(const py::dict& d) {
   return s;
 }
 
-template <typename T>
-py::array_t<T> column(size_t n) {
-  return py::array_t<T>(static_cast<py::ssize_t>(n));
-}
-
 py::dict record_of(const vorn::RunRecord& r) {
   py::dict d;
   d["version"] = r.version;
@@ -75,45 +70,44 @@ py::dict record_of(const vorn::RunRecord& r) {
   return d;
 }
 
-// The table's columns: numbers as numpy arrays (NaN for an empty field, and
-// a mask for resnum), letters as lists of str.
-py::dict table_of(const vorn::Results& r) {
+// The table's columns, in the schema's order: (name, values, missing) with
+// numbers as numpy arrays (whole numbers int32, or int64 where a field may be
+// empty, the others float64 with NaN for an empty field) and text as a list
+// of str; missing marks the empty fields of whole numbers (None: none can be).
+py::list table_of(const vorn::Results& r) {
+  const std::vector<const vorn::TableColumn*> columns = vorn::table_columns(r.record);
   const size_t n = r.rows.size();
-  const bool extended = r.record.nsuffl > 0;
-  auto nr = column<int32_t>(n), pdbn = column<int32_t>(n), acc = column<int32_t>(n), var = column<int32_t>(n);
-  auto resnum = column<int32_t>(n);
-  auto has_resnum = column<bool>(n);
-  auto entrop = column<double>(n), score = column<double>(n);
-  auto zp = column<double>(n), pp = column<double>(n), zg = column<double>(n), pg = column<double>(n);
-  auto p1 = column<double>(n), q = column<double>(n);
-  auto zt = column<double>(n), pt = column<double>(n), qt = column<double>(n);
-  auto mt = column<int64_t>(n);
-  auto has_m = column<bool>(n);
-  py::list aa, chain, secstr;
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (size_t i = 0; i < n; ++i) {
-    const vorn::TableRow t = vorn::table_row(r, i);
-    nr.mutable_at(i) = t.nr, pdbn.mutable_at(i) = t.pdbn, acc.mutable_at(i) = t.acc, var.mutable_at(i) = t.var;
-    entrop.mutable_at(i) = t.entrop, score.mutable_at(i) = t.score;
-    resnum.mutable_at(i) = t.resnum.value_or(0), has_resnum.mutable_at(i) = t.resnum.has_value();
-    zp.mutable_at(i) = t.z_pos.value_or(nan), pp.mutable_at(i) = t.p_pos;
-    zg.mutable_at(i) = t.z_glob.value_or(nan), pg.mutable_at(i) = t.p_glob;
-    p1.mutable_at(i) = t.p1.value_or(nan), q.mutable_at(i) = t.q.value_or(nan);
-    zt.mutable_at(i) = t.z_tree.value_or(nan), pt.mutable_at(i) = t.p_tree.value_or(nan);
-    qt.mutable_at(i) = t.q_tree.value_or(nan);
-    mt.mutable_at(i) = t.m_tree.value_or(0), has_m.mutable_at(i) = t.m_tree.has_value();
-    aa.append(std::string(1, t.aa)), chain.append(t.chain), secstr.append(std::string(1, t.secstr));
+  std::vector<vorn::TableRow> rows;
+  for (size_t i = 0; i < n; ++i) rows.push_back(vorn::table_row(r, i));
+  py::list out;
+  for (const vorn::TableColumn* c : columns) {
+    py::array_t<bool> missing(static_cast<py::ssize_t>(n));
+    py::object values;
+    if (c->format == vorn::ColumnFormat::Text) {
+      py::list text;
+      for (size_t i = 0; i < n; ++i) text.append(c->value(rows[i]).text);
+      values = text;
+    } else if (c->format == vorn::ColumnFormat::Int) {
+      // int32 where every field has a number (as the frame always had), int64 with a mask where one may be empty.
+      py::array_t<int64_t> v(static_cast<py::ssize_t>(n));
+      for (size_t i = 0; i < n; ++i) {
+        const vorn::Field f = c->value(rows[i]);
+        v.mutable_at(i) = f.empty ? 0 : static_cast<int64_t>(f.number);
+        missing.mutable_at(i) = f.empty;
+      }
+      values = c->may_be_empty ? py::object(v) : v.attr("astype")("int32");
+    } else {
+      py::array_t<double> v(static_cast<py::ssize_t>(n));
+      for (size_t i = 0; i < n; ++i) {
+        const vorn::Field f = c->value(rows[i]);
+        v.mutable_at(i) = f.empty ? std::numeric_limits<double>::quiet_NaN() : f.number;
+      }
+      values = v;
+    }
+    const bool nullable_int = c->format == vorn::ColumnFormat::Int && c->may_be_empty;
+    out.append(py::make_tuple(c->name, values, nullable_int ? py::object(missing) : py::object(py::none())));
   }
-  py::dict d;
-  py::list names;
-  for (const char* c : vorn::table_columns(r.record)) names.append(c);
-  d["columns"] = names;
-  d["nr"] = nr, d["aa"] = aa, d["pdbn"] = pdbn, d["chain"] = chain, d["acc"] = acc, d["entrop"] = entrop;
-  d["secstr"] = secstr, d["var"] = var, d["KLB_VAL"] = score, d["resnum"] = resnum, d["has_resnum"] = has_resnum;
-  if (extended) d["Zscr_pos"] = zp, d["Pval_pos"] = pp, d["Zscr_glob"] = zg, d["Pval_glob"] = pg;
-  if (extended) d["Pval_pos_p1"] = p1, d["qval_pos"] = q;
-  if (r.record.ntree > 0) d["Zscr_tree"] = zt, d["Pval_tree"] = pt, d["qval_tree"] = qt, d["m"] = mt, d["has_m"] = has_m;
-  return d;
+  return out;
 }
 
 }  // namespace

@@ -41,6 +41,20 @@ Isa active_isa() {
   return static_cast<Isa>(have < cap ? have : cap);
 }
 
+namespace {
+
+// One counter a clone, each on a cache line of its own: the threads count
+// their calls at once.
+struct alignas(64) CallCount {
+  std::atomic<uint64_t> n{0};
+};
+CallCount g_calls[3];
+
+}  // namespace
+
+void count_isa_call(Isa isa) { g_calls[static_cast<int>(isa)].n.fetch_add(1, std::memory_order_relaxed); }
+uint64_t isa_calls(Isa isa) { return g_calls[static_cast<int>(isa)].n.load(std::memory_order_relaxed); }
+
 void set_isa_limit(Isa l) { limit().store(static_cast<int>(l), std::memory_order_relaxed); }
 
 const char* isa_name(Isa isa) {

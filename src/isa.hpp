@@ -5,6 +5,8 @@
 // compared on one machine.
 #pragma once
 
+#include <cstdint>
+
 namespace vorn {
 
 enum class Isa { Generic = 0, Avx2 = 1, Avx512 = 2 };  // Avx512: F, BW and VL
@@ -14,6 +16,12 @@ Isa active_isa();   // what the kernels use: the machine's, capped by the limit
 void set_isa_limit(Isa limit);
 const char* isa_name(Isa isa);
 
+// How many kernel calls each clone has taken in this process (every call
+// through VORN_ISA_CALL counts once, for the clone it picked): diagnostics
+// that the tests read, to see which paths ran.
+void count_isa_call(Isa isa);
+uint64_t isa_calls(Isa isa);
+
 // One body built three times, for AVX-512, AVX2 and the generic target, and
 // the call that picks one at run time. Each clone of NAME is NAME_avx512,
 // NAME_avx2, NAME_generic; the body is usually an always-inline template.
@@ -22,8 +30,12 @@ const char* isa_name(Isa isa);
   __attribute__((target("avx2"))) ret name##_avx2 params body          \
   ret name##_generic params body
 #define VORN_ISA_CALL(name, ...)                                                                    \
-  (::vorn::active_isa() == ::vorn::Isa::Avx512 ? name##_avx512(__VA_ARGS__)                         \
-   : ::vorn::active_isa() == ::vorn::Isa::Avx2 ? name##_avx2(__VA_ARGS__)                           \
-                                               : name##_generic(__VA_ARGS__))
+  [&]() -> decltype(auto) {                                                                         \
+    const ::vorn::Isa isa_ = ::vorn::active_isa();                                                  \
+    ::vorn::count_isa_call(isa_);                                                                   \
+    return isa_ == ::vorn::Isa::Avx512 ? name##_avx512(__VA_ARGS__)                                 \
+           : isa_ == ::vorn::Isa::Avx2 ? name##_avx2(__VA_ARGS__)                                   \
+                                       : name##_generic(__VA_ARGS__);                               \
+  }()
 
 }  // namespace vorn

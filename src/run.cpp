@@ -33,6 +33,7 @@
 #include "shuffle/random_passes.hpp"
 #include "tree/tree_null.hpp"
 #include "views.hpp"
+#include "plan.hpp"
 #include "workspace.hpp"
 
 namespace vorn {
@@ -156,8 +157,7 @@ struct Run {
                      name.find('/') != std::string::npos && first != 1 ? " (its /start-end suffix)" : "");
   }
 
-  void allocation() {
-    log.progress("Mem...");
+  void sizes() {
     ws.nprot = static_cast<int32_t>(src.nprot);
     ws.alnlen = static_cast<int32_t>(src.alnlen);
     ws.npairs = src.nprot * (src.nprot - 1) / 2;
@@ -166,8 +166,13 @@ struct Run {
     ws.weighted = s.weighted;
     ws.threads = omp_get_max_threads();
     ws.spearman = spearman();
+  }
+
+  void allocation() {
+    log.progress("Mem...");
+    sizes();
     alloc.allocate(plan_group1(ws));
-    pair_views(ws);
+    ws.pairs.place(pair_shape(ws));
     for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
       ws.var[pos] = -1;
       ws.sec_str[pos] = '-';
@@ -258,9 +263,9 @@ struct Run {
     gap_percentages(ws.alncol.data(), ws.nprot, ws.alnlen, ws.gapperc.data());
     rare_residues();
     gap_lists(ws.alncol.data(), ws.gapperc.data(), ws.nprot, ws.alnlen, ws.gaplist.data(), ws.gapstart.data());
-    similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.identities.data(), log);
+    similarity_matrix(ws.aln.rows(), ws.alncol.data(), ws.nprot, ws.alnlen, aamat, ws.pairs.identities.data(), log);
     log.checkpoint();
-    if (out && listings.similarity) print_similarity(out, ws.identities.data(), ws.nprot);
+    if (out && listings.similarity) print_similarity(out, ws.pairs.identities.data(), ws.nprot);
     if (out && listings.classes) print_two_groups(out, ws.nprot);
   }
 
@@ -317,7 +322,7 @@ struct Run {
           fail("** Error: similarity=[%lld, %lld] is %g: every value off the diagonal must be a finite number.\n",
                static_cast<long long>(i), static_cast<long long>(j), v);
         symmetric = symmetric && (v == w || (std::isnan(v) && std::isnan(w)));
-        ws.identities[i + 1][j + 1] = static_cast<float>(v);
+        ws.pairs.identities[i + 1][j + 1] = static_cast<float>(v);
       }
     if (!symmetric)
       log.warn("** Warning: similarity= is not symmetric: its upper triangle (row < column) is used.\n");
@@ -332,7 +337,7 @@ struct Run {
     size_t size = 0;
     FILE* msg = open_memstream(&detail, &size);
     if (!msg) throw std::bad_alloc();
-    const int r = read_sim_mat(*s.simfile, ws.nprot, ws.identities.data(), msg, &s.given);
+    const int r = read_sim_mat(*s.simfile, ws.nprot, ws.pairs.identities.data(), msg, &s.given);
     std::fclose(msg);
     const std::string said(detail, size);
     std::free(detail);
@@ -346,13 +351,13 @@ struct Run {
     if (weighted) {
       // The weighted side ranks the similarities its own way; each pair's
       // tie group takes the sort's scratch.
-      uint32_t* group = spearman() ? reinterpret_cast<uint32_t*>(ws.idelin) : nullptr;
+      uint32_t* group = spearman() ? reinterpret_cast<uint32_t*>(ws.pairs.scratch()) : nullptr;
       int64_t ngroups = 0;
       concurrent = static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(ws.threads, (s.nsuffl + kLanes - 1) / kLanes)));
       if (spearman()) {
         // The rank tables take memory only now, one entry per distinct
         // similarity (and per permutation of a block with -S).
-        ngroups = similarity_groups(ws.values, ws.npairs, group, ws.rankscratch.data());
+        ngroups = similarity_groups(ws.pairs.values(), ws.npairs, group, ws.rankscratch.data());
         alloc.claim(-8200, sizeof(double) * static_cast<uint64_t>(ngroups));
         // With -S each thread that walks a block at once ranks its own: as
         // many of them as there are blocks and the memory bears, one at least.
@@ -363,7 +368,7 @@ struct Run {
         }
         rank_stride = kLanes * ngroups;
       }
-      prepare_weighted_side(ws.values, spearman(), ws.weights.data(), ws.nprot, ws.npairs, group, ngroups,
+      prepare_weighted_side(ws.pairs.values(), spearman(), ws.weights.data(), ws.nprot, ws.npairs, group, ngroups,
                             ws.wrank.data(), ws.rowwy.data(), wside);
       log.progress("\r");
       return;
@@ -371,17 +376,11 @@ struct Run {
     if (spearman()) {
       // The ranks take the similarities' place; a copy keeps them where -B
       // reads them later.
-      if (ws.idelino.size() > 1) {
-        std::copy(ws.values + 1, ws.values + ws.npairs + 1, ws.idelino.data() + 1);
-        ws.values = ws.idelino.data();
-        triangle_rows(ws.values, ws.nprot, ws.identities.data());
-      } else {
-        ws.values = nullptr;
-      }
-      sort_and_rank(ws.idenrank, ws.npairs, ws.idelin, ws.rankdone.data(), ws.rankscratch.data());
+      ws.pairs.keep_similarities();
+      sort_and_rank(ws.pairs.ranks(), ws.npairs, ws.pairs.scratch(), ws.rankdone.data(), ws.rankscratch.data());
     }
     log.progress("\r");
-    prepare_similarity_side(spearman() ? ws.idenrank : ws.values, ws.nprot, ws.npairs, ws.rowsum.data(), side);
+    prepare_similarity_side(spearman() ? ws.pairs.ranks() : ws.pairs.values(), ws.nprot, ws.npairs, ws.rowsum.data(), side);
   }
 
   // Without shuffling each line is printed as its column is scored; with it
@@ -418,8 +417,8 @@ struct Run {
       fill_pool(columns(ws), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(), &ws.globcount());
     } else {
       RandomPassArrays arrays = random_pass_arrays(ws);
-      arrays.ysq = pair_square(ws, side.y);
-      if (square_in_pairs(ws)) side.y = nullptr;  // formed over the pair order, which is gone
+      arrays.ysq = ws.pairs.form_square(side.y);
+      if (ws.pairs.square_in_place()) side.y = nullptr;  // formed over the pair order, which is gone
       random_passes(columns(ws), side, arrays, log);
     }
     final_report(columns(ws), lines(ws), ws.icorr.data(), ws.rndcorr.rows(), ws.nsuffl, ws.globdist(),
@@ -441,7 +440,7 @@ struct Run {
     double freq[kCodes];
     residue_frequencies(columns(ws), freq);
     // The similarities are mean matrix scores, unless -M replaced them.
-    nj_tree(ws.identities.data(), n, s.simfile || s.similarities ? DistanceTransform{} : score_transform(freq, aamat), ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
+    nj_tree(ws.pairs.identities.data(), n, s.simfile || s.similarities ? DistanceTransform{} : score_transform(freq, aamat), ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
     log.checkpoint();
     const int64_t nb = ws.ntree;
     TreeLibrary lib{nb, ws.libcodes.data(), ws.libcount.data(), ws.libscore.data(), ws.librate.data(),
@@ -554,8 +553,52 @@ Results protein_similarity(const RunSettings& settings, Log& log) {
   for (int32_t i = 1; i <= n; ++i)
     for (int32_t j = i + 1; j <= n; ++j)
       out.similarity[static_cast<size_t>(i - 1) * n + (j - 1)] = out.similarity[static_cast<size_t>(j - 1) * n + (i - 1)] =
-          r.ws.identities[i][j];
+          r.ws.pairs.identities[i][j];
   return out;
+}
+
+RunPlan plan(const RunSettings& settings, Log& log) {
+  Run r{settings, Output{}, log};
+  r.check_inputs();
+  r.workers();
+  r.matrix();
+  r.dimensions();
+  r.sizes();
+  Workspace& ws = r.ws;
+  RunPlan p{r.src.nprot, r.src.alnlen, r.src.text.data.size(), 0};
+  // What the run holds at its peak: every array it touches (those kept for
+  // their step codes only take address space), the inputs in memory, and
+  // the rank tables that -W with Spearman claims once the similarities are
+  // known, at their most: one per distinct similarity, no more than the pairs
+  // nor (integer scores) the fractions of alnlen positions can make.
+  uint64_t touched = 0;
+  std::vector<PlanItem> items = plan_group1(ws);
+  for (auto& group : {plan_group2(ws), plan_group3(ws, r.spearman()), plan_group4(ws), plan_group5(ws)})
+    items.insert(items.end(), group.begin(), group.end());
+  for (const PlanItem& it : items)
+    if (it.prefault) touched += plan_bytes(it) * static_cast<uint64_t>(it.rows > 0 ? it.rows : 1);
+  if (settings.weighted && r.spearman()) {
+    int64_t distinct = ws.npairs;
+    float lo = r.aamat[1][1], hi = lo;
+    bool integers = !settings.simfile && !settings.similarities;
+    for (int a = 1; a < kCodes; ++a)
+      for (int b = 1; b < kCodes; ++b) {
+        lo = std::min(lo, r.aamat[a][b]), hi = std::max(hi, r.aamat[a][b]);
+        integers = integers && r.aamat[a][b] == std::floor(r.aamat[a][b]);
+      }
+    if (integers) distinct = std::min<int64_t>(distinct, static_cast<int64_t>(hi - lo + 1) * ws.alnlen * (ws.alnlen + 1) / 2 + 1);
+    // Real families have far fewer: below L^2 for the mean scores of L columns (0.1-0.15 L^2 measured).
+    const int64_t typical = std::min<int64_t>(distinct, static_cast<int64_t>(ws.alnlen) * ws.alnlen);
+    const int64_t blocks = std::min<int64_t>(ws.threads, (settings.nsuffl + kLanes - 1) / kLanes);
+    const uint64_t per = sizeof(double) * (1 + (settings.nsuffl > 0 ? kLanes * blocks : 0));
+    p.most_bytes = touched + per * static_cast<uint64_t>(distinct);
+    touched += per * static_cast<uint64_t>(typical);
+  } else {
+    p.most_bytes = touched;
+  }
+  p.most_bytes += p.input_bytes;
+  p.bytes = touched + p.input_bytes;
+  return p;
 }
 
 AlignmentRead read_alignment(const RunSettings& settings, Log& log) {

@@ -31,6 +31,18 @@ struct Output {
 // closing message, and returns the results. Throws Failure on every error.
 Results run(const RunSettings& settings, Output out, Log& log);
 
+// What a run would take, found without running it: the alignment's
+// dimensions (read once) and the memory the allocation plan asks for at its
+// peak, for the workflow's resource requests (vorn --plan).
+struct RunPlan {
+  int64_t nprot = 0, alnlen = 0;
+  uint64_t input_bytes = 0;  // the alignment as held in memory
+  uint64_t bytes = 0;        // everything the run holds at once, inputs included, and with -W (Spearman) the
+                             // rank tables of a typical family (L^2 distinct similarities, no more than its pairs)
+  uint64_t most_bytes = 0;   // the same with the rank tables at their most
+};
+RunPlan plan(const RunSettings& settings, Log& log);
+
 // The steps up to the similarity of the proteins (or the -M file), for the
 // similarity alone: Results::similarity, nprot x nprot, the diagonal NaN.
 Results protein_similarity(const RunSettings& settings, Log& log);

@@ -8,6 +8,9 @@
 #include <functional>
 #include <vector>
 
+#include "arrays.hpp"
+#include "pair_block.hpp"
+
 namespace vorn {
 
 // The element types of some arrays; the workspace holds them, it does not
@@ -16,91 +19,6 @@ struct ColumnStat;
 struct WeightedStat;
 struct ResultRow;
 struct LaneGroup;
-
-// A malloc'd array that frees itself. Contents start undefined.
-template <class T>
-class Vec {
- public:
-  Vec() = default;
-  Vec(const Vec&) = delete;
-  Vec& operator=(const Vec&) = delete;
-  ~Vec() { std::free(p_); }
-  void adopt(void* mem, int64_t n) {
-    std::free(p_);
-    p_ = static_cast<T*>(mem);
-    n_ = n;
-  }
-  T& operator[](int64_t i) { return p_[i]; }
-  const T& operator[](int64_t i) const { return p_[i]; }
-  T* data() { return p_; }
-  const T* data() const { return p_; }
-  int64_t size() const { return n_; }
-  bool empty() const { return p_ == nullptr; }
-
- private:
-  T* p_ = nullptr;
-  int64_t n_ = 0;
-};
-
-// A reference table whose entries 1..rows point at separately allocated rows.
-template <class T>
-class Table {
- public:
-  Table() = default;
-  Table(const Table&) = delete;
-  Table& operator=(const Table&) = delete;
-  ~Table() {
-    for (int64_t r = 0; r < refs_.size(); ++r) std::free(refs_[r]);
-  }
-  Vec<T*>& refs() { return refs_; }
-  T* operator[](int64_t r) { return refs_[r]; }
-  const T* operator[](int64_t r) const { return refs_[r]; }
-  T* const* rows() const { return refs_.data(); }
-
- private:
-  Vec<T*> refs_;
-};
-
-// One allocation of the plan: a single array, or rows 1..rows of a table.
-struct PlanItem {
-  int64_t step;    // errormem's code; row r of a table fails with step + r
-  int64_t rows;    // 0 for a single array
-  int64_t count;   // elements per array
-  uint64_t elem;   // bytes per element
-  std::function<void(int64_t row, void* mem)> store;
-  // Touched when allocated, so that memory stays flat once the plan is in
-  // place; false for arrays the counting algorithms never use.
-  bool prefault = true;
-};
-
-// Hands out the plan's memory. Before a group is allocated its total is
-// checked against the machine's memory, so that absurd sizes (a corrupt
-// header, a huge -S) stop at once with the step code of the first array that
-// could not be had, instead of thrashing or being killed part-way.
-class Allocator {
- public:
-  explicit Allocator(uint64_t ceiling_bytes) : ceiling_(ceiling_bytes) {}
-  // Physical memory plus swap.
-  static uint64_t machine_memory();
-  // Checks and allocates the items in order; ends the run through errormem.
-  void allocate(const std::vector<PlanItem>& items);
-  // The check alone, for groups that must be known to fit before earlier work.
-  void check(const std::vector<PlanItem>& items) const;
-  // Memory that an array reserved untouched now takes: ends the run through
-  // errormem(step) when it does not fit beside what is held.
-  void claim(int64_t step, uint64_t bytes);
-  // Whether such a claim would fit beside what is held.
-  bool fits(uint64_t bytes) const { return bytes <= (reserved_ <= ceiling_ ? ceiling_ - reserved_ : 0); }
-  uint64_t reserved() const { return reserved_; }
-
- private:
-  uint64_t ceiling_;
-  uint64_t reserved_ = 0;
-};
-
-// The allocation stop: "** Memory asignation error. Step: %d." on standard
-// output, exit status 1.
-[[noreturn]] void errormem(int64_t step);
 
 struct Workspace {
   int32_t nprot = 0;
@@ -122,18 +40,7 @@ struct Workspace {
   Vec<float> corrlin1, corrlin1o, corrrank1;
   Vec<char> gaps1;
   Vec<float> gapperc;
-  // The pair vectors share one block, which holds what the answer needs and
-  // no more: the similarities in pair order (values), turned into their ranks
-  // in place for Spearman (idenrank) with the sort's scratch after them
-  // (idelin); with shuffling the square of the one the score correlates,
-  // formed over both in place (pair_square), unless -B reads the pair order
-  // later. identities[i][j] (j > i) addresses the similarities.
-  Vec<float*> identities;  // views, not rows of their own
-  Vec<float> pairbuf;
-  Vec<float> idelino;         // a copy of the similarities, where their ranks take their place and -W or -B read them later
-  float* values = nullptr;    // the similarities in pair order (null once nothing holds them)
-  float* idenrank = nullptr;  // Spearman: their ranks in pair order
-  float* idelin = nullptr;    // Spearman: the sort's scratch; with -W each pair's tie group instead
+  PairBlock pairs;  // the similarities, their ranks and the random passes' square
   Vec<uint64_t> rankdone;     // the ranking's marks of the pairs ranked so far
   Vec<int64_t> rankscratch;  // counting tables of the sorts of large vectors
   Vec<uint8_t> alncol;  // residue codes by column: alncol[(pos-1)*nprot + (p-1)]
@@ -152,7 +59,6 @@ struct Workspace {
   // Group 3, shuffling only, once the permutations are drawn.
   Vec<float> icorr;
   Table<float> rndcorr;
-  Vec<float> ranksq;      // the square of the correlated vector, when it cannot be formed in pairbuf
   Vec<double> lanesim;    // per thread: relabelled similarities of a block of permutations, a tile of pairs at a time
   Vec<LaneGroup> lanegroups;  // per thread: the random passes' column groups, as they carry from tile to tile
   Vec<ColumnStat> colstat;
@@ -190,25 +96,5 @@ struct Workspace {
   float* globdist() { return globtable[1]; }
   int64_t& globcount() { return globcounts[1]; }
 };
-
-// With shuffling, the square of the correlated vector is formed in the pair
-// block, over the pair order, unless -B reads that order after the random
-// passes. (-W with unequal weights needs no square; with equal ones its
-// random passes are the plain ones.)
-bool square_in_pairs(const Workspace& ws);
-// Points values, idenrank, idelin and the identities rows into pairbuf.
-void pair_views(Workspace& ws);
-// identities[i][j] = tri[pair_index(i, j, n)] for j > i.
-void triangle_rows(float* tri, int32_t nprot, float** rows);
-// The square of the correlated vector, for the random passes: pairbuf's
-// triangle moved into nprot x nprot rows in place, or copied to ranksq.
-float* pair_square(Workspace& ws, const float* tri);
-
-// The plan, group by group. Sizes are computed in 64 bits and never wrap.
-std::vector<PlanItem> plan_group1(Workspace& ws);
-std::vector<PlanItem> plan_group2(Workspace& ws);
-std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman);
-std::vector<PlanItem> plan_group4(Workspace& ws);
-std::vector<PlanItem> plan_group5(Workspace& ws);
 
 }  // namespace vorn

@@ -567,6 +567,10 @@ TEST(EndToEnd, SameBytesWhateverTheWay) {
                    true});
   cases.push_back({"$VORN {S}/large/Pkinase_emit_N1000.fa " + M + " -T=1",
                    {"$VORN {S}/large/Pkinase_emit_N1000.fa " + M + " -T=2"}, true});
+  // A row longer than a tile of lanes (8,192 pairs): more than 8,193 proteins.
+  const std::string long_rows = "<(awk 'BEGIN { srand(3); for (i = 0; i < 8300; i++) { s = \"\"; for (j = 0; j < 3; j++) "
+                                "s = s substr(\"ACDEFGHIKLMNPQRSTVWY\", int(rand() * 20) + 1, 1); print \">s\" i; print s } }')";
+  cases.push_back({"$VORN " + long_rows + " " + M + " -S=9 -R=1 -T=1", {"$VORN " + long_rows + " " + M + " -S=9 -R=1 -T=2"}, false});
   // One block of permutations shared by the threads, several blocks each on
   // one, the tree null: the same bytes for any thread count and wait policy.
   for (const char* opts : {" -S=5 -R=3", " -S=27 -R=3 -W", " -B=300 -R=3 -O={out}/t"}) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "fail.hpp"
+#include "isa.hpp"
 #include "scoring/ranking.hpp"
 #include "support/harness.hpp"
 
@@ -87,6 +88,27 @@ TEST(Run, LargeRanksOnTwoThreadsAtOnce) {
     });
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(wrong, std::vector<int>(2, 0));
+}
+
+// Every instruction-set path the processor has runs its own clones, and
+// only those, in every pass that has clones (similarities, scores, the plain
+// and the weighted random passes).
+TEST(Run, EachPathRunsItsOwnClones) {
+  const std::string aln = test::shared_data("families/Pkinase.fa"), m = test::test_data("raw_blosum62_tri.txt");
+  for (const Isa isa : {Isa::Generic, Isa::Avx2, Isa::Avx512}) {
+    if (static_cast<int>(isa) > static_cast<int>(machine_isa())) continue;
+    set_isa_limit(isa);
+    uint64_t before[3];
+    for (int k = 0; k < 3; ++k) before[k] = isa_calls(static_cast<Isa>(k));
+    for (const auto& options : {std::vector<std::string>{"-S=9", "-R=1"}, {"-W", "-S=9", "-R=1"}}) {
+      Log quiet(nullptr);
+      run(test::settings_of(aln, m, options), Output{}, quiet);
+    }
+    for (int k = 0; k < 3; ++k)
+      EXPECT_EQ(isa_calls(static_cast<Isa>(k)) > before[k], k == static_cast<int>(isa))
+          << isa_name(isa) << " path, " << isa_name(static_cast<Isa>(k)) << " clones";
+  }
+  set_isa_limit(Isa::Avx512);
 }
 
 // Asked to stop, a run ends with the interruption, never with results: the

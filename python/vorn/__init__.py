@@ -244,14 +244,9 @@ def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, se
     settings = _settings(alignment, matrix, method, permutations, seed, weights, similarity, entropy, threads,
                          reference, tree)
     columns, record = _finish(settings, "scores", progress)
-    frame = pd.DataFrame(index=pd.RangeIndex(len(columns["nr"])))
-    for name in columns["columns"]:
-        if name == "xx":
-            frame[name] = "xx"
-        elif name in ("resnum", "m"):  # integers with empty fields
-            frame[name] = pd.arrays.IntegerArray(columns[name].astype("int64"), ~columns["has_" + name])
-        else:
-            frame[name] = columns[name]
+    frame = pd.DataFrame(index=pd.RangeIndex(len(columns[0][1])))
+    for name, values, missing in columns:  # the table's schema, in order
+        frame[name] = values if missing is None else pd.arrays.IntegerArray(values, missing)
     record["command"] = " ".join(record["command"])
     frame.attrs.update(record)
     return frame

@@ -85,6 +85,19 @@ int main(int argc, char** argv) {
                                                          : policy ? policy : "libgomp's default");
       return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
     }
+    // What a run would take (the workflow's resource requests): key<TAB>value lines.
+    if (argc >= 4 && std::strcmp(argv[1], "--plan") == 0) {
+      vorn::CommandLine c;
+      c.run.aln_path = argv[2];
+      c.run.matrix_path = argv[3];
+      vorn::parse_options(std::vector<std::string>(argv + 4, argv + argc), c);
+      vorn::Log quiet(nullptr);
+      const vorn::RunPlan p = vorn::plan(c.run, quiet);
+      std::printf("proteins\t%lld\ncolumns\t%lld\nmemory_bytes\t%llu\nmemory_bytes_at_most\t%llu\n",
+                  static_cast<long long>(p.nprot), static_cast<long long>(p.alnlen),
+                  static_cast<unsigned long long>(p.bytes), static_cast<unsigned long long>(p.most_bytes));
+      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+    }
     if (argc < 3) {
       std::string u = vorn::usage_text();
       std::fwrite(u.data(), 1, u.size(), stdout);

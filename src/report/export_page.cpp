@@ -61,21 +61,16 @@ std::string svg_text(const Results& r) {
   return start == std::string::npos ? svg : svg.substr(start);
 }
 
-// Where a column of the table is, by its name (the run has it).
-size_t column_index(const std::vector<const char*>& columns, const char* name) {
-  for (size_t k = 0; k < columns.size(); ++k)
-    if (std::strcmp(columns[k], name) == 0) return k;
-  return 0;
-}
-
 // The data block: the run, one object per result line with the TSV's
 // numbers as text, and the structure.
 std::string page_data(const Results& r, const PageExtras& x) {
   const RunRecord& info = r.record;
-  const std::vector<const char*> columns = table_columns(info);
-  auto at = [&](const char* name) { return column_index(columns, name); };
-  const size_t score = at("KLB_VAL"), entrop = at("entrop"), z = at("Zscr_pos"), p = at("Pval_pos_p1"),
-               q = at("qval_pos"), zt = at("Zscr_tree"), pt = at("Pval_tree"), qt = at("qval_tree");
+  const std::vector<const TableColumn*> columns = table_columns(info);
+  auto at = [&](const char* name) { return table_column(columns, name); };
+  const bool shuffled = info.nsuffl > 0, tree = info.ntree > 0;
+  const size_t score = at("KLB_VAL"), entrop = at("entrop");
+  const size_t z = shuffled ? at("Zscr_pos") : 0, p = shuffled ? at("Pval_pos_p1") : 0, q = shuffled ? at("qval_pos") : 0;
+  const size_t zt = tree ? at("Zscr_tree") : 0, pt = tree ? at("Pval_tree") : 0, qt = tree ? at("qval_tree") : 0;
   std::string d = "{\"name\":" + safe_json(info.aln_name) + ",\"score\":" + safe_json(score_name(info)) +
                   strformat(",\"shuffled\":%s,\"tree\":%s", info.nsuffl > 0 ? "true" : "false",
                             info.ntree > 0 ? "true" : "false");

@@ -295,8 +295,7 @@ void write_svg(FILE* out, const Results& r) {
   const ResultRow* rows = r.rows.data();
   const int32_t n = static_cast<int32_t>(r.rows.size());
   const RunRecord& info = r.record;
-  Context c{rows, n, r.sites, info, r.honest, {}};
-  c.tree = r.tree;
+  Context c{rows, n, r.sites, info, r.honest, {}, 0, 0, 0, 2, kMark, r.tree};
   c.at.assign(static_cast<size_t>(info.alnlen) + 2, nullptr);
   for (int32_t i = 0; i < n; ++i) c.at[static_cast<size_t>(rows[i].f.pos)] = &rows[i];
   // The score axis spans the scores (and 0), in tenths, within -1..1; the Z

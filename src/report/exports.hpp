@@ -46,9 +46,30 @@ struct TableRow {
   std::optional<int64_t> m_tree;
 };
 TableRow table_row(const Results& r, size_t i);
-// The table's columns for a run: ten, the four significance fields with -S,
+
+// The one schema of the table's columns: the TSV, the page's data and the
+// Python frame are all made from it. A column's format says how the TSV
+// prints it (and so what type a reader gives it); a field may be empty.
+enum class ColumnFormat { Int, Text, Fixed3, Fixed4, Exp };
+struct Field {
+  bool empty = true;
+  double number = 0;  // Int, Fixed and Exp columns
+  std::string text;   // Text columns
+};
+struct TableColumn {
+  const char* name;
+  ColumnFormat format;
+  bool may_be_empty;
+  bool (*present)(const RunRecord&);
+  Field (*value)(const TableRow&);
+};
+// The columns of a run, in order: ten, the four significance fields with -S,
 // resnum, the honest P and q with -S, and the tree null's four with -B.
-std::vector<const char*> table_columns(const RunRecord& record);
+std::vector<const TableColumn*> table_columns(const RunRecord& record);
+// The column called name among those of the run; throws Failure when it is none.
+size_t table_column(const std::vector<const TableColumn*>& columns, const char* name);
+// A field as the TSV prints it.
+std::string field_text(const TableColumn& c, const Field& f);
 // Row i of the table as the TSV prints its fields, one per column.
 std::vector<std::string> table_fields(const Results& r, size_t i);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "input/residue.hpp"
 #include "isa.hpp"
@@ -278,7 +279,7 @@ namespace {
 // is protein p's code in column l (0 in unused lanes), d[l * kCells + cell]
 // column l's deviation table, my[l] its mean y.
 template <bool Gapped>
-__attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(const uint8_t* codes8, int32_t nprot,
+__attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes_avx512(const uint8_t* codes8, int32_t nprot,
                                                                            const double* d, const float* y,
                                                                            const double* my, double* sxy, double* sxx,
                                                                            double* syy) {
@@ -322,7 +323,7 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
 // usable_sum_y for eight columns in one pass (x only when WithX; x from the
 // float tables xf[l * kCells + cell]).
 template <bool WithX>
-__attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void usable_sums_lanes(const uint8_t* codes8, int32_t nprot,
+__attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void usable_sums_lanes_avx512(const uint8_t* codes8, int32_t nprot,
                                                                                  const float* xf, const float* y,
                                                                                  double* sx, double* sy) {
   __m512d ax = _mm512_setzero_pd(), ay = _mm512_setzero_pd();
@@ -350,6 +351,142 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void usable_sums_lanes
   _mm512_storeu_pd(sx, ax);
   _mm512_storeu_pd(sy, ay);
 }
+
+// The same two passes for the other instruction sets, in GCC's vector
+// types: lane l's terms are those of the AVX-512 clones (a masked-out term
+// there is an added +0.0 here, which leaves a sum that starts at +0.0 as it
+// was), in the same order.
+typedef double v8 __attribute__((vector_size(64)));
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+template <bool Gapped>
+inline __attribute__((always_inline)) void deviation_lanes_body(const uint8_t* codes8, int32_t nprot, const double* d,
+                                                                const float* y, const double* my, double* sxy,
+                                                                double* sxx, double* syy) {
+  v8 vmy, axy = {}, axx = {}, ayy = {};
+  std::memcpy(&vmy, my, sizeof vmy);
+  // Each lane's row of its table and of the usable marks side by side, so
+  // that a pair's eight terms come from one small place.
+  alignas(64) double rd[kColumnLanes][24], ru[kColumnLanes][24];
+  for (PairRows r(nprot); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const float* yrow = y + 1 + r.start;
+    const uint8_t* a8 = codes8 + 8 * static_cast<int64_t>(i);
+    bool any = false;
+    for (int l = 0; l < kColumnLanes; ++l) {
+      any = any || a8[l] != 0;
+      std::memcpy(rd[l], d + l * kCells + a8[l] * kCodes, sizeof(double) * kCodes);
+      if constexpr (Gapped) std::memcpy(ru[l], kUsablePair.data() + a8[l] * kCodes, sizeof(double) * kCodes);
+    }
+    if (!any) continue;
+    const uint8_t* cj = a8 + 8;
+    for (int32_t t = 0; t < len; ++t, cj += 8) {
+      v8 dx, usable;
+      for (int l = 0; l < kColumnLanes; ++l) {
+        dx[l] = rd[l][cj[l]];
+        if constexpr (Gapped) usable[l] = ru[l][cj[l]];
+      }
+      const v8 dy = static_cast<double>(yrow[t]) - vmy;
+      axy += dx * dy;
+      axx += dx * dx;
+      if constexpr (Gapped) ayy += usable * (dy * dy);
+    }
+  }
+  std::memcpy(sxy, &axy, sizeof axy);
+  std::memcpy(sxx, &axx, sizeof axx);
+  std::memcpy(syy, &ayy, sizeof ayy);
+}
+
+template <bool WithX>
+inline __attribute__((always_inline)) void usable_sums_lanes_body(const uint8_t* codes8, int32_t nprot,
+                                                                  const float* xf, const float* y, double* sx,
+                                                                  double* sy) {
+  v8 ax = {}, ay = {};
+  for (PairRows r(nprot); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const float* yrow = y + 1 + r.start;
+    const uint8_t* a8 = codes8 + 8 * static_cast<int64_t>(i);
+    int32_t row[kColumnLanes];
+    bool any = false;
+    for (int l = 0; l < kColumnLanes; ++l) row[l] = l * kCells + a8[l] * kCodes, any = any || a8[l] != 0;
+    if (!any) continue;
+    const uint8_t* cj = a8 + 8;
+    for (int32_t t = 0; t < len; ++t, cj += 8) {
+      v8 usable, x = {};
+      for (int l = 0; l < kColumnLanes; ++l) {
+        usable[l] = a8[l] != 0 && cj[l] != 0 ? 1.0 : 0.0;
+        if constexpr (WithX) x[l] = usable[l] != 0 ? static_cast<double>(xf[row[l] + cj[l]]) : 0.0;
+      }
+      ay += usable * static_cast<double>(yrow[t]);
+      if constexpr (WithX) ax += x;
+    }
+  }
+  std::memcpy(sx, &ax, sizeof ax);
+  std::memcpy(sy, &ay, sizeof ay);
+}
+#pragma GCC diagnostic pop
+
+#define VORN_DEVIATION_PARAMS \
+  (const uint8_t* codes8, int32_t nprot, const double* d, const float* y, const double* my, double* sxy, double* sxx, double* syy)
+// AVX2: the eight lanes in two halves of four; each lane's entries loaded
+// one by one (the processor's gathers are slower than the loads they stand for).
+template <bool Gapped>
+__attribute__((target("avx2"))) void deviation_lanes_avx2(const uint8_t* codes8, int32_t nprot, const double* d,
+                                                          const float* y, const double* my, double* sxy, double* sxx,
+                                                          double* syy) {
+  const __m256d my_lo = _mm256_loadu_pd(my), my_hi = _mm256_loadu_pd(my + 4);
+  __m256d xy_lo = _mm256_setzero_pd(), xy_hi = xy_lo, xx_lo = xy_lo, xx_hi = xy_lo, yy_lo = xy_lo, yy_hi = xy_lo;
+  alignas(64) double rd[kColumnLanes][24], ru[kColumnLanes][24];
+  for (PairRows r(nprot); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const float* yrow = y + 1 + r.start;
+    const uint8_t* a8 = codes8 + 8 * static_cast<int64_t>(i);
+    bool any = false;
+    for (int l = 0; l < kColumnLanes; ++l) {
+      any = any || a8[l] != 0;
+      std::memcpy(rd[l], d + l * kCells + a8[l] * kCodes, sizeof(double) * kCodes);
+      if constexpr (Gapped) std::memcpy(ru[l], kUsablePair.data() + a8[l] * kCodes, sizeof(double) * kCodes);
+    }
+    if (!any) continue;
+    const uint8_t* cj = a8 + 8;
+    for (int32_t t = 0; t < len; ++t, cj += 8) {
+      const __m256d dx_lo = _mm256_setr_pd(rd[0][cj[0]], rd[1][cj[1]], rd[2][cj[2]], rd[3][cj[3]]);
+      const __m256d dx_hi = _mm256_setr_pd(rd[4][cj[4]], rd[5][cj[5]], rd[6][cj[6]], rd[7][cj[7]]);
+      const __m256d yt = _mm256_set1_pd(static_cast<double>(yrow[t]));
+      const __m256d dy_lo = _mm256_sub_pd(yt, my_lo), dy_hi = _mm256_sub_pd(yt, my_hi);
+      xy_lo = _mm256_add_pd(xy_lo, _mm256_mul_pd(dx_lo, dy_lo));
+      xy_hi = _mm256_add_pd(xy_hi, _mm256_mul_pd(dx_hi, dy_hi));
+      xx_lo = _mm256_add_pd(xx_lo, _mm256_mul_pd(dx_lo, dx_lo));
+      xx_hi = _mm256_add_pd(xx_hi, _mm256_mul_pd(dx_hi, dx_hi));
+      if constexpr (Gapped) {
+        const __m256d u_lo = _mm256_setr_pd(ru[0][cj[0]], ru[1][cj[1]], ru[2][cj[2]], ru[3][cj[3]]);
+        const __m256d u_hi = _mm256_setr_pd(ru[4][cj[4]], ru[5][cj[5]], ru[6][cj[6]], ru[7][cj[7]]);
+        yy_lo = _mm256_add_pd(yy_lo, _mm256_mul_pd(u_lo, _mm256_mul_pd(dy_lo, dy_lo)));
+        yy_hi = _mm256_add_pd(yy_hi, _mm256_mul_pd(u_hi, _mm256_mul_pd(dy_hi, dy_hi)));
+      }
+    }
+  }
+  _mm256_storeu_pd(sxy, xy_lo), _mm256_storeu_pd(sxy + 4, xy_hi);
+  _mm256_storeu_pd(sxx, xx_lo), _mm256_storeu_pd(sxx + 4, xx_hi);
+  _mm256_storeu_pd(syy, yy_lo), _mm256_storeu_pd(syy + 4, yy_hi);
+}
+
+void deviation_plain_avx2 VORN_DEVIATION_PARAMS { deviation_lanes_avx2<false>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_plain_generic VORN_DEVIATION_PARAMS { deviation_lanes_body<false>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_plain_avx512 VORN_DEVIATION_PARAMS { deviation_lanes_avx512<false>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_gapped_avx2 VORN_DEVIATION_PARAMS { deviation_lanes_avx2<true>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_gapped_generic VORN_DEVIATION_PARAMS { deviation_lanes_body<true>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_gapped_avx512 VORN_DEVIATION_PARAMS { deviation_lanes_avx512<true>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+#undef VORN_DEVIATION_PARAMS
+#define VORN_USABLE_PARAMS (const uint8_t* codes8, int32_t nprot, const float* xf, const float* y, double* sx, double* sy)
+__attribute__((target("avx2"))) void usable_xy_avx2 VORN_USABLE_PARAMS { usable_sums_lanes_body<true>(codes8, nprot, xf, y, sx, sy); }
+void usable_xy_generic VORN_USABLE_PARAMS { usable_sums_lanes_body<true>(codes8, nprot, xf, y, sx, sy); }
+void usable_xy_avx512 VORN_USABLE_PARAMS { usable_sums_lanes_avx512<true>(codes8, nprot, xf, y, sx, sy); }
+__attribute__((target("avx2"))) void usable_y_avx2 VORN_USABLE_PARAMS { usable_sums_lanes_body<false>(codes8, nprot, xf, y, sx, sy); }
+void usable_y_generic VORN_USABLE_PARAMS { usable_sums_lanes_body<false>(codes8, nprot, xf, y, sx, sy); }
+void usable_y_avx512 VORN_USABLE_PARAMS { usable_sums_lanes_avx512<false>(codes8, nprot, xf, y, sx, sy); }
+#undef VORN_USABLE_PARAMS
 
 }  // namespace
 
@@ -382,9 +519,9 @@ void score_column_group(const Columns& cols, const int32_t* pos, int nl, const A
   if (pass_x) {
     alignas(64) float xf[kColumnLanes * kCells];
     for (int l = 0; l < nl; ++l) std::copy(prep[l].x.begin(), prep[l].x.end(), xf + l * kCells);
-    usable_sums_lanes<true>(codes8, n, xf, s.y, sx, sy);
+    VORN_ISA_CALL(usable_xy, codes8, n, xf, s.y, sx, sy);
   } else if (pass_y) {
-    usable_sums_lanes<false>(codes8, n, nullptr, s.y, sx, sy);
+    VORN_ISA_CALL(usable_y, codes8, n, nullptr, s.y, sx, sy);
   }
   for (int l = 0; l < kColumnLanes; ++l) {
     double* dl = d + l * kCells;
@@ -401,9 +538,9 @@ void score_column_group(const Columns& cols, const int32_t* pos, int nl, const A
   double sxy[kColumnLanes], sxx[kColumnLanes], syy[kColumnLanes];
   if (live) {
     if (gapped)
-      deviation_lanes<true>(codes8, n, d, s.y, my, sxy, sxx, syy);
+      VORN_ISA_CALL(deviation_gapped, codes8, n, d, s.y, my, sxy, sxx, syy);
     else
-      deviation_lanes<false>(codes8, n, d, s.y, my, sxy, sxx, syy);
+      VORN_ISA_CALL(deviation_plain, codes8, n, d, s.y, my, sxy, sxx, syy);
   }
   for (int l = 0; l < nl; ++l) {
     if (prep[l].n > 0) t[l].sxy = sxy[l], t[l].sxx = sxx[l], t[l].syy = syy[l];
@@ -433,18 +570,6 @@ void column_pass(const Columns& cols, const std::function<float(int32_t)>& score
 
 void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
                   ColumnStat* colstat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit, Log& log) {
-  if (active_isa() != Isa::Avx512) {
-    column_pass(
-        cols,
-        [&](int32_t pos) {
-          ColumnPrep prep;
-          const uint8_t* codes = cols.column(pos);
-          prepare_column(codes, cols.nprot, cols.gaps(pos), aamat, spearman, prep);
-          return score_column(codes, prep, side, colstat ? &colstat[pos] : nullptr);
-        },
-        emit, log);
-    return;
-  }
   grouped_pass(
       cols, groups,
       [&](const int32_t* pos, int nl, uint8_t* codes8, float* score) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "fail.hpp"
 #include "isa.hpp"
@@ -84,10 +85,13 @@ constexpr int kWide = 4;  // vectors of 16 proteins summed side by side per row
 // sixteen per vector, each lane summing its pair over the positions in
 // ascending order in single precision, as similarity_block does; the matrix
 // row of protein i's residue is looked up for sixteen codes at once.
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void similarity_row_wide(const int32_t* ri, const uint8_t* alncol,
-                                                                           int32_t nprot, int32_t alnlen,
-                                                                           const float (*tab)[32], int32_t i,
-                                                                           float* out) {
+#define VORN_ROW_PARAMS                                                                                      \
+  (const int32_t* const* aln, const uint8_t* alncol, int32_t nprot, int32_t alnlen, const AaMat& aamat,         \
+   const float(*tab)[32], int32_t i, float* const* identities)
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void similarity_row_avx512 VORN_ROW_PARAMS {
+  (void)aamat;
+  const int32_t* ri = aln[i];
+  float* out = identities[i];
   for (int32_t j0 = i + 1; j0 <= nprot; j0 += 16 * kWide) {
     __m512 s[kWide];
     __m512i n[kWide];
@@ -119,11 +123,61 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void similarity_row_wide(co
   }
 }
 
+// The same with eight proteins a vector, the row looked up by gathers.
+__attribute__((target("avx2"))) void similarity_row_avx2 VORN_ROW_PARAMS {
+  (void)aamat;
+  constexpr int kAvx2Wide = 8;
+  const int32_t* ri = aln[i];
+  float* out = identities[i];
+  for (int32_t j0 = i + 1; j0 <= nprot; j0 += 8 * kAvx2Wide) {
+    __m256 s[kAvx2Wide];
+    __m256i n[kAvx2Wide];
+    int left[kAvx2Wide];
+    for (int v = 0; v < kAvx2Wide; ++v) {
+      s[v] = _mm256_setzero_ps();
+      n[v] = _mm256_setzero_si256();
+      left[v] = std::clamp(nprot - (j0 + 8 * v) + 1, 0, 8);  // proteins from this vector's first on
+    }
+    for (int32_t p = 1; p <= alnlen; ++p) {
+      const int32_t a = ri[p];
+      const __m256i residue = _mm256_set1_epi32(a != 0 ? -1 : 0);
+      const uint8_t* codes = alncol + static_cast<int64_t>(p - 1) * nprot + (j0 - 1);
+      for (int v = 0; v < kAvx2Wide && left[v] > 0; ++v) {
+        uint8_t part[8] = {0};
+        const uint8_t* at = codes + 8 * v;
+        if (left[v] < 8) std::memcpy(part, at, static_cast<size_t>(left[v])), at = part;
+        const __m256i c = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at)));
+        s[v] = _mm256_add_ps(s[v], _mm256_i32gather_ps(tab[a], c, 4));
+        const __m256i both = _mm256_and_si256(residue, _mm256_cmpgt_epi32(c, _mm256_setzero_si256()));
+        n[v] = _mm256_sub_epi32(n[v], both);  // both is -1 where a pair is counted
+      }
+    }
+    for (int v = 0; v < kAvx2Wide && left[v] > 0; ++v) {
+      const __m256 nf = _mm256_cvtepi32_ps(n[v]);
+      const __m256 zero = _mm256_or_ps(_mm256_cmp_ps(s[v], _mm256_setzero_ps(), _CMP_EQ_OQ),
+                                       _mm256_cmp_ps(nf, _mm256_setzero_ps(), _CMP_EQ_OQ));
+      const __m256 mean = _mm256_blendv_ps(_mm256_div_ps(s[v], nf), _mm256_setzero_ps(), zero);
+      float lanes[8];
+      _mm256_storeu_ps(lanes, mean);
+      std::memcpy(out + j0 + 8 * v, lanes, sizeof(float) * static_cast<size_t>(left[v]));
+    }
+  }
+}
+
+// Eight pairs side by side, from the rows of codes.
+void similarity_row_generic VORN_ROW_PARAMS {
+  (void)alncol, (void)tab;
+  for (int32_t j0 = i + 1; j0 <= nprot; j0 += kBlock)
+    similarity_block(aln, alnlen, aamat, i, j0, std::min(kBlock, nprot - j0 + 1), identities);
+}
+#undef VORN_ROW_PARAMS
+
 }  // namespace
 
 void similarity_matrix(const int32_t* const* aln, const uint8_t* alncol, int32_t nprot, int32_t alnlen,
                        const AaMat& aamat, float* const* identities, Log& log) {
-  const bool wide = alncol != nullptr && active_isa() == Isa::Avx512;
+  // The lanes read the codes by column; without them, the rows of codes.
+  const bool by_column = alncol != nullptr;
   float tab[kCodes][32] = {};  // each matrix row padded to 32 entries: one two-register lookup
   for (int a = 0; a < kCodes; ++a)
     for (int c = 0; c < kCodes; ++c) tab[a][c] = aamat[a][c];
@@ -136,12 +190,10 @@ void similarity_matrix(const int32_t* const* aln, const uint8_t* alncol, int32_t
     const int32_t i1 = std::min(nprot - 1, i0 + chunk - 1);
 #pragma omp parallel for schedule(dynamic, 1)
     for (int32_t i = i0; i <= i1; ++i) {
-      if (wide) {
-        similarity_row_wide(aln[i], alncol, nprot, alnlen, tab, i, identities[i]);
-        continue;
-      }
-      for (int32_t j0 = i + 1; j0 <= nprot; j0 += kBlock) {
-        similarity_block(aln, alnlen, aamat, i, j0, std::min(kBlock, nprot - j0 + 1), identities);
+      if (by_column) {
+        VORN_ISA_CALL(similarity_row, aln, alncol, nprot, alnlen, aamat, tab, i, identities);
+      } else {
+        similarity_row_generic(aln, alncol, nprot, alnlen, aamat, tab, i, identities);
       }
     }
     for (int32_t i = i0; i <= i1; ++i) {

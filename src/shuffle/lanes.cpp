@@ -149,37 +149,6 @@ void lane_perms(const LaneBlock& block, const int32_t** perms) {
 
 }  // namespace
 
-void fill_rank_square(const float* tri, int32_t n, float* sq) {
-#pragma omp parallel for schedule(dynamic, 16)
-  for (int32_t i = 1; i <= n; ++i) {
-    sq[static_cast<int64_t>(i - 1) * n + (i - 1)] = 0.0f;
-    for (int32_t j = i + 1; j <= n; ++j) {
-      const float r = tri[pair_index(i, j, n)];
-      sq[static_cast<int64_t>(i - 1) * n + (j - 1)] = r;
-      sq[static_cast<int64_t>(j - 1) * n + (i - 1)] = r;
-    }
-  }
-}
-
-void expand_square(float* sq, int64_t offset, int32_t n) {
-  // Row i's pairs move up to their place in the square, the last row first:
-  // no row's place reaches below the pairs of the rows before it (offset <=
-  // 2), so nothing is overwritten before it has moved.
-  for (int32_t i = n - 1; i >= 1; --i)
-    std::memmove(sq + static_cast<int64_t>(i - 1) * n + i, sq + offset + pair_index(i, i + 1, n),
-                 sizeof(float) * static_cast<size_t>(n - i));
-  // The lower triangle, in tiles that stay in cache.
-  const int32_t tile = 64;
-#pragma omp parallel for schedule(dynamic, 1)
-  for (int32_t j0 = 1; j0 <= n; j0 += tile)
-    for (int32_t i0 = 1; i0 <= j0; i0 += tile)
-      for (int32_t j = j0; j < j0 + tile && j <= n; ++j) {
-        if (i0 == 1) sq[static_cast<int64_t>(j - 1) * n + (j - 1)] = 0.0f;
-        for (int32_t i = i0; i < i0 + tile && i < j; ++i)
-          sq[static_cast<int64_t>(j - 1) * n + (i - 1)] = sq[static_cast<int64_t>(i - 1) * n + (j - 1)];
-      }
-}
-
 void gapped_pair_sums(const GapList* gaps, int nc, const int32_t* perm, const float* ysq, int32_t n, int q,
                       int64_t* out) {
   auto y = [&](int32_t a, int32_t b) {

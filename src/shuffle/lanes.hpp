@@ -19,15 +19,6 @@ struct LaneBlock {
   double sy_all[kLanes] = {}, syy_all[kLanes] = {};  // over all pairs, for columns without gaps
 };
 
-// sq[(i-1)*nprot + (j-1)] = y of pair (i, j) in either order (0 on the
-// diagonal), from the pair-order vector tri[1..npairs]: the source of
-// relabelled values, since a permutation of the proteins keeps every value
-// (and so every similarity's rank) and only moves it to another pair.
-void fill_rank_square(const float* tri, int32_t nprot, float* sq);
-// The same square formed in place over a pair-order vector that starts
-// offset floats into sq (tri[k] = sq[offset + k]; 0 <= offset <= 2): sq has
-// room for nprot x nprot floats and for offset + npairs + 1.
-void expand_square(float* sq, int64_t offset, int32_t nprot);
 
 // kColumnsPerRead columns and what they carry from tile to tile: each lane's
 // mean, its sums so far and the pairs walked.

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The workflow's memory estimate against vorn's measured peak memory.
+"""The workflow's memory estimate (vorn --plan) against vorn's measured peak memory.
 
 check_resources.py VORN WORKFLOW_DIR ALIGNMENT... -- for each alignment, raw
 and with -S=10, each also with -W: the peak resident memory (from /usr/bin/time) must lie under
@@ -22,13 +22,13 @@ def main():
         sys.exit(77)
     for path in alignments:
         n, length = resources.family_size(path)
+        matrix = os.path.join(workflow, "..", "examples", "blosum62.raw")
         for options in ("", "-S=10 -R=1", "-W", "-W -S=10 -R=1"):
             with tempfile.NamedTemporaryFile() as t:
-                matrix = os.path.join(workflow, "..", "examples", "blosum62.raw")
                 subprocess.run(["/usr/bin/time", "-f", "%M", "-o", t.name, vorn, path, matrix, "-q"] + options.split(),
                                check=True, capture_output=True)
                 peak_mb = int(open(t.name).read().split()[-1]) / 1024
-            estimate = resources.memory_mb(n, length, options)
+            estimate = resources.memory_mb(vorn, path, matrix, options)
             print(f"{os.path.basename(path)} {n} x {length} {options or 'raw'}: peak {peak_mb:.0f} MB, "
                   f"estimate {estimate} MB")
             if not peak_mb <= estimate <= 2 * peak_mb + resources.BASE_MB:

@@ -1,10 +1,5 @@
-"""What one vorn run needs, from the size of its family: memory and time.
-
-The memory follows vorn's allocation plan (README, "Large families"): the
-pair block (the similarities, their ranks, with -S the square of the random
-passes) grows with the square of the number of sequences n, the alignment
-with n times the columns L, and with -S=s the random scores come on top.
-"""
+"""What one vorn run needs: its memory, as vorn's own allocation plan gives it (vorn --plan), and its time,
+from the size of its family."""
 import gzip
 import io
 import re
@@ -79,24 +74,20 @@ def shuffles(options):
     return int(m.group(1)) if m else 0
 
 
-def memory_mb(n, length, options=""):
-    """Peak resident memory of a run, in MB, with the margin."""
-    pairs = n * (n - 1) / 2
-    s = shuffles(options)
-    spearman = "-N" not in options.split()
-    weighted = re.search(r"(?:^|\s)-W", options) is not None
-    tree = re.search(r"(?:^|\s)-B", options) is not None
-    pair_block = (8 if spearman else 4) * pairs                # similarities (and their ranks with the sort's room)
-    if s:
-        square = 4.0 * n * n                                    # the square of the random passes
-        pair_block = pair_block + square if tree else max(pair_block, square)
-        pair_block += 4.0 * s * (n + 3 * length) + 3600.0 * length + 2**20
-    b = pair_block + 6.0 * n * length                          # and the alignment
-    if weighted and spearman:
-        # a rank per distinct similarity (seen below 4 L^2 unless -M gives
-        # them), and with -S one per permutation of a block
-        b += 8 * (9 if s else 1) * min(pairs, 4 * length * length)
-    return int(BASE_MB + MARGIN * b / 2**20)
+def memory_mb(vorn, path, matrix, options=""):
+    """Peak resident memory of a run, in MB, with the margin: what vorn's own allocation plan asks for
+    (vorn --plan), plus the process. None when vorn cannot plan the run (its own run then says why)."""
+    import shlex
+    import subprocess
+
+    try:
+        p = subprocess.run([vorn, "--plan", path, matrix, *shlex.split(options)], capture_output=True, text=True)
+    except OSError:
+        return None
+    plan = dict(line.split("\t", 1) for line in p.stdout.splitlines() if "\t" in line)
+    if p.returncode != 0 or "memory_bytes" not in plan:
+        return None
+    return int(BASE_MB + MARGIN * int(plan["memory_bytes"]) / 2**20)
 
 
 def runtime_minutes(n, length, options=""):

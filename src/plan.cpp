@@ -1,31 +1,19 @@
-#include "workspace.hpp"
+#include "plan.hpp"
 
 #include <omp.h>
-#include <sys/mman.h>
-#include <sys/sysinfo.h>
 
-#include <algorithm>
-#include <cstring>
 #include <limits>
 
-#include "fail.hpp"
 #include "report/result_line.hpp"
 #include "scoring/position.hpp"
 #include "scoring/ranking.hpp"
-#include "shuffle/weighted_random.hpp"
 #include "shuffle/lanes.hpp"
+#include "shuffle/tiles.hpp"
+#include "shuffle/weighted_random.hpp"
 
 namespace vorn {
 
 namespace {
-
-constexpr uint64_t kHuge = std::numeric_limits<uint64_t>::max();
-
-uint64_t bytes_of(const PlanItem& it) {
-  uint64_t b;
-  if (it.count < 0 || __builtin_mul_overflow(static_cast<uint64_t>(it.count), it.elem, &b)) return kHuge;
-  return b == 0 ? 1 : b;
-}
 
 // n + k for element counts, saturating instead of wrapping.
 int64_t plus(int64_t n, int64_t k) {
@@ -65,105 +53,10 @@ PlanItem rows(int64_t step, int64_t nrows, int64_t count, Table<T>& t) {
   return PlanItem{step, nrows, count, sizeof(T), [&t](int64_t r, void* mem) { t.refs()[r] = static_cast<T*>(mem); }};
 }
 
-// Zeroes and so faults in every page now. Called through a volatile pointer:
-// malloc followed by a plain memset of zero may be turned into calloc, which
-// leaves fresh pages untouched until the scoring phases.
-void* (*volatile touch)(void*, int, size_t) = std::memset;
-void touch_pages(void* mem, uint64_t bytes) { touch(mem, 0, bytes); }
-
-// Large arrays on 2 MiB pages where the system offers them: faulting them in
-// then takes one fault per 2 MiB instead of one per 4 KiB.
-constexpr uint64_t kHugePage = uint64_t{1} << 21;
-void* allocate_array(uint64_t bytes) {
-  if (bytes < 2 * kHugePage) return std::malloc(bytes);
-  const uint64_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  void* mem = std::aligned_alloc(kHugePage, rounded);
-  if (mem) madvise(mem, rounded, MADV_HUGEPAGE);
-  return mem;
-}
-
-// The pair block: the triangle of the similarities from entry 2 on (so that
-// every identities row points inside it), for Spearman the sort's scratch
-// triangle after it, and with -S room for the square over both.
-int64_t pair_block(const Workspace& ws) {
-  const int64_t tri = plus(ws.npairs, 5);
-  int64_t count = plus(2, ws.spearman ? times(tri, 2) : tri);
-  if (square_in_pairs(ws)) count = std::max(count, plus(times(ws.nprot, ws.nprot), 1));
-  return count;
-}
-
 }  // namespace
 
-bool square_in_pairs(const Workspace& ws) { return ws.nsuffl > 0 && ws.ntree == 0; }
-
-void triangle_rows(float* tri, int32_t n, float** rows) {
-  rows[0] = rows[n + 1] = nullptr;
-  for (int32_t i = 1; i <= n; ++i) rows[i] = tri + (pair_index(i, i + 1, n) - (i + 1));
-}
-
-void pair_views(Workspace& ws) {
-  ws.values = ws.pairbuf.data() + 2;
-  ws.idenrank = ws.spearman ? ws.values : nullptr;
-  ws.idelin = ws.spearman ? ws.values + ws.npairs + 5 : nullptr;
-  triangle_rows(ws.values, ws.nprot, ws.identities.data());
-}
-
-float* pair_square(Workspace& ws, const float* tri) {
-  const int32_t n = ws.nprot;
-  if (!square_in_pairs(ws)) {
-    fill_rank_square(tri, n, ws.ranksq.data());
-    return ws.ranksq.data();
-  }
-  float* sq = ws.pairbuf.data();
-  expand_square(sq, tri - sq, n);
-  // The pair order is gone: nothing may read it now.
-  ws.values = ws.idenrank = ws.idelin = nullptr;
-  for (int32_t i = 0; i <= n + 1; ++i) ws.identities[i] = nullptr;
-  return sq;
-}
-
-void errormem(int64_t step) { fail("\n\n** Memory asignation error. Step: %lld.\n\n", static_cast<long long>(step)); }
-
-uint64_t Allocator::machine_memory() {
-  struct sysinfo si;
-  if (sysinfo(&si) != 0) return kHuge;
-  return (static_cast<uint64_t>(si.totalram) + si.totalswap) * si.mem_unit;
-}
-
-void Allocator::check(const std::vector<PlanItem>& items) const {
-  uint64_t used = reserved_;
-  for (const PlanItem& it : items) {
-    // Arrays the run never touches take address space, not memory.
-    if (!it.prefault) continue;
-    uint64_t b = bytes_of(it);
-    int64_t n = it.rows > 0 ? it.rows : 1;
-    uint64_t room = used <= ceiling_ ? ceiling_ - used : 0;
-    if (b > room || static_cast<uint64_t>(n) > room / b) {
-      // The first array (or row) that would cross the ceiling.
-      errormem(it.rows > 0 ? plus(it.step, static_cast<int64_t>(room / b) + 1) : it.step);
-    }
-    used += b * static_cast<uint64_t>(n);
-  }
-}
-
-void Allocator::claim(int64_t step, uint64_t bytes) {
-  if (bytes > (reserved_ <= ceiling_ ? ceiling_ - reserved_ : 0)) errormem(step);
-  reserved_ += bytes;
-}
-
-void Allocator::allocate(const std::vector<PlanItem>& items) {
-  check(items);
-  for (const PlanItem& it : items) {
-    uint64_t b = bytes_of(it);
-    int64_t first = it.rows > 0 ? 1 : 0, last = it.rows > 0 ? it.rows : 0;
-    for (int64_t r = first; r <= last; ++r) {
-      void* mem = allocate_array(b);
-      if (!mem) errormem(it.rows > 0 ? it.step + r : it.step);
-      if (it.prefault) touch_pages(mem, b);
-      it.store(r, mem);
-      if (it.prefault) reserved_ += b;
-    }
-  }
+PairBlock::Shape pair_shape(const Workspace& ws) {
+  return PairBlock::Shape{ws.nprot, ws.npairs, ws.spearman, ws.nsuffl > 0, ws.ntree > 0};
 }
 
 std::vector<PlanItem> plan_group1(Workspace& ws) {
@@ -183,9 +76,9 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       reserved(1100, plus(pairs, 5), ws.corrrank1),
       reserved(2000, plus(pairs, 5), ws.gaps1),
       single(500, plus(len, 2), ws.gapperc),
-      single(3200, plus(np, 2), ws.identities),
-      single(3000, pair_block(ws), ws.pairbuf),
-      single(3000, ws.spearman && ws.ntree > 0 ? plus(pairs, 5) : 1, ws.idelino),
+      single(3200, plus(np, 2), ws.pairs.identities),
+      single(3000, PairBlock::block_floats(pair_shape(ws)), ws.pairs.block),
+      single(3000, PairBlock::copy_floats(pair_shape(ws)), ws.pairs.copy),
       single(-3710, ws.spearman && pairs >= kRankValuesFrom ? plus(pairs, 5) / 64 + 1 : 1, ws.rankdone),
       single(-3700, pairs >= kRankValuesFrom ? rank_scratch_size(omp_get_max_threads()) : 1, ws.rankscratch),
       single(-3, plus(times(len, np), 1), ws.alncol),
@@ -214,7 +107,7 @@ std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {
       single(6000, plus(len, 2), ws.icorr),
       table(7000, plus(len, 3), ws.rndcorr),
       rows(7000, len, plus(ns, 3), ws.rndcorr),
-      single(-7100, square_in_pairs(ws) ? 1 : plus(times(np, np), 1), ws.ranksq),
+      single(-7100, PairBlock::square_floats(pair_shape(ws)), ws.pairs.square_copy),
       single(-7200, times(lane_tile_doubles(ws.nprot), ws.threads), ws.lanesim),
       single(-7250, times(plus(lane_groups(ws.alnlen), 1), ws.threads), ws.lanegroups),
       single(-7300, plus(len, 2), ws.colstat),

@@ -1,4 +1,4 @@
-#include "workspace.hpp"
+#include "plan.hpp"
 
 #include <gtest/gtest.h>
 

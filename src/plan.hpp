@@ -1,0 +1,20 @@
+// The allocation plan: every array of the workspace, group by group, with
+// its step code and size, computed in 64 bits without wrapping. The plan
+// knows what each phase needs; the workspace only holds the arrays.
+#pragma once
+
+#include <vector>
+
+#include "workspace.hpp"
+
+namespace vorn {
+
+PairBlock::Shape pair_shape(const Workspace& ws);
+
+std::vector<PlanItem> plan_group1(Workspace& ws);
+std::vector<PlanItem> plan_group2(Workspace& ws);
+std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman);
+std::vector<PlanItem> plan_group4(Workspace& ws);
+std::vector<PlanItem> plan_group5(Workspace& ws);
+
+}  // namespace vorn
