@@ -90,10 +90,13 @@ def memory_mb(vorn, path, matrix, options=""):
     return int(BASE_MB + MARGIN * int(plan["memory_bytes"]) / 2**20)
 
 
-def runtime_minutes(n, length, options=""):
-    """Minutes for a run on 2 cores, generously: pair-columns at 2 ns, each
-    permutation's at 0.5 ns (4 ns with -W), with a floor of ten minutes."""
+def work_seconds(n, length, options=""):
+    """Seconds of work of a run on one core: pair-columns at 2 ns, each permutation's at 0.5 ns (4 ns with -W)."""
     pairs = n * (n - 1) / 2
     per_random = 4e-9 if re.search(r"(?:^|\s)-W", options) else 5e-10
-    seconds = pairs * length * (2e-9 + shuffles(options) * per_random)
-    return int(10 + 3 * seconds / 60)
+    return pairs * length * (2e-9 + shuffles(options) * per_random)
+
+
+def runtime_minutes(n, length, options=""):
+    """Minutes for a run on 2 cores, generously: three times its work, with a floor of ten minutes."""
+    return int(10 + 3 * work_seconds(n, length, options) / 60)
