@@ -20,7 +20,7 @@
 #include "input/residue.hpp"
 #include "input/simfile.hpp"
 #include "report/exports.hpp"
-#include "report/final_report.hpp"
+#include "shuffle/final_report.hpp"
 #include "input/installed.hpp"
 #include "report/page.hpp"
 #include "input/weights.hpp"

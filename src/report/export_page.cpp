@@ -33,10 +33,11 @@ std::string script_text(const std::string& js) {
   return r;
 }
 
-// JSON that may sit in a <script> element: '<' never appears as itself.
-std::string safe_json(const std::string& s) {
+// JSON that may sit in a <script> element: '<' never appears as itself
+// (it can only stand inside a string, where \u003c reads the same).
+std::string script_json(const nlohmann::ordered_json& j) {
   std::string r;
-  for (char c : json_string(s)) {
+  for (char c : json_text(j)) {
     if (c == '<') r += "\\u003c";
     else r += c;
   }
@@ -64,6 +65,7 @@ std::string svg_text(const Results& r) {
 // The data block: the run, one object per result line with the TSV's
 // numbers as text, and the structure.
 std::string page_data(const Results& r, const PageExtras& x) {
+  using json = nlohmann::ordered_json;
   const RunRecord& info = r.record;
   const std::vector<const TableColumn*> columns = table_columns(info);
   auto at = [&](const char* name) { return table_column(columns, name); };
@@ -71,10 +73,12 @@ std::string page_data(const Results& r, const PageExtras& x) {
   const size_t score = at("KLB_VAL"), entrop = at("entrop");
   const size_t z = shuffled ? at("Zscr_pos") : 0, p = shuffled ? at("Pval_pos_p1") : 0, q = shuffled ? at("qval_pos") : 0;
   const size_t zt = tree ? at("Zscr_tree") : 0, pt = tree ? at("Pval_tree") : 0, qt = tree ? at("qval_tree") : 0;
-  std::string d = "{\"name\":" + safe_json(info.aln_name) + ",\"score\":" + safe_json(score_name(info)) +
-                  strformat(",\"shuffled\":%s,\"tree\":%s", info.nsuffl > 0 ? "true" : "false",
-                            info.ntree > 0 ? "true" : "false");
-  d += ",\"rows\":[";
+  json d;
+  d["name"] = info.aln_name;
+  d["score"] = score_name(info);
+  d["shuffled"] = shuffled;
+  d["tree"] = tree;
+  json rows = json::array();
   std::vector<std::pair<float, size_t>> best;
   for (size_t i = 0; i < r.rows.size(); ++i) {
     const ResultRow& row = r.rows[i];
@@ -87,32 +91,33 @@ std::string page_data(const Results& r, const PageExtras& x) {
       auto it = x.match->chain_of.find(s.chain);
       if (it != x.match->chain_of.end()) shown = it->second;
     }
-    d += strformat("%s{\"nr\":%d,\"aa\":\"%c\",\"label\":%s,\"cls\":\"%c\",\"num\":%s,\"chain\":%s,\"schain\":%s,"
-                   "\"score\":\"%s\",\"entrop\":\"%s\"",
-                   i ? "," : "", row.f.pos, s.has ? s.aa : r.record.reference_row != 1 || row.f.aa == '.' ? '-' : row.f.aa,
-                   safe_json(site_label(s, s.has ? s.aa : row.f.aa, row.f.pos)).c_str(),
-                   cls == ColumnClass::Scored ? 's' : cls == ColumnClass::Conserved ? 'c' : 'u',
-                   s.has ? std::to_string(s.num).c_str() : "null", safe_json(chain).c_str(), safe_json(shown).c_str(),
-                   f[score].c_str(), f[entrop].c_str());
-    if (info.nsuffl > 0)
-      d += ",\"z\":" + safe_json(f[z]) + ",\"p\":" + safe_json(f[p]) + ",\"q\":" + safe_json(f[q]);
-    if (info.ntree > 0)
-      d += ",\"zt\":" + safe_json(f[zt]) + ",\"pt\":" + safe_json(f[pt]) + ",\"qt\":" + safe_json(f[qt]);
-    d += "}";
+    json o;
+    o["nr"] = row.f.pos;
+    o["aa"] = std::string(1, s.has ? s.aa : r.record.reference_row != 1 || row.f.aa == '.' ? '-' : row.f.aa);
+    o["label"] = site_label(s, s.has ? s.aa : row.f.aa, row.f.pos);
+    o["cls"] = cls == ColumnClass::Scored ? "s" : cls == ColumnClass::Conserved ? "c" : "u";
+    o["num"] = s.has ? json(s.num) : json(nullptr);
+    o["chain"] = chain;
+    o["schain"] = shown;
+    o["score"] = f[score];
+    o["entrop"] = f[entrop];
+    if (shuffled) o["z"] = f[z], o["p"] = f[p], o["q"] = f[q];
+    if (tree) o["zt"] = f[zt], o["pt"] = f[pt], o["qt"] = f[qt];
+    rows.push_back(std::move(o));
   }
-  d += "],\"best\":[";
+  d["rows"] = std::move(rows);
   std::sort(best.begin(), best.end());  // by score, ties by column
-  for (size_t k = 0; k < std::min(kBest, best.size()); ++k) d += strformat("%s%zu", k ? "," : "", best[k].second);
-  d += "]";
+  json top = json::array();
+  for (size_t k = 0; k < std::min(kBest, best.size()); ++k) top.push_back(best[k].second);
+  d["best"] = std::move(top);
   if (x.structure && !x.viewer.empty()) {
     // The amino-acid residues as the check read them: only those take a score's colour or select a row.
-    std::string residues;
-    for (const StructureResidue& res : x.structure->residues)
-      (residues += residues.empty() ? "" : ",") += safe_json(res.chain + "|" + std::to_string(res.num));
-    d += ",\"structure\":{\"format\":\"" + std::string(x.structure->mmcif ? "cif" : "pdb") +
-         "\",\"residues\":[" + residues + "],\"text\":" + safe_json(x.structure->text) + "}";
+    json residues = json::array();
+    for (const StructureResidue& res : x.structure->residues) residues.push_back(res.chain + "|" + std::to_string(res.num));
+    d["structure"] = json{{"format", x.structure->mmcif ? "cif" : "pdb"}, {"residues", std::move(residues)},
+                          {"text", x.structure->text}};
   }
-  return d + "}";
+  return script_json(d);
 }
 
 void record_section(FILE* out, const RunRecord& info, const PageExtras& x) {

@@ -43,55 +43,26 @@ std::string run_line(const RunRecord& info) {
 }
 
 
-std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_t nsuffl) {
-  std::vector<double> p_pos(static_cast<size_t>(n));
-  for (int32_t i = 0; i < n; ++i) p_pos[i] = rows[i].sentinel() ? NAN : rows[i].p_pos;
-  return honest_p_and_q(p_pos, nsuffl);
-}
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at s[i], or 0.
-size_t utf8_length(const std::string& s, size_t i) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 && c >= 0xC2 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 && c <= 0xF4 ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  const unsigned char d = static_cast<unsigned char>(s[i + 1 < s.size() ? i + 1 : i]);
-  if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
-    return 0;  // overlong, surrogate or beyond U+10FFFF
-  return n;
-}
-
-}  // namespace
-
-// A JSON string: bytes that are not UTF-8 (a file name in another encoding)
-// become U+FFFD, so the record stays valid JSON.
-std::string json_string(const std::string& s) {
-  std::string r = "\"";
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = utf8_length(s, i);
-    if (n == 0) r += "\\ufffd", ++i;
-    else if (c == '"' || c == '\\') r += '\\', r += static_cast<char>(c), ++i;
-    else if (c < 0x20 || c == 0x7f) r += strformat("\\u%04x", c), ++i;
-    else r.append(s, i, n), i += n;
-  }
-  return r + "\"";
+std::string json_text(const nlohmann::ordered_json& j, int indent) {
+  // Bytes that are not UTF-8 (a file name in another encoding) become
+  // U+FFFD, so the text stays valid JSON.
+  return j.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 void write_record(FILE* out, const RunRecord& info) {
-  std::string cmd;
-  for (const std::string& w : info.command) cmd += (cmd.empty() ? "" : ", ") + json_string(w);
-  std::fprintf(out,
-               "{\n  \"program\": \"vorn\",\n  \"version\": %s,\n  \"command\": [%s],\n  \"score\": %s,\n"
-               "  \"random_alignments\": %lld,\n  \"seed\": %s,\n  \"seed_from\": %s,\n  \"weights\": %s,\n"
-               "  \"reference\": %s\n}\n",
-               json_string(info.version).c_str(), cmd.c_str(), json_string(score_name(info)).c_str(),
-               static_cast<long long>(info.nsuffl), info.has_seed ? strformat("%d", info.seed).c_str() : "null",
-               info.has_seed ? json_string(info.seed_from).c_str() : "null",
-               info.weights.empty() ? "null" : json_string(info.weights).c_str(), json_string(info.reference).c_str());
+  nlohmann::ordered_json j;
+  j["program"] = "vorn";
+  j["version"] = info.version;
+  j["command"] = info.command;
+  j["score"] = score_name(info);
+  j["random_alignments"] = info.nsuffl;
+  j["seed"] = info.has_seed ? nlohmann::ordered_json(info.seed) : nlohmann::ordered_json(nullptr);
+  j["seed_from"] = info.has_seed ? nlohmann::ordered_json(info.seed_from) : nlohmann::ordered_json(nullptr);
+  j["weights"] = info.weights.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(info.weights);
+  j["reference"] = info.reference;
+  const std::string text = json_text(j, 2) + "\n";
+  std::fwrite(text.data(), 1, text.size(), out);
 }
 
 }  // namespace vorn

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "results.hpp"
 
 namespace vorn {
@@ -28,8 +30,6 @@ inline ColumnClass column_class(const ResultRow& r) {
 // convention ('.' for a gap or a letter vorn reads as one).
 char residue_letter(const RunRecord& record, const Site& site, const LineFields& f);
 
-// The honest P and q of every result line (honest_p_and_q), NaN for sentinel lines.
-std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_t nsuffl);
 
 // One line of the table (prefix.tsv) as values: what the TSV prints and the
 // Python frame holds. An empty optional is an empty field.
@@ -81,7 +81,8 @@ void write_record(FILE* out, const RunRecord& info);
 
 // Text helpers shared by the writers.
 std::string xml_text(const std::string& s);
-std::string json_string(const std::string& s);  // bytes that are not UTF-8 as U+FFFD
+// JSON text of a value, bytes that are not UTF-8 as U+FFFD; indent < 0: on one line.
+std::string json_text(const nlohmann::ordered_json& j, int indent = -1);
 std::string score_name(const RunRecord& info);
 std::string run_line(const RunRecord& info);  // "vorn 3.4, seed 79 (-R): vorn fn3.fa ..."
 

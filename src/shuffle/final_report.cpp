@@ -1,6 +1,7 @@
-#include "report/final_report.hpp"
+#include "shuffle/final_report.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 #include "shuffle/significance.hpp"
@@ -27,6 +28,12 @@ void final_report(const Columns& cols, const LineSource& lines, const float* ico
     }
     emit(row);
   }
+}
+
+std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_t nsuffl) {
+  std::vector<double> p_pos(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i) p_pos[i] = rows[i].sentinel() ? NAN : rows[i].p_pos;
+  return honest_p_and_q(p_pos, nsuffl);
 }
 
 }  // namespace vorn

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "report/result_line.hpp"
 #include "scoring/similarity.hpp"
+#include "shuffle/significance.hpp"
 
 namespace vorn {
 
@@ -14,5 +16,8 @@ namespace vorn {
 void final_report(const Columns& cols, const LineSource& lines, const float* icorr, const float* const* rndcorr,
                   int64_t nsuffl, const float* pool, int64_t count, float* sorted,
                   const std::function<void(const ResultRow&)>& emit);
+
+// The honest P and q of every result line (honest_p_and_q), NaN for sentinel lines.
+std::vector<Honest> honest_significance(const ResultRow* rows, int32_t n, int64_t nsuffl);
 
 }  // namespace vorn
