@@ -112,6 +112,7 @@ py::list table_of(const vorn::Results& r) {
 
 }  // namespace
 
+// The bindings, one after another.
 PYBIND11_MODULE(_vorn, m) {
   m.doc() = "vorn's native core; use the vorn package.";
   m.attr("__version__") = vorn::kVersion;

@@ -453,7 +453,7 @@ struct Run {
                              ColumnGroups{ws.libgrouppos.data(), ws.libgroupcodes.data()}};
       score_library_columns(lib, n, at, aamat, spearman(), side, weighted ? &wside : nullptr, log);
     };
-    vorn::tree_null(columns(ws), tree, freq, static_cast<uint32_t>(seed), pos.data(), score.data(), ws.nresults, lib,
+    vorn::tree_null(columns(ws), tree, freq, static_cast<uint32_t>(seed), RealColumns{pos.data(), score.data(), ws.nresults}, lib,
                     score_library, tree_values, log);
   }
 

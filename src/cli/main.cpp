@@ -57,6 +57,55 @@ void report_error(const std::string& message, bool stderr_only) {
   }
 }
 
+// stdout written in full, as the exit status says.
+int flushed() { return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1; }
+
+int print_version() {
+  std::printf("vorn %s\nkernels: %s (this processor: %s; VORN_ISA=generic, avx2 or avx512 caps it)\n", vorn::kVersion,
+              vorn::isa_name(vorn::active_isa()), vorn::isa_name(vorn::machine_isa()));
+  const char* policy = std::getenv("OMP_WAIT_POLICY");
+  const char* spins = std::getenv("GOMP_SPINCOUNT");
+  std::printf("waiting threads: %s\n", spins && !policy ? ("GOMP_SPINCOUNT=" + std::string(spins)).c_str()
+                                                     : policy ? policy : "libgomp's default");
+  return flushed();
+}
+
+// What a run would take (the workflow's resource requests): key<TAB>value lines.
+int print_plan(int argc, char** argv) {
+  vorn::CommandLine c;
+  c.run.aln_path = argv[2];
+  c.run.matrix_path = argv[3];
+  vorn::parse_options(std::vector<std::string>(argv + 4, argv + argc), c);
+  vorn::Log quiet(nullptr);
+  const vorn::RunPlan p = vorn::plan(c.run, quiet);
+  std::printf("proteins\t%lld\ncolumns\t%lld\nmemory_bytes\t%llu\nmemory_bytes_at_most\t%llu\n",
+              static_cast<long long>(p.nprot), static_cast<long long>(p.alnlen),
+              static_cast<unsigned long long>(p.bytes), static_cast<unsigned long long>(p.most_bytes));
+  return flushed();
+}
+
+// The run the command line asks for.
+int run_command_line(int argc, char** argv, vorn::Log& log) {
+  log.status("Vorn-Kalbrith v. %s\n", vorn::kVersion);
+  vorn::CommandLine c;
+  c.run.aln_path = argv[1];
+  c.run.matrix_path = argv[2];
+  vorn::parse_options(std::vector<std::string>(argv + 3, argv + argc), c);
+  c.run.invocation.assign(argv, argv + argc);
+  // The result lines keep their fixed form: the tree null shows in the table only.
+  if (c.run.ntree > 0 && c.run.outprefix.empty())
+    c.warnings.push_back("** Warning: -B's values (Zscr_tree, Pval_tree, qval_tree) go to the -O table only, "
+                         "not to the result lines: add -O=prefix to see them.\n");
+  if (!c.run.structure.empty() && c.run.outprefix.empty())
+    c.warnings.push_back("** Warning: -P's 3D view is drawn in the page of -O=prefix (prefix.html): add "
+                         "-O=prefix to see it; the residue check still runs.\n");
+  for (const std::string& w : c.warnings) log.warn("%s", w.c_str());
+  log.set_quiet(c.quiet);
+  vorn::run(c.run, vorn::Output{stdout, c.listings}, log);
+  log.flush();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,56 +121,19 @@ int main(int argc, char** argv) {
   vorn::Log log(stderr);
   try {
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-      std::string h = vorn::help_text();
+      const std::string h = vorn::help_text();
       std::fwrite(h.data(), 1, h.size(), stdout);
-      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+      return flushed();
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-      std::printf("vorn %s\nkernels: %s (this processor: %s; VORN_ISA=generic, avx2 or avx512 caps it)\n", vorn::kVersion,
-                  vorn::isa_name(vorn::active_isa()), vorn::isa_name(vorn::machine_isa()));
-      const char* policy = std::getenv("OMP_WAIT_POLICY");
-      const char* spins = std::getenv("GOMP_SPINCOUNT");
-      std::printf("waiting threads: %s\n", spins && !policy ? ("GOMP_SPINCOUNT=" + std::string(spins)).c_str()
-                                                         : policy ? policy : "libgomp's default");
-      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-    }
-    // What a run would take (the workflow's resource requests): key<TAB>value lines.
-    if (argc >= 4 && std::strcmp(argv[1], "--plan") == 0) {
-      vorn::CommandLine c;
-      c.run.aln_path = argv[2];
-      c.run.matrix_path = argv[3];
-      vorn::parse_options(std::vector<std::string>(argv + 4, argv + argc), c);
-      vorn::Log quiet(nullptr);
-      const vorn::RunPlan p = vorn::plan(c.run, quiet);
-      std::printf("proteins\t%lld\ncolumns\t%lld\nmemory_bytes\t%llu\nmemory_bytes_at_most\t%llu\n",
-                  static_cast<long long>(p.nprot), static_cast<long long>(p.alnlen),
-                  static_cast<unsigned long long>(p.bytes), static_cast<unsigned long long>(p.most_bytes));
-      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return print_version();
+    if (argc >= 4 && std::strcmp(argv[1], "--plan") == 0) return print_plan(argc, argv);
     if (argc < 3) {
-      std::string u = vorn::usage_text();
+      const std::string u = vorn::usage_text();
       std::fwrite(u.data(), 1, u.size(), stdout);
       std::fflush(stdout);
       return 1;
     }
-    log.status("Vorn-Kalbrith v. %s\n", vorn::kVersion);
-    vorn::CommandLine c;
-    c.run.aln_path = argv[1];
-    c.run.matrix_path = argv[2];
-    vorn::parse_options(std::vector<std::string>(argv + 3, argv + argc), c);
-    c.run.invocation.assign(argv, argv + argc);
-    // The result lines keep their fixed form: the tree null shows in the table only.
-    if (c.run.ntree > 0 && c.run.outprefix.empty())
-      c.warnings.push_back("** Warning: -B's values (Zscr_tree, Pval_tree, qval_tree) go to the -O table only, "
-                           "not to the result lines: add -O=prefix to see them.\n");
-    if (!c.run.structure.empty() && c.run.outprefix.empty())
-      c.warnings.push_back("** Warning: -P's 3D view is drawn in the page of -O=prefix (prefix.html): add "
-                           "-O=prefix to see it; the residue check still runs.\n");
-    for (const std::string& w : c.warnings) log.warn("%s", w.c_str());
-    log.set_quiet(c.quiet);
-    vorn::run(c.run, vorn::Output{stdout, c.listings}, log);
-    log.flush();
-    return 0;
+    return run_command_line(argc, argv, log);
   } catch (const vorn::Failure& f) {
     log.flush();
     report_error(f.message, f.on_stderr);

@@ -86,6 +86,7 @@ std::string long_option_hint(const std::string& arg) {
 }
 
 // The warnings of one argument, or none; next: the argument after it.
+// Kept whole: one case per way an argument can be read in part, in the order the reading meets them.
 void check_argument(const std::string& arg, const std::string* next, bool after_bare_value_option,
                     std::vector<std::string>& w) {
   if (after_bare_value_option) return;  // reported with the option before it
@@ -153,14 +154,11 @@ void check_argument(const std::string& arg, const std::string* next, bool after_
   }
 }
 
-// A numeric value as far as it reads: the number, or the saturated value
-// of an overflow, which every check then refuses.
-int64_t number_of(const std::string& text) { return int_field(text, 0).value; }
-
 void set_flag(bool& flag) { flag = true; }
 
 }  // namespace
 
+// The table itself, one row an option.
 const std::vector<Option>& options() {
   using V = OptionValue;
   static const std::vector<Option> table = {

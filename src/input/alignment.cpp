@@ -413,6 +413,44 @@ void alignment_dimensions(const std::string& path, AlignmentSource& src, Log& lo
   alignment_dimensions(src, log);
 }
 
+namespace {
+
+// The notes on what the reading took and left out: A3M or A2M by content,
+// HH-suite's annotation rows, Stockholm's insert columns.
+void say_how_read(const AlignmentSource& src, const Rows& rows, bool by_content, int64_t a2m_left_out, Log& log) {
+  const char* name = src.text.name.c_str();
+  if (by_content) {
+    const auto [shortest, longest] = std::minmax_element(rows.kept.begin(), rows.kept.end());
+    log.status("** Note: '%s' is read as A3M by its content: its rows differ in length (%lld to %lld characters) but "
+               "all hold %lld match states (upper-case letters and '-'), and it has lower-case letters (insert "
+               "states, left out).\n",
+               name, static_cast<long long>(*shortest), static_cast<long long>(*longest),
+               static_cast<long long>(rows.match[0]));
+  }
+  if (a2m_left_out > 0) {
+    log.status("** Note: '%s' is read as A2M by its content: each of its columns holds match states (upper-case "
+               "letters and '-') in every row or insert states (lower case and '.') in every row; its %lld insert "
+               "columns are left out, as A3M inserts are.\n",
+               name, static_cast<long long>(a2m_left_out));
+  }
+  if (!rows.annotations.empty()) {
+    std::string listed;
+    for (size_t i = 0; i < rows.annotations.size() && i < 5; ++i)
+      listed += (i ? ", " : "") + printable(rows.annotations[i]);
+    log.status("** Note: left out %zu row%s of '%s' that %s HH-suite's annotation, not sequences: %s%s.\n",
+               rows.annotations.size(), rows.annotations.size() == 1 ? "" : "s", name,
+               rows.annotations.size() == 1 ? "is" : "are", listed.c_str(), rows.annotations.size() > 5 ? ", ..." : "");
+  }
+  if (src.blocked.left_out > 0) {
+    log.status("** Note: the #=GC RF line of '%s' marks %lld of its %lld columns as insert columns ('.' or '-' in "
+               "RF); they are left out, as A3M inserts are.\n",
+               name, static_cast<long long>(src.blocked.left_out),
+               static_cast<long long>(src.blocked.left_out + src.alnlen));
+  }
+}
+
+}  // namespace
+
 void alignment_dimensions(AlignmentSource& src, Log& log) {
   src.form = detect(src.text);
   HsspHeader h;
@@ -453,34 +491,7 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
     fail("** Error: '%s' is too large to be read.\n", name);
   }
   if (src.form == AlnForm::Pir || src.form == AlnForm::A3m) check_rows(src, rows, log);
-  if (by_content) {
-    const auto [shortest, longest] = std::minmax_element(rows.kept.begin(), rows.kept.end());
-    log.status("** Note: '%s' is read as A3M by its content: its rows differ in length (%lld to %lld characters) but "
-               "all hold %lld match states (upper-case letters and '-'), and it has lower-case letters (insert "
-               "states, left out).\n",
-               name, static_cast<long long>(*shortest), static_cast<long long>(*longest),
-               static_cast<long long>(rows.match[0]));
-  }
-  if (a2m_left_out > 0) {
-    log.status("** Note: '%s' is read as A2M by its content: each of its columns holds match states (upper-case "
-               "letters and '-') in every row or insert states (lower case and '.') in every row; its %lld insert "
-               "columns are left out, as A3M inserts are.\n",
-               name, static_cast<long long>(a2m_left_out));
-  }
-  if (!rows.annotations.empty()) {
-    std::string listed;
-    for (size_t i = 0; i < rows.annotations.size() && i < 5; ++i)
-      listed += (i ? ", " : "") + printable(rows.annotations[i]);
-    log.status("** Note: left out %zu row%s of '%s' that %s HH-suite's annotation, not sequences: %s%s.\n",
-               rows.annotations.size(), rows.annotations.size() == 1 ? "" : "s", name,
-               rows.annotations.size() == 1 ? "is" : "are", listed.c_str(), rows.annotations.size() > 5 ? ", ..." : "");
-  }
-  if (src.blocked.left_out > 0) {
-    log.status("** Note: the #=GC RF line of '%s' marks %lld of its %lld columns as insert columns ('.' or '-' in "
-               "RF); they are left out, as A3M inserts are.\n",
-               name, static_cast<long long>(src.blocked.left_out),
-               static_cast<long long>(src.blocked.left_out + src.alnlen));
-  }
+  say_how_read(src, rows, by_content, a2m_left_out, log);
   const ResidueTally& t = src.tally;
   if (t.letters > 0 && t.nucleotides * 10 >= t.letters * 9) {
     log.warn("** Warning: '%s' looks like a nucleotide alignment (%.0f %% of its residue letters are A, C, G, T, U "

@@ -160,6 +160,7 @@ std::string tip(const Context& c, int32_t i) {
 
 // One strip: labels, the score panel, the band of columns without a score
 // and, with -S, the Z panel. Returns the strip's height.
+// Kept whole: the strip's axes, marks and labels share one layout, drawn in order.
 double strip(FILE* out, const Context& c, int32_t first, int32_t last, double top) {
   // Labels depend on the columns' x only, not on the panel's height.
   const std::vector<Label> labels = place_labels(c, Panel{kLeft, 0, kWidth - kLeft - kRight, 1, 0, 1, first, last});

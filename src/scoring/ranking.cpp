@@ -161,6 +161,7 @@ void sort_keys(uint32_t* keys, int64_t n, int64_t* scratch) {
   bucket_sort(keys, n, [](uint32_t k) { return k >> (32 - kBucketBits); }, std::less<uint32_t>(), scratch);
 }
 
+// Kept whole: one pass whose steps share the counting tables and whose order fixes the ranks.
 void rank_values(float* values, float* scratch, uint64_t* done, int64_t count, int64_t* tables, int64_t round_cap) {
   // The values are counted by their top 16 key bits, each chunk of them on
   // its own thread; the buckets are then taken in order, in rounds of as

@@ -194,6 +194,7 @@ namespace {
 // The column's x side: counts and weights of its code pairs, the (ranked)
 // values, the stat with its deviation table, whether the usable x agree, and
 // the mean y of its usable pairs. False when no usable pair has weight.
+// Kept whole: one pass over the column whose sums come in pair order.
 bool weighted_prefix(const uint8_t* codes, GapList gaps, const AaMat& aamat, bool spearman, const WeightedSide& s,
                      WeightedStat& st, bool& x_flat, double& my) {
   const int32_t n = s.nprot;

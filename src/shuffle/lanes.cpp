@@ -149,6 +149,7 @@ void lane_perms(const LaneBlock& block, const int32_t** perms) {
 
 }  // namespace
 
+// Kept whole: the direct and the neighbour's sums are one choice per column.
 void gapped_pair_sums(const GapList* gaps, int nc, const int32_t* perm, const float* ysq, int32_t n, int q,
                       int64_t* out) {
   auto y = [&](int32_t a, int32_t b) {
@@ -225,6 +226,7 @@ void lane_group_codes(const Columns& cols, const int32_t* active, int32_t nactiv
   }
 }
 
+// Kept whole: the two walks share each group's running sums, in the order that fixes their rounding.
 void block_sums(const Columns& cols, const int32_t* active, int32_t nactive, int32_t g0, int32_t g1,
                 const uint8_t* codes8, const ColumnStat* colstat, const SimilaritySide& side, const float* ysq,
                 LaneBlock& block, int64_t tile_pairs, double* lanes, LaneGroup* groups, const Log& log) {

@@ -15,6 +15,29 @@ namespace {
 
 bool active(const Columns& cols, const float* icorr, int32_t pos) { return cols.scored(pos) && !(icorr[pos] < -1.0f); }
 
+// The random scores of the groups g0 .. g1 - 1 under the block of
+// permutations from s0 on, into rndcorr; what broke, if the sums missed pairs.
+std::string block_scores(const Columns& cols, const SimilaritySide& side, const RandomPassArrays& a, int32_t nactive,
+                         int32_t g0, int32_t g1, int64_t s0, double* lanes, LaneGroup* groups, const Log& log) {
+  LaneBlock block;
+  block.nl = static_cast<int>(std::min<int64_t>(kLanes, a.nsuffl - s0 + 1));
+  for (int l = 0; l < kLanes; ++l) block.perms[l] = a.sufix[s0 + (l < block.nl ? l : 0)];
+  block_sums(cols, a.active, nactive, g0, g1, a.codes8, a.colstat, side, a.ysq, block, a.tile_pairs, lanes, groups,
+             log);
+  for (int32_t g = g0; g < g1 && !log.stopping(); ++g) {
+    const LaneGroup& G = groups[g];
+    if (G.pairs != side.npairs)
+      return strformat("** Internal error 1.1: the random pass of column %d, permutations %lld-%lld, summed %lld of "
+                       "its %lld pairs.\n",
+                       G.pos[0], static_cast<long long>(s0), static_cast<long long>(s0 + block.nl - 1),
+                       static_cast<long long>(G.pairs), static_cast<long long>(side.npairs));
+    for (int c = 0; c < G.nc; ++c)
+      for (int l = 0; l < block.nl; ++l)
+        a.rndcorr[G.pos[c]][s0 + l] = score_from_sums(lane_sums(G, c, l, block, a.colstat, cols));
+  }
+  return "";
+}
+
 }  // namespace
 
 void random_passes(const Columns& cols, const SimilaritySide& side, const RandomPassArrays& a, Log& log) {
@@ -43,27 +66,13 @@ void random_passes(const Columns& cols, const SimilaritySide& side, const Random
 #pragma omp for schedule(dynamic, 1)
     for (int64_t item = 0; item < nblocks * shares; ++item) {
       if (log.stopping()) continue;
-      const int64_t b = item / shares, share = item % shares, s0 = 1 + b * kLanes;
+      const int64_t b = item / shares, share = item % shares;
       const int32_t g0 = static_cast<int32_t>(ngroups * share / shares);
       const int32_t g1 = static_cast<int32_t>(ngroups * (share + 1) / shares);
-      LaneBlock block;
-      block.nl = static_cast<int>(std::min<int64_t>(kLanes, nsuffl - s0 + 1));
-      for (int l = 0; l < kLanes; ++l) block.perms[l] = a.sufix[s0 + (l < block.nl ? l : 0)];
-      block_sums(cols, a.active, nactive, g0, g1, a.codes8, a.colstat, side, a.ysq, block, a.tile_pairs, lanes,
-                 groups, log);
-      for (int32_t g = g0; g < g1 && !log.stopping(); ++g) {
-        const LaneGroup& G = groups[g];
-        if (G.pairs != side.npairs) {
+      const std::string wrong = block_scores(cols, side, a, nactive, g0, g1, 1 + b * kLanes, lanes, groups, log);
+      if (!wrong.empty()) {
 #pragma omp critical(vorn_random_broken)
-          if (broken.empty())
-            broken = strformat("** Internal error 1.1: the random pass of column %d, permutations %lld-%lld, summed "
-                               "%lld of its %lld pairs.\n",
-                               G.pos[0], static_cast<long long>(s0), static_cast<long long>(s0 + block.nl - 1),
-                               static_cast<long long>(G.pairs), static_cast<long long>(side.npairs));
-        }
-        for (int c = 0; c < G.nc; ++c)
-          for (int l = 0; l < block.nl; ++l)
-            a.rndcorr[G.pos[c]][s0 + l] = score_from_sums(lane_sums(G, c, l, block, a.colstat, cols));
+        if (broken.empty()) broken = wrong;
       }
       // The progress of the blocks done, in block order.
 #pragma omp critical(vorn_random_progress)

@@ -188,6 +188,7 @@ namespace {
 // second walk for the spread over all pairs, and the scores. Scratch of its
 // own: lanes, the ranks (rank), the row sums (rowwy), the inverse
 // permutations and the groups' sums (gs).
+// Kept whole: its five steps hand each other the block's sums, in the order that fixes their rounding.
 void weighted_block(const Columns& cols, bool spearman, const WeightedSide& side, const WeightedRandom& a,
                     const std::vector<std::vector<int32_t>>& groups, int64_t s0, double* lanes, double* rank,
                     double* rowwy, int32_t* inverse, std::vector<Group>& gs, const Log& log) {

@@ -1,7 +1,10 @@
 #include "structure/match.hpp"
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "fail.hpp"
 
@@ -17,53 +20,79 @@ std::string chain_name(const std::string& c) { return c == " " || c.empty() ? "b
 
 }  // namespace
 
-StructureMatch match_structure(const Structure& s, const std::vector<Site>& sites, const std::vector<int32_t>& positions) {
-  // Residues by chain and number; insertion codes are not addressed by any export.
-  std::map<std::string, const StructureResidue*> at;
-  std::vector<std::string> chains;
-  for (const StructureResidue& r : s.residues) {
-    if (std::find(chains.begin(), chains.end(), r.chain) == chains.end()) chains.push_back(r.chain);
-    if (r.icode == ' ') at.emplace(key(r.chain, r.num), &r);
+namespace {
+
+// The structure's amino-acid residues indexed once, so that the check takes
+// time in proportion to them and to the sites, whatever the number of chains.
+struct ResidueIndex {
+  std::unordered_map<std::string, const StructureResidue*> at;  // chain and number (no insertion code)
+  std::vector<std::string> chains;                              // in file order
+  std::unordered_map<int32_t, std::vector<const StructureResidue*>> by_number;
+  std::unordered_map<std::string, std::array<std::vector<int32_t>, 128>> numbers;  // chain -> aa -> its numbers
+  explicit ResidueIndex(const Structure& s) {
+    std::unordered_set<std::string> seen;
+    for (const StructureResidue& r : s.residues) {
+      if (seen.insert(r.chain).second) chains.push_back(r.chain);
+      if (r.icode != ' ') continue;
+      at.emplace(key(r.chain, r.num), &r);
+      by_number[r.num].push_back(&r);
+      numbers[r.chain][static_cast<unsigned char>(r.aa) & 127].push_back(r.num);
+    }
   }
-  auto lookup = [&](const std::string& chain, const Site& site) -> const StructureResidue* {
-    auto it = at.find(key(chain, site.num));
+  const StructureResidue* lookup(const std::string& chain, int32_t num) const {
+    auto it = at.find(key(chain, num));
     return it == at.end() ? nullptr : it->second;
-  };
+  }
+};
+
+// The structure's chain that a label of the sites stands for: its own, or
+// the one whose residues agree best with the sites of that label.
+std::string chain_for(char label, const ResidueIndex& idx, const std::vector<Site>& sites,
+                      const std::vector<int32_t>& positions, bool& own) {
+  const std::string mine(1, label);
+  own = label != ' ' && std::find(idx.chains.begin(), idx.chains.end(), mine) != idx.chains.end();
+  if (own || idx.chains.empty()) return own ? mine : mine;
+  std::unordered_map<std::string, int32_t> same;
+  for (int32_t pos : positions) {
+    const Site& site = sites[pos];
+    if (!site.has || site.chain != label) continue;
+    const auto it = idx.by_number.find(site.num);
+    if (it == idx.by_number.end()) continue;
+    for (const StructureResidue* r : it->second) same[r->chain] += r->aa == site.aa;
+  }
+  std::string best = idx.chains[0];
+  int32_t best_same = -1;
+  for (const std::string& c : idx.chains) {  // the first of the best, in file order
+    const auto it = same.find(c);
+    const int32_t n = it == same.end() ? 0 : it->second;
+    if (n > best_same) best_same = n, best = c;
+  }
+  return best;
+}
+
+}  // namespace
+
+StructureMatch match_structure(const Structure& s, const std::vector<Site>& sites, const std::vector<int32_t>& positions) {
+  const ResidueIndex idx(s);
   StructureMatch m;
   std::vector<char> labels;
   for (int32_t pos : positions)
     if (sites[pos].has && std::find(labels.begin(), labels.end(), sites[pos].chain) == labels.end())
       labels.push_back(sites[pos].chain);
   for (char label : labels) {
-    const std::string own(1, label);
-    if (label != ' ' && std::find(chains.begin(), chains.end(), own) != chains.end()) {
-      m.chain_of[label] = own;
-      continue;
-    }
-    // The chain whose residues agree best with the sites of this label.
-    std::string best = chains.empty() ? own : chains[0];
-    int32_t best_same = -1;
-    for (const std::string& c : chains) {
-      int32_t same = 0;
-      for (int32_t pos : positions) {
-        const Site& site = sites[pos];
-        if (!site.has || site.chain != label) continue;
-        const StructureResidue* r = lookup(c, site);
-        same += r != nullptr && r->aa == site.aa;
-      }
-      if (same > best_same) best_same = same, best = c;
-    }
-    m.chain_of[label] = best;
-    if (label != ' ')
+    bool own = false;
+    const std::string chain = chain_for(label, idx, sites, positions, own);
+    m.chain_of[label] = chain;
+    if (!own && label != ' ')
       m.notes.push_back(strformat("the structure has no chain %c: its chain %s was compared by number instead (the .pml "
                                   "and .defattr address chain %c)",
-                                  label, chain_name(best).c_str(), label));
+                                  label, chain_name(chain).c_str(), label));
   }
   for (int32_t pos : positions) {
     const Site& site = sites[pos];
     if (!site.has) continue;
     ++m.addressed;
-    const StructureResidue* r = lookup(m.chain_of[site.chain], site);
+    const StructureResidue* r = idx.lookup(m.chain_of[site.chain], site.num);
     m.found += r != nullptr;
     m.same += r != nullptr && r->aa == site.aa;
     if ((r == nullptr || r->aa != site.aa) && m.mismatches.size() < kMismatchesShown) {
@@ -75,16 +104,14 @@ StructureMatch match_structure(const Structure& s, const std::vector<Site>& site
   // that would make the most residues the same.
   if (int64_t{m.same} * 10 < int64_t{m.addressed} * 9) {
     std::map<int64_t, int32_t> votes;
-    std::map<std::string, std::vector<const StructureResidue*>> by_chain;
-    for (const StructureResidue& r : s.residues) by_chain[r.chain].push_back(&r);
     m.first_num = INT32_MAX;  // the sequence's first residue, in any column
     for (const Site& site : sites)
       if (site.has) m.first_num = std::min(m.first_num, site.num);
     for (int32_t pos : positions) {
       const Site& site = sites[pos];
-      if (!site.has) continue;
-      for (const StructureResidue* r : by_chain[m.chain_of[site.chain]])
-        if (r->aa == site.aa && r->icode == ' ') ++votes[int64_t{r->num} - site.num];
+      const auto chain = idx.numbers.find(m.chain_of[site.chain]);
+      if (!site.has || chain == idx.numbers.end()) continue;
+      for (const int32_t num : chain->second[static_cast<unsigned char>(site.aa) & 127]) ++votes[int64_t{num} - site.num];
     }
     for (const auto& [shift, n] : votes)
       if (n > m.shift_same || (n == m.shift_same && std::abs(shift) < std::abs(m.shift)))

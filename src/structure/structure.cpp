@@ -158,6 +158,11 @@ void cif_atoms(LineReader& in, Collector& out) {
         for (int k : xyz)
           if (!decimal(row[k], false))
             bad_line(in.file_name(), row_line, "the coordinate '" + quoted_field(row[k]) + "' is not a number");
+        // mmCIF allows longer names; no real file has more than four, and a
+        // name of a million letters would be repeated for every residue.
+        if (row[chain].size() > 4)
+          bad_line(in.file_name(), row_line, strformat("the chain name '%s' has %zu characters, more than the 4 of any "
+                                                       "real structure", quoted_field(row[chain]).c_str(), row[chain].size()));
         if (model < 0 || row[model] == first_model) {
           const char ic = icode >= 0 && row[icode].size() == 1 && row[icode] != "?" && row[icode] != "." ? row[icode][0] : ' ';
           out.add(row[chain], static_cast<int32_t>(n), ic, row[name]);

@@ -74,10 +74,12 @@ DistanceTransform score_transform(const double* freq, const AaMat& aamat) {
   return t;
 }
 
-void nj_tree(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist, int64_t* rsum,
-             int32_t* slot, TreeView tree) {
-  for (int32_t v = 0; v < 2 * n - 1; ++v) tree.left[v] = tree.right[v] = -1, tree.length[v] = 0;
-  if (n < 2) return;
+namespace {
+
+// The distances d / dmax in units of 2^-20 (every later sum exact), each
+// slot holding its protein, and the row sums.
+void scaled_distances(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist,
+                      int64_t* rsum, int32_t* slot) {
   float smin = identities[1][2], smax = identities[1][2];
   for (int32_t i = 1; i <= n; ++i)
     for (int32_t j = i + 1; j <= n; ++j) smin = std::min(smin, identities[i][j]), smax = std::max(smax, identities[i][j]);
@@ -97,6 +99,16 @@ void nj_tree(const float* const* identities, int32_t n, const DistanceTransform&
     for (int32_t b = 0; b < n; ++b) sum += dist[a * ld + b];
     rsum[a] = sum;
   }
+}
+
+}  // namespace
+
+void nj_tree(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist, int64_t* rsum,
+             int32_t* slot, TreeView tree) {
+  for (int32_t v = 0; v < 2 * n - 1; ++v) tree.left[v] = tree.right[v] = -1, tree.length[v] = 0;
+  if (n < 2) return;
+  scaled_distances(identities, n, how, dist, rsum, slot);
+  const int64_t ld = n;
   int32_t next = n;
   for (int32_t r = n; r > 2; --r) {
     // The best join of the slots a in [a0, a1) with every later slot.
@@ -192,88 +204,87 @@ void score_library_columns(const TreeLibrary& lib, int32_t n, LibraryArrays at, 
   }
 }
 
-void tree_null(const Columns& cols, const TreeView& tree, const double* freq, uint32_t seed, const int32_t* pos,
-               const float* score,
-               int64_t nrows, TreeLibrary lib, const std::function<void()>& score_library,
-               std::vector<TreeNullValue>& out, Log& log) {
-  const int32_t n = tree.n;
-  const int64_t nodes = 2 * static_cast<int64_t>(n) - 1;
-  out.assign(static_cast<size_t>(nrows), TreeNullValue{});
+namespace {
 
-  // The real scored columns lend their gap patterns.
-  std::vector<int32_t> patterns;
-  for (int32_t c = 1; c <= cols.alnlen; ++c)
-    if (cols.scored(c)) patterns.push_back(c);
-  double homozygosity = 0, cum[kCodes] = {};
-  for (int k = 1; k < kCodes; ++k) {
-    homozygosity += freq[k] * freq[k];
-    cum[k] = cum[k - 1] + freq[k];
-  }
-  // Equal input: a change happens at rate mu and draws from the
-  // frequencies, so that one unit of branch holds one expected substitution.
-  const double mu = homozygosity < 1 ? 1 / (1 - homozygosity) : 0;
-  double length = 0;
-  for (int64_t v = 0; v < nodes - 1; ++v) length += std::max(0.0, tree.length[v]);
-  // Rates from 0.2 to 2n expected substitutions per column, log-spaced.
-  std::vector<double> stay(static_cast<size_t>(kRates * nodes), 1.0);
-  for (int k = 0; k < kRates; ++k) {
-    const double expected = 0.2 * std::pow(10.0 * n, static_cast<double>(k) / (kRates - 1));
-    const double rate = length > 0 ? expected / length : 0;
-    for (int64_t v = 0; v < nodes - 1; ++v) stay[k * nodes + v] = std::exp(-mu * rate * std::max(0.0, tree.length[v]));
-  }
-  auto draw = [&](Stream& s) {
+// The equal-input process along the tree at kRates rates: a change happens
+// at rate mu and draws from the frequencies, so that one unit of branch
+// holds one expected substitution; rates from 0.2 to 2n expected
+// substitutions per column, log-spaced.
+struct RateGrid {
+  int64_t nodes = 0;
+  std::vector<double> stay;  // stay[k * nodes + v]: no change on the branch above v at rate k
+  double cum[kCodes] = {};   // the frequencies' running sums, for drawing a residue
+  uint32_t draw(Stream& s) const {
     const double u = s.uniform() * cum[kCodes - 1];
     int k = 1;
     while (k < kCodes - 1 && cum[k] <= u) ++k;
     return static_cast<uint32_t>(k);
-  };
-  const uint64_t base = (static_cast<uint64_t>(seed) << 32) ^ 0x7472656563u;  // "treec"
-  auto evolve = [&](int64_t j0, int64_t j1) {
-#pragma omp parallel for schedule(static)
-    for (int64_t j = j0; j <= j1; ++j) {
-      uint32_t* state = lib.sets + static_cast<int64_t>(omp_get_thread_num()) * nodes;
-      Stream s{base + static_cast<uint64_t>(j) * 0xD1B54A32D192ED03ull};
-      const int k = lib.rate[j];
-      state[nodes - 1] = draw(s);
-      for (int64_t v = nodes - 1; v >= n; --v) {
-        for (const int32_t c : {tree.left[v], tree.right[v]})
-          state[c] = s.uniform() < stay[k * nodes + c] ? state[v] : draw(s);
-      }
-      uint8_t* col = lib.codes + (j - 1) * n;
-      for (int32_t p = 0; p < n; ++p) col[p] = static_cast<uint8_t>(state[p]);
-      if (!patterns.empty()) {
-        const GapList g = cols.gaps(patterns[s.below(patterns.size())]);
-        for (int32_t i = 0; i < g.n; ++i) col[g.p[i] - 1] = 0;
-      }
-      lib.count[j] = fitch_count(col, tree, state);
-    }
-  };
-
-  // A quarter of the library spread evenly over the rates shows which rates
-  // give which counts; the rest goes to the rates that give the real
-  // columns' counts.
-  std::vector<int32_t> real_count(static_cast<size_t>(nrows), -1);
-#pragma omp parallel for schedule(static)
-  for (int64_t i = 0; i < nrows; ++i) {
-    if (score[i] < -1.0f) continue;
-    real_count[i] = fitch_count(cols.column(pos[i]), tree, lib.sets + static_cast<int64_t>(omp_get_thread_num()) * nodes);
   }
-  const int64_t pilot = std::min(lib.ncols, std::max<int64_t>(kRates, lib.ncols / 4));
-  for (int64_t j = 1; j <= pilot; ++j) lib.rate[j] = static_cast<int32_t>((j - 1) % kRates);
-  log.progress("\rTree null: evolving %lld library columns...", static_cast<long long>(lib.ncols));
-  evolve(1, pilot);
-  log.checkpoint();
+};
+
+RateGrid rate_grid(const TreeView& tree, const double* freq) {
+  RateGrid g;
+  const int32_t n = tree.n;
+  g.nodes = 2 * static_cast<int64_t>(n) - 1;
+  double homozygosity = 0;
+  for (int k = 1; k < kCodes; ++k) {
+    homozygosity += freq[k] * freq[k];
+    g.cum[k] = g.cum[k - 1] + freq[k];
+  }
+  const double mu = homozygosity < 1 ? 1 / (1 - homozygosity) : 0;
+  double length = 0;
+  for (int64_t v = 0; v < g.nodes - 1; ++v) length += std::max(0.0, tree.length[v]);
+  g.stay.assign(static_cast<size_t>(kRates * g.nodes), 1.0);
+  for (int k = 0; k < kRates; ++k) {
+    const double expected = 0.2 * std::pow(10.0 * n, static_cast<double>(k) / (kRates - 1));
+    const double rate = length > 0 ? expected / length : 0;
+    for (int64_t v = 0; v < g.nodes - 1; ++v)
+      g.stay[k * g.nodes + v] = std::exp(-mu * rate * std::max(0.0, tree.length[v]));
+  }
+  return g;
+}
+
+// Library columns j0 .. j1 at their rates (lib.rate), each from a stream of
+// its own, with the gap pattern of a random scored real column, and their
+// Fitch counts.
+void evolve(const Columns& cols, const TreeView& tree, const RateGrid& g, const std::vector<int32_t>& patterns,
+            uint64_t base, const TreeLibrary& lib, int64_t j0, int64_t j1) {
+  const int32_t n = tree.n;
+  const int64_t nodes = g.nodes;
+#pragma omp parallel for schedule(static)
+  for (int64_t j = j0; j <= j1; ++j) {
+    uint32_t* state = lib.sets + static_cast<int64_t>(omp_get_thread_num()) * nodes;
+    Stream s{base + static_cast<uint64_t>(j) * 0xD1B54A32D192ED03ull};
+    const int k = lib.rate[j];
+    state[nodes - 1] = g.draw(s);
+    for (int64_t v = nodes - 1; v >= n; --v) {
+      for (const int32_t c : {tree.left[v], tree.right[v]})
+        state[c] = s.uniform() < g.stay[k * nodes + c] ? state[v] : g.draw(s);
+    }
+    uint8_t* col = lib.codes + (j - 1) * n;
+    for (int32_t p = 0; p < n; ++p) col[p] = static_cast<uint8_t>(state[p]);
+    if (!patterns.empty()) {
+      const GapList gaps = cols.gaps(patterns[s.below(patterns.size())]);
+      for (int32_t i = 0; i < gaps.n; ++i) col[gaps.p[i] - 1] = 0;
+    }
+    lib.count[j] = fitch_count(col, tree, state);
+  }
+}
+
+// The rates of library columns pilot + 1 .. ncols: shares of the rates that
+// give the real columns' Fitch counts (real_count, -1 for none), as the
+// pilot columns (spread evenly over the rates) show them.
+void assign_rates(const TreeLibrary& lib, int64_t pilot, const std::vector<int32_t>& real_count) {
   int32_t top = 0;
   for (int64_t j = 1; j <= pilot; ++j) top = std::max(top, lib.count[j]);
-  for (int64_t i = 0; i < nrows; ++i) top = std::max(top, real_count[i]);
+  for (const int32_t c : real_count) top = std::max(top, c);
   std::vector<double> hits(static_cast<size_t>(top + 1) * kRates, 0), mean(kRates, 0), seen(kRates, 0), want(kRates, 0);
   for (int64_t j = 1; j <= pilot; ++j) {
     hits[static_cast<size_t>(lib.count[j]) * kRates + lib.rate[j]] += 1;
     mean[lib.rate[j]] += lib.count[j], seen[lib.rate[j]] += 1;
   }
   for (int k = 0; k < kRates; ++k) mean[k] = seen[k] > 0 ? mean[k] / seen[k] : 0;
-  for (int64_t i = 0; i < nrows; ++i) {
-    const int32_t c = real_count[i];
+  for (const int32_t c : real_count) {
     if (c < 0) continue;
     double h = 0;
     for (int k = 0; k < kRates; ++k) h += hits[static_cast<size_t>(c) * kRates + k];
@@ -304,62 +315,86 @@ void tree_null(const Columns& cols, const TreeView& tree, const double* freq, ui
   int64_t j = pilot;
   for (int k = 0; k < kRates; ++k)
     for (int64_t c = 0; c < quota[k]; ++c) lib.rate[++j] = k;
-  evolve(pilot + 1, lib.ncols);
+}
+
+// A real column of score x and Fitch count c against the scored library
+// columns (order: by count), those of its own count or, where fewer than
+// kTreeMinMatched have it, of the nearest counts as well, a whole count at a time.
+TreeNullValue compare(float x, int32_t c, const std::vector<int64_t>& order, const TreeLibrary& lib) {
+  const int64_t need = std::min<int64_t>(kTreeMinMatched, static_cast<int64_t>(order.size()));
+  auto at = [&](int64_t k) { return lib.count[order[static_cast<size_t>(k)]]; };
+  int64_t lo = std::lower_bound(order.begin(), order.end(), c, [&](int64_t a, int32_t v) { return lib.count[a] < v; }) -
+               order.begin();
+  int64_t hi = lo;
+  while (hi < static_cast<int64_t>(order.size()) && at(hi) == c) ++hi;
+  while (hi - lo < need) {
+    const bool down = lo > 0, up = hi < static_cast<int64_t>(order.size());
+    if (down && (!up || c - at(lo - 1) <= at(hi) - c)) {
+      const int32_t v = at(lo - 1);
+      while (lo > 0 && at(lo - 1) == v) --lo;
+    } else {
+      const int32_t v = at(hi);
+      while (hi < static_cast<int64_t>(order.size()) && at(hi) == v) ++hi;
+    }
+  }
+  const int64_t m = hi - lo;
+  std::vector<float> scores(static_cast<size_t>(m) + 1);
+  int64_t above = 0;
+  for (int64_t k = lo; k < hi; ++k) {
+    scores[static_cast<size_t>(k - lo + 1)] = lib.score[order[static_cast<size_t>(k)]];
+    above += scores[static_cast<size_t>(k - lo + 1)] >= x;
+  }
+  TreeNullValue o;
+  o.has = true;
+  o.m = m;
+  o.z = m > 1 ? zscore(zstats(scores.data(), m), x) : NAN;
+  o.p = static_cast<double>(above + 1) / static_cast<double>(m + 1);
+  return o;
+}
+
+}  // namespace
+
+void tree_null(const Columns& cols, const TreeView& tree, const double* freq, uint32_t seed, const RealColumns& real,
+               TreeLibrary lib, const std::function<void()>& score_library, std::vector<TreeNullValue>& out,
+               Log& log) {
+  out.assign(static_cast<size_t>(real.n), TreeNullValue{});
+  // The real scored columns lend their gap patterns.
+  std::vector<int32_t> patterns;
+  for (int32_t c = 1; c <= cols.alnlen; ++c)
+    if (cols.scored(c)) patterns.push_back(c);
+  const RateGrid grid = rate_grid(tree, freq);
+  const uint64_t base = (static_cast<uint64_t>(seed) << 32) ^ 0x7472656563u;  // "treec"
+  std::vector<int32_t> real_count(static_cast<size_t>(real.n), -1);
+#pragma omp parallel for schedule(static)
+  for (int64_t i = 0; i < real.n; ++i) {
+    if (real.score[i] < -1.0f) continue;
+    real_count[i] = fitch_count(cols.column(real.pos[i]), tree, lib.sets + static_cast<int64_t>(omp_get_thread_num()) * grid.nodes);
+  }
+  // A quarter of the library spread evenly over the rates shows which rates
+  // give which counts; the rest goes to the rates that give the real columns' counts.
+  const int64_t pilot = std::min(lib.ncols, std::max<int64_t>(kRates, lib.ncols / 4));
+  for (int64_t j = 1; j <= pilot; ++j) lib.rate[j] = static_cast<int32_t>((j - 1) % kRates);
+  log.progress("\rTree null: evolving %lld library columns...", static_cast<long long>(lib.ncols));
+  evolve(cols, tree, grid, patterns, base, lib, 1, pilot);
+  log.checkpoint();
+  assign_rates(lib, pilot, real_count);
+  evolve(cols, tree, grid, patterns, base, lib, pilot + 1, lib.ncols);
   log.checkpoint();
   score_library();
   log.checkpoint();
-
   // The scored library columns by count.
   std::vector<int64_t> order;
   for (int64_t c = 1; c <= lib.ncols; ++c)
     if (lib.score[c] >= -1.0f) order.push_back(c);
   std::stable_sort(order.begin(), order.end(), [&](int64_t a, int64_t b) { return lib.count[a] < lib.count[b]; });
-  const int64_t need = std::min<int64_t>(kTreeMinMatched, static_cast<int64_t>(order.size()));
-  std::vector<double> p(static_cast<size_t>(nrows), NAN);
-  for (int64_t i = 0; i < nrows; ++i) {
-    const int32_t c = real_count[i];
-    if (c < 0 || order.empty()) continue;
-    auto at = [&](int64_t k) { return lib.count[order[static_cast<size_t>(k)]]; };
-    int64_t lo = std::lower_bound(order.begin(), order.end(), c, [&](int64_t a, int32_t v) { return lib.count[a] < v; }) -
-                 order.begin();
-    int64_t hi = lo;
-    while (hi < static_cast<int64_t>(order.size()) && at(hi) == c) ++hi;
-    // Too few of its own count: the nearest counts join, a whole count at a time.
-    while (hi - lo < need) {
-      const bool down = lo > 0, up = hi < static_cast<int64_t>(order.size());
-      const bool take_down = down && (!up || c - at(lo - 1) <= at(hi) - c);
-      if (take_down) {
-        const int32_t v = at(lo - 1);
-        while (lo > 0 && at(lo - 1) == v) --lo;
-      } else {
-        const int32_t v = at(hi);
-        while (hi < static_cast<int64_t>(order.size()) && at(hi) == v) ++hi;
-      }
-    }
-    const float x = score[i];
-    double sum = 0;
-    int64_t above = 0;
-    for (int64_t k = lo; k < hi; ++k) {
-      const float v = lib.score[order[static_cast<size_t>(k)]];
-      sum += static_cast<double>(v);
-      above += v >= x;
-    }
-    const int64_t m = hi - lo;
-    const double mean_m = sum / static_cast<double>(m);
-    double ss = 0;
-    for (int64_t k = lo; k < hi; ++k) {
-      const double d = static_cast<double>(lib.score[order[static_cast<size_t>(k)]]) - mean_m;
-      ss += d * d;
-    }
-    TreeNullValue& o = out[static_cast<size_t>(i)];
-    o.has = true;
-    o.m = m;
-    o.z = m > 1 ? (static_cast<double>(x) - mean_m) / std::sqrt(ss / static_cast<double>(m - 1)) : NAN;
-    o.p = static_cast<double>(above + 1) / static_cast<double>(m + 1);
-    p[static_cast<size_t>(i)] = o.p;
+  std::vector<double> p(static_cast<size_t>(real.n), NAN);
+  for (int64_t i = 0; i < real.n; ++i) {
+    if (real_count[i] < 0 || order.empty()) continue;
+    out[static_cast<size_t>(i)] = compare(real.score[i], real_count[i], order, lib);
+    p[static_cast<size_t>(i)] = out[static_cast<size_t>(i)].p;
   }
   const std::vector<double> q = bh_qvalues(p);
-  for (int64_t i = 0; i < nrows; ++i) out[static_cast<size_t>(i)].q = q[static_cast<size_t>(i)];
+  for (int64_t i = 0; i < real.n; ++i) out[static_cast<size_t>(i)].q = q[static_cast<size_t>(i)];
 }
 
 }  // namespace vorn

@@ -94,9 +94,13 @@ void score_library_columns(const TreeLibrary& lib, int32_t n, LibraryArrays at, 
 // score its columns into lib.score, and compares each real column: real
 // codes in cols, the rows' columns pos[i] and scores score[i] (sentinels
 // below -1 get no value).
-void tree_null(const Columns& cols, const TreeView& tree, const double* freq, uint32_t seed, const int32_t* pos,
-               const float* score,
-               int64_t nrows, TreeLibrary lib, const std::function<void()>& score_library,
-               std::vector<TreeNullValue>& out, Log& log);
+struct RealColumns {
+  const int32_t* pos = nullptr;
+  const float* score = nullptr;
+  int64_t n = 0;
+};
+void tree_null(const Columns& cols, const TreeView& tree, const double* freq, uint32_t seed, const RealColumns& real,
+               TreeLibrary lib, const std::function<void()>& score_library, std::vector<TreeNullValue>& out,
+               Log& log);
 
 }  // namespace vorn

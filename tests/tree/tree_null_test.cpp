@@ -165,7 +165,7 @@ TEST(TreeNull, LibraryColumnsTakeTheGapsOfRealColumns) {
   Log quiet(nullptr);
   double freq[kCodes];
   residue_frequencies(data.cols, freq);
-  tree_null(data.cols, tree.view, freq, 1, nullptr, nullptr, 0, lib,
+  tree_null(data.cols, tree.view, freq, 1, RealColumns{}, lib,
             [&] {
               for (int64_t j = 1; j <= nb; ++j) {
                 std::vector<int32_t> gaps;
@@ -212,7 +212,7 @@ TEST(TreeNull, LibraryColumnsScoredAsRealColumns) {
     const LibraryArrays at{gapperc.data(), gaplist.data(), gapstart.data(), ColumnGroups{pos.data(), groupcodes.data()}};
     double freq[kCodes];
     residue_frequencies(data.cols, freq);
-    tree_null(data.cols, tree.view, freq, 9, nullptr, nullptr, 0, lib,
+    tree_null(data.cols, tree.view, freq, 9, RealColumns{}, lib,
               [&] { score_library_columns(lib, n, at, c.m, spearman, side, nullptr, quiet); }, out, quiet);
     std::vector<std::string> rows(n, std::string(nb, '-'));
     for (int64_t j = 0; j < nb; ++j)
