@@ -16,26 +16,31 @@ Isa active_isa();   // what the kernels use: the machine's, capped by the limit
 void set_isa_limit(Isa limit);
 const char* isa_name(Isa isa);
 
-// How many kernel calls each clone has taken in this process (every call
-// through VORN_ISA_CALL counts once, for the clone it picked): diagnostics
-// that the tests read, to see which paths ran.
+// How many kernel calls the clones of each instruction set have taken in
+// this process (each clone counts its own calls): diagnostics that the tests
+// read, to see which paths ran.
 void count_isa_call(Isa isa);
 uint64_t isa_calls(Isa isa);
 
 // One body built three times, for AVX-512, AVX2 and the generic target, and
 // the call that picks one at run time. Each clone of NAME is NAME_avx512,
 // NAME_avx2, NAME_generic; the body is usually an always-inline template.
-#define VORN_ISA_CLONES(ret, name, params, body)                       \
-  __attribute__((target("avx512f"))) ret name##_avx512 params body     \
-  __attribute__((target("avx2"))) ret name##_avx2 params body          \
-  ret name##_generic params body
+#define VORN_ISA_CLONES(ret, name, params, body)                                                    \
+  __attribute__((target("avx512f"))) ret name##_avx512 params {                                    \
+    ::vorn::count_isa_call(::vorn::Isa::Avx512);                                                    \
+    body                                                                                            \
+  }                                                                                                 \
+  __attribute__((target("avx2"))) ret name##_avx2 params {                                         \
+    ::vorn::count_isa_call(::vorn::Isa::Avx2);                                                      \
+    body                                                                                            \
+  }                                                                                                 \
+  ret name##_generic params {                                                                       \
+    ::vorn::count_isa_call(::vorn::Isa::Generic);                                                   \
+    body                                                                                            \
+  }
 #define VORN_ISA_CALL(name, ...)                                                                    \
-  [&]() -> decltype(auto) {                                                                         \
-    const ::vorn::Isa isa_ = ::vorn::active_isa();                                                  \
-    ::vorn::count_isa_call(isa_);                                                                   \
-    return isa_ == ::vorn::Isa::Avx512 ? name##_avx512(__VA_ARGS__)                                 \
-           : isa_ == ::vorn::Isa::Avx2 ? name##_avx2(__VA_ARGS__)                                   \
-                                       : name##_generic(__VA_ARGS__);                               \
-  }()
+  (::vorn::active_isa() == ::vorn::Isa::Avx512 ? name##_avx512(__VA_ARGS__)                         \
+   : ::vorn::active_isa() == ::vorn::Isa::Avx2 ? name##_avx2(__VA_ARGS__)                           \
+                                               : name##_generic(__VA_ARGS__))
 
 }  // namespace vorn

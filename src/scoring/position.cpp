@@ -472,20 +472,32 @@ __attribute__((target("avx2"))) void deviation_lanes_avx2(const uint8_t* codes8,
   _mm256_storeu_pd(syy, yy_lo), _mm256_storeu_pd(syy + 4, yy_hi);
 }
 
-void deviation_plain_avx2 VORN_DEVIATION_PARAMS { deviation_lanes_avx2<false>(codes8, nprot, d, y, my, sxy, sxx, syy); }
-void deviation_plain_generic VORN_DEVIATION_PARAMS { deviation_lanes_body<false>(codes8, nprot, d, y, my, sxy, sxx, syy); }
-void deviation_plain_avx512 VORN_DEVIATION_PARAMS { deviation_lanes_avx512<false>(codes8, nprot, d, y, my, sxy, sxx, syy); }
-void deviation_gapped_avx2 VORN_DEVIATION_PARAMS { deviation_lanes_avx2<true>(codes8, nprot, d, y, my, sxy, sxx, syy); }
-void deviation_gapped_generic VORN_DEVIATION_PARAMS { deviation_lanes_body<true>(codes8, nprot, d, y, my, sxy, sxx, syy); }
-void deviation_gapped_avx512 VORN_DEVIATION_PARAMS { deviation_lanes_avx512<true>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_plain_avx2 VORN_DEVIATION_PARAMS {
+  count_isa_call(Isa::Avx2); deviation_lanes_avx2<false>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_plain_generic VORN_DEVIATION_PARAMS {
+  count_isa_call(Isa::Generic); deviation_lanes_body<false>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_plain_avx512 VORN_DEVIATION_PARAMS {
+  count_isa_call(Isa::Avx512); deviation_lanes_avx512<false>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_gapped_avx2 VORN_DEVIATION_PARAMS {
+  count_isa_call(Isa::Avx2); deviation_lanes_avx2<true>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_gapped_generic VORN_DEVIATION_PARAMS {
+  count_isa_call(Isa::Generic); deviation_lanes_body<true>(codes8, nprot, d, y, my, sxy, sxx, syy); }
+void deviation_gapped_avx512 VORN_DEVIATION_PARAMS {
+  count_isa_call(Isa::Avx512); deviation_lanes_avx512<true>(codes8, nprot, d, y, my, sxy, sxx, syy); }
 #undef VORN_DEVIATION_PARAMS
 #define VORN_USABLE_PARAMS (const uint8_t* codes8, int32_t nprot, const float* xf, const float* y, double* sx, double* sy)
-__attribute__((target("avx2"))) void usable_xy_avx2 VORN_USABLE_PARAMS { usable_sums_lanes_body<true>(codes8, nprot, xf, y, sx, sy); }
-void usable_xy_generic VORN_USABLE_PARAMS { usable_sums_lanes_body<true>(codes8, nprot, xf, y, sx, sy); }
-void usable_xy_avx512 VORN_USABLE_PARAMS { usable_sums_lanes_avx512<true>(codes8, nprot, xf, y, sx, sy); }
-__attribute__((target("avx2"))) void usable_y_avx2 VORN_USABLE_PARAMS { usable_sums_lanes_body<false>(codes8, nprot, xf, y, sx, sy); }
-void usable_y_generic VORN_USABLE_PARAMS { usable_sums_lanes_body<false>(codes8, nprot, xf, y, sx, sy); }
-void usable_y_avx512 VORN_USABLE_PARAMS { usable_sums_lanes_avx512<false>(codes8, nprot, xf, y, sx, sy); }
+__attribute__((target("avx2"))) void usable_xy_avx2 VORN_USABLE_PARAMS {
+  count_isa_call(Isa::Avx2); usable_sums_lanes_body<true>(codes8, nprot, xf, y, sx, sy); }
+void usable_xy_generic VORN_USABLE_PARAMS {
+  count_isa_call(Isa::Generic); usable_sums_lanes_body<true>(codes8, nprot, xf, y, sx, sy); }
+void usable_xy_avx512 VORN_USABLE_PARAMS {
+  count_isa_call(Isa::Avx512); usable_sums_lanes_avx512<true>(codes8, nprot, xf, y, sx, sy); }
+__attribute__((target("avx2"))) void usable_y_avx2 VORN_USABLE_PARAMS {
+  count_isa_call(Isa::Avx2); usable_sums_lanes_body<false>(codes8, nprot, xf, y, sx, sy); }
+void usable_y_generic VORN_USABLE_PARAMS {
+  count_isa_call(Isa::Generic); usable_sums_lanes_body<false>(codes8, nprot, xf, y, sx, sy); }
+void usable_y_avx512 VORN_USABLE_PARAMS {
+  count_isa_call(Isa::Avx512); usable_sums_lanes_avx512<false>(codes8, nprot, xf, y, sx, sy); }
 #undef VORN_USABLE_PARAMS
 
 }  // namespace

@@ -89,6 +89,7 @@ constexpr int kWide = 4;  // vectors of 16 proteins summed side by side per row
   (const int32_t* const* aln, const uint8_t* alncol, int32_t nprot, int32_t alnlen, const AaMat& aamat,         \
    const float(*tab)[32], int32_t i, float* const* identities)
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void similarity_row_avx512 VORN_ROW_PARAMS {
+  count_isa_call(Isa::Avx512);
   (void)aamat;
   const int32_t* ri = aln[i];
   float* out = identities[i];
@@ -125,6 +126,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void similarity_row_avx512 
 
 // The same with eight proteins a vector, the row looked up by gathers.
 __attribute__((target("avx2"))) void similarity_row_avx2 VORN_ROW_PARAMS {
+  count_isa_call(Isa::Avx2);
   (void)aamat;
   constexpr int kAvx2Wide = 8;
   const int32_t* ri = aln[i];
@@ -166,6 +168,7 @@ __attribute__((target("avx2"))) void similarity_row_avx2 VORN_ROW_PARAMS {
 
 // Eight pairs side by side, from the rows of codes.
 void similarity_row_generic VORN_ROW_PARAMS {
+  count_isa_call(Isa::Generic);
   (void)alncol, (void)tab;
   for (int32_t j0 = i + 1; j0 <= nprot; j0 += kBlock)
     similarity_block(aln, alnlen, aamat, i, j0, std::min(kBlock, nprot - j0 + 1), identities);

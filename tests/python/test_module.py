@@ -178,7 +178,7 @@ def test_bad_arguments_raise_one_line(options, kind, message):
 
 
 def test_the_record_repeats_the_run(tmp_path):
-    frame = vorn.score(FN3, "blosum62", tree=100, permutations=20, seed=4, weights="henikoff", method="pearson")
+    frame = vorn.score(FN3, "blosum62", tree=100, seed=4, weights="henikoff", method="pearson")
     words = frame.attrs["command"].split()
     assert words[:3] == ["vorn", FN3, "blosum62"] and "-R=4" in words
     assert_same(frame, cli(tmp_path, FN3, *words[3:], matrix="blosum62"))

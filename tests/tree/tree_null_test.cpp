@@ -141,7 +141,10 @@ TEST(TreeNull, FitchCountsTheLeastChanges) {
   }
 }
 
-TEST(TreeNull, LibraryColumnsTakeTheGapsOfRealColumns) {
+// Library columns take the gap patterns of the real ones; with fewer library
+// columns than a column is compared with at least, each real column meets
+// them all: Z against their mean and sample spread, P = (b + 1) / (m + 1).
+TEST(TreeNull, LibraryColumnsTakeTheGapsOfRealColumnsAndJudgeThem) {
   std::mt19937 rng(8);
   const int32_t n = 30, len = 40;
   std::vector<std::string> rows = test::random_rows(rng, n, len, "ACDEFGHIKLMNPQRSTVWY");
@@ -155,27 +158,40 @@ TEST(TreeNull, LibraryColumnsTakeTheGapsOfRealColumns) {
     real.insert(std::vector<int32_t>(g.p, g.p + g.n));
   }
   const Built tree = join(random_similarities(rng, n, 100), n);
-  const int64_t nb = 200;
+  const int64_t nb = kTreeMinMatched - 10;
   std::vector<uint8_t> codes(nb * n);
   std::vector<int32_t> count(nb + 2), rate(nb + 2);
   std::vector<float> score(nb + 2);
   std::vector<uint32_t> sets((2 * n - 1) * omp_get_max_threads());
   const TreeLibrary lib{nb, codes.data(), count.data(), score.data(), rate.data(), sets.data()};
+  std::vector<int32_t> pos;
+  std::vector<float> real_score;
+  for (int32_t c = 1; c <= len; ++c) pos.push_back(c), real_score.push_back(0.05f * static_cast<float>(c % 13));
   std::vector<TreeNullValue> out;
   Log quiet(nullptr);
   double freq[kCodes];
   residue_frequencies(data.cols, freq);
-  tree_null(data.cols, tree.view, freq, 1, RealColumns{}, lib,
+  tree_null(data.cols, tree.view, freq, 1, RealColumns{pos.data(), real_score.data(), len}, lib,
             [&] {
               for (int64_t j = 1; j <= nb; ++j) {
                 std::vector<int32_t> gaps;
                 for (int32_t p = 0; p < n; ++p)
                   if (codes[(j - 1) * n + p] == 0) gaps.push_back(p + 1);
                 EXPECT_EQ(real.count(gaps), 1u) << "library column " << j;
-                score[j] = 0.5f;
+                score[j] = 0.1f + 0.03f * static_cast<float>(j % 17);
               }
             },
             out, quiet);
+  double sum = 0, ss = 0;
+  for (int64_t j = 1; j <= nb; ++j) sum += score[j];
+  for (int64_t j = 1; j <= nb; ++j) ss += (score[j] - sum / nb) * (score[j] - sum / nb);
+  for (int32_t i = 0; i < len; ++i) {
+    int64_t b = 0;
+    for (int64_t j = 1; j <= nb; ++j) b += score[j] >= real_score[i];
+    EXPECT_EQ(out[i].m, nb);
+    EXPECT_NEAR(out[i].z, (real_score[i] - sum / nb) / std::sqrt(ss / (nb - 1)), 1e-9) << "column " << pos[i];
+    EXPECT_EQ(out[i].p, (b + 1.0) / (nb + 1.0)) << "column " << pos[i];
+  }
 }
 
 // The library is scored by the real pass: each library column gets, to the

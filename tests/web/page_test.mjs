@@ -156,6 +156,9 @@ for (const [name, file] of [['hiv_pdb', `${structures}/tut/1hpv.pdb`], ['hiv_cif
   check(shown.length === rows && shown.length > 0 && shown.every((q, i) => q <= 0.05 && (i === 0 || shown[i - 1] >= q)),
     `${name}: the q filter shows the ${rows} rows with q <= 0.05, sorted (${shown.slice(0, 5)})`);
   await page.uncheck('#filter-q');
+  const q = await page.evaluate(() => [...document.querySelectorAll('#table tbody tr')].map((tr) => tr.cells[9].textContent));
+  check(q.includes('') && q.indexOf('') === q.length - q.filter((t) => t === '').length,
+    `${name}: sorted by q, highest first, the empty fields come last`);
   await viewer(name, page);
   await page.close();
 }
