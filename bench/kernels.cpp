@@ -46,7 +46,7 @@ Family& family(int n) {
   f.alloc.allocate(plan_group1(ws));
   ws.pairs.place(pair_shape(ws));
   f.alloc.allocate(plan_group2(ws));
-  f.alloc.allocate(plan_group3(ws, true));
+  f.alloc.allocate(plan_group3(ws));
   f.alloc.allocate(plan_group4(ws));
   alignment_residues(src, alignment_arrays(ws));
   column_codes(ws.aln.rows(), ws.nprot, ws.alnlen, ws.alncol.data());

@@ -5,7 +5,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <optional>
 
 #include "fail.hpp"
@@ -31,6 +34,7 @@ vorn::RunSettings settings_from(const py::dict& d) {
   s.entropy = d["entropy"].cast<bool>();
   s.nsuffl = d["permutations"].cast<int64_t>();
   s.ntree = d["tree"].cast<int64_t>();
+  if (optional("tree_model")) s.tree_model = text("tree_model");
   if (optional("seed")) s.seed = d["seed"].cast<int64_t>();
   if (optional("threads")) s.threads = d["threads"].cast<int64_t>();
   if (optional("similarity")) s.simfile = text("similarity");
@@ -51,10 +55,23 @@ vorn::RunSettings settings_from(const py::dict& d) {
   return s;
 }
 
+// Text of the run as Python str: bytes that are not UTF-8 (a file name in
+// another encoding) stand as surrogates, as os.fsdecode gives them.
+py::str text_of(const std::string& s) {
+  PyObject* o = PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "surrogateescape");
+  if (!o) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(o);
+}
+py::list texts_of(const std::vector<std::string>& v) {
+  py::list l;
+  for (const std::string& s : v) l.append(text_of(s));
+  return l;
+}
+
 py::dict record_of(const vorn::RunRecord& r) {
   py::dict d;
   d["version"] = r.version;
-  d["alignment"] = r.aln_name;
+  d["alignment"] = text_of(r.aln_name);
   d["form"] = r.form;
   d["proteins"] = r.nprot;
   d["positions"] = r.alnlen;
@@ -63,10 +80,17 @@ py::dict record_of(const vorn::RunRecord& r) {
   d["tree_columns"] = r.ntree;
   d["seed"] = r.has_seed ? py::object(py::int_(r.seed)) : py::object(py::none());
   d["seed_source"] = r.has_seed ? py::object(py::str(r.seed_from)) : py::object(py::none());
-  d["reference"] = r.reference;
-  d["weights"] = r.weights.empty() ? py::object(py::none()) : py::object(py::str(r.weights));
-  d["warnings"] = r.warnings;
-  d["command"] = r.command;
+  d["reference"] = text_of(r.reference);
+  d["weights"] = r.weights.empty() ? py::object(py::none()) : py::object(text_of(r.weights));
+  d["warnings"] = texts_of(r.warnings);
+  if (r.ntree > 0) {
+    py::dict t;
+    t["model"] = r.tree_fit.model, t["tree_length"] = r.tree_fit.length, t["gamma_shape"] = r.tree_fit.alpha;
+    t["library_columns"] = r.tree_fit.library, t["rounds"] = r.tree_fit.rounds;
+    t["median_zscr_tree"] = r.tree_fit.median_z;
+    d["tree_null"] = t;
+  }
+  d["command"] = texts_of(r.command);
   return d;
 }
 
@@ -110,6 +134,42 @@ py::list table_of(const vorn::Results& r) {
   return out;
 }
 
+// A run of the module's: known to the exit handler while it lives.
+struct PyRun;
+std::mutex g_live_mutex;
+std::set<PyRun*> g_live;
+struct PyRun {
+  std::unique_ptr<vorn::BackgroundRun> run;
+  std::atomic<bool> stopped_at_exit{false};
+  PyRun(vorn::RunSettings settings, vorn::BackgroundRun::Kind kind)
+      : run(std::make_unique<vorn::BackgroundRun>(std::move(settings), kind)) {
+    std::lock_guard<std::mutex> lock(g_live_mutex);
+    g_live.insert(this);
+  }
+  ~PyRun() {
+    std::lock_guard<std::mutex> lock(g_live_mutex);
+    g_live.erase(this);
+  }
+};
+
+// body() with the interpreter free. The lock is taken back in plain code, not
+// in a destructor: at the interpreter's end a thread that asks for it is
+// ended there, by an unwinding that no destructor may stand in.
+template <class Body>
+auto without_gil(Body body) {
+  PyThreadState* saved = PyEval_SaveThread();
+  std::optional<decltype(body())> result;
+  std::exception_ptr error;
+  try {
+    result.emplace(body());
+  } catch (...) {
+    error = std::current_exception();
+  }
+  PyEval_RestoreThread(saved);
+  if (error) std::rethrow_exception(error);
+  return std::move(*result);
+}
+
 }  // namespace
 
 // The bindings, one after another.
@@ -126,52 +186,59 @@ PYBIND11_MODULE(_vorn, m) {
       std::string text = f.message;
       while (!text.empty() && (text.back() == '\n' || text.front() == '\n'))
         text.erase(text.back() == '\n' ? text.size() - 1 : 0, 1);
-      PyErr_SetString(g_error, text.c_str());
+      // A message may quote bytes that are not UTF-8 (a name from the file).
+      PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+      PyErr_SetObject(g_error, message);
+      Py_XDECREF(message);
     }
   });
 
-  py::class_<vorn::BackgroundRun>(m, "Run")
+  py::class_<PyRun>(m, "Run")
       .def(py::init([](const py::dict& d, const std::string& kind) {
-        return std::make_unique<vorn::BackgroundRun>(
-            settings_from(d), kind == "similarity" ? vorn::BackgroundRun::Kind::Similarity
-                                                   : vorn::BackgroundRun::Kind::Scores);
+        return std::make_unique<PyRun>(settings_from(d), kind == "similarity" ? vorn::BackgroundRun::Kind::Similarity
+                                                                               : vorn::BackgroundRun::Kind::Scores);
       }))
-      .def("wait", &vorn::BackgroundRun::wait, py::call_guard<py::gil_scoped_release>())
-      .def("stop", &vorn::BackgroundRun::stop)
+      .def("wait", [](PyRun& r, double seconds) { return without_gil([&] { return r.run->wait(seconds); }); })
+      .def("stop", [](PyRun& r) { r.run->stop(); })
+      .def("stopped_at_exit", [](const PyRun& r) { return r.stopped_at_exit.load(); })
       .def("meter",
-           [](const vorn::BackgroundRun& b) {
-             const vorn::Log::Meter mt = b.meter();
+           [](const PyRun& r) {
+             const vorn::Log::Meter mt = r.run->meter();
              return py::make_tuple(mt.stage, mt.done, mt.total);
            })
       .def("scores",
-           [](vorn::BackgroundRun& b) {
-             vorn::Results r;
-             {
-               py::gil_scoped_release unlocked;
-               r = b.take();
-             }
-             return py::make_tuple(table_of(r), record_of(r.record));
+           [](PyRun& r) {
+             const vorn::Results res = without_gil([&] { return r.run->take(); });
+             return py::make_tuple(table_of(res), record_of(res.record));
            })
-      .def("similarity", [](vorn::BackgroundRun& b) {
-        vorn::Results r;
-        {
-          py::gil_scoped_release unlocked;
-          r = b.take();
-        }
-        const auto n = static_cast<py::ssize_t>(r.record.nprot);
+      .def("similarity", [](PyRun& r) {
+        const vorn::Results res = without_gil([&] { return r.run->take(); });
+        const auto n = static_cast<py::ssize_t>(res.record.nprot);
         py::array_t<float> a({n, n});
-        std::memcpy(a.mutable_data(), r.similarity.data(), r.similarity.size() * sizeof(float));
-        return py::make_tuple(a, record_of(r.record));
+        std::memcpy(a.mutable_data(), res.similarity.data(), res.similarity.size() * sizeof(float));
+        return py::make_tuple(a, record_of(res.record));
       });
+  // At the interpreter's exit every run still going is stopped and waited for,
+  // so that no thread of vorn's runs while the process ends.
+  py::module_::import("atexit").attr("register")(py::cpp_function([] {
+    std::vector<PyRun*> live;
+    {
+      std::lock_guard<std::mutex> lock(g_live_mutex);
+      live.assign(g_live.begin(), g_live.end());
+    }
+    for (PyRun* r : live) r->stopped_at_exit = true, r->run->stop();
+    without_gil([&] {
+      for (PyRun* r : live) r->run->wait(1e9);
+      return 0;
+    });
+  }));
 
   m.def("read_alignment", [](const py::dict& d) {
     const vorn::RunSettings s = settings_from(d);
-    vorn::AlignmentRead a;
-    {
-      py::gil_scoped_release unlocked;
+    const vorn::AlignmentRead a = without_gil([&] {
       vorn::Log quiet(nullptr);
-      a = vorn::read_alignment(s, quiet);
-    }
-    return py::make_tuple(a.names, a.rows, a.form);
+      return vorn::read_alignment(s, quiet);
+    });
+    return py::make_tuple(texts_of(a.names), a.rows, a.form);
   });
 }

@@ -17,6 +17,8 @@ command -v make >/dev/null 2>&1 || need="$need make"
 [ -f /usr/include/pybind11/pybind11.h ] || need="$need pybind11-dev python3-pybind11"
 [ -x /usr/bin/python3-config ] || need="$need python3-dev"
 /usr/bin/python3 -c "import numpy, pandas" >/dev/null 2>&1 || need="$need python3-numpy python3-pandas"
+# PAML's replacement models (LG, WAG, JTT), compiled into the tree null.
+[ -f /usr/lib/paml/data/dat/lg.dat ] || need="$need paml"
 # npm, for the 3D viewer that pages inline (web/package.json pins it).
 command -v npm >/dev/null 2>&1 || need="$need npm"
 if [ "${1:-}" = --tests ]; then

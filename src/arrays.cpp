@@ -1,8 +1,11 @@
 #include "arrays.hpp"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <sys/sysinfo.h>
 
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -44,7 +47,48 @@ uint64_t plan_bytes(const PlanItem& it) {
   return b == 0 ? 1 : b;
 }
 
-void errormem(int64_t step) { fail("\n\n** Memory asignation error. Step: %lld.\n\n", static_cast<long long>(step)); }
+void errormem(int64_t step, const std::string& detail) {
+  fail("\n\n** Memory asignation error. Step: %lld.\n\n%s", static_cast<long long>(step), detail.c_str());
+}
+
+namespace {
+
+std::string gigabytes(uint64_t b) {
+  if (b < (uint64_t{10} << 20)) return strformat("%.0f KB", static_cast<double>(b) / 1024);
+  return b < (uint64_t{1} << 30) ? strformat("%.0f MB", static_cast<double>(b) / (1 << 20))
+                                 : strformat("%.1f GB", static_cast<double>(b) / (uint64_t{1} << 30));
+}
+
+// The address space the process maps now, from /proc/self/statm (pages).
+uint64_t mapped_now() {
+  FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return 0;
+  unsigned long long pages = 0;
+  const int got = std::fscanf(f, "%llu", &pages);
+  std::fclose(f);
+  return got == 1 ? pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+}  // namespace
+
+Allocator Allocator::for_this_process() {
+  const uint64_t machine = machine_memory();
+  struct rlimit as;
+  if (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) {
+    const uint64_t limit = static_cast<uint64_t>(as.rlim_cur), used = mapped_now();
+    // Room for the threads' stacks and the libraries' own needs is left.
+    const uint64_t room = limit > used + (uint64_t{64} << 20) ? limit - used - (uint64_t{64} << 20) : 0;
+    if (room < machine) return Allocator(room, "the room under the address-space limit (ulimit -v)");
+  }
+  return Allocator(machine);
+}
+
+void Allocator::fail_at(int64_t step, uint64_t bytes) const {
+  errormem(step, strformat("** The run needs %s more for the array of step %lld, beside the %s it holds; %s is %s. "
+                           "Fewer random alignments (-S), library columns (-B) or threads (-T) need less.\n",
+                           gigabytes(bytes).c_str(), static_cast<long long>(step), gigabytes(reserved_).c_str(), limit_,
+                           gigabytes(ceiling_).c_str()));
+}
 
 uint64_t Allocator::machine_memory() {
   struct sysinfo si;
@@ -62,14 +106,17 @@ void Allocator::check(const std::vector<PlanItem>& items) const {
     uint64_t room = used <= ceiling_ ? ceiling_ - used : 0;
     if (b > room || static_cast<uint64_t>(n) > room / b) {
       // The first array (or row) that would cross the ceiling.
-      errormem(it.rows > 0 ? plus(it.step, static_cast<int64_t>(room / b) + 1) : it.step);
+      const uint64_t all = b <= UINT64_MAX / static_cast<uint64_t>(n) ? b * static_cast<uint64_t>(n) : UINT64_MAX;
+      Allocator at(ceiling_, limit_);
+      at.reserved_ = used;
+      at.fail_at(it.rows > 0 ? plus(it.step, static_cast<int64_t>(room / b) + 1) : it.step, all);
     }
     used += b * static_cast<uint64_t>(n);
   }
 }
 
 void Allocator::claim(int64_t step, uint64_t bytes) {
-  if (bytes > (reserved_ <= ceiling_ ? ceiling_ - reserved_ : 0)) errormem(step);
+  if (bytes > (reserved_ <= ceiling_ ? ceiling_ - reserved_ : 0)) fail_at(step, bytes);
   reserved_ += bytes;
 }
 
@@ -79,11 +126,15 @@ void Allocator::allocate(const std::vector<PlanItem>& items) {
     uint64_t b = plan_bytes(it);
     int64_t first = it.rows > 0 ? 1 : 0, last = it.rows > 0 ? it.rows : 0;
     for (int64_t r = first; r <= last; ++r) {
+      if (!it.prefault) {
+        it.store(r, nullptr);  // kept for its step code: nothing to map
+        continue;
+      }
       void* mem = allocate_array(b);
-      if (!mem) errormem(it.rows > 0 ? it.step + r : it.step);
-      if (it.prefault) touch_pages(mem, b);
+      if (!mem) fail_at(it.rows > 0 ? it.step + r : it.step, b);
+      touch_pages(mem, b);
       it.store(r, mem);
-      if (it.prefault) reserved_ += b;
+      reserved_ += b;
     }
   }
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace vorn {
@@ -61,7 +62,8 @@ struct PlanItem {
   uint64_t elem;   // bytes per element
   std::function<void(int64_t row, void* mem)> store;
   // Touched when allocated, so that memory stays flat once the plan is in
-  // place; false for arrays the counting algorithms never use.
+  // place. false: an array the counting algorithms never use, kept in the
+  // plan for its step code only: it takes neither memory nor address space.
   bool prefault = true;
 };
 
@@ -75,9 +77,13 @@ uint64_t plan_bytes(const PlanItem& item);
 // could not be had, instead of thrashing or being killed part-way.
 class Allocator {
  public:
-  explicit Allocator(uint64_t ceiling_bytes) : ceiling_(ceiling_bytes) {}
+  explicit Allocator(uint64_t ceiling_bytes, const char* limit = "the memory and swap of this machine")
+      : ceiling_(ceiling_bytes), limit_(limit) {}
   // Physical memory plus swap.
   static uint64_t machine_memory();
+  // The ceiling of a run: the machine's memory and swap, or the room left
+  // under the address-space limit (ulimit -v) where that is less.
+  static Allocator for_this_process();
   // Checks and allocates the items in order; ends the run through errormem.
   void allocate(const std::vector<PlanItem>& items);
   // The check alone, for groups that must be known to fit before earlier work.
@@ -85,17 +91,28 @@ class Allocator {
   // Memory that an array reserved untouched now takes: ends the run through
   // errormem(step) when it does not fit beside what is held.
   void claim(int64_t step, uint64_t bytes);
+  // A claim that also allocates the array (count elements), untouched.
+  template <class T>
+  void claim(int64_t step, int64_t count, Vec<T>& v) {
+    claim(step, sizeof(T) * static_cast<uint64_t>(count));
+    void* mem = std::malloc(sizeof(T) * static_cast<uint64_t>(count > 0 ? count : 1));
+    if (!mem) fail_at(step, sizeof(T) * static_cast<uint64_t>(count));
+    v.adopt(mem, count);
+  }
   // Whether such a claim would fit beside what is held.
   bool fits(uint64_t bytes) const { return bytes <= (reserved_ <= ceiling_ ? ceiling_ - reserved_ : 0); }
   uint64_t reserved() const { return reserved_; }
 
  private:
   uint64_t ceiling_;
+  const char* limit_;  // what the ceiling is, for the message
   uint64_t reserved_ = 0;
+  // The stop at step code step for an array of bytes that does not fit.
+  [[noreturn]] void fail_at(int64_t step, uint64_t bytes) const;
 };
 
 // The allocation stop: "** Memory asignation error. Step: %d." on standard
-// output, exit status 1.
-[[noreturn]] void errormem(int64_t step);
+// output, then what was asked for against what limit when known; exit status 1.
+[[noreturn]] void errormem(int64_t step, const std::string& detail = "");
 
 }  // namespace vorn

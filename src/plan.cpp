@@ -87,7 +87,7 @@ std::vector<PlanItem> plan_group1(Workspace& ws) {
       single(-3600, plus(len, kColumnLanes), ws.grouppos),
       single(-3600, plus(times(plus(len, kColumnLanes), np), 1), ws.groupcodes),
       single(-8100, ws.weighted ? plus(np, 2) : 1, ws.weights),
-      reserved(-8200, ws.weighted && ws.spearman ? plus(pairs, 2) : 1, ws.wrank),
+      // -8200: the weighted ranks, claimed with their size once the similarities are ranked.
       single(-8400, ws.weighted ? plus(np, 2) : 1, ws.rowwy),
   };
 }
@@ -101,7 +101,7 @@ std::vector<PlanItem> plan_group2(Workspace& ws) {
   };
 }
 
-std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {
+std::vector<PlanItem> plan_group3(Workspace& ws) {
   const int64_t np = ws.nprot, len = ws.alnlen, ns = ws.nsuffl;
   std::vector<PlanItem> items = {
       single(6000, plus(len, 2), ws.icorr),
@@ -113,7 +113,7 @@ std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman) {
       single(-7300, plus(len, 2), ws.colstat),
       single(-8500, ws.weighted ? times(lane_tile_doubles(ws.nprot), ws.threads) : 1, ws.wlanes),
       single(-8550, ws.weighted ? times(times(plus(np, 2), 16), ws.threads) : 1, ws.lane_rowwy),
-      reserved(-8610, ws.weighted && spearman ? times(times(plus(ws.npairs, 1), kLanes), ws.threads) : 1, ws.wlanerank),
+      // -8610: each thread's weighted ranks of a block, claimed likewise.
       single(-8700, ws.weighted ? times(times(plus(np, 2), 8), ws.threads) : 1, ws.inverse),
       single(-8800, ws.weighted ? plus(len, 2) : 1, ws.wstat),
   };
@@ -134,8 +134,8 @@ std::vector<PlanItem> plan_group4(Workspace& ws) {
 }
 
 std::vector<PlanItem> plan_group5(Workspace& ws) {
-  const int64_t np = ws.nprot, nb = ws.ntree, nodes = plus(times(np, 2), 1);
-  if (nb == 0) return {};
+  const int64_t np = ws.nprot, nb = ws.libroom, nodes = plus(times(np, 2), 1);
+  if (ws.ntree == 0) return {};
   return {
       single(9500, times(np, np), ws.njdist),
       single(9501, plus(np, 1), ws.njrsum),
@@ -144,8 +144,6 @@ std::vector<PlanItem> plan_group5(Workspace& ws) {
       single(9504, nodes, ws.treeright),
       single(9505, nodes, ws.treelength),
       single(9510, plus(times(nb, np), 1), ws.libcodes),
-      single(9511, plus(nb, 2), ws.libcount),
-      single(9512, plus(nb, 2), ws.librate),
       single(9513, plus(nb, 2), ws.libscore),
       single(9514, times(nodes, omp_get_max_threads()), ws.libsets),
       single(9515, plus(nb, 2), ws.libgapperc),

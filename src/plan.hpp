@@ -13,7 +13,7 @@ PairBlock::Shape pair_shape(const Workspace& ws);
 
 std::vector<PlanItem> plan_group1(Workspace& ws);
 std::vector<PlanItem> plan_group2(Workspace& ws);
-std::vector<PlanItem> plan_group3(Workspace& ws, bool spearman);
+std::vector<PlanItem> plan_group3(Workspace& ws);
 std::vector<PlanItem> plan_group4(Workspace& ws);
 std::vector<PlanItem> plan_group5(Workspace& ws);
 

@@ -39,6 +39,14 @@ struct RunRecord {
   int64_t reference_row = 1;  // its row; the exports give its residues, the result lines protein 1's
   std::string weights;    // "" without -W; else its kind
   std::vector<std::string> warnings;  // every "** Warning" of the run, as written
+  // -B: how the tree null fitted the family: its model, the tree's length in
+  // expected substitutions, the gamma's shape, the median Zscr_tree.
+  struct TreeFit {
+    std::string model;
+    double length = 0, alpha = 0, median_z = 0;
+    int64_t library = 0;
+    int32_t rounds = 0;
+  } tree_fit;
 };
 
 struct Results {

@@ -53,7 +53,7 @@ struct Run {
   AaMat aamat{};
   AlignmentSource src;
   Workspace ws;
-  Allocator alloc{Allocator::machine_memory()};
+  Allocator alloc = Allocator::for_this_process();
   SimilaritySide side;  // what every column reuses of the similarity vector
   WeightedSide wside;   // the same for the weighted scores
   std::unique_ptr<ExportFiles> exports;
@@ -166,6 +166,7 @@ struct Run {
     ws.weighted = s.weighted;
     ws.threads = omp_get_max_threads();
     ws.spearman = spearman();
+    ws.libroom = s.ntree > 0 ? std::max<int64_t>(s.ntree, 1024) : 0;
   }
 
   void allocation() {
@@ -210,13 +211,13 @@ struct Run {
       // All of the shuffling memory is known to fit before any permutation
       // is drawn.
       std::vector<PlanItem> later = plan_group2(ws);
-      for (auto& group : {plan_group3(ws, spearman()), plan_group4(ws), plan_group5(ws)})
+      for (auto& group : {plan_group3(ws), plan_group4(ws), plan_group5(ws)})
         later.insert(later.end(), group.begin(), group.end());
       alloc.check(later);
       alloc.allocate(plan_group2(ws));
       draw_permutations(rng, ws.nsuffl, ws.nprot, ws.sufix.rows(), ws.drawlist.data(), log);
       if (out && listings.permutations) print_permutations(out, ws.nsuffl, ws.nprot, ws.sufix.rows());
-      alloc.allocate(plan_group3(ws, spearman()));
+      alloc.allocate(plan_group3(ws));
     }
     if (s.nsuffl == 0 && s.ntree > 0) {
       std::vector<PlanItem> later = plan_group4(ws), tree = plan_group5(ws);
@@ -332,15 +333,25 @@ struct Run {
   void external_similarity() {
     if (s.similarities) return given_similarities();
     if (!s.simfile) return;
-    // The reader's own account of what is wrong leads the error message.
-    char* detail = nullptr;
-    size_t size = 0;
-    FILE* msg = open_memstream(&detail, &size);
-    if (!msg) throw std::bad_alloc();
-    const int r = read_sim_mat(*s.simfile, ws.nprot, ws.pairs.identities.data(), msg, &s.given);
-    std::fclose(msg);
-    const std::string said(detail, size);
-    std::free(detail);
+    // The reader's own account of what is wrong leads the error message; the
+    // stream is closed however the reading ends (a corrupt gzip throws).
+    struct Memstream {
+      char* text = nullptr;
+      size_t size = 0;
+      FILE* f = open_memstream(&text, &size);
+      ~Memstream() {
+        if (f) std::fclose(f);
+        std::free(text);
+      }
+      std::string taken() {
+        std::fclose(f);
+        f = nullptr;
+        return std::string(text, size);
+      }
+    } msg;
+    if (!msg.f) throw std::bad_alloc();
+    const int r = read_sim_mat(*s.simfile, ws.nprot, ws.pairs.identities.data(), msg.f, &s.given);
+    const std::string said = msg.taken();
     if (r != 0) fail("%s** Error %d importing external protein matrix '%s'.\n", said.c_str(), r, s.simfile->c_str());
     log.status("\rExternal protein 'similarity' matrix imported.                     \n");
   }
@@ -358,13 +369,13 @@ struct Run {
         // The rank tables take memory only now, one entry per distinct
         // similarity (and per permutation of a block with -S).
         ngroups = similarity_groups(ws.pairs.values(), ws.npairs, group, ws.rankscratch.data());
-        alloc.claim(-8200, sizeof(double) * static_cast<uint64_t>(ngroups));
+        alloc.claim(-8200, ngroups + 2, ws.wrank);
         // With -S each thread that walks a block at once ranks its own: as
         // many of them as there are blocks and the memory bears, one at least.
         const uint64_t one = sizeof(double) * kLanes * static_cast<uint64_t>(ngroups);
         if (s.nsuffl > 0) {
           while (concurrent > 1 && !alloc.fits(one * static_cast<uint64_t>(concurrent))) --concurrent;
-          alloc.claim(-8610, one * static_cast<uint64_t>(concurrent));
+          alloc.claim(-8610, kLanes * ngroups * concurrent + 1, ws.wlanerank);
         }
         rank_stride = kLanes * ngroups;
       }
@@ -432,30 +443,42 @@ struct Run {
   std::vector<TreeNullValue> tree_values;
   void tree_null() {
     if (s.ntree == 0) return;
-    log.status("\rTree null: %lld library columns along a neighbour-joining tree of the similarities.\n",
-               static_cast<long long>(s.ntree));
+    ModelKind kind = ModelKind::Lg;
+    model_by_name(s.tree_model, kind);
+    log.status("\rTree null: %lld library columns along a neighbour-joining tree of the similarities, under %s.\n",
+               static_cast<long long>(s.ntree), model_name(kind));
     alloc.allocate(plan_group5(ws));
     const int32_t n = ws.nprot;
     const TreeView tree{n, ws.treeleft.data(), ws.treeright.data(), ws.treelength.data()};
     double freq[kCodes];
     residue_frequencies(columns(ws), freq);
     // The similarities are mean matrix scores, unless -M replaced them.
-    nj_tree(ws.pairs.identities.data(), n, s.simfile || s.similarities ? DistanceTransform{} : score_transform(freq, aamat), ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
+    nj_tree(ws.pairs.identities.data(), n, s.simfile || s.similarities ? DistanceTransform{} : score_transform(freq, aamat),
+            ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
     log.checkpoint();
-    const int64_t nb = ws.ntree;
-    TreeLibrary lib{nb, ws.libcodes.data(), ws.libcount.data(), ws.libscore.data(), ws.librate.data(),
-                    ws.libsets.data()};
+    const AaModel model = make_model(kind, freq);
+    const TreeLibrary lib{ws.libroom, ws.libcodes.data(), ws.libscore.data(), ws.libsets.data()};
     std::vector<int32_t> pos(static_cast<size_t>(ws.nresults));
     std::vector<float> score(static_cast<size_t>(ws.nresults));
     for (int32_t i = 0; i < ws.nresults; ++i) pos[i] = ws.results[i + 1].f.pos, score[i] = ws.results[i + 1].f.score;
-    auto score_library = [&] {
+    auto score_library = [&](int64_t count) {
       const LibraryArrays at{ws.libgapperc.data(), ws.libgaplist.data(), ws.libgapstart.data(),
                              ColumnGroups{ws.libgrouppos.data(), ws.libgroupcodes.data()}};
-      score_library_columns(lib, n, at, aamat, spearman(), side, weighted ? &wside : nullptr, log);
+      score_library_columns(lib, count, n, at, aamat, spearman(), side, weighted ? &wside : nullptr, log);
     };
-    vorn::tree_null(columns(ws), tree, freq, static_cast<uint32_t>(seed), RealColumns{pos.data(), score.data(), ws.nresults}, lib,
-                    score_library, tree_values, log);
+    vorn::tree_null(columns(ws), tree, model, static_cast<uint32_t>(seed), RealColumns{pos.data(), score.data(), ws.nresults},
+                    s.ntree, lib, score_library, tree_values, tree_fit, log);
+    log.status("\rTree null: %s, tree length %.3g substitutions per column, gamma shape %.3g; %lld library columns in %d "
+               "round%s; median Zscr_tree %.2f.\n",
+               tree_fit.model.c_str(), tree_fit.length, tree_fit.alpha, static_cast<long long>(tree_fit.library),
+               tree_fit.rounds, tree_fit.rounds == 1 ? "" : "s", tree_fit.median_z);
+    if (std::fabs(tree_fit.median_z) > kTreeMisfit)
+      log.warn("** Warning: the tree null does not fit this family (median Zscr_tree %.2f, far from 0); read Zscr_tree "
+               "as a ranking only.\n",
+               tree_fit.median_z);
   }
+  TreeFitReport tree_fit;
+
 
   int64_t scored_columns = 0;
 
@@ -496,6 +519,7 @@ struct Run {
     info.seed_from = s.seed ? "-R" : "the clock";
     info.reference = reference_text();
     info.reference_row = reference;
+    if (s.ntree > 0) info.tree_fit = tree_fit;
     info.weights = weights_text();
     info.warnings = log.warnings();
     return info;
@@ -573,7 +597,7 @@ RunPlan plan(const RunSettings& settings, Log& log) {
   // nor (integer scores) the fractions of alnlen positions can make.
   uint64_t touched = 0;
   std::vector<PlanItem> items = plan_group1(ws);
-  for (auto& group : {plan_group2(ws), plan_group3(ws, r.spearman()), plan_group4(ws), plan_group5(ws)})
+  for (auto& group : {plan_group2(ws), plan_group3(ws), plan_group4(ws), plan_group5(ws)})
     items.insert(items.end(), group.begin(), group.end());
   for (const PlanItem& it : items)
     if (it.prefault) touched += plan_bytes(it) * static_cast<uint64_t>(it.rows > 0 ? it.rows : 1);

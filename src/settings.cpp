@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "fail.hpp"
+#include "tree/model.hpp"
 
 namespace vorn {
 
@@ -31,7 +32,15 @@ void check_threads(int64_t n, const std::string& as_given) {
          static_cast<long long>(kMaxThreads));
 }
 
+void check_tree_model(const std::string& name) {
+  ModelKind kind;
+  if (!model_by_name(name, kind))
+    fail("** Invalid -L (%s): the tree null's model is lg, wag, jtt or equal (the equal-input process).\n",
+         name.c_str());
+}
+
 void validate(const RunSettings& s) {
+  check_tree_model(s.tree_model);
   check_permutations(s.nsuffl, std::to_string(s.nsuffl));
   if (s.ntree != 0) check_tree(s.ntree, std::to_string(s.ntree));
   if (s.seed) check_seed(*s.seed, std::to_string(*s.seed));
@@ -49,6 +58,9 @@ std::vector<std::string> command_line(const RunSettings& s) {
   };
   add(s.nsuffl > 0, "-S=" + std::to_string(s.nsuffl));
   add(s.ntree > 0, "-B=" + std::to_string(s.ntree));
+  ModelKind model = ModelKind::Lg;
+  model_by_name(s.tree_model, model);
+  add(s.ntree > 0 && model != ModelKind::Lg, "-L=" + s.tree_model);
   add(s.seed.has_value() && (s.nsuffl > 0 || s.ntree > 0), "-R=" + std::to_string(s.seed.value_or(0)));
   add(s.simfile.has_value(), "-M=" + s.simfile.value_or(""));
   add(s.similarities.has_value(), "-M=similarity");

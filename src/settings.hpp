@@ -28,6 +28,7 @@ struct RunSettings {
   bool entropy = true;
   int64_t nsuffl = 0;  // random permutations of the proteins
   int64_t ntree = 0;   // library columns of the tree null
+  std::string tree_model = "lg";  // the tree null's replacement model: lg, wag, jtt or equal
   std::optional<std::string> simfile;  // similarities from this file instead of the alignment
   // ... or given as numbers (the Python module): an array of this shape,
   // row-major, whose pairs i < j are read (the diagonal never).
@@ -65,6 +66,7 @@ void check_permutations(int64_t n, const std::string& as_given);
 void check_seed(int64_t seed, const std::string& as_given);
 void check_tree(int64_t n, const std::string& as_given);
 void check_threads(int64_t n, const std::string& as_given);
+void check_tree_model(const std::string& name);
 void validate(const RunSettings& s);
 
 // The command line that repeats the run: vorn, the two paths and the options

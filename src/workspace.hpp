@@ -83,10 +83,10 @@ struct Workspace {
   Vec<int32_t> njslot;       // the node in each slot
   Vec<int32_t> treeleft, treeright;  // the children of each of the 2n - 1 nodes
   Vec<double> treelength;    // the branch above each node
+  int64_t libroom = 0;       // the library columns scored at once
   Vec<uint8_t> libcodes;     // the library columns' codes, as alncol
-  Vec<int32_t> libcount, librate;
   Vec<float> libscore;
-  Vec<uint32_t> libsets;     // Fitch and evolving scratch, per thread
+  Vec<uint32_t> libsets;     // evolving scratch, per thread
   Vec<float> libgapperc;
   Vec<int32_t> libgaplist;
   Vec<int64_t> libgapstart;

@@ -176,13 +176,22 @@ TEST(EndToEnd, CommandLines) {
       {"w_one_zero.tsv", weights(12, [](int p) -> int { return p != 7; })},
       {"empty", ""},
       {"a.xz", std::string("\xFD" "7zXZ\0\0\x04\xE6\xD6\xB4\x46", 12)},
+      {"wide10k.fa", [] {
+         std::string t;
+         for (int p = 0; p < 10000; ++p) {
+           t += ">p" + std::to_string(p) + "\n";
+           for (int c = 0; c < 12; ++c) t += "ACDEFGHIKLMNPQRSTVWY"[(p * 7 + c * 13 + p * c) % 20];
+           t += "\n";
+         }
+         return t;
+       }()},
       {"m.bz2", "BZh91AY&SY\x01\x02"},
       {"s.zst", "\x28\xB5\x2F\xFD\x24\x04"},
   };
   for (const auto& [name, text] : inputs) d.in.write(name, text);
   const std::string gz_trunc = "head -c 2000 < <(gzip -c {T}/fn3.fa) > {in}/trunc.gz; ";
   TempDir date_dir, silent_dir;
-  RunOptions date79, no_date, full, closed, small_files, low_memory, tight_memory;
+  RunOptions date79, no_date, full, closed, small_files, low_memory, tight_memory, within_limit;
   date79.setup = "PATH=" + date_dir.fake_date("Sun Dec  6 19:47:29 UTC 2026") + ":$PATH";
   no_date.setup = "PATH=" + silent_dir.fake_date("") + ":$PATH";
   full.setup = "exec >/dev/full";
@@ -190,6 +199,7 @@ TEST(EndToEnd, CommandLines) {
   small_files.setup = "trap '' XFSZ; ulimit -f 8";  // the result lines fit, the profile does not
   low_memory.setup = "ulimit -v 300000";
   tight_memory.setup = "ulimit -v 100000";
+  within_limit.setup = "ulimit -v 800000";
   RunOptions generic;
   generic.setup = "export VORN_ISA=generic";
   const std::string M = "{T}/raw_blosum62_tri.txt", T = "{T}/tiny.fa", F = "{T}/fn3.fa";
@@ -244,6 +254,11 @@ TEST(EndToEnd, CommandLines) {
       {"standard output closed", {T, M}, 1, "", "~standard output is closed", closed},
       {"standard input for two inputs", {"-", "-"}, 1, "=** Error: standard input ('-') can stand for one input only.\n"},
       {"-S too large for memory", {F, M, "-S=2147483647"}, 1, "~Memory asignation error"},
+      // 10,000 proteins: 400 MB of pair block, beside which the arrays kept for their step codes take nothing.
+      {"within an address-space limit that untouched arrays would break", {"{in}/wide10k.fa", M, "-E"}, 0, "#12", "",
+       within_limit},
+      {"an address-space limit too small, named with the need", {"{in}/wide10k.fa", M, "-E"}, 1,
+       "~the room under the address-space limit (ulimit -v) is ", "", low_memory},
       {"a family too large for memory stops before reading residues", {"{S}/large/Pkinase_emit_N3000.fa", M}, 1,
        "~\n\n** Memory asignation error. Step: ", "~Mem...", tight_memory},
       // Odd and hostile files.

@@ -40,7 +40,7 @@ _vorn = _load()
 __version__ = _vorn.__version__
 Error = _vorn.Error  # a ValueError carrying the message the command line prints
 
-__all__ = ["score", "similarity", "read_alignment", "Error", "VornWarning", "Alignment", "matrices"]
+__all__ = ["score", "similarity", "read_alignment", "Error", "VornWarning", "Alignment", "Path", "matrices"]
 
 
 class VornWarning(UserWarning):
@@ -48,6 +48,30 @@ class VornWarning(UserWarning):
 
 
 Alignment = namedtuple("Alignment", "names sequences form")
+
+
+class Path(os.PathLike):
+    """A file name given as bytes (a name that is not UTF-8, say): vorn.Path(b"fam\xe9.fa"). Plain bytes are the
+    text of an input, not its name."""
+
+    def __init__(self, name):
+        if not isinstance(name, (str, bytes)):
+            raise TypeError("vorn.Path takes str or bytes, not %s" % type(name).__name__)
+        self.name = name
+
+    def __fspath__(self):
+        return self.name
+
+    def __repr__(self):
+        return "vorn.Path(%r)" % (self.name,)
+
+
+def _path(value):
+    """A path as the library takes it: its bytes, whatever their encoding (os.fsencode); NUL refused as open() does."""
+    b = os.fsencode(value)
+    if b"\0" in b:
+        raise ValueError("embedded null byte")
+    return b
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
 _RESIDUES = "ACDEFGHIKLMNPQRSTVWY"  # the twenty vorn scores
@@ -66,10 +90,10 @@ def _text(value):
 
 def _alignment(alignment, given):
     """The alignment as a path vorn reads, adding in-memory text to given."""
-    if isinstance(alignment, os.PathLike):
-        return os.fspath(alignment)
-    if isinstance(alignment, str) and "\n" not in alignment:
-        return alignment
+    if alignment is None:
+        raise TypeError("alignment must be a path, text, a MultipleSeqAlignment or a list of sequences, not None")
+    if isinstance(alignment, os.PathLike) or isinstance(alignment, str) and "\n" not in alignment:
+        return _path(alignment)
     if isinstance(alignment, (str, bytes, bytearray, memoryview)):
         given["alignment text"] = _text(alignment)
         return "alignment text"
@@ -84,9 +108,12 @@ def _alignment(alignment, given):
                 rows.append(("seq%d" % i, item))
             elif hasattr(item, "seq"):  # a SeqRecord
                 rows.append((item.id, str(item.seq)))
+            elif isinstance(item, tuple) and len(item) == 2 and isinstance(item[0], str) and (
+                    isinstance(item[1], str) or type(item[1]).__name__ == "Seq"):
+                rows.append((item[0], str(item[1])))
             else:
-                label, seq = item
-                rows.append((str(label), str(seq)))
+                raise TypeError("sequence %d must be a str, a SeqRecord or a (name, sequence) pair of str, not %r"
+                                % (i, item if item is None else type(item).__name__))
     for label, _ in rows:
         if not label or any(c.isspace() for c in label):
             raise Error("** Error: sequence name %r cannot name a row: give names without blanks." % label)
@@ -96,13 +123,13 @@ def _alignment(alignment, given):
 
 def _matrix(matrix, given):
     if isinstance(matrix, os.PathLike):
-        return os.fspath(matrix)
+        return _path(matrix)
     if isinstance(matrix, str):
         # A shipped matrix's name is the library's to resolve (share_dirs).
         if "\n" in matrix:
             given["matrix text"] = _text(matrix)
             return "matrix text"
-        return matrix
+        return _path(matrix)
     if isinstance(matrix, (bytes, bytearray, memoryview)):
         given["matrix text"] = _text(matrix)
         return "matrix text"
@@ -122,7 +149,7 @@ def _weights(weights, given):
     if isinstance(weights, str) and weights.lower() == "henikoff":
         return True, None
     if isinstance(weights, (str, os.PathLike)):
-        return True, os.fspath(weights)
+        return True, _path(weights)
     values = np.asarray(weights, dtype=float).ravel()
     given["weights"] = "".join("%d\t%r\n" % (i, float(w)) for i, w in enumerate(values, start=1)).encode()
     return True, "weights"
@@ -131,8 +158,17 @@ def _weights(weights, given):
 def _similarity(sim):
     """similarity= as a path, or as an array (its shape and values, row-major)."""
     if sim is None or isinstance(sim, (str, os.PathLike)):
-        return (None if sim is None else os.fspath(sim)), None
+        return (None if sim is None else _path(sim)), None
     return None, np.ascontiguousarray(sim, dtype=float)
+
+
+def _name(value, what):
+    """A name (a sequence's, a model's) as bytes: str in any encoding (surrogates as the bytes they stand for)."""
+    if isinstance(value, bytes):
+        return value
+    if not isinstance(value, str):
+        raise TypeError("%s must be a str, not %s" % (what, type(value).__name__))
+    return value.encode("utf-8", "surrogateescape")
 
 
 def _count(name, value, optional=False):
@@ -145,14 +181,15 @@ def _count(name, value, optional=False):
 
 
 def _settings(alignment, matrix, method="spearman", permutations=0, seed=None, weights=None, similarity=None,
-              entropy=True, threads=None, reference=None, tree=0):
+              entropy=True, threads=None, reference=None, tree=0, tree_model="lg"):
     if method not in ("spearman", "pearson"):
         raise Error("** Error: method must be 'spearman' or 'pearson', not %r." % (method,))
     given = {}
     d = dict(alignment=_alignment(alignment, given), matrix=_matrix(matrix, given), method=method,
              permutations=_count("permutations", permutations), tree=_count("tree", tree),
              seed=_count("seed", seed, True), threads=_count("threads", threads, True), entropy=bool(entropy),
-             reference=reference, given=given,
+             reference=None if reference is None else _name(reference, "reference"), given=given,
+             tree_model=_name(tree_model, "tree_model"),
              share_dirs=[_HERE])
     d["weighted"], d["weight_file"] = _weights(weights, given)
     d["similarity"], d["similarities"] = _similarity(similarity)
@@ -210,6 +247,8 @@ def _finish(settings, kind, progress):
     finally:
         if bar:
             bar.close()
+    if run.stopped_at_exit():  # the interpreter is ending: this thread ends quietly
+        raise SystemExit
     out = run.scores() if kind == "scores" else run.similarity()
     for text in out[1]["warnings"]:
         warnings.warn(text, VornWarning, stacklevel=3)
@@ -217,7 +256,7 @@ def _finish(settings, kind, progress):
 
 
 def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, seed=None, weights=None,
-          similarity=None, entropy=True, threads=None, progress=False, reference=None, tree=0):
+          similarity=None, entropy=True, threads=None, progress=False, reference=None, tree=0, tree_model="lg"):
     """Scores every column of an alignment, as ``vorn alignment matrix [options]``.
 
     alignment: a path in any form vorn reads (gzip too), the text of such a
@@ -235,14 +274,15 @@ def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, se
     entropy: False for -E. threads: worker threads (-T=n).
     reference: the sequence whose residues resnum numbers (-F=name).
     tree: n library columns of the tree null (-B=n): Zscr_tree, Pval_tree,
-        qval_tree and m, how far each score exceeds what the tree explains.
+        qval_tree and m, how far each score exceeds what the tree explains;
+        tree_model its replacement model (-L): "lg", "wag", "jtt" or "equal".
 
     Returns a pandas.DataFrame, one row per result line, with the columns of
     the -O table; frame.attrs holds the record of the run. Raises vorn.Error
     with the command line's message; warnings come as VornWarning.
     """
     settings = _settings(alignment, matrix, method, permutations, seed, weights, similarity, entropy, threads,
-                         reference, tree)
+                         reference, tree, tree_model)
     columns, record = _finish(settings, "scores", progress)
     frame = pd.DataFrame(index=pd.RangeIndex(len(columns[0][1])))
     for name, values, missing in columns:  # the table's schema, in order

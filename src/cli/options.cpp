@@ -184,6 +184,12 @@ const std::vector<Option>& options() {
          check_tree(!r.digits || r.end != v.size() || r.overflow ? -1 : r.value, v);
          c.run.ntree = r.value;
        }},
+      {'L', V::Text, "-L=model", "the tree null's replacement model: lg (default), wag, jtt or equal (equal-input)",
+       "model tree-model",
+       [](CommandLine& c, const std::string& v) {
+         check_tree_model(v);
+         c.run.tree_model = v;
+       }},
       {'M', V::Text, "-M=file", "take the protein similarities from file (lines prot_nr1<TAB>prot_nr2<TAB>value)",
        "similarity classes",
        [](CommandLine& c, const std::string& v) {

@@ -175,7 +175,10 @@ bool load_input(const std::string& path, InputText& in) {
 }
 
 void load_memory(const void* bytes, size_t size, const std::string& name, InputText& in) {
+  if (size > kMaxInputBytes) too_large(name);
   std::string raw(static_cast<const char*>(bytes), size);
+  // The guard a file's first MiB passes, for bytes handed over in memory.
+  if (raw.size() >= kSniffBytes && !gzip_magic(raw, 0)) check_text(raw, name);
   finish(raw, name, in);
 }
 

@@ -133,6 +133,12 @@ void record_section(FILE* out, const RunRecord& info, const PageExtras& x) {
                static_cast<long long>(info.nprot), info.alnlen, xml_text(info.form).c_str());
   std::fprintf(out, "<dt>numbered by</dt><dd>%s</dd>\n", xml_text(info.reference).c_str());
   if (!info.weights.empty()) std::fprintf(out, "<dt>weights</dt><dd>%s</dd>\n", xml_text(info.weights).c_str());
+  if (info.ntree > 0) {
+    const RunRecord::TreeFit& t = info.tree_fit;
+    std::fprintf(out, "<dt>tree null</dt><dd>%s, tree length %.3g substitutions per column, gamma shape %.3g; %lld "
+                      "library columns in %d rounds; median Zscr_tree %.2f</dd>\n",
+                 xml_text(t.model).c_str(), t.length, t.alpha, static_cast<long long>(t.library), t.rounds, t.median_z);
+  }
   if (x.structure)
     std::fprintf(out, "<dt>structure</dt><dd>%s</dd>\n", xml_text(line_text(x.structure->path)).c_str());
   for (const std::string& w : info.warnings)

@@ -61,6 +61,12 @@ void write_record(FILE* out, const RunRecord& info) {
   j["seed_from"] = info.has_seed ? nlohmann::ordered_json(info.seed_from) : nlohmann::ordered_json(nullptr);
   j["weights"] = info.weights.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(info.weights);
   j["reference"] = info.reference;
+  if (info.ntree > 0) {
+    const RunRecord::TreeFit& t = info.tree_fit;
+    j["tree_null"] = {{"model", t.model},           {"tree_length", t.length},      {"gamma_shape", t.alpha},
+                      {"library_columns", t.library}, {"rounds", t.rounds}, {"median_zscr_tree", t.median_z}};
+  }
+  j["warnings"] = info.warnings;
   const std::string text = json_text(j, 2) + "\n";
   std::fwrite(text.data(), 1, text.size(), out);
 }

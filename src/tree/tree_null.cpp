@@ -4,195 +4,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
-#include "input/residue.hpp"
 #include "shuffle/significance.hpp"
+#include "tree/stream.hpp"
 
 namespace vorn {
 
-namespace {
-
-// Which of two candidate joins comes first: the smaller Q, then the smaller
-// pair of node numbers, so that the tree does not depend on how the scan is
-// split among threads.
-struct Join {
-  int64_t q = std::numeric_limits<int64_t>::max();
-  int32_t lo = 0, hi = 0;  // node numbers, lo < hi
-  int32_t a = -1, b = -1;  // their slots
-  bool before(const Join& o) const { return q != o.q ? q < o.q : lo != o.lo ? lo < o.lo : hi < o.hi; }
-};
-
-// Every residue state: a gap fits any of them.
-constexpr uint32_t kAnyState = ((1u << 21) - 1) & ~1u;
-
-// splitmix64: one independent stream per library column, whatever thread
-// evolves it.
-struct Stream {
-  uint64_t s;
-  uint64_t next() {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-  uint64_t below(uint64_t n) { return static_cast<uint64_t>((static_cast<unsigned __int128>(next()) * n) >> 64); }
-};
-
-constexpr int kRates = 32;
-constexpr int64_t kParallelJoin = int64_t{512} * 512;  // r^2 of the smallest joining step done in parallel
-
-}  // namespace
-
-double tree_distance(double s, double smax, const DistanceTransform& t) {
-  if (!t.scores || !(t.self > t.random)) return smax - s;
-  // Columns evolve at different rates: the gamma distance of shape 2 keeps
-  // the long distances from being compressed (the plain -ln r is the limit of
-  // equal rates).
-  const double ratio = std::clamp((s - t.random) / (t.self - t.random), kTreeSaturated, 1.0);
-  return kTreeShape * (std::pow(ratio, -1.0 / kTreeShape) - 1.0);
-}
-
-void residue_frequencies(const Columns& cols, double* freq) {
-  std::fill(freq, freq + kCodes, 0.0);
-  const int64_t cells = static_cast<int64_t>(cols.alnlen) * cols.nprot;
-  for (int64_t k = 0; k < cells; ++k) freq[cols.codes[k]] += 1;
-  double total = 0;
-  for (int a = 1; a < kCodes; ++a) total += freq[a];
-  freq[0] = 0;
-  for (int a = 1; a < kCodes; ++a) freq[a] = total > 0 ? freq[a] / total : 0;
-}
-
-DistanceTransform score_transform(const double* freq, const AaMat& aamat) {
-  DistanceTransform t;
-  for (int a = 1; a < kCodes; ++a) {
-    t.scores = t.scores || freq[a] > 0;
-    t.self += freq[a] * aamat[a][a];
-    for (int b = 1; b < kCodes; ++b) t.random += freq[a] * freq[b] * aamat[a][b];
-  }
-  return t;
-}
-
-namespace {
-
-// The distances d / dmax in units of 2^-20 (every later sum exact), each
-// slot holding its protein, and the row sums.
-void scaled_distances(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist,
-                      int64_t* rsum, int32_t* slot) {
-  float smin = identities[1][2], smax = identities[1][2];
-  for (int32_t i = 1; i <= n; ++i)
-    for (int32_t j = i + 1; j <= n; ++j) smin = std::min(smin, identities[i][j]), smax = std::max(smax, identities[i][j]);
-  const double top = static_cast<double>(smax);
-  const double span = tree_distance(static_cast<double>(smin), top, how);  // the largest distance
-  const int64_t ld = n;
-  for (int32_t a = 0; a < n; ++a) {
-    slot[a] = a;
-    dist[a * ld + a] = 0;
-    for (int32_t b = a + 1; b < n; ++b) {
-      const double d = tree_distance(static_cast<double>(identities[a + 1][b + 1]), top, how);
-      dist[a * ld + b] = dist[b * ld + a] = span > 0 ? std::llround(d / span * kTreeScale) : 0;
-    }
-  }
-  for (int32_t a = 0; a < n; ++a) {
-    int64_t sum = 0;
-    for (int32_t b = 0; b < n; ++b) sum += dist[a * ld + b];
-    rsum[a] = sum;
-  }
-}
-
-}  // namespace
-
-void nj_tree(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist, int64_t* rsum,
-             int32_t* slot, TreeView tree) {
-  for (int32_t v = 0; v < 2 * n - 1; ++v) tree.left[v] = tree.right[v] = -1, tree.length[v] = 0;
-  if (n < 2) return;
-  scaled_distances(identities, n, how, dist, rsum, slot);
-  const int64_t ld = n;
-  int32_t next = n;
-  for (int32_t r = n; r > 2; --r) {
-    // The best join of the slots a in [a0, a1) with every later slot.
-    auto scan = [&](int32_t a0, int32_t a1, Join& mine) {
-      for (int32_t a = a0; a < a1; ++a) {
-        const int64_t* row = dist + a * ld;
-        const int64_t ra = rsum[a];
-        for (int32_t b = a + 1; b < r; ++b) {
-          const int64_t q = (r - 2) * row[b] - ra - rsum[b];
-          if (q > mine.q) continue;
-          Join c{q, std::min(slot[a], slot[b]), std::max(slot[a], slot[b]), a, b};
-          if (c.before(mine)) mine = c;
-        }
-      }
-    };
-    Join best;
-    // A step of fewer pairs takes less time than the threads take to meet.
-    if (static_cast<int64_t>(r) * r < kParallelJoin) {
-      scan(0, r - 1, best);
-    } else {
-#pragma omp parallel
-      {
-        Join mine;
-#pragma omp for schedule(dynamic, 16) nowait
-        for (int32_t a = 0; a < r - 1; ++a) scan(a, a + 1, mine);
-#pragma omp critical(nj_join)
-        if (mine.before(best)) best = mine;
-      }
-    }
-    // x holds the lower node number: the branch lengths are assigned by node.
-    const int32_t x = slot[best.a] == best.lo ? best.a : best.b, y = x == best.a ? best.b : best.a;
-    const int64_t dxy = dist[x * ld + y];
-    const double lx = 0.5 * static_cast<double>(dxy) +
-                      static_cast<double>(rsum[x] - rsum[y]) / (2.0 * static_cast<double>(r - 2));
-    const int32_t u = next++;
-    tree.left[u] = slot[x], tree.right[u] = slot[y];
-    tree.length[slot[x]] = lx / kTreeScale;
-    tree.length[slot[y]] = (static_cast<double>(dxy) - lx) / kTreeScale;
-    // u takes slot x; slot y goes to the last active node.
-    int64_t su = 0;
-    for (int32_t k = 0; k < r; ++k) {
-      if (k == x || k == y) continue;
-      const int64_t dxk = dist[x * ld + k], dyk = dist[y * ld + k];
-      const int64_t duk = (dxk + dyk - dxy) >> 1;
-      rsum[k] += duk - dxk - dyk;
-      dist[x * ld + k] = dist[k * ld + x] = duk;
-      su += duk;
-    }
-    rsum[x] = su;
-    slot[x] = u;
-    dist[x * ld + y] = dist[y * ld + x] = 0;
-    const int32_t last = r - 1;
-    if (y != last) {
-      for (int32_t k = 0; k < r; ++k) dist[y * ld + k] = dist[last * ld + k];
-      for (int32_t k = 0; k < r; ++k) dist[k * ld + y] = dist[k * ld + last];
-      dist[y * ld + y] = 0;
-      rsum[y] = rsum[last];
-      slot[y] = slot[last];
-    }
-  }
-  // The last two nodes meet at the root, halfway.
-  const int32_t lo = std::min(slot[0], slot[1]), hi = std::max(slot[0], slot[1]);
-  const int32_t root = next;
-  tree.left[root] = lo, tree.right[root] = hi;
-  tree.length[lo] = tree.length[hi] = 0.5 * static_cast<double>(dist[1]) / kTreeScale;
-}
-
-int32_t fitch_count(const uint8_t* codes, const TreeView& tree, uint32_t* sets) {
-  const int32_t n = tree.n;
-  for (int32_t v = 0; v < n; ++v) sets[v] = codes[v] == 0 ? kAnyState : 1u << codes[v];
-  int32_t changes = 0;
-  for (int32_t v = n; v < 2 * n - 1; ++v) {
-    const uint32_t a = sets[tree.left[v]], b = sets[tree.right[v]];
-    const uint32_t both = a & b;
-    sets[v] = both ? both : a | b;
-    changes += both == 0;
-  }
-  return changes;
-}
-
-void score_library_columns(const TreeLibrary& lib, int32_t n, LibraryArrays at, const AaMat& aamat, bool spearman,
-                           const SimilaritySide& side, const WeightedSide* wside, Log& log) {
-  const int32_t len = static_cast<int32_t>(lib.ncols);
-  for (int64_t c = 0; c <= lib.ncols + 1; ++c) lib.score[c] = -3.0f;
+void score_library_columns(const TreeLibrary& lib, int64_t count, int32_t n, LibraryArrays at, const AaMat& aamat,
+                           bool spearman, const SimilaritySide& side, const WeightedSide* wside, Log& log) {
+  const int32_t len = static_cast<int32_t>(count);
+  for (int64_t c = 0; c <= count + 1; ++c) lib.score[c] = -3.0f;
   gap_percentages(lib.codes, n, len, at.gapperc);
   gap_lists(lib.codes, at.gapperc, n, len, at.gaplist, at.gapstart);
   const Columns lc{lib.codes, at.gapperc, at.gaplist, at.gapstart, n, len};
@@ -204,197 +25,195 @@ void score_library_columns(const TreeLibrary& lib, int32_t n, LibraryArrays at, 
   }
 }
 
+void evolve_column(const TreeView& tree, const AaModel& m, double branch_scale, uint64_t seed, int32_t column,
+                   int64_t k, GapList gaps, uint32_t* state, uint8_t* col) {
+  const int32_t n = tree.n;
+  const int64_t nodes = 2 * static_cast<int64_t>(n) - 1;
+  Stream s{(seed << 32) ^ (static_cast<uint64_t>(column) * 0xD1B54A32D192ED03ull) ^
+           (static_cast<uint64_t>(k) * 0x8CB92BA72F3D8DD7ull) ^ 0x7472656563ull};
+  // The root from the stationary frequencies; each branch by the
+  // uniformised chain: events at rate mu, each a step of the jump matrix.
+  double u = s.uniform(), cum = 0;
+  uint32_t root = kStates - 1;
+  for (int i = 0; i < kStates; ++i)
+    if ((cum += m.pi[i]) > u) {
+      root = static_cast<uint32_t>(i);
+      break;
+    }
+  state[nodes - 1] = root;
+  for (int64_t v = nodes - 1; v >= n; --v) {
+    for (const int32_t c : {tree.left[v], tree.right[v]}) {
+      uint32_t x = state[v];
+      double left = m.mu * branch_scale * std::max(0.0, tree.length[c]);
+      while ((left -= s.exponential()) > 0) {
+        const double* row = m.jump_cum.data() + x * kStates;
+        const double w = s.uniform();
+        uint32_t j = 0;
+        while (j + 1 < kStates && row[j] <= w) ++j;
+        x = j;
+      }
+      state[c] = x;
+    }
+  }
+  for (int32_t p = 0; p < n; ++p) col[p] = static_cast<uint8_t>(state[p] + 1);
+  for (int32_t i = 0; i < gaps.n; ++i) col[gaps.p[i] - 1] = 0;
+}
+
 namespace {
 
-// The equal-input process along the tree at kRates rates: a change happens
-// at rate mu and draws from the frequencies, so that one unit of branch
-// holds one expected substitution; rates from 0.2 to 2n expected
-// substitutions per column, log-spaced.
-struct RateGrid {
-  int64_t nodes = 0;
-  std::vector<double> stay;  // stay[k * nodes + v]: no change on the branch above v at rate k
-  double cum[kCodes] = {};   // the frequencies' running sums, for drawing a residue
-  uint32_t draw(Stream& s) const {
-    const double u = s.uniform() * cum[kCodes - 1];
-    int k = 1;
-    while (k < kCodes - 1 && cum[k] <= u) ++k;
-    return static_cast<uint32_t>(k);
+// A real column's comparison with its library so far: the library scores at
+// least as high (b), and their mean and spread by Welford's steps, in the
+// library's order.
+struct Tally {
+  int32_t pos = 0;
+  float x = 0;
+  ColumnRate rate;
+  int64_t drawn = 0, target = 0;  // library members drawn, and to draw by the round's end
+  int64_t m = 0, b = 0;           // those that scored, and those at least as high as x
+  bool growing = false;           // it beat nearly all of its first library: more until it has lost to enough
+  double mean = 0, m2 = 0;
+  void see(float v) {
+    ++m;
+    b += v >= x;
+    const double d = static_cast<double>(v) - mean;
+    mean += d / static_cast<double>(m);
+    m2 += d * (static_cast<double>(v) - mean);
   }
 };
 
-RateGrid rate_grid(const TreeView& tree, const double* freq) {
-  RateGrid g;
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+}
+
+// One round: every column's library members from m up to its target,
+// evolved a room-full at a time, scored, and seen in order.
+void library_round(const Columns& cols, const TreeView& tree, const AaModel& model, double scale,
+                   const std::vector<double>& rates, uint64_t seed,
+                   std::vector<Tally>& tally, TreeLibrary lib, const std::function<void(int64_t)>& score_library,
+                   int64_t& scored, Log& log) {
   const int32_t n = tree.n;
-  g.nodes = 2 * static_cast<int64_t>(n) - 1;
-  double homozygosity = 0;
-  for (int k = 1; k < kCodes; ++k) {
-    homozygosity += freq[k] * freq[k];
-    g.cum[k] = g.cum[k - 1] + freq[k];
-  }
-  const double mu = homozygosity < 1 ? 1 / (1 - homozygosity) : 0;
-  double length = 0;
-  for (int64_t v = 0; v < g.nodes - 1; ++v) length += std::max(0.0, tree.length[v]);
-  g.stay.assign(static_cast<size_t>(kRates * g.nodes), 1.0);
-  for (int k = 0; k < kRates; ++k) {
-    const double expected = 0.2 * std::pow(10.0 * n, static_cast<double>(k) / (kRates - 1));
-    const double rate = length > 0 ? expected / length : 0;
-    for (int64_t v = 0; v < g.nodes - 1; ++v)
-      g.stay[k * g.nodes + v] = std::exp(-mu * rate * std::max(0.0, tree.length[v]));
-  }
-  return g;
-}
-
-// Library columns j0 .. j1 at their rates (lib.rate), each from a stream of
-// its own, with the gap pattern of a random scored real column, and their
-// Fitch counts.
-void evolve(const Columns& cols, const TreeView& tree, const RateGrid& g, const std::vector<int32_t>& patterns,
-            uint64_t base, const TreeLibrary& lib, int64_t j0, int64_t j1) {
-  const int32_t n = tree.n;
-  const int64_t nodes = g.nodes;
-#pragma omp parallel for schedule(static)
-  for (int64_t j = j0; j <= j1; ++j) {
-    uint32_t* state = lib.sets + static_cast<int64_t>(omp_get_thread_num()) * nodes;
-    Stream s{base + static_cast<uint64_t>(j) * 0xD1B54A32D192ED03ull};
-    const int k = lib.rate[j];
-    state[nodes - 1] = g.draw(s);
-    for (int64_t v = nodes - 1; v >= n; --v) {
-      for (const int32_t c : {tree.left[v], tree.right[v]})
-        state[c] = s.uniform() < g.stay[k * nodes + c] ? state[v] : g.draw(s);
+  const int64_t nodes = 2 * static_cast<int64_t>(n) - 1;
+  // (column, first member, count) pieces of the round, a room-full at a time.
+  struct Piece {
+    size_t t;
+    int64_t k0, count;
+  };
+  std::vector<Piece> pieces;
+  int64_t filled = 0;
+  auto flush = [&] {
+    if (filled == 0) return;
+    std::vector<int64_t> at(pieces.size() + 1, 0);
+    for (size_t i = 0; i < pieces.size(); ++i) at[i + 1] = at[i] + pieces[i].count;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      uint32_t* state = lib.sets + static_cast<int64_t>(omp_get_thread_num()) * nodes;
+      const Tally& t = tally[pieces[i].t];
+      for (int64_t k = 0; k < pieces[i].count; ++k) {
+        // Each member's rate drawn from the column's posterior over the categories.
+        Stream pick{(seed << 32) ^ (static_cast<uint64_t>(t.pos) << 40) ^ static_cast<uint64_t>(pieces[i].k0 + k) ^
+                    0x72617465ull};
+        double u = pick.uniform();
+        int cat = 0;
+        while (cat + 1 < kRateCategories && (u -= t.rate.posterior[cat]) > 0) ++cat;
+        evolve_column(tree, model, rates[cat] * scale, seed, t.pos, pieces[i].k0 + k, cols.gaps(t.pos), state,
+                      lib.codes + (at[i] + k) * n);
+      }
     }
-    uint8_t* col = lib.codes + (j - 1) * n;
-    for (int32_t p = 0; p < n; ++p) col[p] = static_cast<uint8_t>(state[p]);
-    if (!patterns.empty()) {
-      const GapList gaps = cols.gaps(patterns[s.below(patterns.size())]);
-      for (int32_t i = 0; i < gaps.n; ++i) col[gaps.p[i] - 1] = 0;
-    }
-    lib.count[j] = fitch_count(col, tree, state);
-  }
-}
-
-// The rates of library columns pilot + 1 .. ncols: shares of the rates that
-// give the real columns' Fitch counts (real_count, -1 for none), as the
-// pilot columns (spread evenly over the rates) show them.
-void assign_rates(const TreeLibrary& lib, int64_t pilot, const std::vector<int32_t>& real_count) {
-  int32_t top = 0;
-  for (int64_t j = 1; j <= pilot; ++j) top = std::max(top, lib.count[j]);
-  for (const int32_t c : real_count) top = std::max(top, c);
-  std::vector<double> hits(static_cast<size_t>(top + 1) * kRates, 0), mean(kRates, 0), seen(kRates, 0), want(kRates, 0);
-  for (int64_t j = 1; j <= pilot; ++j) {
-    hits[static_cast<size_t>(lib.count[j]) * kRates + lib.rate[j]] += 1;
-    mean[lib.rate[j]] += lib.count[j], seen[lib.rate[j]] += 1;
-  }
-  for (int k = 0; k < kRates; ++k) mean[k] = seen[k] > 0 ? mean[k] / seen[k] : 0;
-  for (const int32_t c : real_count) {
-    if (c < 0) continue;
-    double h = 0;
-    for (int k = 0; k < kRates; ++k) h += hits[static_cast<size_t>(c) * kRates + k];
-    if (h > 0) {
-      for (int k = 0; k < kRates; ++k) want[k] += hits[static_cast<size_t>(c) * kRates + k] / h;
-    } else {
-      int nearest = 0;
-      for (int k = 1; k < kRates; ++k)
-        if (std::fabs(mean[k] - c) < std::fabs(mean[nearest] - c)) nearest = k;
-      want[nearest] += 1;
+    log.checkpoint();
+    score_library(filled);
+    log.checkpoint();
+    for (size_t i = 0; i < pieces.size(); ++i)
+      for (int64_t k = 0; k < pieces[i].count; ++k) {
+        const float v = lib.score[at[i] + k + 1];
+        if (v >= -1.0f) tally[pieces[i].t].see(v);
+      }
+    scored += filled;
+    pieces.clear();
+    filled = 0;
+  };
+  for (size_t i = 0; i < tally.size(); ++i) {
+    // Members beyond the target's count: the library members are numbered
+    // whether or not they score, so each run draws the same ones.
+    for (int64_t k = tally[i].drawn; k < tally[i].target;) {
+      const int64_t take = std::min(tally[i].target - k, lib.ncols - filled);
+      pieces.push_back(Piece{i, k, take});
+      filled += take;
+      k += take;
+      if (filled == lib.ncols) flush();
     }
   }
-  double wsum = 0;
-  for (int k = 0; k < kRates; ++k) wsum += want[k];
-  if (wsum == 0) std::fill(want.begin(), want.end(), 1.0), wsum = kRates;
-  const int64_t rest = lib.ncols - pilot;
-  std::vector<int64_t> quota(kRates);
-  std::vector<std::pair<double, int>> remainder;
-  int64_t given = 0;
-  for (int k = 0; k < kRates; ++k) {
-    const double share = static_cast<double>(rest) * want[k] / wsum;
-    quota[k] = static_cast<int64_t>(std::floor(share));
-    given += quota[k];
-    remainder.push_back({share - static_cast<double>(quota[k]), k});
-  }
-  std::stable_sort(remainder.begin(), remainder.end(), [](auto a, auto b) { return a.first > b.first; });
-  for (int64_t i = 0; given < rest; ++i, ++given) ++quota[remainder[static_cast<size_t>(i % kRates)].second];
-  int64_t j = pilot;
-  for (int k = 0; k < kRates; ++k)
-    for (int64_t c = 0; c < quota[k]; ++c) lib.rate[++j] = k;
-}
-
-// A real column of score x and Fitch count c against the scored library
-// columns (order: by count), those of its own count or, where fewer than
-// kTreeMinMatched have it, of the nearest counts as well, a whole count at a time.
-TreeNullValue compare(float x, int32_t c, const std::vector<int64_t>& order, const TreeLibrary& lib) {
-  const int64_t need = std::min<int64_t>(kTreeMinMatched, static_cast<int64_t>(order.size()));
-  auto at = [&](int64_t k) { return lib.count[order[static_cast<size_t>(k)]]; };
-  int64_t lo = std::lower_bound(order.begin(), order.end(), c, [&](int64_t a, int32_t v) { return lib.count[a] < v; }) -
-               order.begin();
-  int64_t hi = lo;
-  while (hi < static_cast<int64_t>(order.size()) && at(hi) == c) ++hi;
-  while (hi - lo < need) {
-    const bool down = lo > 0, up = hi < static_cast<int64_t>(order.size());
-    if (down && (!up || c - at(lo - 1) <= at(hi) - c)) {
-      const int32_t v = at(lo - 1);
-      while (lo > 0 && at(lo - 1) == v) --lo;
-    } else {
-      const int32_t v = at(hi);
-      while (hi < static_cast<int64_t>(order.size()) && at(hi) == v) ++hi;
-    }
-  }
-  const int64_t m = hi - lo;
-  std::vector<float> scores(static_cast<size_t>(m) + 1);
-  int64_t above = 0;
-  for (int64_t k = lo; k < hi; ++k) {
-    scores[static_cast<size_t>(k - lo + 1)] = lib.score[order[static_cast<size_t>(k)]];
-    above += scores[static_cast<size_t>(k - lo + 1)] >= x;
-  }
-  TreeNullValue o;
-  o.has = true;
-  o.m = m;
-  o.z = m > 1 ? zscore(zstats(scores.data(), m), x) : NAN;
-  o.p = static_cast<double>(above + 1) / static_cast<double>(m + 1);
-  return o;
+  flush();
+  for (Tally& t : tally) t.drawn = std::max(t.drawn, t.target);
 }
 
 }  // namespace
 
-void tree_null(const Columns& cols, const TreeView& tree, const double* freq, uint32_t seed, const RealColumns& real,
-               TreeLibrary lib, const std::function<void()>& score_library, std::vector<TreeNullValue>& out,
-               Log& log) {
+void tree_null(const Columns& cols, const TreeView& tree, const AaModel& model, uint32_t seed, const RealColumns& real,
+               int64_t budget, TreeLibrary lib, const std::function<void(int64_t)>& score_library,
+               std::vector<TreeNullValue>& out, TreeFitReport& report, Log& log) {
   out.assign(static_cast<size_t>(real.n), TreeNullValue{});
-  // The real scored columns lend their gap patterns.
-  std::vector<int32_t> patterns;
-  for (int32_t c = 1; c <= cols.alnlen; ++c)
-    if (cols.scored(c)) patterns.push_back(c);
-  const RateGrid grid = rate_grid(tree, freq);
-  const uint64_t base = (static_cast<uint64_t>(seed) << 32) ^ 0x7472656563u;  // "treec"
-  std::vector<int32_t> real_count(static_cast<size_t>(real.n), -1);
-#pragma omp parallel for schedule(static)
-  for (int64_t i = 0; i < real.n; ++i) {
-    if (real.score[i] < -1.0f) continue;
-    real_count[i] = fitch_count(cols.column(real.pos[i]), tree, lib.sets + static_cast<int64_t>(omp_get_thread_num()) * grid.nodes);
+  std::vector<int32_t> positions;
+  std::vector<size_t> row_of;
+  for (int64_t i = 0; i < real.n; ++i)
+    if (real.score[i] >= -1.0f) positions.push_back(real.pos[i]), row_of.push_back(static_cast<size_t>(i));
+  report.model = model_name(model.kind);
+  if (positions.empty() || tree.n < 2) return;
+  log.progress("\rTree null: fitting the rates...");
+  const RateFit fit = fit_rates(cols, positions.data(), static_cast<int32_t>(positions.size()), tree, model, log);
+  std::vector<double> category_rates;
+  const std::vector<ColumnRate> rates =
+      column_rates(cols, positions.data(), static_cast<int32_t>(positions.size()), tree, model, fit, category_rates);
+  report.alpha = fit.alpha;
+  for (int32_t v = 0; v < 2 * tree.n - 2; ++v) report.length += fit.scale * std::max(0.0, tree.length[v]);
+  std::vector<Tally> tally(positions.size());
+  const int64_t first = std::max<int64_t>(kTreeFirstLibrary, budget / static_cast<int64_t>(positions.size()));
+  for (size_t i = 0; i < tally.size(); ++i) {
+    tally[i].pos = positions[i];
+    tally[i].x = real.score[row_of[i]];
+    tally[i].rate = rates[i];
+    tally[i].target = first;
   }
-  // A quarter of the library spread evenly over the rates shows which rates
-  // give which counts; the rest goes to the rates that give the real columns' counts.
-  const int64_t pilot = std::min(lib.ncols, std::max<int64_t>(kRates, lib.ncols / 4));
-  for (int64_t j = 1; j <= pilot; ++j) lib.rate[j] = static_cast<int32_t>((j - 1) % kRates);
-  log.progress("\rTree null: evolving %lld library columns...", static_cast<long long>(lib.ncols));
-  evolve(cols, tree, grid, patterns, base, lib, 1, pilot);
-  log.checkpoint();
-  assign_rates(lib, pilot, real_count);
-  evolve(cols, tree, grid, patterns, base, lib, pilot + 1, lib.ncols);
-  log.checkpoint();
-  score_library();
-  log.checkpoint();
-  // The scored library columns by count.
-  std::vector<int64_t> order;
-  for (int64_t c = 1; c <= lib.ncols; ++c)
-    if (lib.score[c] >= -1.0f) order.push_back(c);
-  std::stable_sort(order.begin(), order.end(), [&](int64_t a, int64_t b) { return lib.count[a] < lib.count[b]; });
-  std::vector<double> p(static_cast<size_t>(real.n), NAN);
-  for (int64_t i = 0; i < real.n; ++i) {
-    if (real_count[i] < 0 || order.empty()) continue;
-    out[static_cast<size_t>(i)] = compare(real.score[i], real_count[i], order, lib);
-    p[static_cast<size_t>(i)] = out[static_cast<size_t>(i)].p;
+  // A library member's number, not its order in a round, picks its stream,
+  // so that the values do not depend on the room or the threads.
+  const uint64_t base = static_cast<uint64_t>(seed);
+  for (bool more = true; more;) {
+    ++report.rounds;
+    log.progress("\rTree null: round %d of the library...", report.rounds);
+    library_round(cols, tree, model, fit.scale, category_rates, base, tally, lib, score_library, report.library, log);
+    // Where the null does not fit, its P-values mean nothing: no growth.
+    std::vector<double> z;
+    for (const Tally& t : tally)
+      if (t.m > 1) z.push_back((static_cast<double>(t.x) - t.mean) / std::sqrt(t.m2 / static_cast<double>(t.m - 1)));
+    more = false;
+    if (std::fabs(median(z)) > kTreeMisfit) break;
+    for (Tally& t : tally) {
+      t.growing = t.growing || t.b <= kTreeNearlyAll;
+      if (!t.growing || t.b >= kTreeLosses || t.drawn >= kTreeMostLibrary) continue;
+      // Enough to expect kTreeLosses losses at the P-value so far (half again
+      // for safety), at least twice and at most kTreeGrowth times as many.
+      const double want = 1.5 * kTreeLosses * static_cast<double>(t.m + 1) / static_cast<double>(t.b + 1);
+      const int64_t grow = std::clamp(static_cast<int64_t>(std::ceil(want)), 2 * t.drawn, kTreeGrowth * t.drawn);
+      t.target = std::min(kTreeMostLibrary, grow);
+      more = true;
+    }
+  }
+  std::vector<double> p(static_cast<size_t>(real.n), NAN), z;
+  for (size_t i = 0; i < tally.size(); ++i) {
+    const Tally& t = tally[i];
+    if (t.m == 0) continue;
+    TreeNullValue& o = out[row_of[i]];
+    o.has = true;
+    o.m = t.m;
+    o.z = t.m > 1 ? (static_cast<double>(t.x) - t.mean) / std::sqrt(t.m2 / static_cast<double>(t.m - 1)) : NAN;
+    o.p = static_cast<double>(t.b + 1) / static_cast<double>(t.m + 1);
+    p[row_of[i]] = o.p;
+    if (std::isfinite(o.z)) z.push_back(o.z);
   }
   const std::vector<double> q = bh_qvalues(p);
   for (int64_t i = 0; i < real.n; ++i) out[static_cast<size_t>(i)].q = q[static_cast<size_t>(i)];
+  report.median_z = median(z);
 }
 
 }  // namespace vorn

@@ -1,14 +1,17 @@
 // The tree null (-B=n): how far a column's score exceeds what the family's
 // tree explains. A neighbour-joining tree is built from the run's protein
-// similarities, n library columns are evolved along it (equal-input process
-// with the alignment's residue frequencies, rates on a grid, each with the
-// gap pattern of a real scored column), scored exactly as real columns are,
-// and each real column is compared with the library columns of its Fitch
-// parsimony count on the tree.
+// similarities; an empirical replacement model with the alignment's
+// frequencies (LG+F by default), a scale of its branch lengths and a discrete
+// gamma of rates are fitted to the columns by likelihood; each real column's
+// rate is its empirical-Bayes posterior mean; and each real column is
+// compared with library columns evolved along the tree at its own rate with
+// its own gap pattern, scored exactly as real columns are. A column that
+// beats (nearly) all of its library gets more of it, in rounds.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "log.hpp"
@@ -16,68 +19,30 @@
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
 #include "scoring/weighted.hpp"
+#include "tree/joining.hpp"
+#include "tree/likelihood.hpp"
+#include "tree/model.hpp"
 
 namespace vorn {
 
-// The distance of two proteins from their similarity s (the mean matrix
-// score of their aligned residues): with r = (s - random) / (self - random)
-// (random: the mean score of two residues drawn from the alignment's
-// frequencies; self: that of a residue with itself) kept within [0.01, 1],
-// the gamma distance a (r^(-1/a) - 1) of shape a = 2. Without those (-M
-// similarities): smax - s. Either way the joining sees d / dmax in fixed point, units of
-// 2^-20, so that every sum of the joining is exact (the same tree for any
-// order of the sums, and for any thread count).
-struct DistanceTransform {
-  bool scores = false;  // false: the linear smax - s
-  double random = 0, self = 0;
-};
-double tree_distance(double s, double smax, const DistanceTransform& t);
-// The residue frequencies of the alignment, freq[1..20] summing to 1 (all 0
-// without a residue), and the transform of mean scores under them.
-void residue_frequencies(const Columns& cols, double* freq);
-DistanceTransform score_transform(const double* freq, const AaMat& aamat);
-inline constexpr int64_t kTreeScale = int64_t{1} << 20;
-inline constexpr double kTreeShape = 2.0, kTreeSaturated = 0.01;
-// Above this many proteins the O(n^3) joining would take minutes: -B refuses.
-inline constexpr int32_t kTreeMaxProteins = 10000;
-// A column is compared with at least this many library columns (fewer only
-// when the whole library has fewer scored columns).
-inline constexpr int64_t kTreeMinMatched = 50;
+// A column's library: at least this many columns at first. A column that
+// beats all but kTreeNearlyAll of them gets ten times as many, in rounds,
+// until it has lost to kTreeLosses or has kTreeMostLibrary (so that its
+// P-value can reach 1e-5); no round grows where the null does not fit.
+inline constexpr int64_t kTreeFirstLibrary = 20, kTreeNearlyAll = 2, kTreeLosses = 10, kTreeMostLibrary = 100000,
+                         kTreeGrowth = 10;
 
-// A rooted binary tree over leaves 0..n-1 (protein p is leaf p-1). Internal
-// nodes n..2n-2 in the order they were joined, so that every node comes after
-// its children; the root is 2n-2. length[v] is the branch above v, in
-// distance units (kTreeScale is 1); NJ may make it negative.
-struct TreeView {
-  int32_t n = 0;
-  int32_t* left = nullptr;   // 2n - 1 entries; -1 for a leaf
-  int32_t* right = nullptr;
-  double* length = nullptr;
-};
-
-// dist: n x n scratch, rsum: n, slot: n. identities 1-based.
-void nj_tree(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist, int64_t* rsum,
-             int32_t* slot, TreeView tree);
-
-// The Fitch parsimony count of one column (codes of proteins 1..n at
-// codes[0..n), code 0 a gap, which fits any state); sets: 2n - 1 scratch.
-int32_t fitch_count(const uint8_t* codes, const TreeView& tree, uint32_t* sets);
-
-// The library's arrays (B columns of n proteins) and what the null gives each
-// real column. Real columns are those of the result lines; their scores in
-// score[0..nrows).
+// The room for library columns scored at once (ncols of them, n proteins).
 struct TreeLibrary {
   int64_t ncols = 0;
-  uint8_t* codes = nullptr;    // ncols x n, column-major as Columns reads them
-  int32_t* count = nullptr;    // Fitch count of each library column, 1..ncols
-  float* score = nullptr;      // its score, 1..ncols
-  int32_t* rate = nullptr;     // its rate on the grid, 1..ncols
-  uint32_t* sets = nullptr;    // Fitch scratch: (2n - 1) per thread
+  uint8_t* codes = nullptr;  // ncols x n, column-major as Columns reads them
+  float* score = nullptr;    // their scores, 1..ncols
+  uint32_t* sets = nullptr;  // scratch: (2n - 1) per thread
 };
 
-// Scores the library's columns as the real ones are scored: their gap lists,
-// then the same pass (weighted when wside is given), into lib.score; a
-// column without a score gets -3. The arrays: gapperc ncols + 2, gaplist
+// Scores library columns 1..count as the real ones are scored: their gap
+// lists, then the same pass (weighted when wside is given), into lib.score;
+// a column without a score gets -3. The arrays: gapperc ncols + 2, gaplist
 // ncols x max_scored_gaps + 1, gapstart ncols + 3, the groups as the pass
 // needs them.
 struct LibraryArrays {
@@ -86,21 +51,32 @@ struct LibraryArrays {
   int64_t* gapstart;
   ColumnGroups groups;
 };
-void score_library_columns(const TreeLibrary& lib, int32_t n, LibraryArrays at, const AaMat& aamat, bool spearman,
-                           const SimilaritySide& side, const WeightedSide* wside, Log& log);
+void score_library_columns(const TreeLibrary& lib, int64_t count, int32_t n, LibraryArrays at, const AaMat& aamat,
+                           bool spearman, const SimilaritySide& side, const WeightedSide* wside, Log& log);
 
-// Evolves the library along the tree (seeded by seed; residues drawn from
-// freq, residue_frequencies), asks score_library to
-// score its columns into lib.score, and compares each real column: real
-// codes in cols, the rows' columns pos[i] and scores score[i] (sentinels
-// below -1 get no value).
+// Evolves column `column`'s library member k (0-based) into col (n codes):
+// along the tree at rate branch_scale per unit of its length, from a stream
+// of its own (seed, column, k), with the column's gap pattern. state: 2n - 1.
+void evolve_column(const TreeView& tree, const AaModel& m, double branch_scale, uint64_t seed, int32_t column,
+                   int64_t k, GapList gaps, uint32_t* state, uint8_t* col);
+
+// The real columns: the result lines' columns pos[i] and scores score[i]
+// (sentinels below -1 get no value).
 struct RealColumns {
   const int32_t* pos = nullptr;
   const float* score = nullptr;
   int64_t n = 0;
 };
-void tree_null(const Columns& cols, const TreeView& tree, const double* freq, uint32_t seed, const RealColumns& real,
-               TreeLibrary lib, const std::function<void()>& score_library, std::vector<TreeNullValue>& out,
-               Log& log);
+// What the run record and the user learn of the null's fit to the family.
+using TreeFitReport = RunRecord::TreeFit;
+// budget: the library columns of the first round, spread over the scored
+// columns (at least kTreeFirstLibrary each). score_library(count) scores
+// lib's first count columns.
+void tree_null(const Columns& cols, const TreeView& tree, const AaModel& model, uint32_t seed, const RealColumns& real,
+               int64_t budget, TreeLibrary lib, const std::function<void(int64_t)>& score_library,
+               std::vector<TreeNullValue>& out, TreeFitReport& report, Log& log);
+
+// The median Zscr_tree above which the null is said not to fit the family.
+inline constexpr double kTreeMisfit = 1.0;
 
 }  // namespace vorn

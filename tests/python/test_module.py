@@ -5,6 +5,7 @@ import _thread
 import gzip
 import os
 import subprocess
+import sys
 import threading
 import time
 
@@ -167,14 +168,34 @@ ARGUMENTS = [
     ({"similarity": np.zeros((100, 100))}, vorn.Error, "** Error: similarity= has the shape 100 x 100, but"),
     ({"similarity": np.zeros(98)}, vorn.Error, "** Error: similarity= has the shape 98, but"),
     ({"similarity": nan_at(3, 5)}, vorn.Error, "** Error: similarity=[3, 5] is nan"),
+    ({"permutations": 2**70}, vorn.Error, "** Invalid 'nsuffl' ("),
+    ({"reference": 7}, TypeError, "reference must be a str"),
+    ({"weights": "/no\0such"}, ValueError, "embedded null byte"),
+    ({"alignment": ["ACDE", None]}, TypeError, "sequence 2 must be a str"),
+    ({"alignment": b"\x01" * (2 << 20)}, vorn.Error, "** Error: 'alignment text' is not a text file"),
 ]
 
 
 @pytest.mark.parametrize("options,kind,message", ARGUMENTS)
 def test_bad_arguments_raise_one_line(options, kind, message):
     with pytest.raises(kind) as e:
-        vorn.score(FN3, BLOSUM, **options)
+        vorn.score(options.pop("alignment", FN3), BLOSUM, **options)
     assert str(e.value).startswith(message) and "\n" not in str(e.value), str(e.value)[:300]
+
+
+def test_paths_that_are_not_utf8_and_an_exit_during_a_run(tmp_path):
+    name = os.path.join(os.fsencode(tmp_path), b"fam\xe9.fa")
+    with open(name, "wb") as f:
+        f.write(open(FN3, "rb").read())
+    frame = vorn.score(os.fsdecode(name), BLOSUM)
+    assert len(frame) == 77 and len(vorn.score(vorn.Path(name), BLOSUM)) == 77
+    assert os.fsencode(frame.attrs["alignment"]) == b"fam\xe9.fa"
+    # A run on a daemon thread when the interpreter ends: stopped and waited for, the exit status the program's own.
+    script = ("import sys, threading, time, vorn\n"
+              "threading.Thread(target=lambda: vorn.score(%r, permutations=3000, seed=1), daemon=True).start()\n"
+              "time.sleep(0.5)\nsys.exit(3)\n" % LARGE)
+    p = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert p.returncode == 3 and "terminate" not in p.stderr, p.stderr[-500:]
 
 
 def test_the_record_repeats_the_run(tmp_path):
