@@ -269,7 +269,7 @@ double weighted_finish(const WeightedStat& st, bool x_flat, const Pass& p, bool 
 // codes8[p * 8 + l] is protein p's code in column l (0 in unused lanes),
 // d[l * kCells + cell] column l's deviation table.
 template <bool Gapped>
-__attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(const uint8_t* codes8, const double* d,
+__attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes_512(const uint8_t* codes8, const double* d,
                                                                                const WeightedSide& s, const double* my,
                                                                                Pass* out) {
   const double* w = s.w;
@@ -311,6 +311,65 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes(c
   for (int l = 0; l < 8; ++l) out[l] = Pass{sxy[l], syy[l], ((differs >> l) & 1) != 0};
 }
 
+// The same sums lane by lane in plain code, for the other instruction sets: a
+// lane left out by the mask adds nothing there and +0.0 here, which leaves
+// a sum that starts at +0.0 as it was.
+template <bool Gapped>
+inline __attribute__((always_inline)) void deviation_lanes_body(const uint8_t* codes8, const double* d,
+                                                                const WeightedSide& s, const double* my, Pass* out) {
+  const double* w = s.w;
+  const int32_t n = s.nprot;
+  double axy[8] = {}, ayy[8] = {}, first[8] = {};
+  bool have[8] = {}, differs[8] = {};
+  for (PairRows r(n); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const uint8_t* a8 = codes8 + 8 * static_cast<int64_t>(i);
+    const double wi = w[i + 1];
+    const uint8_t* cj = a8 + 8;
+    for (int32_t t = 0; t < len; ++t, cj += 8) {
+      const double pw = wi * w[i + 2 + t], yv = s.y(r.start + 1 + t);
+      for (int l = 0; l < 8; ++l) {
+        if (a8[l] == 0 || cj[l] == 0) continue;
+        const double dx = d[l * kCells + a8[l] * kCodes + cj[l]], dy = yv - my[l];
+        axy[l] += (pw * dx) * dy;
+        if constexpr (Gapped) {
+          ayy[l] += (pw * dy) * dy;
+          if (!have[l]) first[l] = yv, have[l] = true;
+          differs[l] = differs[l] || yv != first[l];
+        }
+      }
+    }
+  }
+  for (int l = 0; l < 8; ++l) out[l] = Pass{axy[l], ayy[l], differs[l]};
+}
+
+#define VORN_WEIGHTED_LANES (const uint8_t* codes8, const double* d, const WeightedSide& s, const double* my, Pass* out)
+void weighted_plain_avx512 VORN_WEIGHTED_LANES {
+  count_isa_call(Isa::Avx512);
+  deviation_lanes_512<false>(codes8, d, s, my, out);
+}
+void weighted_gapped_avx512 VORN_WEIGHTED_LANES {
+  count_isa_call(Isa::Avx512);
+  deviation_lanes_512<true>(codes8, d, s, my, out);
+}
+__attribute__((target("avx2"))) void weighted_plain_avx2 VORN_WEIGHTED_LANES {
+  count_isa_call(Isa::Avx2);
+  deviation_lanes_body<false>(codes8, d, s, my, out);
+}
+__attribute__((target("avx2"))) void weighted_gapped_avx2 VORN_WEIGHTED_LANES {
+  count_isa_call(Isa::Avx2);
+  deviation_lanes_body<true>(codes8, d, s, my, out);
+}
+void weighted_plain_generic VORN_WEIGHTED_LANES {
+  count_isa_call(Isa::Generic);
+  deviation_lanes_body<false>(codes8, d, s, my, out);
+}
+void weighted_gapped_generic VORN_WEIGHTED_LANES {
+  count_isa_call(Isa::Generic);
+  deviation_lanes_body<true>(codes8, d, s, my, out);
+}
+#undef VORN_WEIGHTED_LANES
+
 }  // namespace
 
 float weighted_column(const uint8_t* codes, GapList gaps, const AaMat& aamat, bool spearman, const WeightedSide& s,
@@ -345,9 +404,9 @@ void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, cons
   Pass pass[kColumnLanes];
   if (any) {
     if (gapped)
-      deviation_lanes<true>(codes8, d, s, my, pass);
+      VORN_ISA_CALL(weighted_gapped, codes8, d, s, my, pass);
     else
-      deviation_lanes<false>(codes8, d, s, my, pass);
+      VORN_ISA_CALL(weighted_plain, codes8, d, s, my, pass);
   }
   for (int l = 0; l < nl; ++l) {
     const WeightedStat& st = stat ? stat[pos[l]] : local[l];
@@ -360,15 +419,6 @@ void weighted_column_group(const Columns& cols, const int32_t* pos, int nl, cons
 void weighted_scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const WeightedSide& s,
                            WeightedStat* stat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit,
                            Log& log) {
-  if (active_isa() != Isa::Avx512) {
-    column_pass(
-        cols,
-        [&](int32_t pos) {
-          return weighted_column(cols.column(pos), cols.gaps(pos), aamat, spearman, s, stat ? &stat[pos] : nullptr);
-        },
-        emit, log);
-    return;
-  }
   grouped_pass(
       cols, groups,
       [&](const int32_t* pos, int nl, uint8_t* codes8, float* score) {

@@ -80,7 +80,7 @@ TEST(Weights, FastPathMatchesTheLiteralCorrelation) {
     std::vector<uint8_t> codes8(8 * static_cast<size_t>(n));
     std::vector<double> grouped(a.alnlen + 1);
     float ignored_scores[8];
-    for (int32_t k = 0; (active_isa() == Isa::Avx512) && k < a.alnlen; k += 8)
+    for (int32_t k = 0; k < a.alnlen; k += 8)
       weighted_column_group(cd.cols, &all[k], std::min(8, a.alnlen - k), c.m, spearman, side, codes8.data(), nullptr,
                             ignored_scores, &grouped[k + 1]);
     for (int32_t pos = 1; pos <= a.alnlen; ++pos) {
