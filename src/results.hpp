@@ -55,6 +55,9 @@ struct Results {
   std::vector<Site> sites;      // 1..alnlen
   std::vector<Honest> honest;   // per row, shuffled runs only: NaN for sentinel lines
   std::vector<TreeNullValue> tree;  // per row, with -B only
+  std::vector<int> grade;            // per row: 1..9, 0 for a column without a score
+  std::vector<char> insufficient;    // per row: the score rests on too few pairs or too many gaps
+  std::vector<std::string> residues; // per row: the column's residues and their counts
   std::vector<float> similarity;  // nprot x nprot, row-major, for protein_similarity only
 };
 

@@ -27,6 +27,7 @@
 #include "scoring/weighted.hpp"
 #include "shuffle/weighted_random.hpp"
 #include "scoring/entropy.hpp"
+#include "scoring/grades.hpp"
 #include "scoring/position.hpp"
 #include "scoring/similarity.hpp"
 #include "shuffle/permutations.hpp"
@@ -532,6 +533,9 @@ struct Run {
     r.sites = sites();
     if (s.nsuffl > 0) r.honest = honest_significance(r.rows.data(), ws.nresults, s.nsuffl);
     r.tree = tree_values;
+    for (const Grade& g : grades(r.rows.data(), ws.nresults, ws.gapperc.data(), ws.nprot))
+      r.grade.push_back(g.grade), r.insufficient.push_back(g.insufficient);
+    for (const ResultRow& row : r.rows) r.residues.push_back(residue_counts(columns(ws).column(row.f.pos), ws.nprot));
     return r;
   }
 };

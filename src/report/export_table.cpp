@@ -31,6 +31,9 @@ TableRow table_row(const Results& r, size_t i) {
   const Site& s = r.sites[static_cast<size_t>(f.pos)];
   if (s.has) t.resnum = s.num;
   t.aa = residue_letter(r.record, s, f);
+  if (i < r.grade.size() && r.grade[i] > 0) t.grade = r.grade[i];
+  if (i < r.insufficient.size()) t.insufficient = r.insufficient[i];
+  if (i < r.residues.size()) t.residues = r.residues[i];
   if (!r.tree.empty() && r.tree[i].has) {
     const TreeNullValue& v = r.tree[i];
     t.z_tree = v.z, t.p_tree = v.p, t.q_tree = v.q, t.m_tree = v.m;
@@ -74,6 +77,9 @@ const TableColumn kSchema[] = {
     {"Pval_tree", F::Exp, true, tree, [](const TableRow& t) { return optional(t.p_tree); }},
     {"qval_tree", F::Exp, true, tree, [](const TableRow& t) { return optional(t.q_tree); }},
     {"m", F::Int, true, tree, [](const TableRow& t) { return optional(t.m_tree); }},
+    {"grade", F::Int, true, always, [](const TableRow& t) { return optional(t.grade); }},
+    {"insufficient", F::Int, false, always, [](const TableRow& t) { return number(t.insufficient); }},
+    {"residues", F::Text, false, always, [](const TableRow& t) { return text(t.residues); }},
 };
 
 }  // namespace

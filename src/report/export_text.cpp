@@ -61,6 +61,7 @@ void write_record(FILE* out, const RunRecord& info) {
   j["seed_from"] = info.has_seed ? nlohmann::ordered_json(info.seed_from) : nlohmann::ordered_json(nullptr);
   j["weights"] = info.weights.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(info.weights);
   j["reference"] = info.reference;
+  j["alignment"] = {{"name", info.aln_name}, {"form", info.form}, {"proteins", info.nprot}, {"columns", info.alnlen}};
   if (info.ntree > 0) {
     const RunRecord::TreeFit& t = info.tree_fit;
     j["tree_null"] = {{"model", t.model},           {"tree_length", t.length},      {"gamma_shape", t.alpha},

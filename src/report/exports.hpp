@@ -44,6 +44,9 @@ struct TableRow {
   std::optional<double> p1, q;          // shuffled runs, but never for a sentinel score
   std::optional<double> z_tree, p_tree, q_tree;  // -B, but never for a sentinel score
   std::optional<int64_t> m_tree;
+  std::optional<int32_t> grade;  // empty for a column without a score
+  int32_t insufficient = 0;
+  std::string residues;
 };
 TableRow table_row(const Results& r, size_t i);
 

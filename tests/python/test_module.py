@@ -29,7 +29,8 @@ MEDIUM = os.path.join(TOP, "../shared/data/large/Pkinase_emit_N300.fa")
 # The C conversion of each TSV column.
 FORMATS = {"nr": "%d", "pdbn": "%d", "acc": "%d", "var": "%d", "resnum": "%d", "entrop": "%.3f", "KLB_VAL": "%.4f",
            "Zscr_pos": "%.4f", "Zscr_glob": "%.4f", "Pval_pos": "%e", "Pval_glob": "%e", "Pval_pos_p1": "%e",
-           "qval_pos": "%e", "Zscr_tree": "%.4f", "Pval_tree": "%e", "qval_tree": "%e", "m": "%d"}
+           "qval_pos": "%e", "Zscr_tree": "%.4f", "Pval_tree": "%e", "qval_tree": "%e", "m": "%d", "grade": "%d",
+           "insufficient": "%d"}
 
 
 def cli(tmp_path, aln, *options, matrix=BLOSUM):

@@ -26,6 +26,8 @@ import xml.etree.ElementTree as ET
 
 SVG = "{http://www.w3.org/2000/svg}"
 
+AMINO = "AVLIPFWMGSTCYNQDEKRH"  # vorn's residue order
+
 
 def fail(msg):
     print("FAIL:", msg)
@@ -92,6 +94,37 @@ def check_tree(df):
         fail("a column without a score has tree-null values")
 
 
+def check_grades(df, alignment):
+    """Grades: nine bins of half a standard deviation of the scored columns' scores, grade 5 around the mean; the
+    insufficient flag for fewer than 45 usable pairs, 5 % gaps or more, or a score of -3; the residues as the
+    alignment file has them, the most common first."""
+    scored = df[df.KLB_VAL >= -1]
+    if len(scored) > 1:
+        z = (scored.KLB_VAL - scored.KLB_VAL.mean()) / scored.KLB_VAL.std()
+        want = [min(9, max(1, math.floor((x + 2.25) / 0.5) + 1)) for x in z]
+        # The scores as printed (four decimals) sit a rounding away from a bin's edge at worst.
+        near = [abs((x + 2.25) / 0.5 - round((x + 2.25) / 0.5)) < 1e-3 for x in z]
+        if any(g != w and not n for g, w, n in zip(scored.grade, want, near)):
+            fail(f"grades {list(scored.grade)[:10]} where {want[:10]} are due")
+    if df[df.KLB_VAL < -1].grade.notna().any():
+        fail("a column without a score has a grade")
+    rows = alignment_rows(alignment)
+    columns = list(zip(*columns_of(rows))) if rows else None
+    for r in df.itertuples(index=False):
+        counts = [(t.split(":")[0], int(t.split(":")[1])) for t in r.residues.split()]
+        nprot = sum(n for _, n in counts)
+        if columns:
+            column = columns[r.nr - 1]
+            due = sorted({c: column.count(c) for c in column}.items(), key=lambda t: (-t[1], ("-" + AMINO).index(t[0])))
+            if counts != due:
+                fail(f"column {r.nr}: residues {r.residues!r} where the alignment has {due}")
+        gaps = dict(counts).get("-", 0)
+        present = nprot - gaps
+        due = r.KLB_VAL == -3 or (r.KLB_VAL >= -1 and (present * (present - 1) // 2 < 45 or gaps * 100 >= 5 * nprot))
+        if bool(r.insufficient) != due:
+            fail(f"column {r.nr}: insufficient {r.insufficient} for residues {r.residues!r}")
+
+
 def check_table(path, lines, extended, nsuffl, tree=False, letters=None):
     """The table as pandas reads it, number by number against the result lines; its aa, with -F, the reference's
     own letters (letters, by column)."""
@@ -104,7 +137,7 @@ def check_table(path, lines, extended, nsuffl, tree=False, letters=None):
     want = ["nr", "aa", "pdbn", "chain", "acc", "entrop", "secstr", "var", "xx", "KLB_VAL"]
     if extended:
         want += ["Zscr_pos", "Pval_pos", "Zscr_glob", "Pval_glob"]
-    tail = ["Zscr_tree", "Pval_tree", "qval_tree", "m"] if tree else []
+    tail = (["Zscr_tree", "Pval_tree", "qval_tree", "m"] if tree else []) + ["grade", "insufficient", "residues"]
     if list(df.columns) != want + ["resnum"] + (["Pval_pos_p1", "qval_pos"] if extended else []) + tail \
             or len(df) != len(lines):
         fail(f"pandas reads {list(df.columns)} x {len(df)} for {len(lines)} result lines")
@@ -155,34 +188,43 @@ def check_svg(path, lines, extended):
     return int(float(root.get("width"))), int(float(root.get("height")))
 
 
+def alignment_rows(path):
+    """The rows of a FASTA, A3M, Stockholm or Clustal file by name, as the file has them; None for HSSP."""
+    text = open(path).read().splitlines()
+    if text[0].startswith("HSSP"):
+        return None
+    rows, name = {}, None
+    for l in text:
+        if text[0].startswith(("# STOCKHOLM", "CLUSTAL")):
+            if l.strip() and not l.startswith(("#", "//", "CLUSTAL")) and not l[0].isspace():
+                name, seq = l.split()[:2]
+                rows[name] = rows.get(name, "") + seq
+        elif l.startswith(">"):
+            name = l[1:].split()[0]
+            rows.setdefault(name, "")
+        elif name is not None:
+            rows[name] += "".join(l.split())
+    return rows
+
+
+def columns_of(rows):
+    """Each row's letters at the alignment's columns (an A3M row's lower-case letters are residues, not columns),
+    upper-cased, with '-' for what vorn reads as a gap."""
+    a3m = len({len(r) for r in rows.values()}) > 1 and any(c.islower() for r in rows.values() for c in r)
+    return [[c.upper() if c.upper() in AMINO else "-" for c in r if not a3m or c.isupper() or c == "-"]
+            for r in rows.values()]
+
+
 def reference_sites(path, reference=None, with_letters=False):
     """The reference row's residue at each column, "chain:number" or None, read from the alignment file: protein 1
     of an HSSP file by its PDB numbers, else the named row (or the first) by its own residues from its name's
-    /start-end. An A3M row's lower-case letters are residues but not columns."""
-    text = open(path).read().splitlines()
-    if text[0].startswith("HSSP"):
+    /start-end."""
+    rows = alignment_rows(path)
+    if rows is None:
+        text = open(path).read().splitlines()
         at = next(i for i, l in enumerate(text) if l.startswith("## ALIGNMENTS")) + 2
         lines = itertools.takewhile(lambda l: not l.startswith(("##", "//")), text[at:])
         return [l[12].strip(' "') + f":{int(l[7:12])}" if l[14].isalpha() else None for l in lines]
-    rows = {}
-    if text[0].startswith("# STOCKHOLM"):
-        for l in text:
-            if l.strip() and not l.startswith(("#", "//")):
-                name, seq = l.split()
-                rows[name] = rows.get(name, "") + seq
-    elif text[0].startswith("CLUSTAL"):
-        for l in text[1:]:
-            if l.strip() and not l[0].isspace():
-                name, seq = l.split()[:2]
-                rows[name] = rows.get(name, "") + seq
-    else:
-        name = None
-        for l in text:
-            if l.startswith(">"):
-                name = l[1:].split()[0]
-                rows.setdefault(name, "")
-            elif name is not None:
-                rows[name] += "".join(l.split())
     name = reference or next(iter(rows))
     a3m = len({len(r) for r in rows.values()}) > 1 and any(c.islower() for r in rows.values() for c in r)
     number = int(name.rsplit("/", 1)[1].split("-")[0]) - 1 if "/" in name else 0  # Pfam's name/start-end
@@ -192,7 +234,7 @@ def reference_sites(path, reference=None, with_letters=False):
         if not a3m or c.isupper() or c == "-":
             sites.append(f":{number}" if c.isalpha() else None)
             # As the result line shows protein 1's: letters vorn reads as gaps show as '.'.
-            letters.append(c.upper() if c.upper() in "ACDEFGHIKLMNPQRSTVWY" else ".")
+            letters.append(c.upper() if c.upper() in AMINO else ".")
     return (sites, letters) if with_letters else sites
 
 
@@ -343,6 +385,8 @@ def main():
         reference = next((o[3:] for o in args if o.startswith("-F")), None)
         letters = reference_sites(args[0], reference, True)[1] if reference else None
         df = check_table(prefix + ".tsv", lines, nsuffl > 0, nsuffl, tree, letters)
+        if df is not None:
+            check_grades(df, args[0])
         if tree and df is not None:
             check_tree(df)
         check_sites(args[0], prefix, lines, df, reference)
