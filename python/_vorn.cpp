@@ -48,6 +48,9 @@ vorn::RunSettings settings_from(const py::dict& d) {
   s.weighted = d["weighted"].cast<bool>();
   if (optional("weight_file")) s.weight_file = text("weight_file");
   if (optional("reference")) s.reference = text("reference");
+  if (optional("structure")) s.structure = text("structure");
+  if (optional("report")) s.outprefix = text("report");
+  s.colours = text("colours");
   for (const auto& [name, bytes] : d["given"].cast<py::dict>())
     s.given[name.cast<std::string>()] = bytes.cast<std::string>();
   s.share_dirs = d["share_dirs"].cast<std::vector<std::string>>();

@@ -39,6 +39,14 @@ struct RunRecord {
   int64_t reference_row = 1;  // its row; the exports give its residues, the result lines protein 1's
   std::string weights;    // "" without -W; else its kind
   std::vector<std::string> warnings;  // every "** Warning" of the run, as written
+  bool classic_colours = false;       // -C=classic
+  // -P: how many of the residues the exports address the structure has as
+  // the same amino acid. Below half, the structure is not the family's (or
+  // not numbered as it) and no export colours it.
+  int32_t structure_addressed = -1, structure_same = 0;  // -1: no structure
+  bool wrong_structure() const {
+    return structure_addressed >= 0 && int64_t{structure_same} * 2 < int64_t{structure_addressed};
+  }
   // -B: how the tree null fitted the family: its model, the tree's length in
   // expected substitutions, the gamma's shape, the median Zscr_tree.
   struct TreeFit {

@@ -79,7 +79,7 @@ struct Run {
     if (s.structure.empty()) return;
     structure = std::make_unique<Structure>(read_structure(s.structure, &s.given));
     page.structure = structure.get();
-    if (!s.outprefix.empty()) page.viewer = viewer_script(page.no_viewer);
+    if (!s.outprefix.empty()) page.viewer = viewer_script(s.share_dirs.empty() ? share_dirs() : s.share_dirs, page.no_viewer);
     if (!s.outprefix.empty() && page.viewer.empty())
       log.warn("** Warning: the page %s.html has no 3D view: %s.\n", s.outprefix.c_str(), page.no_viewer.c_str());
   }
@@ -523,6 +523,8 @@ struct Run {
     if (s.ntree > 0) info.tree_fit = tree_fit;
     info.weights = weights_text();
     info.warnings = log.warnings();
+    info.classic_colours = s.colours == "classic";
+    if (structure) info.structure_addressed = match.addressed, info.structure_same = match.same;
     return info;
   }
 

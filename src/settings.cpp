@@ -39,8 +39,14 @@ void check_tree_model(const std::string& name) {
          name.c_str());
 }
 
+void check_colours(const std::string& name) {
+  if (name != "grades" && name != "classic")
+    fail("** Invalid -C (%s): give -C=grades (the default) or -C=classic.\n", name.c_str());
+}
+
 void validate(const RunSettings& s) {
   check_tree_model(s.tree_model);
+  check_colours(s.colours);
   check_permutations(s.nsuffl, std::to_string(s.nsuffl));
   if (s.ntree != 0) check_tree(s.ntree, std::to_string(s.ntree));
   if (s.seed) check_seed(*s.seed, std::to_string(*s.seed));
@@ -70,6 +76,7 @@ std::vector<std::string> command_line(const RunSettings& s) {
   add(!s.outprefix.empty(), "-O=" + s.outprefix);
   add(!s.structure.empty(), "-P=" + s.structure);
   add(!s.reference.empty(), "-F=" + s.reference);
+  add(s.colours != "grades", "-C=" + s.colours);
   return w;
 }
 

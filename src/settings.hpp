@@ -44,6 +44,7 @@ struct RunSettings {
   bool weighted = false;   // sequence weights
   std::string weight_file; // ... from this file; empty: Henikoff weights
   std::string reference;   // the sequence whose numbering the exports use; empty: the first
+  std::string colours = "grades";  // the exports' colours: by grade, or "classic" (those of earlier versions)
   // The words that started the run, when a command line did: the record
   // keeps them as typed. Otherwise the record gives command_line().
   std::vector<std::string> invocation;
@@ -67,6 +68,7 @@ void check_seed(int64_t seed, const std::string& as_given);
 void check_tree(int64_t n, const std::string& as_given);
 void check_threads(int64_t n, const std::string& as_given);
 void check_tree_model(const std::string& name);
+void check_colours(const std::string& name);
 void validate(const RunSettings& s);
 
 // The command line that repeats the run: vorn, the two paths and the options

@@ -9,9 +9,14 @@
     { key: 'nr', title: 'Column' }, { key: 'aa', title: 'Residue', text: true },
     { key: 'num', title: 'Number' }, { key: 'chain', title: 'Chain', text: true },
     { key: 'cls', title: 'Class', text: true, show: (v) => classes[v] },
-    { key: 'score', title: 'Score' }, { key: 'entrop', title: 'Entropy' }];
-  if (D.shuffled) columns.push({ key: 'z', title: 'Z' }, { key: 'p', title: 'P' }, { key: 'q', title: 'q', q: true });
-  if (D.tree) columns.push({ key: 'zt', title: 'tree Z' }, { key: 'pt', title: 'tree P' }, { key: 'qt', title: 'tree q', q: true });
+    { key: 'score', title: 'Score', show: (v, r) => (r.cls === 'c' ? 'conserved' : v) },
+    { key: 'grade', title: 'Grade', show: (v, r) => (v ? String(v) + (r.insufficient ? '*' : '') : r.insufficient ? '*' : '') },
+    { key: 'entrop', title: 'Entropy' }];
+  // P and q to three significant digits; the TSV keeps the full fields.
+  const digits = (v) => { const x = parseFloat(v); return isNaN(x) ? v : x >= 0.001 || x === 0 ? x.toPrecision(3) : x.toExponential(2); };
+  if (D.shuffled) columns.push({ key: 'z', title: 'Z' }, { key: 'p', title: 'P', show: digits }, { key: 'q', title: 'q', q: true, show: digits });
+  if (D.tree) columns.push({ key: 'zt', title: 'tree Z' }, { key: 'pt', title: 'tree P', show: digits }, { key: 'qt', title: 'tree q', q: true, show: digits });
+  columns.push({ key: 'residues', title: 'Residues', text: true });
   const SIGNIFICANT = 0.05;
   const value = (r, key) => {
     const v = r[key];
@@ -32,6 +37,20 @@
     return own !== undefined ? own : rowAt.get('*|' + atom.resi);
   };
 
+  // The colours, as the .pml and the profile colour: by grade (or, classic, a ramp by score).
+  const P = D.palette;
+  const BASE = P.none, CONSERVED = P.conserved, HIGHLIGHT = P.selected;
+  const ramp = (score) => {
+    const t = Math.min(1, Math.max(0, (score + 1) / 2));
+    const c = (x) => Math.round(255 * x).toString(16).padStart(2, '0');
+    return '#' + (t < 0.5 ? c(2 * t) + c(2 * t) + 'ff' : 'ff' + c(2 - 2 * t) + c(2 - 2 * t));
+  };
+  function colourOfRow(r) {
+    if (r.cls === 'c') return CONSERVED;
+    if (r.cls !== 's') return BASE;
+    return P.classic ? ramp(parseFloat(r.score)) : P.grades[r.grade - 1];
+  }
+
   // The table.
   const table = document.getElementById('table');
   const head = document.createElement('tr');
@@ -51,8 +70,14 @@
     columns.forEach((c) => {
       const td = document.createElement('td');
       const v = r[c.key];
-      td.textContent = v === null || v === undefined ? '' : c.show ? c.show(v) : String(v);
-      if (c.text) td.className = c.key === 'cls' ? 'text cls' : 'text';
+      td.textContent = v === null || v === undefined ? '' : c.show ? c.show(v, r) : String(v);
+      if (c.text) td.className = c.key === 'cls' ? 'text cls' : c.key === 'residues' ? 'residues' : 'text';
+      if (c.key === 'grade') {
+        td.className = 'grade';
+        if (r.insufficient) td.title = 'insufficient data: few usable pairs or many gaps';
+        const colour = colourOfRow(r);
+        if (r.cls === 's' && colour) { td.style.background = colour; td.style.color = r.grade <= 2 || r.grade >= 9 ? '#fff' : '#000'; }
+      }
       if (c.q && value(r, c.key) <= SIGNIFICANT) td.className = 'sig';
       tr.appendChild(td);
     });
@@ -61,9 +86,7 @@
   });
 
   let order = { key: null, dir: 1 };
-  head.addEventListener('click', (e) => {
-    const key = e.target.dataset.key;
-    if (!key) return;
+  function sortBy(key) {
     order = { key, dir: order.key === key ? -order.dir : key === 'nr' ? 1 : -1 };
     const text = columns.find((c) => c.key === key).text;
     const idx = rows.map((_, i) => i);
@@ -77,7 +100,9 @@
     head.querySelectorAll('th').forEach((th) => {
       th.className = th.dataset.key === key ? (order.dir > 0 ? 'asc' : 'desc') : '';
     });
-  });
+  }
+  head.addEventListener('click', (e) => { if (e.target.dataset.key) sortBy(e.target.dataset.key); });
+  sortBy('score');  // best first, as users rank columns
 
   // One filter per q-value the run has.
   const filters = document.getElementById('filters');
@@ -109,17 +134,11 @@
   });
 
   // The 3D view, coloured as the .pml colours the structure.
+  // A structure that is not the family's is shown grey, without scores or labels.
   let viewer = null;
-  const BASE = '#666666', CONSERVED = '#00ff00', HIGHLIGHT = '#ffd600';
-  const ramp = (score) => {
-    const t = Math.min(1, Math.max(0, (score + 1) / 2));
-    const c = (x) => Math.round(255 * x).toString(16).padStart(2, '0');
-    return '#' + (t < 0.5 ? c(2 * t) + c(2 * t) + 'ff' : 'ff' + c(2 - 2 * t) + c(2 - 2 * t));
-  };
   const colourOf = new Map();
-  rows.forEach((r) => {
-    if (r.num !== null) colourOf.set(address(r), r.cls === 's' ? ramp(parseFloat(r.score)) : r.cls === 'c' ? CONSERVED : BASE);
-  });
+  rows.forEach((r) => { if (r.num !== null && !D.wrong_structure) colourOf.set(address(r), colourOfRow(r)); });
+  const labelled = D.wrong_structure ? [] : D.best;
   const atomColour = (atom) => (isProtein(atom) &&
     (colourOf.get(atom.chain + '|' + atom.resi) || colourOf.get('*|' + atom.resi))) || BASE;
   const selection = (r) => ({ chain: r.schain, resi: r.num });
@@ -129,7 +148,7 @@
     viewer.setStyle({}, { cartoon: { colorfunc: atomColour } });
     viewer.addStyle({ hetflag: true, not: { resn: water } },
       { stick: { radius: 0.15, colorfunc: atomColour } });
-    D.best.forEach((i) => viewer.addStyle(selection(rows[i]), { stick: { radius: 0.25, colorfunc: atomColour } }));
+    labelled.forEach((i) => viewer.addStyle(selection(rows[i]), { stick: { radius: 0.25, colorfunc: atomColour } }));
   }
 
   if (D.structure && window.$3Dmol) {
@@ -137,7 +156,7 @@
       viewer = $3Dmol.createViewer(document.getElementById('viewer'), { backgroundColor: 'white' });
       viewer.addModel(D.structure.text, D.structure.format);
       paint();
-      D.best.forEach((i) => {
+      labelled.forEach((i) => {
         const r = rows[i];
         const ca = viewer.selectedAtoms(Object.assign({ atom: 'CA' }, selection(r)))[0];
         if (ca) viewer.addLabel(r.label, { position: { x: ca.x, y: ca.y, z: ca.z }, fontSize: 11, fontColor: 'white',
@@ -147,7 +166,8 @@
         const i = rowOfAtom(atom);
         if (i !== undefined) select(i, 'viewer');
       });
-      viewer.zoomTo();
+      viewer.zoomTo({ hetflag: false });  // fitted to the protein, not to its waters
+      viewer.zoom(1.3);  // zoomTo leaves a wide margin
       viewer.render();
     } catch (e) {
       viewer = null;
@@ -188,5 +208,6 @@
   });
 
   // For scripts and tests: the viewer and the selection.
-  window.vornPage = { viewer: () => viewer, selected: () => state.selected, best: () => D.best, rows, select, HIGHLIGHT };
+  window.vornPage = { viewer: () => viewer, selected: () => state.selected, best: () => labelled, rows, select, HIGHLIGHT,
+    colourOf: (i) => colourOf.get(address(rows[i])) || BASE, palette: P };
 })();

@@ -16,8 +16,14 @@ import sys
 import warnings
 from collections import namedtuple
 
+from typing import Any, Optional, Sequence, Union
+
 import numpy as np
 import pandas as pd
+
+PathLike = Union[str, bytes, os.PathLike]
+AlignmentLike = Union[str, bytes, os.PathLike, Sequence[Any], Any]  # a path, text, a MultipleSeqAlignment, sequences
+MatrixLike = Union[str, bytes, os.PathLike, Any]  # a path, a shipped name, text, a Biopython matrix
 
 
 def _load():
@@ -78,7 +84,7 @@ _RESIDUES = "ACDEFGHIKLMNPQRSTVWY"  # the twenty vorn scores
 _POLL = 0.1  # seconds between looks at Ctrl-C and the progress
 
 
-def matrices():
+def matrices() -> list:
     """The names of the shipped matrices, for matrix=."""
     folder = os.path.join(_HERE, "matrices")
     return sorted(f[: -len(".raw")] for f in os.listdir(folder) if f.endswith(".raw"))
@@ -181,7 +187,8 @@ def _count(name, value, optional=False):
 
 
 def _settings(alignment, matrix, method="spearman", permutations=0, seed=None, weights=None, similarity=None,
-              entropy=True, threads=None, reference=None, tree=0, tree_model="lg"):
+              entropy=True, threads=None, reference=None, tree=0, tree_model="lg", structure=None, report=None,
+              colours="grades"):
     if method not in ("spearman", "pearson"):
         raise Error("** Error: method must be 'spearman' or 'pearson', not %r." % (method,))
     given = {}
@@ -189,7 +196,9 @@ def _settings(alignment, matrix, method="spearman", permutations=0, seed=None, w
              permutations=_count("permutations", permutations), tree=_count("tree", tree),
              seed=_count("seed", seed, True), threads=_count("threads", threads, True), entropy=bool(entropy),
              reference=None if reference is None else _name(reference, "reference"), given=given,
-             tree_model=_name(tree_model, "tree_model"),
+             tree_model=_name(tree_model, "tree_model"), colours=_name(colours, "colours"),
+             structure=None if structure is None else _path(structure),
+             report=None if report is None else _path(report),
              share_dirs=[_HERE])
     d["weighted"], d["weight_file"] = _weights(weights, given)
     d["similarity"], d["similarities"] = _similarity(similarity)
@@ -255,8 +264,11 @@ def _finish(settings, kind, progress):
     return out
 
 
-def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, seed=None, weights=None,
-          similarity=None, entropy=True, threads=None, progress=False, reference=None, tree=0, tree_model="lg"):
+def score(alignment: AlignmentLike, matrix: MatrixLike = "blosum62", *, method: str = "spearman",
+          permutations: int = 0, seed: Optional[int] = None, weights: Any = None, similarity: Any = None,
+          entropy: bool = True, threads: Optional[int] = None, progress: bool = False,
+          reference: Optional[str] = None, tree: int = 0, tree_model: str = "lg", structure: Optional[PathLike] = None,
+          report: Optional[PathLike] = None, colours: str = "grades") -> pd.DataFrame:
     """Scores every column of an alignment, as ``vorn alignment matrix [options]``.
 
     alignment: a path in any form vorn reads (gzip too), the text of such a
@@ -276,13 +288,18 @@ def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, se
     tree: n library columns of the tree null (-B=n): Zscr_tree, Pval_tree,
         qval_tree and m, how far each score exceeds what the tree explains;
         tree_model its replacement model (-L): "lg", "wag", "jtt" or "equal".
+    structure: a PDB or mmCIF file (-P=file): the residue check (its
+        sentence in frame.attrs["warnings"] where it fails) and the page's 3D view.
+    report: a prefix (-O=prefix): writes prefix.tsv, .svg, .pml, .defattr,
+        .json and the page prefix.html, as the command line does.
+    colours: "grades" (default, safe for colour-blind eyes) or "classic" (-C).
 
     Returns a pandas.DataFrame, one row per result line, with the columns of
     the -O table; frame.attrs holds the record of the run. Raises vorn.Error
     with the command line's message; warnings come as VornWarning.
     """
     settings = _settings(alignment, matrix, method, permutations, seed, weights, similarity, entropy, threads,
-                         reference, tree, tree_model)
+                         reference, tree, tree_model, structure, report, colours)
     columns, record = _finish(settings, "scores", progress)
     frame = pd.DataFrame(index=pd.RangeIndex(len(columns[0][1])))
     for name, values, missing in columns:  # the table's schema, in order
@@ -292,14 +309,14 @@ def score(alignment, matrix="blosum62", *, method="spearman", permutations=0, se
     return frame
 
 
-def similarity(alignment, matrix="blosum62", *, threads=None):
+def similarity(alignment: AlignmentLike, matrix: MatrixLike = "blosum62", *, threads: Optional[int] = None) -> np.ndarray:
     """The similarity of every pair of proteins, as vorn scores them: an n x n
     numpy float32 array, symmetric, NaN on the diagonal."""
     settings = _settings(alignment, matrix, threads=threads)
     return _finish(settings, "similarity", False)[0]
 
 
-def read_alignment(alignment):
+def read_alignment(alignment: AlignmentLike) -> Alignment:
     """The alignment as vorn reads it: Alignment(names, sequences, form), one
     letter per column, '-' for gaps and for letters vorn reads as gaps."""
     settings = _settings(alignment, "blosum62")

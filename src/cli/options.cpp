@@ -225,6 +225,13 @@ const std::vector<Option>& options() {
          if (v.empty()) fail("** Invalid -F: give the name of the reference sequence, as in -F=LAR_DROME/418-503.\n");
          c.run.reference = v;
        }},
+      {'C', V::Text, "-C=colours",
+       "the exports' colours: grades (default: by grade, colour-blind safe) or classic (blue-white-red by score)",
+       "colours colors palette",
+       [](CommandLine& c, const std::string& v) {
+         check_colours(v);
+         c.run.colours = v;
+       }},
       {'T', V::Number, "-T=n", "use n worker threads, 1 to 256 (default: all cores); the output is the same for any n",
        "threads",
        [](CommandLine& c, const std::string& v) {

@@ -27,8 +27,7 @@ std::vector<std::string> share_dirs() {
   return dirs;
 }
 
-std::string viewer_script(std::string& why) {
-  const std::vector<std::string> dirs = share_dirs();
+std::string viewer_script(const std::vector<std::string>& dirs, std::string& why) {
   for (const std::string& d : dirs) {
     std::ifstream f(d + "/3Dmol-min.js", std::ios::binary);
     if (!f) continue;

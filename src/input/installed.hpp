@@ -12,7 +12,7 @@ namespace vorn {
 std::vector<std::string> share_dirs();
 
 // The viewer's script (3Dmol.js); empty, with the reason in why, when absent.
-std::string viewer_script(std::string& why);
+std::string viewer_script(const std::vector<std::string>& dirs, std::string& why);
 
 // The names of the shipped matrices (blosum45, blosum62, pam250) found in
 // dirs/matrices, sorted; and the file of one of them by its name in any case,

@@ -8,6 +8,7 @@
 #include "fail.hpp"
 #include "report/exports.hpp"
 #include "report/page.hpp"
+#include "report/palette.hpp"
 
 namespace vorn {
 
@@ -101,11 +102,20 @@ std::string page_data(const Results& r, const PageExtras& x) {
     o["schain"] = shown;
     o["score"] = f[score];
     o["entrop"] = f[entrop];
+    o["grade"] = r.grade[i];
+    o["insufficient"] = r.insufficient[i] != 0;
+    o["residues"] = r.residues[i];
     if (shuffled) o["z"] = f[z], o["p"] = f[p], o["q"] = f[q];
     if (tree) o["zt"] = f[zt], o["pt"] = f[pt], o["qt"] = f[qt];
     rows.push_back(std::move(o));
   }
   d["rows"] = std::move(rows);
+  d["palette"] = info.classic_colours
+                     ? json{{"classic", true}, {"conserved", kClassicConserved}, {"selected", kClassicSelected},
+                            {"none", kGradePalette.none}}
+                     : json{{"classic", false}, {"grades", kGradePalette.grade}, {"conserved", kGradePalette.conserved},
+                            {"selected", kGradePalette.selected}, {"none", kGradePalette.none}};
+  d["wrong_structure"] = info.wrong_structure();
   std::sort(best.begin(), best.end());  // by score, ties by column
   json top = json::array();
   for (size_t k = 0; k < std::min(kBest, best.size()); ++k) top.push_back(best[k].second);
@@ -118,6 +128,25 @@ std::string page_data(const Results& r, const PageExtras& x) {
                           {"text", x.structure->text}};
   }
   return script_json(d);
+}
+
+// The 3D view's colours, as swatches.
+std::string legend(const RunRecord& info) {
+  auto swatch = [](const char* colour) {
+    return strformat("<span class=\"swatch\" style=\"background:%s\"></span>", colour);
+  };
+  std::string l;
+  if (info.wrong_structure()) return swatch(kGradePalette.none) + " not coloured: not this family's structure";
+  if (info.classic_colours) {
+    l = "<span class=\"ramp\"></span> score -1 to +1 ";
+    l += swatch(kClassicConserved) + " conserved " + swatch(kGradePalette.none) + " no score " +
+         swatch(kClassicSelected) + " selected";
+  } else {
+    for (const char* c : kGradePalette.grade) l += strformat("<span class=\"swatch g\" style=\"background:%s\"></span>", c);
+    l += " grade 1 to 9 (9: follows the similarity most) " + swatch(kGradePalette.conserved) + " conserved " +
+         swatch(kGradePalette.none) + " no score " + swatch(kGradePalette.selected) + " selected";
+  }
+  return l + "; the ten best residues as labelled sticks";
 }
 
 void record_section(FILE* out, const RunRecord& info, const PageExtras& x) {
@@ -170,18 +199,29 @@ void write_html(FILE* out, const Results& r, const PageExtras& x) {
                      "run -S=1000 or -B=10000 for P- and q-values.");
   if (x.structure) {
     std::fputs("<section id=\"structure\"><h2>Structure</h2>\n", out);
-    if (!x.viewer.empty()) {
-      std::fputs("<div id=\"viewer\"></div>\n<div class=\"legend\"><span class=\"ramp\"></span> score -1 to +1 "
-                 "<span class=\"swatch\" style=\"background:#00ff00\"></span> conserved "
-                 "<span class=\"swatch\" style=\"background:#666666\"></span> no score "
-                 "<span class=\"swatch\" style=\"background:#ffd600\"></span> selected; the ten best residues as "
-                 "labelled sticks</div>\n",
+    // Above the view: a reader must meet the warning before the picture.
+    if (info.wrong_structure())
+      std::fprintf(out,
+                   "<p class=\"warning banner\" id=\"wrong-structure\">Not this family's structure: only %d of the %d "
+                   "residues addressed are the same amino acid, so it is shown grey, without scores or labels. Check "
+                   "the file given with -P, or number by its sequence with -F=name.</p>\n",
+                   info.structure_same, info.structure_addressed);
+    else if (x.match && !x.match->good())
+      std::fputs("<p class=\"warning banner\" id=\"poor-structure\">Fewer than 90 % of the residues addressed are "
+                 "the same amino acid in this structure: see below before reading its colours.</p>\n",
                  out);
+    if (!x.viewer.empty()) {
+      std::fprintf(out, "<div id=\"viewer\"></div>\n<div class=\"legend\">%s</div>\n", legend(info).c_str());
     } else {
       std::fprintf(out, "<p class=\"warning\" id=\"no-viewer\">No 3D view: %s.</p>\n", xml_text(x.no_viewer).c_str());
     }
     std::fprintf(out, "<p id=\"mapping\" class=\"%s\">%s</p>\n</section>\n",
                  x.match && x.match->good() ? "note" : "warning", xml_text(line_text(x.match_line)).c_str());
+  } else {
+    std::fputs("<section id=\"structure\"><h2>Structure</h2><p class=\"note\" id=\"no-structure\">No structure "
+               "given: run again with -P=file (PDB or mmCIF) to see the scores in 3D and to check that the numbering "
+               "addresses the structure's residues.</p></section>\n",
+               out);
   }
   std::fprintf(out, "<section id=\"profile\"><h2>Profile</h2>\n%s</section>\n", svg_text(r).c_str());
   std::fputs("<section id=\"results\"><h2>Result lines</h2><div id=\"filters\"></div>\n"

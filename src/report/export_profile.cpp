@@ -7,6 +7,7 @@
 
 #include "fail.hpp"
 #include "report/exports.hpp"
+#include "report/palette.hpp"
 
 namespace vorn {
 
@@ -14,7 +15,7 @@ namespace {
 
 // Layout, in SVG user units.
 constexpr double kWidth = 1000, kLeft = 80, kRight = 30;
-constexpr double kHeadHeight = 80;         // title, subtitle and legend
+constexpr double kHeadHeight = 94;         // title, subtitle and legend (two rows at most)
 constexpr double kLabelRow = 13;           // one row of labels above a score panel
 constexpr double kScoreHeight = 220, kZHeight = 140;
 constexpr double kTicks = 24;              // x ticks below a panel
@@ -26,10 +27,13 @@ constexpr size_t kLabelled = 10;
 constexpr double kCharWidth = 7.0;         // a generous width per label character at 10px
 constexpr double kSignificant = 0.05;
 
+// -C=classic: blue marks, red where significant, green triangles.
 const char* const kBlue = "#1f5f99";
 const char* const kRed = "#c62828";
 const char* const kGreen = "#2e7d32";
 const char* const kGrey = "#8a8a8a";
+// By grade, significant marks are larger and outlined instead of red.
+constexpr double kSignificantMark = 1.6;
 
 struct Panel {
   double left, top, width, height, lo, hi;
@@ -106,11 +110,22 @@ struct Context {
   double zlo = 0, zhi = 2;           // the Z axis
   double mark = kMark;
   std::vector<TreeNullValue> tree;  // -B: red by its q-values instead
+  const std::vector<int>& grade;
   bool significant(int32_t i) const {
     if (!tree.empty()) return tree[i].has && tree[i].q <= kSignificant;
     return !honest.empty() && honest[i].q <= kSignificant;
   }
   bool marks_red() const { return info.nsuffl > 0 || !tree.empty(); }
+  const char* conserved() const { return info.classic_colours ? kGreen : kGradePalette.conserved; }
+  // A score's mark: its fill, outline and radius.
+  std::string mark_style(int32_t i) const {
+    if (info.classic_colours) return strformat("r=\"%.1f\" fill=\"%s\"", mark, significant(i) ? kRed : kBlue);
+    const int g = std::clamp(grade[static_cast<size_t>(i)], 1, 9);
+    return significant(i) ? strformat("r=\"%.1f\" fill=\"%s\" stroke=\"#000\" stroke-width=\"1.2\"",
+                                      mark * kSignificantMark, kGradePalette.grade[g - 1])
+                          : strformat("r=\"%.1f\" fill=\"%s\" stroke=\"#555\" stroke-width=\"0.4\"", mark,
+                                      kGradePalette.grade[g - 1]);
+  }
 };
 
 // The best columns by score (ties by column), placed in rows above the score
@@ -190,15 +205,15 @@ double strip(FILE* out, const Context& c, int32_t first, int32_t last, double to
     switch (column_class(c.rows[i])) {
       case ColumnClass::Scored:
         std::fprintf(out,
-                     "<circle class=\"mark score\" data-nr=\"%d\" cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"%s\">"
+                     "<circle class=\"mark score\" data-nr=\"%d\" cx=\"%.1f\" cy=\"%.1f\" %s>"
                      "<title>%s</title></circle>\n",
-                     f.pos, x, p.y(f.score), c.mark, c.significant(i) ? kRed : kBlue, tip(c, i).c_str());
+                     f.pos, x, p.y(f.score), c.mark_style(i).c_str(), tip(c, i).c_str());
         break;
       case ColumnClass::Conserved:
         std::fprintf(out,
                      "<path class=\"mark conserved\" data-nr=\"%d\" d=\"M%.1f %.1fl3 5h-6z\" fill=\"%s\">"
                      "<title>%s (conserved: no spread)</title></path>\n",
-                     f.pos, x, band - 3, kGreen, tip(c, i).c_str());
+                     f.pos, x, band - 3, c.conserved(), tip(c, i).c_str());
         break;
       case ColumnClass::Unscored:
         std::fprintf(out,
@@ -228,10 +243,9 @@ double strip(FILE* out, const Context& c, int32_t first, int32_t last, double to
       const ResultRow& row = c.rows[i];
       if (!z.shows(row.f.pos) || row.sentinel() || std::isnan(row.z_pos)) continue;
       std::fprintf(out,
-                   "<circle class=\"mark z\" data-nr=\"%d\" cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"%s\">"
+                   "<circle class=\"mark z\" data-nr=\"%d\" cx=\"%.1f\" cy=\"%.1f\" %s>"
                    "<title>%s</title></circle>\n",
-                   row.f.pos, z.x(row.f.pos), z.y(row.z_pos), c.mark, c.significant(i) ? kRed : kBlue,
-                   tip(c, i).c_str());
+                   row.f.pos, z.x(row.f.pos), z.y(row.z_pos), c.mark_style(i).c_str(), tip(c, i).c_str());
     }
     bottom = z.top + z.height + kTicks;
   }
@@ -255,37 +269,56 @@ void head(FILE* out, const Context& c) {
                               info.alnlen - c.n);
   std::fprintf(out, "<text x=\"%.0f\" y=\"42\" class=\"note\">%s</text>\n", kLeft, xml_text(sub).c_str());
   std::string sig;
+  const char* marked = info.classic_colours ? "red" : "outlined";
   if (!c.tree.empty()) {
-    sig = strformat("tree null of %lld library columns; red: its q-value 0.05 or less (%d columns), more than the "
+    sig = strformat("tree null of %lld library columns; %s: its q-value 0.05 or less (%d columns), more than the "
                     "family's tree explains",
-                    static_cast<long long>(info.ntree), significant);
+                    static_cast<long long>(info.ntree), marked, significant);
     std::fprintf(out, "<text x=\"%.0f\" y=\"58\" class=\"note\">%s</text>\n", kLeft, xml_text(sig).c_str());
   } else if (info.nsuffl > 0) {
     const double smallest = 1.0 / (static_cast<double>(info.nsuffl) + 1.0);
     sig = smallest > kSignificant
               ? strformat("with %lld random alignments no q-value can reach 0.05: the smallest P-value is 1/%lld",
                           static_cast<long long>(info.nsuffl), static_cast<long long>(info.nsuffl) + 1)
-              : strformat("%lld random alignments; red: q-value 0.05 or less (%d columns), P = (b+1)/(n+1), "
+              : strformat("%lld random alignments; %s: q-value 0.05 or less (%d columns), P = (b+1)/(n+1), "
                           "Benjamini-Hochberg over the scored columns",
-                          static_cast<long long>(info.nsuffl), significant);
+                          static_cast<long long>(info.nsuffl), marked, significant);
     std::fprintf(out, "<text x=\"%.0f\" y=\"58\" class=\"note\">%s</text>\n", kLeft, xml_text(sig).c_str());
   }
   // The legend, item after item.
   double x = kLeft;
-  const double y = c.marks_red() ? 74 : 60;
-  auto item = [&](const std::string& shape, const char* text) {
-    std::fprintf(out, "%s<text x=\"%.1f\" y=\"%.1f\" class=\"note\">%s</text>\n", shape.c_str(), x + 10, y + 4, text);
-    x += 10 + kCharWidth * 0.85 * static_cast<double>(std::string(text).size()) + 18;
+  double y = c.marks_red() ? 74 : 60;
+  // shape(x, y): the item's mark at the place it gets; lead: its width before the text.
+  auto item = [&](auto shape, const char* text, double lead = 0) {
+    const double w = lead + 10 + kCharWidth * 0.85 * static_cast<double>(std::string(text).size());
+    if (x + w > kWidth - kRight) x = kLeft, y += 15;  // the rest on a second row
+    std::fprintf(out, "%s<text x=\"%.1f\" y=\"%.1f\" class=\"note\">%s</text>\n", shape(x, y).c_str(), x + lead + 10,
+                 y + 4, text);
+    x += w + 18;
   };
   std::fprintf(out, "<g class=\"legend\">\n");
-  item(strformat("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\"/>", x + 3, y, kBlue), "score");
-  if (c.marks_red())
-    item(strformat("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\"/>", x + 3, y, kRed),
-         c.tree.empty() ? "q-value 0.05 or less" : "tree-null q-value 0.05 or less");
-  item(strformat("<path d=\"M%.1f %.1fl3 5h-6z\" fill=\"%s\"/>", x + 3, y - 3, kGreen), "conserved (no spread)");
-  item(strformat("<path d=\"M%.1f %.1fl5 5m0 -5l-5 5\" stroke=\"%s\"/>", x + 0.5, y - 2.5, kGrey),
+  const char* q_text = c.tree.empty() ? "q-value 0.05 or less" : "tree-null q-value 0.05 or less";
+  if (info.classic_colours) {
+    item([&](double x, double y) { return strformat("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\"/>", x + 3, y, kBlue); }, "score");
+    if (c.marks_red()) item([&](double x, double y) { return strformat("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\"/>", x + 3, y, kRed); }, q_text);
+  } else {
+    item([&](double x, double y) {
+      std::string scale;
+      for (int g = 0; g < 9; ++g)
+        scale += strformat("<rect class=\"grade\" x=\"%.1f\" y=\"%.1f\" width=\"9\" height=\"8\" fill=\"%s\" "
+                           "stroke=\"#555\" stroke-width=\"0.4\"/>",
+                           x + 9.0 * g, y - 4, kGradePalette.grade[static_cast<size_t>(g)]);
+      return scale;
+    }, "grade 1 to 9 (9: follows the similarity most)", 76);
+    if (c.marks_red())
+      item([&](double x, double y) { return strformat("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"white\" stroke=\"#000\" stroke-width=\"1.2\"/>",
+                     x + 3, y); },
+           strformat("outlined: %s", q_text).c_str());
+  }
+  item([&](double x, double y) { return strformat("<path d=\"M%.1f %.1fl3 5h-6z\" fill=\"%s\"/>", x + 3, y - 3, c.conserved()); }, "conserved (no spread)");
+  item([&](double x, double y) { return strformat("<path d=\"M%.1f %.1fl5 5m0 -5l-5 5\" stroke=\"%s\"/>", x + 0.5, y - 2.5, kGrey); },
        "no score: 10 or fewer pairs");
-  item(strformat("<path d=\"M%.1f %.1fl3 3m0 -3l-3 3\" stroke=\"%s\" stroke-width=\"0.8\"/>", x + 1.5, y - 1.5, kGrey),
+  item([&](double x, double y) { return strformat("<path d=\"M%.1f %.1fl3 3m0 -3l-3 3\" stroke=\"%s\" stroke-width=\"0.8\"/>", x + 1.5, y - 1.5, kGrey); },
        "10 % gaps or more");
   std::fprintf(out, "</g>\n");
 }
@@ -296,7 +329,7 @@ void write_svg(FILE* out, const Results& r) {
   const ResultRow* rows = r.rows.data();
   const int32_t n = static_cast<int32_t>(r.rows.size());
   const RunRecord& info = r.record;
-  Context c{rows, n, r.sites, info, r.honest, {}, 0, 0, 0, 2, kMark, r.tree};
+  Context c{rows, n, r.sites, info, r.honest, {}, 0, 0, 0, 2, kMark, r.tree, r.grade};
   c.at.assign(static_cast<size_t>(info.alnlen) + 2, nullptr);
   for (int32_t i = 0; i < n; ++i) c.at[static_cast<size_t>(rows[i].f.pos)] = &rows[i];
   // The score axis spans the scores (and 0), in tenths, within -1..1; the Z

@@ -3,6 +3,7 @@ every value prints to the text of the CLI's TSV field, and the CLI's errors."""
 
 import _thread
 import gzip
+import json
 import os
 import subprocess
 import sys
@@ -93,6 +94,28 @@ def test_hssp_chains_and_structure_numbers(tmp_path):
     frame = vorn.score(HSSP, "blosum62", permutations=30, seed=2)
     assert_same(frame, cli(tmp_path, HSSP, "-S=30", "-R=2"))
     assert set(frame.chain) == {"A", "B"} and frame.attrs["form"] == "hssp"
+
+
+def test_structure_and_report_write_what_the_cli_writes(tmp_path):
+    """report= writes -O's files, page included, and structure= runs the residue check: the same bytes but for
+    the lines that give the command."""
+    cif = os.path.join(TOP, "tests/data/1hpv_auth.cif.gz")
+    prefix = str(tmp_path / "r")
+    def files():
+        out = {}
+        for name in sorted(os.listdir(tmp_path)):
+            with open(tmp_path / name, "rb") as f:
+                out[name] = [l for l in f.read().split(b"\n") if prefix.encode() not in l]
+            os.remove(tmp_path / name)
+        out["r.json"] = {k: v for k, v in json.loads(b"\n".join(out["r.json"])).items() if k != "command"}
+        return out
+    subprocess.run([VORN, HSSP, BLOSUM, "-S=20", "-R=3", "-P=" + cif, "-O=" + prefix, "-C=classic"], check=True,
+                   capture_output=True)
+    want = files()
+    frame = vorn.score(HSSP, BLOSUM, permutations=20, seed=3, structure=cif, report=prefix, colours="classic")
+    got = files()
+    assert sorted(got) == ["r.defattr", "r.html", "r.json", "r.pml", "r.svg", "r.tsv"] and got == want
+    assert b"190 carry the same amino acid" in b"".join(got["r.html"]) and frame.attrs["warnings"] == []
 
 
 def test_data_arguments_equal_their_files(tmp_path):

@@ -125,6 +125,64 @@ def check_grades(df, alignment):
             fail(f"column {r.nr}: insufficient {r.insufficient} for residues {r.residues!r}")
 
 
+# Machado, Oliveira and Fernandes (2009), severity 1, on linear RGB.
+MACHADO = {
+    "deuteranopia": [[0.367322, 0.860646, -0.227968], [0.280085, 0.672501, 0.047413], [-0.011820, 0.042940, 0.968881]],
+    "protanopia": [[0.152286, 1.052583, -0.204868], [0.114503, 0.786281, 0.099216], [-0.003882, -0.048116, 1.051998]],
+    "tritanopia": [[1.255528, -0.076749, -0.178779], [-0.078411, 0.930809, 0.147602], [0.004733, 0.691367, 0.303900]]}
+
+
+def lab_seen(rgb, m):
+    """CIELAB (D65) of an sRGB colour (0-1 each) as an eye with deficiency m sees it."""
+    lin = [c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4 for c in rgb]
+    r, g, b = [min(1.0, max(0.0, sum(m[k][j] * lin[j] for j in range(3)))) for k in range(3)]
+    xyz = (0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047, 0.2126 * r + 0.7152 * g + 0.0722 * b, \
+        (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883
+    f = [t ** (1 / 3) if t > 0.008856 else 7.787 * t + 16 / 116 for t in xyz]
+    return 116 * f[1] - 16, 500 * (f[0] - f[1]), 200 * (f[1] - f[2])
+
+
+def check_colours(prefix, df, classic):
+    """The .pml colours each scored residue by its grade's colour (-C=classic: the blue-white-red spectrum), with
+    the page's palette; under each simulated deficiency, neighbouring grades stay 10 CIELAB units apart and in
+    order (lightest at 5), conserved and selected 20 from every grade and from each other."""
+    pml = open(prefix + ".pml").read()
+    if classic:
+        if "spectrum b, blue_white_red, vorn_scored" not in pml or "vorn_g1" in pml:
+            fail("-C=classic: the PyMOL script does not colour by the blue-white-red spectrum")
+        return
+    html = open(prefix + ".html").read()
+    palette = json.loads(re.search(r'id="vorn-data">(.*?)</script>', html, re.S).group(1))["palette"]
+    rgb = lambda h: [int(h[i:i + 2], 16) / 255 for i in (1, 3, 5)]
+    set_colour = {n: [float(x) for x in v.split(",")] for n, v in re.findall(r"set_color (\w+), \[([^]]*)\]", pml)}
+    if any(max(abs(a - b) for a, b in zip(set_colour.get(f"vorn_g{g + 1}", [9] * 3), rgb(c))) > 0.002
+           for g, c in enumerate(palette["grades"])) or "color vorn_cons, vorn_conserved" not in pml:
+        fail("the PyMOL script's grade colours are not the page's")
+    # As lists: residues of two chains that no selection can name share their "resi N".
+    selected = sorted((f"{chain}:{resi}", int(g)) for g, part in re.findall(r"select vorn_grade(\d), vorn_grade\d or (.*)", pml)
+                      for chain, resi in re.findall(r"\((?:chain (\S) and )?resi \\?(-?\d+)\)", part))
+    if df is not None:
+        chain = lambda c: "" if pd_na(c) or c == '"' else c
+        want = sorted((f"{chain(r.chain)}:{int(r.resnum)}", int(r.grade))
+                      for r in df.itertuples() if r.KLB_VAL >= -1 and not pd_na(r.resnum))
+        if selected != want:
+            fail(f"the PyMOL grade selections differ from the table's grades at {sorted(set(selected) ^ set(want))[:4]}")
+    for name, m in MACHADO.items():
+        grades = [lab_seen(rgb(c), m) for c in palette["grades"]]
+        apart = [math.dist(a, b) for a, b in zip(grades, grades[1:])]
+        light = [g[0] for g in grades]
+        if min(apart) < 10 or not all(a < b for a, b in zip(light[:5], light[1:5])) or \
+                not all(a > b for a, b in zip(light[4:], light[5:])):
+            fail(f"{name}: the grade colours run together or out of order ({min(apart):.1f})")
+        marks = [lab_seen(rgb(palette[k]), m) for k in ("conserved", "selected")]
+        if min(math.dist(x, g) for x in marks for g in grades) < 20 or math.dist(*marks) < 20:
+            fail(f"{name}: conserved or selected is near a grade's colour")
+
+
+def pd_na(v):
+    return v is None or (isinstance(v, float) and math.isnan(v)) or str(v) in ("<NA>", "nan")
+
+
 def check_table(path, lines, extended, nsuffl, tree=False, letters=None):
     """The table as pandas reads it, number by number against the result lines; its aa, with -F, the reference's
     own letters (letters, by column)."""
@@ -247,7 +305,7 @@ def check_sites(alignment, prefix, lines, df, reference):
     got = {f"{c}:{n}": b for c, n, b in re.findall(r"alter \((?:chain (\S) and )?resi \\?(-?\d+)\), b=(\S+)", pml)}
     if got != want:
         fail(f"the PyMOL script colours {sorted(set(got) ^ set(want))[:5]} wrongly")
-    if want and not pml.find("alter all, b=-9\n") < pml.find("alter (") or "spectrum b, blue_white_red, vorn_scored" not in pml:
+    if want and not pml.find("alter all, b=-9\n") < pml.find("alter ("):
         fail("the PyMOL script does not reset b before colouring the scored residues")
     attr = open(prefix + ".defattr").read().split("attribute: ")
     score = next(a for a in attr if a.startswith("vorn_score"))
@@ -391,6 +449,7 @@ def main():
             check_tree(df)
         check_sites(args[0], prefix, lines, df, reference)
         check_svg(prefix + ".svg", lines, nsuffl > 0)
+        check_colours(prefix, df, "-C=classic" in args)
         if "layout" in flags:
             check_layout(prefix + ".svg", flags["layout"] or None)
         if "pymol" in flags:

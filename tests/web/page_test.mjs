@@ -54,29 +54,37 @@ async function open(name, result, shuffled) {
   const got = await page.evaluate(() => ({
     rows: [...document.querySelectorAll('#table tbody tr')].map((tr) => [...tr.cells].map((c) => c.textContent)),
     head: [...document.querySelectorAll('#table th')].map((th) => th.textContent),
-    marks: [...document.querySelectorAll('#profile circle.mark.score')].map((m) => [m.dataset.nr, m.getAttribute('fill')]),
+    marks: [...document.querySelectorAll('#profile circle.mark.score')]
+      .map((m) => [m.dataset.nr, m.getAttribute('fill'), m.getAttribute('stroke') === '#000']),
     best: window.vornPage.best().map((i) => window.vornPage.rows[i].score),
+    grades: window.vornPage.palette.grades,
+    wrong: !!document.querySelector('#wrong-structure'),
   }));
   check(errors.length === 0, `${name}: no console error (${errors.join('; ')})`);
   check(got.rows.length === result.lines.length && result.lines.length > 0,
     `${name}: ${got.rows.length} table rows for ${result.lines.length} result lines`);
   const col = (t) => got.head.indexOf(t);
-  result.lines.forEach((l, i) => {
-    const row = got.rows[i] || [];
-    check(row[col('Column')] === l.nr && row[col('Score')] === l.score, `${name}: row ${i} ${row} is line ${l.nr} ${l.score}`);
-    if (shuffled) check(row[col('Z')] === l.z, `${name}: row ${i} Z ${row[col('Z')]} is ${l.z}`);
+  // The table opens best score first; each line is there once, conserved columns read so.
+  const byColumn = new Map(got.rows.map((r) => [r[col('Column')], r]));
+  const opened = got.rows.map((r) => parseFloat(r[col('Score')]));
+  check(opened.every((v, i) => i === 0 || isNaN(v) || opened[i - 1] >= v), `${name}: the table opens sorted by score`);
+  result.lines.forEach((l) => {
+    const row = byColumn.get(l.nr) || [];
+    const shown = l.score === '-2.0000' ? 'conserved' : l.score;
+    check(row[col('Score')] === shown, `${name}: column ${l.nr} ${row} is ${l.score}`);
+    if (shuffled) check(row[col('Z')] === l.z, `${name}: column ${l.nr} Z ${row[col('Z')]} is ${l.z}`);
   });
-  // A score mark per scored row, red exactly where its q is 0.05 or less.
-  const scored = got.rows.filter((r) => r[col('Class')] === 'scored');
-  check(got.marks.length === scored.length && got.marks.every((m, i) => m[0] === scored[i][col('Column')]),
-    `${name}: the profile's score marks are the scored rows`);
+  // A score mark per scored row, in its grade's colour, outlined exactly where its q is 0.05 or less.
+  const scored = got.rows.filter((r) => r[col('Class')] === 'scored').sort((a, b) => a[col('Column')] - b[col('Column')]);
+  check(got.marks.length === scored.length && got.marks.every((m, i) => m[0] === scored[i][col('Column')] &&
+    m[1] === got.grades[parseInt(scored[i][col('Grade')], 10) - 1]), `${name}: the profile's score marks are the scored rows, by grade`);
   // The ten labelled in 3D are the ten best scores of residues.
   const top = result.lines.filter((l) => parseFloat(l.score) >= -1).map((l) => parseFloat(l.score)).sort((a, b) => b - a);
-  check(got.best.length === Math.min(10, top.length) && got.best.every((s, i) => parseFloat(s) === top[i]),
+  check(got.best.length === (got.wrong ? 0 : Math.min(10, top.length)) && got.best.every((s, i) => parseFloat(s) === top[i]),
     `${name}: the ten best are ${got.best}`);
   if (shuffled)
-    check(got.marks.every((m, i) => (m[1] === '#c62828') === (parseFloat(scored[i][col('q')]) <= 0.05)),
-      `${name}: red marks are the rows with q <= 0.05`);
+    check(got.marks.every((m, i) => m[2] === (parseFloat(scored[i][col('q')]) <= 0.05)),
+      `${name}: outlined marks are the rows with q <= 0.05`);
   return page;
 }
 
@@ -100,8 +108,7 @@ async function viewer(name, page) {
     return { sd: Math.sqrt(sq / n - (sum / n) ** 2), coloured: coloured / n };
   });
   check(blank.sd > 15 && blank.coloured > 0.02, `${name}: the 3D view is drawn (sd ${blank.sd}, coloured ${blank.coloured})`);
-  await page.click('#table th:nth-child(6)');  // Score, best first
-  await page.click('#table tbody tr:first-child');
+  await page.click(`#table tbody tr[data-i="${await page.evaluate(() => window.vornPage.best()[0])}"]`);
   const sel = await page.evaluate(() => {
     const p = window.vornPage, v = p.viewer(), r = p.rows[p.selected()];
     const atoms = v.selectedAtoms({ chain: r.schain, resi: r.num });
@@ -148,15 +155,16 @@ for (const [name, file] of [['hiv_pdb', `${structures}/tut/1hpv.pdb`], ['hiv_cif
   const m = await mapping(page);
   check(m && !m.warning && m.text.includes('190 carry the same amino acid (100 %)'), `${name}: mapping ${m && m.text}`);
   // Sorting and the q filter.
-  await page.click('#table th:nth-child(10)');  // q, as numbers: empty fields last
+  const qcol = await page.evaluate(() => [...document.querySelectorAll('#table th')].findIndex((th) => th.textContent === 'q'));
+  await page.click(`#table th:nth-child(${qcol + 1})`);  // q, as numbers: empty fields last
   await page.check('#filter-q');
-  const shown = await page.evaluate(() => [...document.querySelectorAll('#table tbody tr')].filter((tr) => !tr.hidden)
-    .map((tr) => parseFloat(tr.cells[9].textContent)));
+  const shown = await page.evaluate((k) => [...document.querySelectorAll('#table tbody tr')].filter((tr) => !tr.hidden)
+    .map((tr) => parseFloat(tr.cells[k].textContent)), qcol);
   const rows = await page.evaluate(() => window.vornPage.rows.filter((x) => parseFloat(x.q) <= 0.05).length);
   check(shown.length === rows && shown.length > 0 && shown.every((q, i) => q <= 0.05 && (i === 0 || shown[i - 1] >= q)),
     `${name}: the q filter shows the ${rows} rows with q <= 0.05, sorted (${shown.slice(0, 5)})`);
   await page.uncheck('#filter-q');
-  const q = await page.evaluate(() => [...document.querySelectorAll('#table tbody tr')].map((tr) => tr.cells[9].textContent));
+  const q = await page.evaluate((k) => [...document.querySelectorAll('#table tbody tr')].map((tr) => tr.cells[k].textContent), qcol);
   check(q.includes('') && q.indexOf('') === q.length - q.filter((t) => t === '').length,
     `${name}: sorted by q, highest first, the empty fields come last`);
   await viewer(name, page);
@@ -207,6 +215,18 @@ for (const [name, args, says] of [
   const m = await mapping(page);
   check(m && m.warning && m.text.includes(says), `${name}: the page says '${says}' (${m && m.text})`);
   if (name === 'no_chain') await viewer(name, page);
+  // Not the family's: a banner above the view, all grey, no labelled sticks.
+  const wrong = await page.evaluate(() => ({
+    banner: !!document.querySelector('#wrong-structure') &&
+      !!(document.querySelector('#wrong-structure').compareDocumentPosition(document.querySelector('#viewer')) & 4),
+    grey: window.vornPage.rows.every((r, i) => window.vornPage.colourOf(i) === '#666666'),
+    labels: window.vornPage.best().length }));
+  const isWrong = name !== 'no_chain';  // a shifted numbering addresses the wrong residues too
+  check(wrong.banner === isWrong && wrong.grey === isWrong && (wrong.labels === 0) === isWrong,
+    `${name}: the banner, grey and unlabelled exactly for the wrong structure (${JSON.stringify(wrong)})`);
+  if (isWrong) for (const ext of ['pml', 'defattr'])
+    check(/^# Not coloured: only \d+ of the \d+/m.test(fs.readFileSync(`${work}/${name}.${ext}`, 'utf8')) &&
+      !/^(color|spectrum|alter|attribute)/m.test(fs.readFileSync(`${work}/${name}.${ext}`, 'utf8')), `${name}: the .${ext} colours nothing`);
   await page.close();
 }
 
