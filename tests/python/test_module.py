@@ -277,3 +277,4 @@ def test_notebook_runs(tmp_path):
     lines = subprocess.run([VORN, HSSP, BLOSUM, "-S=1000", "-R=42"], capture_output=True, text=True).stdout
     assert "%d result lines" % len(lines.splitlines()) in text
     assert any("image/png" in o.get("data", {}) for o in outputs)  # the profile plot
+    assert any("<iframe srcdoc=" in o.get("data", {}).get("text/html", "") for o in outputs)  # the page
