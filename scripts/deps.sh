@@ -35,6 +35,7 @@ if [ "${1:-}" = --tests ]; then
   command -v slurmctld >/dev/null 2>&1 || need="$need slurm-wlm munge"
   [ -x /usr/bin/time ] || need="$need time"
   command -v hmmalign >/dev/null 2>&1 || need="$need hmmer"
+  [ -x /usr/bin/jalview ] || need="$need jalview"  # loads the .jalview exports headless
 fi
 if [ "${VORN_FUZZ_DEPS:-0}" = 1 ]; then
   command -v clang++ >/dev/null 2>&1 || need="$need clang"

@@ -66,6 +66,11 @@ struct Results {
   std::vector<int> grade;            // per row: 1..9, 0 for a column without a score
   std::vector<char> insufficient;    // per row: the score rests on too few pairs or too many gaps
   std::vector<std::string> residues; // per row: the column's residues and their counts
+  // Where each column (1..alnlen) sits among the file's own columns, for an
+  // annotation laid onto the file (Stockholm's RF leaves insert columns out);
+  // file_columns: how many the file has. For A3M, the match states.
+  std::vector<int32_t> file_column;
+  int32_t file_columns = 0;
   std::vector<float> similarity;  // nprot x nprot, row-major, for protein_similarity only
 };
 

@@ -538,7 +538,19 @@ struct Run {
     for (const Grade& g : grades(r.rows.data(), ws.nresults, ws.gapperc.data(), ws.nprot))
       r.grade.push_back(g.grade), r.insufficient.push_back(g.insufficient);
     for (const ResultRow& row : r.rows) r.residues.push_back(residue_counts(columns(ws).column(row.f.pos), ws.nprot));
+    file_columns(r);
     return r;
+  }
+
+  void file_columns(Results& r) const {
+    const std::vector<int64_t>& of = src.blocked.column_of;
+    r.file_column.assign(static_cast<size_t>(ws.alnlen) + 1, 0);
+    for (int32_t pos = 1; pos <= ws.alnlen; ++pos) r.file_column[pos] = pos;
+    r.file_columns = ws.alnlen;
+    if (of.empty()) return;
+    r.file_columns = static_cast<int32_t>(of.size()) - 1;
+    for (size_t k = 1; k < of.size(); ++k)
+      if (of[k] > 0) r.file_column[static_cast<size_t>(of[k])] = static_cast<int32_t>(k);
   }
 };
 

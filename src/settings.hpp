@@ -39,7 +39,7 @@ struct RunSettings {
   std::optional<Similarities> similarities;
   std::optional<int64_t> seed;         // the generator's seed; none: from the clock
   int64_t threads = 0;                 // worker threads; 0: all available cores
-  std::string outprefix;   // also write prefix.tsv, .svg, .pml, .defattr, .json and .html
+  std::string outprefix;   // also write prefix.tsv, .svg, .pml, .defattr, .jalview, .json and .html
   std::string structure;   // PDB or mmCIF, for the residue check and the page's 3D view
   bool weighted = false;   // sequence weights
   std::string weight_file; // ... from this file; empty: Henikoff weights

@@ -348,7 +348,7 @@ TEST(EndToEnd, CommandLines) {
       {"-R without a number", {T, M, "-R=abc"}, 1, "=** Invalid seed (abc): give a whole number, as in -R=42.\n"},
       {"-F without a name", {T, M, "-F="}, 1, "~** Invalid -F: give the name"},
       // Export files appear whole or not at all.
-      {"exports", {F, M, "-O={out}/x"}, 0, "#77", "", {}, {"x.tsv", "x.svg", "x.pml", "x.defattr", "x.json", "x.html"}},
+      {"exports", {F, M, "-O={out}/x"}, 0, "#77", "", {}, {"x.tsv", "x.svg", "x.pml", "x.defattr", "x.json", "x.html", "x.jalview"}},
       // -P: a structure that cannot be read stops the run before any work, and no file is written.
       {"-P: not a number", {F, M, "-O={out}/x", "-P={in}/bad.pdb"}, 1,
        "=** Error: line 2 of structure file '{in}/bad.pdb': the residue number (columns 23-26) is not a number.\n",
@@ -614,7 +614,7 @@ TEST(Exports, ConcurrentRunsLeaveOneWholeSet) {
       EXPECT_NE(read_file(prefix + ext).find("seed " + seed + " (from -R)"), std::string::npos) << ext << attempt;
     size_t files = 0;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
-    EXPECT_EQ(files, 6u) << "a temporary file is left, attempt " << attempt;
+    EXPECT_EQ(files, 7u) << "a temporary file is left, attempt " << attempt;
   }
 }
 

@@ -206,7 +206,7 @@ const std::vector<Option>& options() {
          c.run.weight_file = v;
        }},
       {'W', V::OptionalText, "-W=file", "weight the proteins by file (lines protein<TAB>weight)", nullptr, nullptr},
-      {'O', V::Text, "-O=prefix", "also write prefix.tsv, .svg, .pml, .defattr, .json and the page prefix.html",
+      {'O', V::Text, "-O=prefix", "also write prefix.tsv, .svg, .pml, .defattr, .jalview, .json and the page prefix.html",
        "out output prefix",
        [](CommandLine& c, const std::string& v) {
          if (v.empty()) fail("** Invalid -O: give the prefix of the output files, as in -O=results/fn3.\n");

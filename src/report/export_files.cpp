@@ -76,7 +76,7 @@ std::string folder_of(const std::string& path) {
 
 ExportFiles::ExportFiles(const std::string& prefix) : prefix_(prefix) {
   on_signals();
-  for (const char* ext : {".tsv", ".svg", ".pml", ".defattr", ".json", ".html"}) {
+  for (const char* ext : {".tsv", ".svg", ".pml", ".defattr", ".json", ".html", ".jalview"}) {
     Part p{prefix + ext, prefix + ext + ".XXXXXX"};
     std::vector<char> name(p.temp_path.begin(), p.temp_path.end());
     name.push_back('\0');
@@ -109,6 +109,7 @@ void ExportFiles::write(const Results& r, const PageExtras& page) {
   write_defattr(parts_[3].f, r);
   write_record(parts_[4].f, r.record);
   write_html(parts_[5].f, r, page);
+  write_jalview(parts_[6].f, r);
   for (Part& p : parts_) {
     const bool bad = std::ferror(p.f) != 0;
     errno = 0;

@@ -80,6 +80,7 @@ void write_tsv(FILE* out, const Results& r);
 void write_svg(FILE* out, const Results& r);
 void write_pml(FILE* out, const Results& r);
 void write_defattr(FILE* out, const Results& r);
+void write_jalview(FILE* out, const Results& r);
 void write_record(FILE* out, const RunRecord& info);
 
 // Text helpers shared by the writers.

@@ -114,7 +114,7 @@ def test_structure_and_report_write_what_the_cli_writes(tmp_path):
     want = files()
     frame = vorn.score(HSSP, BLOSUM, permutations=20, seed=3, structure=cif, report=prefix, colours="classic")
     got = files()
-    assert sorted(got) == ["r.defattr", "r.html", "r.json", "r.pml", "r.svg", "r.tsv"] and got == want
+    assert sorted(got) == ["r.defattr", "r.html", "r.jalview", "r.json", "r.pml", "r.svg", "r.tsv"] and got == want
     assert b"190 carry the same amino acid" in b"".join(got["r.html"]) and frame.attrs["warnings"] == []
 
 

@@ -179,6 +179,32 @@ def check_colours(prefix, df, classic):
             fail(f"{name}: conserved or selected is near a grade's colour")
 
 
+def check_in_jalview(prefix, alignment):
+    """Jalview itself (headless) lays prefix.jalview onto the alignment file and saves a project: its "vorn score"
+    row holds each score of the file at the file column the annotation file gives it."""
+    if not os.path.exists("/usr/bin/jalview"):
+        print("SKIP: the Jalview check needs jalview")
+        sys.exit(77)
+    import zipfile
+    with tempfile.TemporaryDirectory() as tmp:
+        out = subprocess.run(["/usr/bin/jalview", "-nodisplay", "-open", alignment, "-annotations", prefix + ".jalview",
+                              "-jalview", tmp + "/p.jvp"], capture_output=True, text=True, timeout=300,
+                             env={**os.environ, "HOME": tmp})
+        if not os.path.exists(tmp + "/p.jvp"):
+            fail(f"Jalview saved no project: {out.stdout[-300:]}{out.stderr[-300:]}")
+        with zipfile.ZipFile(tmp + "/p.jvp") as z:
+            xml = z.read(next(n for n in z.namelist() if n.endswith(".xml"))).decode()
+    row = next((a for a in xml.split("<ns2:Annotation ")[1:] if "<ns2:label>vorn score</ns2:label>" in a), None)
+    if not row:
+        fail("Jalview shows no row 'vorn score'")
+    got = {int(k) + 1: float(v) for k, v in re.findall(
+        r'<ns2:annotationElement position="(\d+)"[^>]*>.*?<ns2:value>([^<]*)</ns2:value>', row, re.S)}
+    bars = next(l.split("\t")[3].split("|")[:-1] for l in open(prefix + ".jalview") if l.startswith("BAR_GRAPH\tvorn score"))
+    want = {k: float(v.split(",")[0]) for k, v in enumerate(bars, 1) if v}
+    if got != want:
+        fail(f"Jalview reads the scores at other columns: {sorted(set(got.items()) ^ set(want.items()))[:4]}")
+
+
 def pd_na(v):
     return v is None or (isinstance(v, float) and math.isnan(v)) or str(v) in ("<NA>", "nan")
 
@@ -246,15 +272,18 @@ def check_svg(path, lines, extended):
     return int(float(root.get("width"))), int(float(root.get("height")))
 
 
-def alignment_rows(path):
-    """The rows of a FASTA, A3M, Stockholm or Clustal file by name, as the file has them; None for HSSP."""
+def alignment_rows(path, raw=False):
+    """The rows of a FASTA, A3M, Stockholm or Clustal file by name, as the file has them; None for HSSP. Stockholm's
+    insert columns (#=GC RF '.', '-', '_' or '~') are written as A3M writes inserts (lower case, no gap) unless raw."""
     text = open(path).read().splitlines()
     if text[0].startswith("HSSP"):
         return None
-    rows, name = {}, None
+    rows, name, rf = {}, None, ""
     for l in text:
         if text[0].startswith(("# STOCKHOLM", "CLUSTAL")):
-            if l.strip() and not l.startswith(("#", "//", "CLUSTAL")) and not l[0].isspace():
+            if l.startswith("#=GC RF"):
+                rf += l.split()[2]
+            elif l.strip() and not l.startswith(("#", "//", "CLUSTAL")) and not l[0].isspace():
                 name, seq = l.split()[:2]
                 rows[name] = rows.get(name, "") + seq
         elif l.startswith(">"):
@@ -262,13 +291,70 @@ def alignment_rows(path):
             rows.setdefault(name, "")
         elif name is not None:
             rows[name] += "".join(l.split())
+    if rf and not raw:
+        rows = Rows({n: "".join(c.upper().replace(".", "-") if m not in ".-_~" else c.lower() if c.isalpha() else "."
+                                for c, m in zip(r, rf)) for n, r in rows.items()})
+        rows.inserts = True
     return rows
+
+
+class Rows(dict):
+    inserts = False  # Stockholm's insert columns written in lower case and '.'
+
+
+def a3m_like(rows):
+    """Lower case marks inserts in A3M (rows of different lengths) and in the rows of a Stockholm file with RF."""
+    return getattr(rows, "inserts", False) or \
+        len({len(r) for r in rows.values()}) > 1 and any(c.islower() for r in rows.values() for c in r)
+
+
+def file_columns(path):
+    """Where each scored position sits among the file's columns (from 1), and how many the file has: Stockholm's
+    RF picks its match columns, an A3M file's columns are its match states; None for HSSP."""
+    rows = alignment_rows(path, raw=True)
+    if rows is None:
+        return None, None
+    first = next(iter(rows.values()))
+    rf = "".join(l.split()[2] for l in open(path) if l.startswith("#=GC RF"))
+    if rf:
+        return [k + 1 for k, m in enumerate(rf) if m not in ".-_~"], len(first)
+    a3m = a3m_like(rows)
+    width = sum(1 for c in first if c.isupper() or c == "-") if a3m else len(first)
+    return list(range(1, width + 1)), width
+
+
+def check_jalview(prefix, df, alignment):
+    """Jalview's annotation grammar: JALVIEW_ANNOTATION, then "BAR_GRAPH<TAB>label<TAB>description<TAB>v|...|" with
+    one value per column of the file, each empty or "number,tooltip,[rrggbb]", and GRAPHLINE rows of a bar graph;
+    each result line's score (0 where conserved) and grade at its own column of the file."""
+    text = open(prefix + ".jalview").read().splitlines()
+    at, width = file_columns(alignment)
+    bars = {}
+    field = re.compile(r"(-?\d+(\.\d+)?,[^,|\[\]\t]*,\[[0-9a-f]{6}\])?")
+    for l in text[1:]:
+        f = l.split("\t")
+        if l.startswith("#"):
+            continue
+        if f[0] == "BAR_GRAPH" and len(f) == 4 and f[3].endswith("|"):
+            bars[f[1]] = f[3].split("|")[:-1]
+            if width and len(bars[f[1]]) != width or not all(field.fullmatch(v) for v in bars[f[1]]):
+                fail(f"Jalview row {f[1]}: {len(bars[f[1]])} values for {width} columns, or a value off the grammar")
+        elif not (f[0] == "GRAPHLINE" and len(f) == 5 and f[1] in bars):
+            fail(f"Jalview line off the grammar: {l[:80]!r}")
+    if text[0] != "JALVIEW_ANNOTATION" or not {"vorn score", "vorn grade"} <= set(bars) or df is None:
+        return
+    for r in df.itertuples():
+        k = at[r.nr - 1] if at else r.nr
+        score, grade = bars["vorn score"][k - 1].split(",")[0], bars["vorn grade"][k - 1].split(",")[0]
+        if score != ("" if r.KLB_VAL < -2 else "%.4f" % max(r.KLB_VAL, 0 if r.KLB_VAL == -2 else -1)) or \
+                grade != ("" if pd_na(r.grade) else str(int(r.grade))):
+            fail(f"Jalview: column {r.nr} (file column {k}) shows {score!r} grade {grade!r}")
 
 
 def columns_of(rows):
     """Each row's letters at the alignment's columns (an A3M row's lower-case letters are residues, not columns),
     upper-cased, with '-' for what vorn reads as a gap."""
-    a3m = len({len(r) for r in rows.values()}) > 1 and any(c.islower() for r in rows.values() for c in r)
+    a3m = a3m_like(rows)
     return [[c.upper() if c.upper() in AMINO else "-" for c in r if not a3m or c.isupper() or c == "-"]
             for r in rows.values()]
 
@@ -284,7 +370,7 @@ def reference_sites(path, reference=None, with_letters=False):
         lines = itertools.takewhile(lambda l: not l.startswith(("##", "//")), text[at:])
         return [l[12].strip(' "') + f":{int(l[7:12])}" if l[14].isalpha() else None for l in lines]
     name = reference or next(iter(rows))
-    a3m = len({len(r) for r in rows.values()}) > 1 and any(c.islower() for r in rows.values() for c in r)
+    a3m = a3m_like(rows)
     number = int(name.rsplit("/", 1)[1].split("-")[0]) - 1 if "/" in name else 0  # Pfam's name/start-end
     sites, letters = [], []
     for c in rows[name]:
@@ -416,7 +502,7 @@ def widen(path, times, tmp):
 
 
 def main():
-    # check_exports.py VORN ALIGNMENT MATRIX [vorn options] [--layout[=PNG]] [--pymol] [--long] [--quote-chains]: the vorn
+    # check_exports.py VORN ALIGNMENT MATRIX [vorn options] [--layout[=PNG]] [--pymol] [--jalview] [--long] [--quote-chains]: the vorn
     # options look like flags too, so the arguments are taken by hand.
     flags = dict(a[2:].partition("=")[::2] for a in sys.argv[1:] if a.startswith("--"))
     argv = [a for a in sys.argv[1:] if not a.startswith("--")]
@@ -450,6 +536,9 @@ def main():
         check_sites(args[0], prefix, lines, df, reference)
         check_svg(prefix + ".svg", lines, nsuffl > 0)
         check_colours(prefix, df, "-C=classic" in args)
+        check_jalview(prefix, df, args[0])
+        if "jalview" in flags:
+            check_in_jalview(prefix, args[0])
         if "layout" in flags:
             check_layout(prefix + ".svg", flags["layout"] or None)
         if "pymol" in flags:

@@ -2,9 +2,11 @@
 # hmmalign's own outputs of one alignment: its Stockholm (insert columns
 # marked by #=GC RF), its A2M (upper case and '-' the match states, no '.'
 # padding) and that A2M padded with '.' give byte-identical result lines.
-#   check_hmmalign.sh vorn family.sto matrix     (exit 77: hmmer is missing)
+# With a Python and check_exports.py, the exports of the Stockholm file too
+# (addressed by the file's own columns, inserts included).
+#   check_hmmalign.sh vorn family.sto matrix [python check_exports.py]    (exit 77: hmmer is missing)
 set -eu
-vorn=$1 sto=$2 matrix=$3
+vorn=$1 sto=$2 matrix=$3 python=${4:-} exports=${5:-}
 command -v hmmbuild >/dev/null && command -v hmmalign >/dev/null || { echo "skipped: no hmmer"; exit 77; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -39,4 +41,6 @@ grep -q "is read as A2M by its content" "$tmp/dotted.err" || { echo "FAIL: the d
 [ -s "$tmp/sto.out" ] || { echo "FAIL: no result lines"; exit 1; }
 cmp "$tmp/sto.out" "$tmp/a2m.out" || { echo "FAIL: Stockholm with RF and its A3M reading differ"; exit 1; }
 cmp "$tmp/dotted.out" "$tmp/a2m.out" || { echo "FAIL: the dotted A2M and its A3M reading differ"; exit 1; }
+jalview=""; [ -x /usr/bin/jalview ] && jalview=--jalview
+[ -z "$exports" ] || "$python" "$exports" "$vorn" "$tmp/a.sto" "$matrix" -S=20 -R=1 $jalview
 echo "ok: $(wc -l < "$tmp/sto.out") result lines alike"
