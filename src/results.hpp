@@ -70,6 +70,13 @@ struct Results {
   // annotation laid onto the file (Stockholm's RF leaves insert columns out);
   // file_columns: how many the file has. For A3M, the match states.
   std::vector<int32_t> file_column;
+  // With -O: the proteins the page's alignment view shows, in display order,
+  // with their names and their residues at every column ('-' for a gap).
+  struct PanelRow {
+    int32_t protein;
+    std::string name, residues;
+  };
+  std::vector<PanelRow> panel;
   int32_t file_columns = 0;
   std::vector<float> similarity;  // nprot x nprot, row-major, for protein_similarity only
 };

@@ -357,6 +357,13 @@ struct Run {
     log.status("\rExternal protein 'similarity' matrix imported.                     \n");
   }
 
+  // Before the similarities turn into their ranks.
+  void panel_order() {
+    if (s.outprefix.empty() || ws.nprot < 1) return;
+    panel = display_order(ws.pairs.identities.data(), ws.nprot, static_cast<int32_t>(reference), kPanelRows);
+  }
+  std::vector<int32_t> panel;
+
   void pair_vectors() {
     if (out && listings.alignment) print_alignment(out, ws.aln.rows(), ws.nprot, ws.alnlen);
     log.progress("\rSorting/Ranking protein sim. matrix...          ");
@@ -539,6 +546,15 @@ struct Run {
       r.grade.push_back(g.grade), r.insufficient.push_back(g.insufficient);
     for (const ResultRow& row : r.rows) r.residues.push_back(residue_counts(columns(ws).column(row.f.pos), ws.nprot));
     file_columns(r);
+    const Columns cols = columns(ws);
+    for (const int32_t p : panel) {
+      Results::PanelRow row{p, src.form == AlnForm::Hssp ? "protein " + std::to_string(p) : sequence_name(src, p), {}};
+      for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
+        const uint8_t c = cols.column(pos)[p - 1];
+        row.residues += c == 0 ? '-' : aa_indexback(c);
+      }
+      r.panel.push_back(std::move(row));
+    }
     return r;
   }
 
@@ -572,6 +588,7 @@ Results run(const RunSettings& settings, Output out, Log& log) {
   r.check_structure();
   r.entropy();
   r.external_similarity();
+  r.panel_order();
   r.pair_vectors();
   r.scoring();
   r.significance();

@@ -178,6 +178,39 @@
     }
   }
 
+  // The alignment around the selected column: the proteins in the order that keeps similar ones together
+  // (a sample of them in a large family), the column and five on either side.
+  const panel = document.getElementById('panel'), panelNote = document.getElementById('panel-note');
+  const AROUND = 5;
+  function showColumn(nr) {
+    if (!panel || !D.panel.rows.length) return;
+    const from = Math.max(1, nr - AROUND), to = Math.min(D.panel.rows[0][2].length, nr + AROUND);
+    const table = document.createElement('table');
+    const head = table.createTHead().insertRow();
+    head.insertCell().textContent = 'protein';
+    for (let c = from; c <= to; ++c) {
+      const th = document.createElement('th');
+      th.textContent = c;
+      if (c === nr) th.className = 'here';
+      head.appendChild(th);
+    }
+    const body = table.createTBody();
+    D.panel.rows.forEach(([, name, residues]) => {
+      const tr = body.insertRow();
+      tr.insertCell().textContent = name;
+      for (let c = from; c <= to; ++c) {
+        const td = tr.insertCell();
+        td.textContent = residues[c - 1];
+        if (c === nr) td.className = 'here';
+      }
+    });
+    panel.replaceChildren(table);
+    const shown = D.panel.rows.length;
+    panelNote.textContent = 'Column ' + nr + ' and its neighbours in ' + (shown === D.panel.proteins ? 'all ' + shown +
+      ' proteins' : shown + ' of the ' + D.panel.proteins + ' proteins (every ' +
+      (D.panel.proteins / shown).toFixed(1) + 'th)') + ', each next to the one most similar to it.';
+  }
+
   // One selection for the three views.
   const state = { selected: null };
   function select(i, from) {
@@ -190,6 +223,7 @@
     if (from !== 'table' && !trs[i].hidden) box.scrollTop = trs[i].offsetTop - box.clientHeight / 2;
     marks.forEach((m) => m.classList.toggle('sel', Number(m.dataset.nr) === r.nr));
     tip.textContent = r.label + ' (column ' + r.nr + '): score ' + r.score;
+    showColumn(r.nr);
     state.selected = i;
     if (viewer && r.num !== null) {
       paint();

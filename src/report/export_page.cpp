@@ -116,6 +116,9 @@ std::string page_data(const Results& r, const PageExtras& x) {
                      : json{{"classic", false}, {"grades", kGradePalette.grade}, {"conserved", kGradePalette.conserved},
                             {"selected", kGradePalette.selected}, {"none", kGradePalette.none}};
   d["wrong_structure"] = info.wrong_structure();
+  json panel = json::array();
+  for (const Results::PanelRow& p : r.panel) panel.push_back(json::array({p.protein, p.name, p.residues}));
+  d["panel"] = {{"proteins", info.nprot}, {"rows", std::move(panel)}};
   std::sort(best.begin(), best.end());  // by score, ties by column
   json top = json::array();
   for (size_t k = 0; k < std::min(kBest, best.size()); ++k) top.push_back(best[k].second);
@@ -224,6 +227,10 @@ void write_html(FILE* out, const Results& r, const PageExtras& x) {
                out);
   }
   std::fprintf(out, "<section id=\"profile\"><h2>Profile</h2>\n%s</section>\n", svg_text(r).c_str());
+  std::fputs("<section id=\"alignment\"><h2>Alignment</h2><p class=\"note\" id=\"panel-note\">Select a column (in the "
+             "table, the profile or the structure) to see its residues and its neighbours in every protein, similar "
+             "proteins next to each other.</p><div id=\"panel\"></div></section>\n",
+             out);
   std::fputs("<section id=\"results\"><h2>Result lines</h2><div id=\"filters\"></div>\n"
              "<div id=\"table-box\"><table id=\"table\"><thead></thead><tbody></tbody></table></div></section>\n",
              out);

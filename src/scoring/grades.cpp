@@ -47,4 +47,22 @@ std::string residue_counts(const uint8_t* codes, int32_t nprot) {
   return s;
 }
 
+std::vector<int32_t> display_order(const float* const* identities, int32_t nprot, int32_t first, int32_t max_rows) {
+  std::vector<int32_t> pool;
+  const int64_t shown = std::min<int64_t>(nprot, max_rows);
+  for (int64_t k = 0; k < shown; ++k) pool.push_back(static_cast<int32_t>(1 + k * nprot / shown));
+  if (std::find(pool.begin(), pool.end(), first) == pool.end()) pool[0] = first;
+  auto sim = [&](int32_t i, int32_t j) { return i < j ? identities[i][j] : identities[j][i]; };
+  std::vector<int32_t> order{first};
+  pool.erase(std::find(pool.begin(), pool.end(), first));
+  while (!pool.empty()) {
+    size_t best = 0;  // ties: the earlier protein, so the order is the same on every machine
+    for (size_t k = 1; k < pool.size(); ++k)
+      if (sim(order.back(), pool[k]) > sim(order.back(), pool[best])) best = k;
+    order.push_back(pool[best]);
+    pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(best));
+  }
+  return order;
+}
+
 }  // namespace vorn

@@ -33,4 +33,11 @@ std::vector<Grade> grades(const ResultRow* rows, int32_t n, const float* gapperc
 // "A:12 S:5 -:2".
 std::string residue_counts(const uint8_t* codes, int32_t nprot);
 
+// The proteins an alignment view shows, in an order that keeps subfamilies
+// together: at most max_rows of them (every k-th beyond that), starting with
+// first and each next the one most similar to the last shown (similarity
+// rows as identities[i][j], j > i). Proteins from 1.
+inline constexpr int32_t kPanelRows = 300;
+std::vector<int32_t> display_order(const float* const* identities, int32_t nprot, int32_t first, int32_t max_rows);
+
 }  // namespace vorn

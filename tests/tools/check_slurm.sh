@@ -35,31 +35,8 @@ port=$((20000 + RANDOM % 20000))
 host=$(hostname)
 mem=$(( $(free -m | awk '/^Mem:/{print $2}') - 1024 ))
 mkdir -p "$tmp/state" "$tmp/spool" /run/munge /var/lib/munge /var/log/munge
-cat > "$SLURM_CONF" <<EOF
-ClusterName=vorn
-SlurmctldHost=$host
-SlurmUser=root
-SlurmdUser=root
-AuthType=auth/munge
-MpiDefault=none
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-ReturnToService=2
-SelectType=select/cons_tres
-SelectTypeParameters=CR_Core_Memory
-AccountingStorageType=accounting_storage/none
-JobAcctGatherType=jobacct_gather/none
-StateSaveLocation=$tmp/state
-SlurmdSpoolDir=$tmp/spool
-SlurmctldPidFile=$tmp/slurmctld.pid
-SlurmdPidFile=$tmp/slurmd.pid
-SlurmctldLogFile=$tmp/slurmctld.log
-SlurmdLogFile=$tmp/slurmd.log
-SlurmctldPort=$port
-SlurmdPort=$((port + 1))
-NodeName=$host CPUs=$(nproc) RealMemory=$mem State=UNKNOWN
-PartitionName=main Nodes=ALL Default=YES MaxTime=INFINITE State=UP
-EOF
+sed -e "s|@tmp@|$tmp|g; s|@host@|$host|g; s|@port1@|$((port + 1))|g; s|@port@|$port|g; s|@cpus@|$(nproc)|g; s|@mem@|$mem|g" \
+  "$(dirname "$0")/../data/slurm_one_node.conf" > "$SLURM_CONF"
 # A munged already running (a machine with Slurm of its own) is used as it is.
 if ! munge -n 2>/dev/null | unmunge >/dev/null 2>&1; then
   [ -f /etc/munge/munge.key ] || mungekey -c -k /etc/munge/munge.key 2>/dev/null || fail "no munge key"

@@ -196,6 +196,22 @@ for (const [name, file] of [['hiv_pdb', `${structures}/tut/1hpv.pdb`], ['hiv_cif
   const ligand = await page.evaluate(() => window.vornPage.viewer().selectedAtoms({ resn: '478' })
     .map((a) => a.style.stick.colorfunc(a)));
   check(ligand.length > 0 && ligand.every((c) => c === '#666666'), `start_end: the inhibitor numbered 25 stays grey (${ligand[0]})`);
+  // The alignment view of the selected column: every protein once, its letters those the table counts.
+  const panel = await page.evaluate(() => {
+    const p = window.vornPage, i = p.best()[0];
+    p.select(i, 'test');
+    const cells = [...document.querySelectorAll('#panel tbody td.here')].map((td) => td.textContent);
+    const names = [...document.querySelectorAll('#panel tbody tr')].map((tr) => tr.cells[0].textContent);
+    const counts = {};
+    cells.forEach((c) => { counts[c] = (counts[c] || 0) + 1; });
+    const shown = Object.entries(counts).sort((a, b) => b[1] - a[1] || a[0].localeCompare(b[0]));
+    const want = p.rows[i].residues.split(' ').map((t) => t.split(':')).map(([c, n]) => [c, Number(n)])
+      .sort((a, b) => b[1] - a[1] || a[0].localeCompare(b[0]));
+    return { same: JSON.stringify(shown) === JSON.stringify(want), rows: names.length, distinct: new Set(names).size,
+      first: names[0] };
+  });
+  check(panel.same && panel.rows === panel.distinct && panel.rows > 20 && panel.first === '1hpv_A/1-99',
+    `start_end: the alignment view shows the selected column's residues (${JSON.stringify(panel)})`);
   await viewer('start_end', page);
   await page.close();
 }
