@@ -44,6 +44,7 @@ struct RunRecord {
   // the same amino acid. Below half, the structure is not the family's (or
   // not numbered as it) and no export colours it.
   int32_t structure_addressed = -1, structure_same = 0;  // -1: no structure
+  std::string structure_name;
   bool wrong_structure() const {
     return structure_addressed >= 0 && int64_t{structure_same} * 2 < int64_t{structure_addressed};
   }

@@ -531,7 +531,10 @@ struct Run {
     info.weights = weights_text();
     info.warnings = log.warnings();
     info.classic_colours = s.colours == "classic";
-    if (structure) info.structure_addressed = match.addressed, info.structure_same = match.same;
+    if (structure) {
+      info.structure_addressed = match.addressed, info.structure_same = match.same;
+      info.structure_name = s.structure.substr(s.structure.find_last_of('/') + 1);
+    }
     return info;
   }
 

@@ -67,6 +67,8 @@ void write_record(FILE* out, const RunRecord& info) {
     j["tree_null"] = {{"model", t.model},           {"tree_length", t.length},      {"gamma_shape", t.alpha},
                       {"library_columns", t.library}, {"rounds", t.rounds}, {"median_zscr_tree", t.median_z}};
   }
+  if (info.structure_addressed >= 0)
+    j["structure"] = {{"name", info.structure_name}, {"addressed", info.structure_addressed}, {"same", info.structure_same}};
   j["warnings"] = info.warnings;
   const std::string text = json_text(j, 2) + "\n";
   std::fwrite(text.data(), 1, text.size(), out);

@@ -14,6 +14,7 @@ columns; with a structures folder holding 1hpv_n25.pdb (pymol-data's 1hpv),
 that family's page shows it in 3D.
 """
 import csv
+import re
 import gzip
 import html
 import json
@@ -122,11 +123,17 @@ def main():
         for fam in families:
             best = [r for r in rows if r["family"] == fam][0]
             label = (f"{best['chain']}:" if best["chain"] else "") + f"{best['aa']}{best['resnum']} {best['KLB_VAL']}"
-            if f'<a href="{fam}/{fam}.html">{fam}</a>' not in index or label not in index:
-                fail(f"the index lacks {fam}'s page or its best column {label}")
+            run = json.load(open(os.path.join(tmp, "results", fam, fam + ".json")))
+            proteins = run["alignment"]["proteins"]
+            if not all(html.escape(w.strip()) in index for w in run["warnings"]):
+                fail(f"the index lacks {fam}'s warnings {run['warnings']}")
+            if not re.search(f'<a href="{fam}/{fam}.html">{fam}</a></td><td>{proteins}</td>', index) or label not in index:
+                fail(f"the index lacks {fam}'s page, its {proteins} proteins or its best column {label}")
         if os.path.exists(pdb) and "Structure '1hpv_n25.pdb'" not in open(
                 os.path.join(tmp, "results", "1hpv_n25", "1hpv_n25.html")).read():
             fail("the structure of 1hpv_n25 is not on its page")
+        if os.path.exists(pdb) and "1hpv_n25.pdb: 190 of 190 residues the same (100 %)" not in index:
+            fail("the index lacks 1hpv_n25's structure and its residue check")
         # A family that fails keeps its message.
         with open(os.path.join(folder, "broken.fa"), "w") as f:
             f.write("AC\n>a\nAC\n")

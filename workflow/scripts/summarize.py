@@ -11,7 +11,8 @@ and the reference sequence that numbers `resnum` from the family's run record.
 A family whose table is missing (its run failed) gets one row with its "** "
 message from the log beside the table (or "not run") in `error`. With --index,
 also a page that links every family's page (its .html beside the table) with
-its best columns, and names each failed family with its message.
+its proteins, scored columns, structure and residue check, best columns and
+warnings (from its run record), and names each failed family with its message.
 """
 import argparse
 import csv
@@ -33,12 +34,30 @@ def best_rows(path, top):
     return scored[:top], len(rows)
 
 
-def reference(table):
+def record(table):
+    """The family's run record (prefix.json), or {} without one."""
     try:
         with open(table[:-len(".tsv")] + ".json") as f:
-            return json.load(f).get("reference", "")
+            return json.load(f)
     except (OSError, ValueError):
-        return ""
+        return {}
+
+
+def reference(table):
+    return record(table).get("reference", "")
+
+
+def run_cells(table):
+    """The index's cells of a family's run: its proteins, its structure with the residue check's figure, its
+    warnings."""
+    r = record(table)
+    s = r.get("structure")
+    check = ""
+    if s:
+        share = f" ({100 * s['same'] // s['addressed']} %)" if s["addressed"] else ""
+        check = html.escape(f"{s['name']}: {s['same']} of {s['addressed']} residues the same{share}")
+    warnings = "<br>".join(html.escape(w.strip()) for w in r.get("warnings", []))
+    return [str(r.get("alignment", {}).get("proteins", "")), check, f'<span class="warning">{warnings}</span>']
 
 
 def failure(table):
@@ -63,20 +82,24 @@ def write_index(path, picked):
     out = ["<!DOCTYPE html>", '<html lang="en"><head><meta charset="utf-8"><title>vorn: families</title>',
            "<style>body{font-family:Helvetica,Arial,sans-serif;margin:1.2em 2em}table{border-collapse:collapse}"
            "td,th{padding:3px 10px;border-bottom:1px solid #eee;text-align:left;vertical-align:top}"
-           ".error{color:#8a3b00}</style></head><body>",
+           ".error,.warning{color:#8a3b00}.warning{font-size:0.85em}</style></head><body>",
            f"<h1>vorn: {len(picked)} families</h1>",
-           "<table><thead><tr><th>family</th><th>scored columns</th><th>best columns (score, q)</th></tr></thead><tbody>"]
+           "<table><thead><tr><th>family</th><th>proteins</th><th>scored columns</th><th>structure</th>"
+           "<th>best columns (score, q)</th><th>warnings</th></tr></thead><tbody>"]
     for fam, _, table, rows, nscored in picked:
         page = table[:-len(".tsv")] + ".html"
         name = html.escape(fam)
         if rows is None:
-            out.append(f'<tr><td>{name}</td><td></td><td class="error">{html.escape(failure(table))}</td></tr>')
+            out.append(f'<tr><td>{name}</td><td></td><td></td><td></td><td class="error">{html.escape(failure(table))}</td>'
+                       "<td></td></tr>")
             continue
         link = html.escape(os.path.relpath(os.path.abspath(page), folder)) if os.path.exists(page) else None
         best = ", ".join(f"{html.escape(site(r))} {r['KLB_VAL']}" + (f" (q {float(r['qval_pos']):.3g})" if r.get("qval_pos") else "")
                          for r in rows)
         cell = f'<a href="{link}">{name}</a>' if link else name
-        out.append(f"<tr><td>{cell}</td><td>{nscored}</td><td>{best}</td></tr>")
+        proteins, check, warnings = run_cells(table)
+        out.append(f"<tr><td>{cell}</td><td>{proteins}</td><td>{nscored}</td><td>{check}</td><td>{best}</td>"
+                   f"<td>{warnings}</td></tr>")
     out.append("</tbody></table></body></html>")
     with open(path + ".part", "w") as f:
         f.write("\n".join(out) + "\n")
