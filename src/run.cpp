@@ -547,14 +547,13 @@ struct Run {
     r.tree = tree_values;
     for (const Grade& g : grades(r.rows.data(), ws.nresults, ws.gapperc.data(), ws.nprot))
       r.grade.push_back(g.grade), r.insufficient.push_back(g.insufficient);
-    for (const ResultRow& row : r.rows) r.residues.push_back(residue_counts(columns(ws).column(row.f.pos), ws.nprot));
-    file_columns(r);
     const Columns cols = columns(ws);
+    for (const ResultRow& row : r.rows) r.residues.push_back(residue_counts(cols.column(row.f.pos), ws.nprot));
+    file_columns(r);
     for (const int32_t p : panel) {
       Results::PanelRow row{p, src.form == AlnForm::Hssp ? "protein " + std::to_string(p) : sequence_name(src, p), {}};
       for (int32_t pos = 1; pos <= ws.alnlen; ++pos) {
-        const uint8_t c = cols.column(pos)[p - 1];
-        row.residues += c == 0 ? '-' : aa_indexback(c);
+        row.residues += shown_letter(cols.column(pos)[p - 1]);
       }
       r.panel.push_back(std::move(row));
     }

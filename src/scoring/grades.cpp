@@ -30,6 +30,8 @@ std::vector<Grade> grades(const ResultRow* rows, int32_t n, const float* gapperc
   return g;
 }
 
+char shown_letter(uint8_t code) { return code == 0 ? '-' : aa_indexback(code); }
+
 std::string residue_counts(const uint8_t* codes, int32_t nprot) {
   int64_t count[kCodes] = {0};
   for (int32_t p = 0; p < nprot; ++p) ++count[codes[p]];
@@ -40,7 +42,7 @@ std::string residue_counts(const uint8_t* codes, int32_t nprot) {
   std::string s;
   for (const int c : order) {
     if (!s.empty()) s += ' ';
-    s += c == 0 ? '-' : aa_indexback(c);
+    s += shown_letter(static_cast<uint8_t>(c));
     s += ':';
     s += std::to_string(count[c]);
   }

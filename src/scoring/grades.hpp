@@ -32,6 +32,8 @@ std::vector<Grade> grades(const ResultRow* rows, int32_t n, const float* gapperc
 // in the residue order of the codes), '-' for gaps and letters read as them:
 // "A:12 S:5 -:2".
 std::string residue_counts(const uint8_t* codes, int32_t nprot);
+// A residue code as the reports show it: its letter, '-' for a gap (code 0).
+char shown_letter(uint8_t code);
 
 // The proteins an alignment view shows, in an order that keeps subfamilies
 // together: at most max_rows of them (every k-th beyond that), starting with
