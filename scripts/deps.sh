@@ -12,6 +12,7 @@ command -v make >/dev/null 2>&1 || need="$need make"
 [ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
 [ -f /usr/include/benchmark/benchmark.h ] || need="$need libbenchmark-dev"
 [ -f /usr/include/zlib.h ] || need="$need zlib1g-dev"
+[ -f /usr/include/nlohmann/json.hpp ] || need="$need nlohmann-json3-dev"
 [ -x /usr/bin/python3 ] || need="$need python3"
 # The Python module, for Debian's interpreter (where pandas and Biopython live).
 [ -f /usr/include/pybind11/pybind11.h ] || need="$need pybind11-dev python3-pybind11"
@@ -36,6 +37,8 @@ if [ "${1:-}" = --tests ]; then
   [ -x /usr/bin/time ] || need="$need time"
   command -v hmmalign >/dev/null 2>&1 || need="$need hmmer"
   [ -x /usr/bin/jalview ] || need="$need jalview"  # loads the .jalview exports headless
+  # pip install . and python3 -m build --no-isolation over scikit-build
+  /usr/bin/python3 -c "import skbuild, build, pip" >/dev/null 2>&1 || need="$need python3-skbuild python3-build python3-pip"
 fi
 if [ "${VORN_FUZZ_DEPS:-0}" = 1 ]; then
   command -v clang++ >/dev/null 2>&1 || need="$need clang"
