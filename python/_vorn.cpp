@@ -50,6 +50,7 @@ vorn::RunSettings settings_from(const py::dict& d) {
   if (optional("reference")) s.reference = text("reference");
   if (optional("structure")) s.structure = text("structure");
   if (optional("report")) s.outprefix = text("report");
+  s.keep_report = true;  // for write_report
   s.colours = text("colours");
   for (const auto& [name, bytes] : d["given"].cast<py::dict>())
     s.given[name.cast<std::string>()] = bytes.cast<std::string>();
@@ -137,6 +138,11 @@ py::list table_of(const vorn::Results& r) {
   return out;
 }
 
+// The results of a scores run, kept beside its frame for write_report.
+struct KeptResults {
+  std::shared_ptr<const vorn::Results> results;
+};
+
 // A run of the module's: known to the exit handler while it lives.
 struct PyRun;
 std::mutex g_live_mutex;
@@ -211,8 +217,8 @@ PYBIND11_MODULE(_vorn, m) {
            })
       .def("scores",
            [](PyRun& r) {
-             const vorn::Results res = without_gil([&] { return r.run->take(); });
-             return py::make_tuple(table_of(res), record_of(res.record));
+             auto res = std::make_shared<const vorn::Results>(without_gil([&] { return r.run->take(); }));
+             return py::make_tuple(table_of(*res), record_of(res->record), KeptResults{res});
            })
       .def("similarity", [](PyRun& r) {
         const vorn::Results res = without_gil([&] { return r.run->take(); });
@@ -235,6 +241,17 @@ PYBIND11_MODULE(_vorn, m) {
       return 0;
     });
   }));
+
+  py::class_<KeptResults>(m, "Results");
+  // The export files of the kept results; returns the warnings of writing them.
+  m.def("write_report", [](const KeptResults& k, const std::string& prefix) {
+    vorn::Log log(nullptr);
+    without_gil([&] {
+      vorn::write_report(*k.results, prefix, log);
+      return 0;
+    });
+    return texts_of(log.warnings());
+  });
 
   m.def("read_alignment", [](const py::dict& d) {
     const vorn::RunSettings s = settings_from(d);

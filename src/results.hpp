@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ struct RunRecord {
   } tree_fit;
 };
 
+struct ReportParts;
+
 struct Results {
   RunRecord record;
   std::vector<ResultRow> rows;  // the result lines in the order they are printed
@@ -80,6 +83,8 @@ struct Results {
   std::vector<PanelRow> panel;
   int32_t file_columns = 0;
   std::vector<float> similarity;  // nprot x nprot, row-major, for protein_similarity only
+  // With RunSettings::keep_report: what the page needs beyond the rows (the structure and its check).
+  std::shared_ptr<const ReportParts> report;
 };
 
 }  // namespace vorn

@@ -39,6 +39,8 @@
 
 namespace vorn {
 
+static void find_viewer(const std::vector<std::string>& dirs, const std::string& prefix, PageExtras& page, Log& log);
+
 namespace {
 
 // 5 proteins make 10 pairs: too few for any score.
@@ -72,16 +74,14 @@ struct Run {
   // -P: read whole before any work, so that a file that cannot be read stops
   // the run at once; checked against the numbering once the columns with a
   // result line are known.
-  std::unique_ptr<Structure> structure;
-  StructureMatch match;
+  std::shared_ptr<Structure> structure;
+  std::shared_ptr<StructureMatch> match = std::make_shared<StructureMatch>();
   PageExtras page;
   void read_structure_file() {
     if (s.structure.empty()) return;
-    structure = std::make_unique<Structure>(read_structure(s.structure, &s.given));
+    structure = std::make_shared<Structure>(read_structure(s.structure, &s.given));
     page.structure = structure.get();
-    if (!s.outprefix.empty()) page.viewer = viewer_script(s.share_dirs.empty() ? share_dirs() : s.share_dirs, page.no_viewer);
-    if (!s.outprefix.empty() && page.viewer.empty())
-      log.warn("** Warning: the page %s.html has no 3D view: %s.\n", s.outprefix.c_str(), page.no_viewer.c_str());
+    if (!s.outprefix.empty()) find_viewer(s.share_dirs, s.outprefix, page, log);
   }
 
   void check_structure() {
@@ -89,9 +89,9 @@ struct Run {
     std::vector<int32_t> positions;
     for (int32_t pos = 1; pos <= ws.alnlen; ++pos)
       if (vorn::scored(ws.gapperc[pos])) positions.push_back(pos);
-    match = match_structure(*structure, sites(), positions);
-    page.match = &match;
-    page.match_line = match_text(match, *structure, src.form == AlnForm::Hssp);
+    *match = match_structure(*structure, sites(), positions);
+    page.match = match.get();
+    page.match_line = match_text(*match, *structure, src.form == AlnForm::Hssp);
     log.status("\r%s", page.match_line.c_str());
   }
 
@@ -359,7 +359,7 @@ struct Run {
 
   // Before the similarities turn into their ranks.
   void panel_order() {
-    if (s.outprefix.empty() || ws.nprot < 1) return;
+    if ((s.outprefix.empty() && !s.keep_report) || ws.nprot < 1) return;
     panel = display_order(ws.pairs.identities.data(), ws.nprot, static_cast<int32_t>(reference), kPanelRows);
   }
   std::vector<int32_t> panel;
@@ -507,6 +507,10 @@ struct Run {
     }
     Results r = results();
     if (exports) exports->write(r, page);
+    if (s.keep_report) {
+      r.report = std::make_shared<const ReportParts>(
+          ReportParts{structure, structure ? match : nullptr, page.match_line, s.share_dirs});
+    }
     log.status("Done.%99s\n", "");
     return r;
   }
@@ -532,7 +536,7 @@ struct Run {
     info.warnings = log.warnings();
     info.classic_colours = s.colours == "classic";
     if (structure) {
-      info.structure_addressed = match.addressed, info.structure_same = match.same;
+      info.structure_addressed = match->addressed, info.structure_same = match->same;
       info.structure_name = s.structure.substr(s.structure.find_last_of('/') + 1);
     }
     return info;
@@ -573,6 +577,25 @@ struct Run {
 };
 
 }  // namespace
+
+// The page's viewer script, inlined from the share folders; a page without it says why, and so does stderr.
+static void find_viewer(const std::vector<std::string>& dirs, const std::string& prefix, PageExtras& page, Log& log) {
+  page.viewer = viewer_script(dirs.empty() ? share_dirs() : dirs, page.no_viewer);
+  if (page.viewer.empty())
+    log.warn("** Warning: the page %s.html has no 3D view: %s.\n", prefix.c_str(), page.no_viewer.c_str());
+}
+
+void write_report(const Results& r, const std::string& prefix, Log& log) {
+  if (!r.report) fail("** Error: these results were not kept for a report: run again with report= (or -O=prefix).\n");
+  if (prefix.empty()) fail("** Invalid report prefix: give the prefix of the output files, as in results/fn3.\n");
+  ExportFiles files(prefix);
+  PageExtras page;
+  page.structure = r.report->structure.get();
+  page.match = r.report->match.get();
+  page.match_line = r.report->match_line;
+  if (page.structure) find_viewer(r.report->share_dirs, prefix, page, log);
+  files.write(r, page);
+}
 
 Results run(const RunSettings& settings, Output out, Log& log) {
   Run r{settings, out, log};

@@ -31,6 +31,21 @@ struct Output {
 // closing message, and returns the results. Throws Failure on every error.
 Results run(const RunSettings& settings, Output out, Log& log);
 
+// The structure of -P and its residue check, kept with the results of a run
+// with keep_report for the page written after it.
+struct Structure;
+struct StructureMatch;
+struct ReportParts {
+  std::shared_ptr<const Structure> structure;
+  std::shared_ptr<const StructureMatch> match;
+  std::string match_line;
+  std::vector<std::string> share_dirs;  // where the viewer's script is looked for
+};
+// Writes the export files of -O=prefix for results kept with keep_report:
+// the bytes the run would have written itself, but for the command line
+// they record (the run's, without -O). Throws Failure.
+void write_report(const Results& r, const std::string& prefix, Log& log);
+
 // What a run would take, found without running it: the alignment's
 // dimensions (read once) and the memory the allocation plan asks for at its
 // peak, for the workflow's resource requests (vorn --plan).

@@ -45,6 +45,7 @@ struct RunSettings {
   std::string weight_file; // ... from this file; empty: Henikoff weights
   std::string reference;   // the sequence whose numbering the exports use; empty: the first
   std::string colours = "grades";  // the exports' colours: by grade, or "classic" (those of earlier versions)
+  bool keep_report = false;  // keep with the results what writing their export files later takes (write_report)
   // The words that started the run, when a command line did: the record
   // keeps them as typed. Otherwise the record gives command_line().
   std::vector<std::string> invocation;

@@ -46,7 +46,7 @@ _vorn = _load()
 __version__ = _vorn.__version__
 Error = _vorn.Error  # a ValueError carrying the message the command line prints
 
-__all__ = ["score", "similarity", "read_alignment", "Error", "VornWarning", "Alignment", "Path", "matrices"]
+__all__ = ["score", "write_report", "similarity", "read_alignment", "Error", "VornWarning", "Alignment", "Path", "matrices"]
 
 
 class VornWarning(UserWarning):
@@ -300,13 +300,37 @@ def score(alignment: AlignmentLike, matrix: MatrixLike = "blosum62", *, method: 
     """
     settings = _settings(alignment, matrix, method, permutations, seed, weights, similarity, entropy, threads,
                          reference, tree, tree_model, structure, report, colours)
-    columns, record = _finish(settings, "scores", progress)
+    columns, record, kept = _finish(settings, "scores", progress)
     frame = pd.DataFrame(index=pd.RangeIndex(len(columns[0][1])))
     for name, values, missing in columns:  # the table's schema, in order
         frame[name] = values if missing is None else pd.arrays.IntegerArray(values, missing)
     record["command"] = " ".join(record["command"])
-    frame.attrs.update(record)
+    frame.attrs.update(record, results=_Kept(kept))
     return frame
+
+
+class _Kept:
+    """The run's own results beside its frame, for write_report; the frame's copies share them."""
+
+    def __init__(self, results):
+        self.results = results
+
+    def __deepcopy__(self, memo):
+        return self
+
+    def __repr__(self):
+        return "<the results of this run, for vorn.write_report>"
+
+
+def write_report(frame: pd.DataFrame, prefix: PathLike) -> None:
+    """Writes the files -O=prefix writes (prefix.tsv, .svg, .pml, .defattr, .jalview, .json and the page
+    prefix.html) for the run that made frame, as that run would have written them: from its results, whatever
+    was done to the frame since. Raises vorn.Error where they cannot be written."""
+    kept = frame.attrs.get("results")
+    if not isinstance(kept, _Kept):
+        raise TypeError("write_report takes a frame that vorn.score returned")
+    for text in _vorn.write_report(kept.results, _path(prefix)):
+        warnings.warn(text, VornWarning, stacklevel=2)
 
 
 def similarity(alignment: AlignmentLike, matrix: MatrixLike = "blosum62", *, threads: Optional[int] = None) -> np.ndarray:

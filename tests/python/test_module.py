@@ -59,12 +59,6 @@ def fasta_pairs(path):
     return [(r.id, str(r.seq)) for r in AlignIO.read(path, "fasta")]
 
 
-def gz(tmp_path, path):
-    out = tmp_path / (os.path.basename(path) + ".gz")
-    out.write_bytes(gzip.compress(open(path, "rb").read()))
-    return str(out)
-
-
 # (alignment argument, vorn.score options, CLI options on the file the argument holds)
 CASES = [
     ("path", {}, []),
@@ -80,32 +74,28 @@ CASES = [
     ("path", {"tree": 300, "seed": 4}, ["-B=300", "-R=4"]),
     ("path", {"tree": 200, "similarity": SIM, "seed": 2, "method": "pearson"}, ["-B=200", "-M=" + SIM, "-R=2", "-N"]),
     ("path", {"tree": 200, "permutations": 20, "seed": 4, "weights": "henikoff"}, ["-B=200", "-S=20", "-R=4", "-W"]),
+    ("hssp", {"permutations": 30, "seed": 2}, ["-S=30", "-R=2"]),  # two chains, structure numbers
 ]
 
 
 @pytest.mark.parametrize("kind,options,flags", CASES)
 def test_frame_prints_as_the_cli_table(tmp_path, kind, options, flags):
-    arg = {"path": FN3, "gzip": gz(tmp_path, FN3), "text": open(FN3).read(), "bytes": open(FN3, "rb").read(),
-           "MultipleSeqAlignment": AlignIO.read(FN3, "fasta"), "pairs": fasta_pairs(FN3)}[kind]
-    assert_same(vorn.score(arg, BLOSUM, **options), cli(tmp_path, FN3, *flags))
+    (tmp_path / "fn3.fa.gz").write_bytes(gzip.compress(open(FN3, "rb").read()))
+    arg = {"path": FN3, "gzip": str(tmp_path / "fn3.fa.gz"), "text": open(FN3).read(), "bytes": open(FN3, "rb").read(),
+           "MultipleSeqAlignment": AlignIO.read(FN3, "fasta"), "pairs": fasta_pairs(FN3), "hssp": HSSP}[kind]
+    assert_same(vorn.score(arg, BLOSUM, **options), cli(tmp_path, HSSP if kind == "hssp" else FN3, *flags))
 
 
-def test_hssp_chains_and_structure_numbers(tmp_path):
-    frame = vorn.score(HSSP, "blosum62", permutations=30, seed=2)
-    assert_same(frame, cli(tmp_path, HSSP, "-S=30", "-R=2"))
-    assert set(frame.chain) == {"A", "B"} and frame.attrs["form"] == "hssp"
-
-
-def test_structure_and_report_write_what_the_cli_writes(tmp_path):
-    """report= writes -O's files, page included, and structure= runs the residue check: the same bytes but for
-    the lines that give the command."""
+def test_structure_report_and_write_report_write_what_the_cli_writes(tmp_path):
+    """report= and write_report write -O's files, page included, and structure= runs the residue check: the same
+    bytes but for the lines that give the command."""
     cif = os.path.join(TOP, "tests/data/1hpv_auth.cif.gz")
     prefix = str(tmp_path / "r")
     def files():
         out = {}
         for name in sorted(os.listdir(tmp_path)):
             with open(tmp_path / name, "rb") as f:
-                out[name] = [l for l in f.read().split(b"\n") if prefix.encode() not in l]
+                out[name] = [l for l in f.read().split(b"\n") if HSSP.encode() not in l]
             os.remove(tmp_path / name)
         out["r.json"] = {k: v for k, v in json.loads(b"\n".join(out["r.json"])).items() if k != "command"}
         return out
@@ -116,6 +106,8 @@ def test_structure_and_report_write_what_the_cli_writes(tmp_path):
     got = files()
     assert sorted(got) == ["r.defattr", "r.html", "r.jalview", "r.json", "r.pml", "r.svg", "r.tsv"] and got == want
     assert b"190 carry the same amino acid" in b"".join(got["r.html"]) and frame.attrs["warnings"] == []
+    vorn.write_report(frame.sort_values("KLB_VAL").head(3), prefix)  # the run's files, whatever became of the frame
+    assert files() == want
 
 
 def test_data_arguments_equal_their_files(tmp_path):
@@ -174,24 +166,17 @@ def test_errors_raise_the_cli_message(args, cli_args):
         assert p.returncode == 1 and str(e.value) == p.stdout.strip("\n")
 
 
-def nan_at(i, j):
-    a = np.ones((98, 98))
-    a[i, j] = np.nan
-    return a
-
-
 # (vorn.score options, the exception, the start of its one-line message)
 ARGUMENTS = [
     ({"permutations": 10.5}, TypeError, "permutations must be a whole number, not float"),
     ({"tree": "10"}, TypeError, "tree must be a whole number, not str"),
-    ({"threads": 1.0}, TypeError, "threads must be a whole number"),
     ({"seed": True}, TypeError, "seed must be a whole number, not bool"),
     ({"permutations": -1}, vorn.Error, "** Invalid 'nsuffl' (-1)"),
     ({"seed": 2**40}, vorn.Error, "** Invalid seed (1099511627776): it must fit a 32-bit integer."),
     ({"threads": 300}, vorn.Error, "** Invalid number of threads (300): give a number from 1 to 256."),
     ({"similarity": np.zeros((100, 100))}, vorn.Error, "** Error: similarity= has the shape 100 x 100, but"),
-    ({"similarity": np.zeros(98)}, vorn.Error, "** Error: similarity= has the shape 98, but"),
-    ({"similarity": nan_at(3, 5)}, vorn.Error, "** Error: similarity=[3, 5] is nan"),
+    ({"similarity": np.where(np.arange(98 * 98).reshape(98, 98) == 3 * 98 + 5, np.nan, 1.0)}, vorn.Error,
+     "** Error: similarity=[3, 5] is nan"),
     ({"permutations": 2**70}, vorn.Error, "** Invalid 'nsuffl' ("),
     ({"reference": 7}, TypeError, "reference must be a str"),
     ({"weights": "/no\0such"}, ValueError, "embedded null byte"),
