@@ -65,43 +65,5 @@ TEST(Pipeline, MatchesLiteralProceduresOnRandomAlignments) {
   }
 }
 
-// Alignments built so that the answer is known without computing it: a
-// column that is the whole alignment correlates perfectly with the
-// similarities it alone defines; constant columns have no spread; five
-// proteins give only ten pairs.
-TEST(Pipeline, ConstructedColumnsWithKnownScores) {
-  const struct {
-    std::vector<std::string> rows;
-    std::vector<std::string> opts;
-    std::string scores;  // the score field of each result line, in order
-    const char* why;
-  } cases[] = {
-      {{"A", "A", "A", "V", "V", "V", "L", "L", "L", "W", "W", "W"}, {}, "1.0000", "the column defines the similarities"},
-      {{"A", "A", "A", "V", "V", "V", "L", "L", "L", "W", "W", "W"}, {"-N"}, "1.0000", "same under Pearson"},
-      {{"AW", "AW", "AW", "AW", "AW", "AW", "AW", "AW", "AW", "AW", "AW", "AW"}, {}, "-2.0000-2.0000", "no spread"},
-      {{"AW", "AW", "AW", "AW", "AW", "AW", "AW", "AW", "AW", "AW", "AW", "AW"}, {"-N"}, "-2.0000-2.0000", "no spread"},
-      {{"AV", "VL", "LI", "IP", "PF"}, {}, "-3.0000-3.0000", "five proteins: ten pairs"},
-      {{"ACDE"}, {}, "-2.0000-2.0000-2.0000-2.0000", "one protein: no pairs"},
-  };
-  TempDir dir;
-  for (const auto& c : cases) {
-    std::vector<std::string> args = {dir.write("c.fa", fasta_text(c.rows)), test_data("raw_blosum62_tri.txt")};
-    args.insert(args.end(), c.opts.begin(), c.opts.end());
-    Outcome r = run_vorn(args);
-    ASSERT_EQ(r.status, 0) << c.why;
-    std::string scores;
-    for (size_t at = 0; at + 53 <= r.out.size(); at = r.out.find('\n', at) + 1) {
-      std::string field = r.out.substr(at + 43, 10);
-      scores += field.substr(field.find_first_not_of(' '), field.find_last_not_of(' ') - field.find_first_not_of(' ') + 1);
-    }
-    EXPECT_EQ(scores, c.scores) << c.why;
-  }
-  // Protein 1 gapped at a scored position shows '.'.
-  std::vector<std::string> rows(12, "AV");
-  rows[0] = "-V";
-  Outcome r = run_vorn({dir.write("g.fa", fasta_text(rows)), test_data("raw_blosum62_tri.txt")});
-  EXPECT_EQ(r.out.substr(0, 10), "   1    . ");
-}
-
 }  // namespace
 }  // namespace vorn::test

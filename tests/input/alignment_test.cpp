@@ -88,7 +88,8 @@ TEST(FastaForm, Quirks) {
 
 // At least nine in ten residue letters A, C, G, T, U or N: a warning.
 TEST(FastaForm, NucleotideWarning) {
-  const std::string warning = "** Warning: 'a.txt' looks like a nucleotide alignment (90 % of its residue letters";
+  const std::string warning = "\n** Warning: 'a.txt' looks like a nucleotide alignment (90 % of its residue letters "
+                              "are A, C, G, T, U or N); vorn scores amino-acid substitutions.\n";
   EXPECT_NE(read_alignment(">a\nACGTUNacgW\n>b\nACGTUNacgW\n").err.find(warning), std::string::npos) << "18 of 20";
   EXPECT_EQ(read_alignment(">a\nACGTUNacWW\n>b\nACGTUNacgW\n").err.find("Warning"), std::string::npos) << "17 of 20";
 }
@@ -127,13 +128,11 @@ TEST(HsspForm, BlocksAnnotationsAndRows) {
   // Protein 1 is the query; sequence s is protein s + 1.
   EXPECT_EQ(r.rows, (std::vector<std::string>{"KL", "K.", "R.", ".W", ".Y", "QM"}));
   // Annotations from the block of sequences 1-4 only.
-  EXPECT_EQ(r.pdbnum[1], 10);
-  EXPECT_EQ(r.pdbnum[2], 11);
-  EXPECT_EQ(r.chain.substr(1, 2), "AA");
-  EXPECT_EQ(r.acc[1], 35);
-  EXPECT_EQ(r.acc[2], 5);
+  using V = std::vector<int32_t>;
+  EXPECT_EQ(V(r.pdbnum.begin() + 1, r.pdbnum.begin() + 3), V({10, 11}));
+  EXPECT_EQ(V(r.acc.begin() + 1, r.acc.begin() + 3), V({35, 5}));
   EXPECT_EQ(r.var[1], 17);
-  EXPECT_EQ(r.sec_str.substr(1, 2), "HE");
+  EXPECT_EQ(r.chain.substr(1, 2) + r.sec_str.substr(1, 2), "AAHE");
 }
 
 TEST(HsspForm, HeaderAndBlockFailures) {
@@ -231,7 +230,8 @@ TEST(MatchColumns, AnnotationRowsInsertColumnsAndUnalignedFiles) {
       {"# STOCKHOLM 1.0\na ACD\nb ACD\n#=GC RF xx\n//\n", "x.sto", "", {}, {}, "",
        "** Error: the #=GC RF line of 'x.sto' covers 2 columns, but its rows have 3.\n", "RF of the wrong length"},
       {">a\nACDEF\n>b\nACD\n>c\nACDEFGH\n", "x.fa", "", {}, {}, "",
-       "** Error: 'x.fa' looks unaligned: its 3 sequences hold no gap ('-' or '.') and range from 3 to 7 residues.",
+       "** Error: 'x.fa' looks unaligned: its 3 sequences hold no gap ('-' or '.') and range from 3 to 7 residues. "
+       "Align them first (with MAFFT, Clustal Omega or hmmalign, say) and give vorn the aligned file.\n",
        "unaligned, the longest last"},
       {">a\nACD\n>b\nACDEFGH\n", "x.fa", "", {}, {}, "", "** Error: 'x.fa' looks unaligned", "unaligned, the first shortest"},
   };

@@ -84,11 +84,7 @@ std::string TempDir::fake_date(const std::string& line) const {
   std::filesystem::create_directories(dir);
   std::string script = dir + "/date";
   std::ofstream f(script);
-  if (line.empty()) {
-    f << "#!/bin/sh\nexit 0\n";  // prints nothing
-  } else {
-    f << "#!/bin/sh\nprintf '%s\\n' '" << line << "'\n";
-  }
+  f << "#!/bin/sh\n" << (line.empty() ? std::string("exit 0\n") : "printf '%s\\n' '" + line + "'\n");  // "": prints nothing
   f.close();
   chmod(script.c_str(), 0755);
   return dir;

@@ -14,11 +14,7 @@ namespace vorn::literal {
 void ordena(float* v, int64_t count) {
   for (int64_t i = 1; i < count; ++i)
     for (int64_t j = i; j <= count; ++j)
-      if (v[j] >= v[i]) {
-        float t = v[i];
-        v[i] = v[j];
-        v[j] = t;
-      }
+      if (v[j] >= v[i]) std::swap(v[i], v[j]);
 }
 
 float rank_of(const float* sorted, int64_t count, float value) {
@@ -282,11 +278,8 @@ std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunHow
 
   auto line_head = [&](int32_t pos, float score) {
     char buf[256];
-    const Annotations& an = how.notes;
     std::snprintf(buf, sizeof buf, "%4d %4c %4d %c   %3d  %6.3f   %c %3d  xx %9.4f", pos, aa_indexback(a.aln[1][pos]),
-                  an.pdbnum.empty() ? pos : an.pdbnum[pos], an.chain.empty() ? ' ' : an.chain[pos],
-                  an.acc.empty() ? -1 : an.acc[pos], (double)(how.entropy ? entropy(a, pos) : -1.0f),
-                  an.sec_str.empty() ? '-' : an.sec_str[pos], an.var.empty() ? -1 : an.var[pos], (double)score);
+                  pos, ' ', -1, (double)(how.entropy ? entropy(a, pos) : -1.0f), '-', -1, (double)score);
     return std::string(buf);
   };
 

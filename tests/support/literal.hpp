@@ -56,21 +56,15 @@ std::vector<std::vector<int32_t>> draw_permutations(unsigned seed, int64_t nsuff
 double weighted_score(const Alignment& a, const AaMat& aamat, int32_t pos, const std::vector<double>& w,
                       const std::vector<float>& sim, bool spearman);
 
-struct Annotations {
-  std::vector<int32_t> pdbnum, acc, var;  // 1-based; empty: the '>' defaults
-  std::vector<char> chain, sec_str;
-};
-
 struct RunHow {
   bool spearman = true;
   bool entropy = true;
   int64_t nsuffl = 0;
   unsigned seed = 0;
   const std::vector<std::vector<float>>* imported = nullptr;  // -M similarities, 1-based square
-  Annotations notes;
 };
 
-// Everything a run prints on standard output (result lines only).
+// Everything a run of a '>' file prints on standard output (result lines only).
 std::string expected_stdout(const Alignment& a, const AaMat& aamat, const RunHow& how);
 
 // Neighbour joining as the textbook has it, on nodes by number: every row

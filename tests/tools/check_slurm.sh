@@ -58,20 +58,13 @@ cp -r "$tmp/local/alignments" "$tmp/slurm/"
 config=(--config "vorn=$vorn" "options=-S=5" top=3)
 snakemake -s "$workflow/Snakefile" --cores 2 --directory "$tmp/local" "${config[@]}" >"$tmp/local.log" 2>&1 ||
   fail "local run: $(tail -5 "$tmp/local.log")"
-# Job ids as the scheduler lists them while the workflow runs.
-( while :; do squeue -h -o %i >>"$tmp/ids" 2>/dev/null; sleep 0.5; done ) &
-watcher=$!
 env -u USER snakemake -s "$workflow/Snakefile" --profile "$workflow/profiles/slurm-snakemake7" --directory "$tmp/slurm" \
   --max-status-checks-per-second 2 --latency-wait 5 "${config[@]}" >"$tmp/slurm.log" 2>&1
 status=$?
-kill "$watcher" 2>/dev/null
 [ $status = 0 ] || fail "Slurm run: $(tail -8 "$tmp/slurm.log")"
 families=$(ls "$tmp/slurm/results" | grep -vc -e '^summary.tsv$' -e '^index.html$' -e '^split$')
 jobs=$(grep -c "_job_complete: JobId=[0-9]* done" "$tmp/slurmctld.log")
-seen=$(sort -u "$tmp/ids" | grep -c .)
 [ "$jobs" -ge "$families" ] || fail "$jobs Slurm jobs for $families families"
-[ "$seen" -ge 1 ] || fail "squeue never listed a job"
 cmp -s "$tmp/local/results/summary.tsv" "$tmp/slurm/results/summary.tsv" || fail "summary.tsv differs from the local run's"
 [ -s "$tmp/slurm/results/index.html" ] || fail "no index.html"
-echo "ok: $families families in $jobs Slurm jobs (squeue listed $seen), the same summary as the local run"
-# The Snakemake 8 profile is accepted by a dry run where Snakemake 8 is installed.
+echo "ok: $families families in $jobs Slurm jobs, the same summary as the local run"

@@ -1,7 +1,7 @@
-// The tree null: the joining against the textbook one and against a tree it
-// must recover, the likelihood by hand, the fits against what made the
-// columns, the library and its growth, and whole runs whose values do not
-// depend on threads or on -S (calibration and power: check_tree_null.py).
+// The tree null: the joining against the textbook one, the likelihood by
+// hand, the fits against what made the columns, the library and its growth,
+// and whole runs whose values do not depend on threads or on -S (calibration
+// and power: bench/tree_null_study.py).
 #include "tree/tree_null.hpp"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
-#include <set>
-#include <sstream>
 
 #include "input/residue.hpp"
 #include "run.hpp"
@@ -65,63 +63,6 @@ TEST(TreeNull, JoiningMatchesTheTextbookOnesBitForBit) {
           EXPECT_EQ(literal::bits(fast.length[v]), literal::bits(slow.length[v])) << what << " node " << v;
       }
   omp_set_num_threads(omp_get_num_procs());
-}
-
-// The leaves below each node of a tree given by child lists.
-std::set<std::vector<int32_t>> splits(const std::vector<int32_t>& left, const std::vector<int32_t>& right, int32_t n) {
-  std::vector<std::vector<int32_t>> below(left.size());
-  std::set<std::vector<int32_t>> out;
-  for (size_t v = 0; v < left.size(); ++v) {
-    if (left[v] < 0) {
-      below[v] = {static_cast<int32_t>(v)};
-      continue;
-    }
-    below[v] = below[left[v]];
-    below[v].insert(below[v].end(), below[right[v]].begin(), below[right[v]].end());
-    std::sort(below[v].begin(), below[v].end());
-    // A split and its complement are one split of the unrooted tree.
-    std::vector<int32_t> other;
-    for (int32_t leaf = 0; leaf < n; ++leaf)
-      if (!std::binary_search(below[v].begin(), below[v].end(), leaf)) other.push_back(leaf);
-    if (below[v].size() > 1 && other.size() > 1) out.insert(std::min(below[v], other));
-  }
-  return out;
-}
-
-TEST(TreeNull, JoiningRecoversTheTreeOfAdditiveDistances) {
-  std::mt19937 rng(5);
-  for (const int32_t n : {4, 9, 30}) {
-    // A random binary tree: join random pairs of the remaining nodes.
-    std::vector<int32_t> left(2 * n - 1, -1), right(2 * n - 1, -1), up(2 * n - 1, -1), pool;
-    std::vector<double> len(2 * n - 1, 0);
-    for (int32_t i = 0; i < n; ++i) pool.push_back(i);
-    for (int32_t u = n; u < 2 * n - 1; ++u) {
-      std::shuffle(pool.begin(), pool.end(), rng);
-      const int32_t a = pool.back();
-      pool.pop_back();
-      const int32_t b = pool.back();
-      pool.back() = u;
-      left[u] = a, right[u] = b, up[a] = up[b] = u;
-      len[a] = 0.1 + (rng() % 1000) / 1000.0, len[b] = 0.1 + (rng() % 1000) / 1000.0;
-    }
-    auto depth = [&](int32_t v) {
-      std::vector<double> d(2 * n - 1, -1);
-      for (double sum = 0; v >= 0; sum += len[v], v = up[v]) d[v] = sum;
-      return d;
-    };
-    std::vector<std::vector<float>> sim(n + 1, std::vector<float>(n + 1, 0));
-    for (int32_t i = 0; i < n; ++i) {
-      const std::vector<double> di = depth(i);
-      for (int32_t j = i + 1; j < n; ++j) {
-        int32_t v = j;
-        double dj = 0;
-        while (di[v] < 0) dj += len[v], v = up[v];
-        sim[i + 1][j + 1] = sim[j + 1][i + 1] = static_cast<float>(-(di[v] + dj));  // similar = near
-      }
-    }
-    const Built b = join(sim, n);
-    EXPECT_EQ(splits(b.left, b.right, n), splits(left, right, n)) << "n=" << n;
-  }
 }
 
 // A caterpillar tree over n leaves, every branch of length t.

@@ -256,18 +256,31 @@ for (const [name, args, says] of [
   await page.close();
 }
 
-// A 3,000-column family with -S: the page stays under 5 MB.
-{
-  let seed = 7;
-  const rnd = () => (seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648;
-  const base = [...Array(3000)].map(() => 'ACDEFGHIKLMNPQRSTVWY'[Math.floor(rnd() * 20)]);
-  let fa = '';
-  for (let s = 0; s < 24; s++) fa += `>s${s}\n` + base.map((c) => (rnd() < 0.3 ? 'ACDEFGHIKLMNPQRSTVWY'[Math.floor(rnd() * 20)] : c)).join('') + '\n';
-  fs.writeFileSync(`${work}/wide.fa`, fa);
-  const r = run('wide', [`${work}/wide.fa`, matrix, '-S=10', '-R=1']);
-  const size = fs.statSync(r.html).size;
-  check(size < 5e6, `wide: the page of 3,000 columns is ${size} bytes`);
-  await (await open('wide', r, true)).close();
+// The profile as the browser lays it out: no two labels overlap, no text leaves the picture; also for a
+// family of 3,108 columns (each row of a 259-column family repeated twelve times), whose page stays under 5 MB.
+const long = fs.readFileSync(`${shared}/large/Pkinase_emit_N100.fa`, 'utf8').split('>').slice(1)
+  .map((r) => { const [name, ...seq] = r.split('\n'); return `>${name}\n${seq.join('').repeat(12)}\n`; }).join('');
+fs.writeFileSync(`${work}/long.fa`, long);
+for (const [name, args] of [['layout', [hiv, matrix, '-S=1000', '-R=42']], ['layout_long', [`${work}/long.fa`, matrix, '-S=20', '-R=3']]]) {
+  const r = run(name, args);
+  if (name === 'layout_long') {
+    check(fs.statSync(r.html).size < 5e6, `${name}: the page of 3,108 columns is ${fs.statSync(r.html).size} bytes`);
+    await (await open(name, r, true)).close();
+  }
+  const page = await browser.newPage();
+  await page.goto(`file://${work}/${name}.svg`);
+  const found = await page.evaluate(() => {
+    const svg = document.documentElement, w = +svg.getAttribute('width'), h = +svg.getAttribute('height');
+    const boxes = [...svg.querySelectorAll('text')].map((t) => [t.getAttribute('class'), t.textContent, t.getBoundingClientRect()]);
+    const problems = boxes.filter(([, , b]) => b.x < 0 || b.y < 0 || b.right > w || b.bottom > h).map(([, t]) => 'clipped: ' + t);
+    const labels = boxes.filter(([cls]) => cls === 'label');
+    labels.forEach(([, ta, a], i) => labels.slice(i + 1).forEach(([, tb, b]) => {
+      if (a.x < b.right && b.x < a.right && a.y < b.bottom && b.y < a.bottom) problems.push(`overlap: ${ta} / ${tb}`);
+    }));
+    return { labels: labels.length, problems };
+  });
+  check(found.labels === 10 && found.problems.length === 0, `${name}: the profile's layout (${found.labels} labels; ${found.problems})`);
+  await page.close();
 }
 
 await browser.close();
