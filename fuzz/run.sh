@@ -10,7 +10,9 @@ secs=${1:-600}
 targets=${*:-"fuzz_matrix fuzz_alignment fuzz_simfile fuzz_pipe fuzz_structure"}
 data=$top/../shared/data
 VORN_FUZZ_DEPS=1 "$top/scripts/deps.sh"
-CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -DVORN_FUZZ=ON -DVORN_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# VORN_FUZZ_TESTS=ON builds the tests beside the targets, under the same sanitizers (CI runs them there).
+CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -DVORN_FUZZ=ON -DVORN_TESTS="${VORN_FUZZ_TESTS:-OFF}" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$top/build-fuzz" -j >/dev/null
 corpus=$top/fuzz/corpus-run
 mkdir -p "$corpus" "$here/findings"

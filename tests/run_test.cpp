@@ -40,9 +40,9 @@ TEST(Run, TwoRunsInOneProcessInARowAndAtOnce) {
       {{test::test_data("fn3.fa"), M, "-S=40", "-R=3"}},
       // The same family twice with other seeds, so that the two go through the
       // same steps (draws, large-vector sorts) at the same time; then weighted.
-      {{test::shared_data("large/Pkinase_emit_N1000.fa"), M, "-S=12", "-R=1", "-E"}},
-      {{test::shared_data("large/Pkinase_emit_N1000.fa"), M, "-S=12", "-R=2", "-E"}},
-      {{test::shared_data("large/Pkinase_emit_N1000.fa"), M, "-W", "-S=5", "-R=2"}},
+      {{test::shared_data("large/Pkinase_emit_N1000.fa"), M, "-S=4", "-R=1", "-E"}},
+      {{test::shared_data("large/Pkinase_emit_N1000.fa"), M, "-S=4", "-R=2", "-E"}},
+      {{test::shared_data("large/Pkinase_emit_N1000.fa"), M, "-W", "-S=3", "-R=2"}},
   };
   test::TempDir dir;
   std::vector<std::pair<std::string, std::string>> want;

@@ -300,8 +300,8 @@ Results run_on(const std::string& fasta, std::vector<std::string> options) {
 
 TEST(TreeNull, SameValuesForAnyThreadsAndWithShuffling) {
   const std::string fasta = test::read_file(test::test_data("fn3.fa"));
-  const Results one = run_on(fasta, {"-B=700", "-R=3", "-T=1"});
-  for (const auto& options : {std::vector<std::string>{"-B=700", "-R=3", "-T=2"}, {"-B=700", "-R=3", "-S=20"}}) {
+  const Results one = run_on(fasta, {"-B=200", "-R=3", "-T=1"});
+  for (const auto& options : {std::vector<std::string>{"-B=200", "-R=3", "-T=2"}, {"-B=200", "-R=3", "-S=20"}}) {
     const Results other = run_on(fasta, options);
     ASSERT_EQ(other.tree.size(), one.tree.size());
     for (size_t i = 0; i < one.tree.size(); ++i) {
