@@ -39,7 +39,12 @@
 
 namespace vorn {
 
-static void find_viewer(const std::vector<std::string>& dirs, const std::string& prefix, PageExtras& page, Log& log);
+// The page's viewer script, inlined from the share folders; a page without it says why, and so does stderr.
+static void find_viewer(const std::vector<std::string>& dirs, const std::string& prefix, PageExtras& page, Log& log) {
+  page.viewer = viewer_script(dirs.empty() ? share_dirs() : dirs, page.no_viewer);
+  if (page.viewer.empty())
+    log.warn("** Warning: the page %s.html has no 3D view: %s.\n", prefix.c_str(), page.no_viewer.c_str());
+}
 
 namespace {
 
@@ -577,13 +582,6 @@ struct Run {
 };
 
 }  // namespace
-
-// The page's viewer script, inlined from the share folders; a page without it says why, and so does stderr.
-static void find_viewer(const std::vector<std::string>& dirs, const std::string& prefix, PageExtras& page, Log& log) {
-  page.viewer = viewer_script(dirs.empty() ? share_dirs() : dirs, page.no_viewer);
-  if (page.viewer.empty())
-    log.warn("** Warning: the page %s.html has no 3D view: %s.\n", prefix.c_str(), page.no_viewer.c_str());
-}
 
 void write_report(const Results& r, const std::string& prefix, Log& log) {
   if (!r.report) fail("** Error: these results were not kept for a report: run again with report= (or -O=prefix).\n");
