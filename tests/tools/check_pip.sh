@@ -12,6 +12,8 @@ trap 'rm -rf "$tmp"' EXIT
 # A copy, so that the build's own folders stay out of the checkout.
 tar -C "$src" --exclude=./.git --exclude='./build*' --exclude=./_skbuild -cf - . | { mkdir "$tmp/src"; tar -C "$tmp/src" -xf -; }
 cd "$tmp/src"
+# scikit-build runs make one job at a time unless told otherwise.
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 /usr/bin/python3 -m pip install -q --no-build-isolation --no-deps --prefix "$tmp/prefix" . >"$tmp/pip.log" 2>&1 ||
   { tail -20 "$tmp/pip.log"; exit 1; }
 site=$(find "$tmp/prefix" -name __init__.py -path '*/vorn/*' -exec dirname {} \; | xargs dirname)
