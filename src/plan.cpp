@@ -7,6 +7,7 @@
 #include "report/result_line.hpp"
 #include "scoring/position.hpp"
 #include "scoring/ranking.hpp"
+#include "tree/joining.hpp"
 #include "shuffle/lanes.hpp"
 #include "shuffle/tiles.hpp"
 #include "shuffle/weighted_random.hpp"
@@ -55,8 +56,12 @@ PlanItem rows(int64_t step, int64_t nrows, int64_t count, Table<T>& t) {
 
 }  // namespace
 
+bool tree_joined_early(const Workspace& ws) { return ws.ntree > 0 && ws.nprot > kTreeNjProteins; }
+
 PairBlock::Shape pair_shape(const Workspace& ws) {
-  return PairBlock::Shape{ws.nprot, ws.npairs, ws.spearman, ws.nsuffl > 0, ws.ntree > 0};
+  // Kept for the joining, or (-S) so that the square is not formed over them.
+  const bool keep = ws.ntree > 0 && (!tree_joined_early(ws) || ws.nsuffl > 0);
+  return PairBlock::Shape{ws.nprot, ws.npairs, ws.spearman, ws.nsuffl > 0, keep};
 }
 
 std::vector<PlanItem> plan_group1(Workspace& ws) {
@@ -122,7 +127,7 @@ std::vector<PlanItem> plan_group3(Workspace& ws) {
 
 std::vector<PlanItem> plan_group4(Workspace& ws) {
   const int64_t pool = plus(times(ws.nsuffl, ws.alnlen), 10);
-  return {
+  std::vector<PlanItem> items = {
       table(9000, 2, ws.globtable),
       PlanItem{9001, 0, pool, sizeof(float),
                [&ws](int64_t, void* mem) { ws.globtable.refs()[1] = static_cast<float*>(mem); }},
@@ -131,18 +136,25 @@ std::vector<PlanItem> plan_group4(Workspace& ws) {
       single(-9003, plus(ws.nprot, 2), ws.rowsum),
       single(-9100, plus(ws.alnlen, 1), ws.results),
   };
+  if (tree_joined_early(ws)) {
+    const int64_t nodes = plus(times(ws.nprot, 2), 1);
+    items.insert(items.end(), {single(9503, nodes, ws.treeleft), single(9504, nodes, ws.treeright),
+                               single(9505, nodes, ws.treelength), single(9502, times(ws.nprot, 3), ws.njslot),
+                               single(9506, ws.spearman ? 1 : plus(ws.npairs, 1), ws.njtri)});
+  }
+  return items;
 }
 
 std::vector<PlanItem> plan_group5(Workspace& ws) {
   const int64_t np = ws.nprot, nb = ws.libroom, nodes = plus(times(np, 2), 1);
   if (ws.ntree == 0) return {};
-  return {
-      single(9500, times(np, np), ws.njdist),
-      single(9501, plus(np, 1), ws.njrsum),
-      single(9502, plus(np, 1), ws.njslot),
-      single(9503, nodes, ws.treeleft),
-      single(9504, nodes, ws.treeright),
-      single(9505, nodes, ws.treelength),
+  std::vector<PlanItem> items;
+  if (!tree_joined_early(ws)) {
+    items = {single(9500, times(np, np), ws.njdist), single(9501, plus(np, 1), ws.njrsum),
+             single(9502, plus(np, 1), ws.njslot), single(9503, nodes, ws.treeleft),
+             single(9504, nodes, ws.treeright), single(9505, nodes, ws.treelength)};
+  }
+  const std::vector<PlanItem> library = {
       single(9510, plus(times(nb, np), 1), ws.libcodes),
       single(9513, plus(nb, 2), ws.libscore),
       single(9514, times(nodes, omp_get_max_threads()), ws.libsets),
@@ -152,6 +164,8 @@ std::vector<PlanItem> plan_group5(Workspace& ws) {
       single(9518, plus(nb, kColumnLanes), ws.libgrouppos),
       single(9519, plus(times(plus(nb, kColumnLanes), np), 1), ws.libgroupcodes),
   };
+  items.insert(items.end(), library.begin(), library.end());
+  return items;
 }
 
 }  // namespace vorn

@@ -10,6 +10,11 @@
 namespace vorn {
 
 PairBlock::Shape pair_shape(const Workspace& ws);
+// -B on more proteins than neighbour joining takes: the tree is joined by
+// average linkage before the similarities are ranked, over the sort's
+// scratch (Spearman) or an array of its own (Pearson), so that no copy of
+// the similarities is kept for it.
+bool tree_joined_early(const Workspace& ws);
 
 std::vector<PlanItem> plan_group1(Workspace& ws);
 std::vector<PlanItem> plan_group2(Workspace& ws);

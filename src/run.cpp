@@ -149,9 +149,6 @@ struct Run {
                  src.text.name.c_str(), static_cast<long long>(src.nprot), src.nprot == 1 ? "" : "s",
                  static_cast<long long>(src.nprot * (src.nprot - 1) / 2), kFewestScorable);
     }
-    if (s.ntree > 0 && src.nprot > kTreeMaxProteins)
-      fail("** Error: -B joins its tree in time n^3: at most %d proteins, and '%s' holds %lld.\n", kTreeMaxProteins,
-           src.text.name.c_str(), static_cast<long long>(src.nprot));
     if (!s.outprefix.empty() || !s.reference.empty()) log.status("Reference sequence: %s.\n", reference_text().c_str());
   }
 
@@ -452,22 +449,43 @@ struct Run {
                  });
   }
 
+  // The similarities are mean matrix scores, unless -M replaced them.
+  DistanceTransform tree_transform(const double* freq) const {
+    return s.simfile || s.similarities ? DistanceTransform{} : score_transform(freq, aamat);
+  }
+  TreeView tree_view() { return TreeView{ws.nprot, ws.treeleft.data(), ws.treeright.data(), ws.treelength.data()}; }
+
+  // -B on a large family: the tree joined while the similarities are still
+  // in pair order, over the room the ranks' sort takes next.
+  void early_tree() {
+    if (!tree_joined_early(ws)) return;
+    log.progress("\rTree null: joining %d proteins by average linkage...", ws.nprot);
+    double freq[kCodes];
+    residue_frequencies(columns(ws), freq);
+    float* tri = spearman() ? ws.pairs.scratch() : ws.njtri.data();
+    distance_triangle(ws.pairs.identities.data(), ws.nprot, tree_transform(freq), tri);
+    average_linkage_tree(tri, ws.nprot, ws.njslot.data(), tree_view());
+    log.checkpoint();
+  }
+
   // -B: the library evolved along the tree, scored as the real columns are.
   std::vector<TreeNullValue> tree_values;
   void tree_null() {
     if (s.ntree == 0) return;
     ModelKind kind = ModelKind::Lg;
     model_by_name(s.tree_model, kind);
-    log.status("\rTree null: %lld library columns along a neighbour-joining tree of the similarities, under %s.\n",
-               static_cast<long long>(s.ntree), model_name(kind));
+    const bool early = tree_joined_early(ws);
+    log.status("\rTree null: %lld library columns along %s tree of the similarities, under %s.\n",
+               static_cast<long long>(s.ntree), early ? "an average-linkage" : "a neighbour-joining", model_name(kind));
     alloc.allocate(plan_group5(ws));
     const int32_t n = ws.nprot;
-    const TreeView tree{n, ws.treeleft.data(), ws.treeright.data(), ws.treelength.data()};
+    const TreeView tree = tree_view();
     double freq[kCodes];
     residue_frequencies(columns(ws), freq);
-    // The similarities are mean matrix scores, unless -M replaced them.
-    nj_tree(ws.pairs.identities.data(), n, s.simfile || s.similarities ? DistanceTransform{} : score_transform(freq, aamat),
-            ws.njdist.data(), ws.njrsum.data(), ws.njslot.data(), tree);
+    if (!early) {
+      nj_tree(ws.pairs.identities.data(), n, tree_transform(freq), ws.njdist.data(), ws.njrsum.data(),
+              ws.njslot.data(), tree);
+    }
     log.checkpoint();
     const AaModel model = make_model(kind, freq);
     const TreeLibrary lib{ws.libroom, ws.libcodes.data(), ws.libscore.data(), ws.libsets.data()};
@@ -612,6 +630,7 @@ Results run(const RunSettings& settings, Output out, Log& log) {
   r.entropy();
   r.external_similarity();
   r.panel_order();
+  r.early_tree();
   r.pair_vectors();
   r.scoring();
   r.significance();

@@ -80,8 +80,9 @@ struct Workspace {
   int64_t ntree = 0;
   Vec<int64_t> njdist;       // the joining's distances, n x n by slot
   Vec<int64_t> njrsum;       // their row sums
-  Vec<int32_t> njslot;       // the node in each slot
-  Vec<int32_t> treeleft, treeright;  // the children of each of the 2n - 1 nodes
+  Vec<int32_t> njslot;       // the node in each slot (3n: average linkage's scratch)
+  Vec<float> njtri;          // average linkage's distances in pair order, without the sort's scratch to take
+  Vec<int32_t> treeleft, treeright;  // the children of each of the 2n - 1 nodes (group 4 when joined early)
   Vec<double> treelength;    // the branch above each node
   int64_t libroom = 0;       // the library columns scored at once
   Vec<uint8_t> libcodes;     // the library columns' codes, as alncol

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "input/residue.hpp"
+#include "scoring/similarity.hpp"
 
 namespace vorn {
 
@@ -60,13 +61,21 @@ namespace {
 
 // The distances d / dmax in units of 2^-20 (every later sum exact), each
 // slot holding its protein, and the row sums.
-void scaled_distances(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist,
-                      int64_t* rsum, int32_t* slot) {
+// The smallest and largest similarity, and the distance of the smallest.
+struct Span {
+  double top = 0, span = 0;
+};
+Span distance_span(const float* const* identities, int32_t n, const DistanceTransform& how) {
   float smin = identities[1][2], smax = identities[1][2];
   for (int32_t i = 1; i <= n; ++i)
     for (int32_t j = i + 1; j <= n; ++j) smin = std::min(smin, identities[i][j]), smax = std::max(smax, identities[i][j]);
   const double top = static_cast<double>(smax);
-  const double span = tree_distance(static_cast<double>(smin), top, how);  // the largest distance
+  return {top, tree_distance(static_cast<double>(smin), top, how)};
+}
+
+void scaled_distances(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist,
+                      int64_t* rsum, int32_t* slot) {
+  const auto [top, span] = distance_span(identities, n, how);  // span: the largest distance
   const int64_t ld = n;
   for (int32_t a = 0; a < n; ++a) {
     slot[a] = a;
@@ -158,5 +167,85 @@ void nj_tree(const float* const* identities, int32_t n, const DistanceTransform&
   tree.length[lo] = tree.length[hi] = 0.5 * static_cast<double>(dist[1]) / kTreeScale;
 }
 
+void distance_triangle(const float* const* identities, int32_t n, const DistanceTransform& how, float* tri) {
+  if (n < 2) return;
+  const auto [top, span] = distance_span(identities, n, how);
+#pragma omp parallel for schedule(dynamic, 64)
+  for (int32_t i = 1; i < n; ++i) {
+    float* row = tri + pair_index(i, i + 1, n) - (i + 1);
+    for (int32_t j = i + 1; j <= n; ++j) {
+      const double d = tree_distance(static_cast<double>(identities[i][j]), top, how);
+      row[j] = span > 0 ? static_cast<float>(d / span) : 0.0f;
+    }
+  }
+}
+
+void average_linkage_tree(float* tri, int32_t n, int32_t* scratch, TreeView tree) {
+  for (int32_t v = 0; v < 2 * n - 1; ++v) tree.left[v] = tree.right[v] = -1, tree.length[v] = 0;
+  if (n < 2) return;
+  // Slots 0..n-1 are the clusters; a join keeps the lower slot.
+  int32_t* chain = scratch;       // slots, the chain's links
+  int32_t* node = scratch + n;    // the node in each slot: a leaf, or n + the join's number in chain order
+  int32_t* active = scratch + 2 * n;  // the slots still in use, in no order
+  std::vector<int32_t> size(static_cast<size_t>(n), 1);
+  auto at = [&](int32_t a, int32_t b) -> float& {
+    const int32_t lo = std::min(a, b) + 1, hi = std::max(a, b) + 1;
+    return tri[pair_index(lo, hi, n)];
+  };
+  for (int32_t a = 0; a < n; ++a) node[a] = active[a] = a;
+  struct Joined {
+    int32_t a, b;  // nodes in chain numbering
+    float d;
+  };
+  std::vector<Joined> joins;
+  joins.reserve(static_cast<size_t>(n) - 1);
+  int32_t nactive = n, links = 0;
+  while (nactive > 1) {
+    if (links == 0) chain[links++] = *std::min_element(active, active + nactive);
+    const int32_t a = chain[links - 1], prev = links > 1 ? chain[links - 2] : -1;
+    // The previous link first, so that a tie never turns the chain back into a cycle.
+    int32_t best = prev;
+    float bd = prev >= 0 ? at(a, prev) : std::numeric_limits<float>::infinity();
+    for (int32_t k = 0; k < nactive; ++k) {
+      const int32_t b = active[k];
+      if (b == a || b == prev) continue;
+      const float d = at(a, b);
+      if (d < bd || (d == bd && best != prev && b < best) || best < 0) best = b, bd = d;
+    }
+    if (best != prev) {
+      chain[links++] = best;
+      continue;
+    }
+    // a and prev are each other's nearest: joined into the lower slot.
+    links -= 2;
+    const int32_t x = std::min(a, prev), y = std::max(a, prev);
+    const double sx = size[x], sy = size[y];
+    for (int32_t k = 0; k < nactive; ++k) {
+      const int32_t c = active[k];
+      if (c == x || c == y) continue;
+      at(x, c) = static_cast<float>((sx * at(x, c) + sy * at(y, c)) / (sx + sy));
+    }
+    joins.push_back(Joined{node[x], node[y], bd});
+    node[x] = n + static_cast<int32_t>(joins.size()) - 1;
+    size[x] += size[y];
+    *std::find(active, active + nactive, y) = active[nactive - 1];
+    --nactive;
+  }
+  // Numbered by height: a child never stands above its parent (an average
+  // of distances no less than d is no less than d), and the stable sort
+  // keeps the chains' order among equal heights, children first.
+  std::vector<int32_t> order(joins.size()), final_of(joins.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int32_t>(k);
+  std::stable_sort(order.begin(), order.end(), [&](int32_t p, int32_t q) { return joins[p].d < joins[q].d; });
+  for (size_t k = 0; k < order.size(); ++k) final_of[order[k]] = n + static_cast<int32_t>(k);
+  auto id = [&](int32_t v) { return v < n ? v : final_of[v - n]; };
+  std::vector<double> height(static_cast<size_t>(2 * n - 1), 0.0);
+  for (const int32_t k : order) {
+    const int32_t u = final_of[k], l = std::min(id(joins[k].a), id(joins[k].b)), r = std::max(id(joins[k].a), id(joins[k].b));
+    tree.left[u] = l, tree.right[u] = r;
+    height[u] = 0.5 * static_cast<double>(joins[k].d);
+    tree.length[l] = height[u] - height[l], tree.length[r] = height[u] - height[r];
+  }
+}
 
 }  // namespace vorn

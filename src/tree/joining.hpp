@@ -28,8 +28,9 @@ void residue_frequencies(const Columns& cols, double* freq);
 DistanceTransform score_transform(const double* freq, const AaMat& aamat);
 inline constexpr int64_t kTreeScale = int64_t{1} << 20;
 inline constexpr double kTreeShape = 2.0, kTreeSaturated = 0.01;
-// Above this many proteins the O(n^3) joining would take minutes: -B refuses.
-inline constexpr int32_t kTreeMaxProteins = 10000;
+// Above this many proteins neighbour joining (time n^3, an n x n matrix of
+// its own) would take too long: the tree is joined by average linkage.
+inline constexpr int32_t kTreeNjProteins = 10000;
 
 // A rooted binary tree over leaves 0..n-1 (protein p is leaf p-1). Internal
 // nodes n..2n-2 in the order they were joined, so that every node comes after
@@ -45,6 +46,17 @@ struct TreeView {
 // dist: n x n scratch, rsum: n, slot: n. identities 1-based.
 void nj_tree(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist, int64_t* rsum,
              int32_t* slot, TreeView tree);
+
+// The large families' tree: the distances d / dmax of nj_tree, as floats in
+// pair order (tri[pair_index(i, j, n)], 1-based, i < j), joined by average
+// linkage (UPGMA) through chains of nearest neighbours, in time n^2 and in
+// place over tri (which it leaves garbage). A node's children are its two
+// clusters, joined at height d / 2; nodes are numbered by height (the
+// chains' order among equal heights). Nearest neighbours tie to the
+// previous link of the chain, then to the lower slot, so that the tree
+// depends on the distances alone. scratch: 3n int32.
+void distance_triangle(const float* const* identities, int32_t n, const DistanceTransform& how, float* tri);
+void average_linkage_tree(float* tri, int32_t n, int32_t* scratch, TreeView tree);
 
 
 }  // namespace vorn

@@ -65,6 +65,39 @@ TEST(TreeNull, JoiningMatchesTheTextbookOnesBitForBit) {
   omp_set_num_threads(omp_get_num_procs());
 }
 
+// Average linkage by nearest-neighbour chains against the textbook join of
+// the closest pair first, on distances without ties.
+TEST(TreeNull, AverageLinkageMatchesTheClosestPairFirst) {
+  std::mt19937 rng(5);
+  for (const int32_t n : {2, 3, 4, 9, 40, 150}) {
+    std::vector<std::vector<double>> d(n, std::vector<double>(n, 0));
+    std::vector<float> tri(static_cast<size_t>(n) * (n - 1) / 2 + 1);
+    for (int32_t i = 0; i < n; ++i)
+      for (int32_t j = i + 1; j < n; ++j)
+        d[i][j] = d[j][i] = tri[pair_index(i + 1, j + 1, n)] = std::uniform_real_distribution<float>(0, 1)(rng);
+    Built fast{std::vector<int32_t>(2 * n - 1), std::vector<int32_t>(2 * n - 1), std::vector<double>(2 * n - 1), {}};
+    fast.view = TreeView{n, fast.left.data(), fast.right.data(), fast.length.data()};
+    std::vector<int32_t> scratch(3 * n);
+    average_linkage_tree(tri.data(), n, scratch.data(), fast.view);
+    std::vector<int32_t> node(n), size(n, 1);
+    std::vector<double> height(2 * n - 1, 0);
+    for (int32_t a = 0; a < n; ++a) node[a] = a;
+    for (int32_t u = n; u < 2 * n - 1; ++u) {
+      int32_t x = -1, y = -1;
+      for (int32_t a = 0; a < n; ++a)
+        for (int32_t b = a + 1; b < n; ++b)
+          if (size[a] && size[b] && (x < 0 || d[a][b] < d[x][y])) x = a, y = b;
+      height[u] = d[x][y] / 2;
+      const std::string what = "n=" + std::to_string(n) + " node " + std::to_string(u);
+      EXPECT_EQ(fast.left[u], std::min(node[x], node[y])) << what;
+      EXPECT_EQ(fast.right[u], std::max(node[x], node[y])) << what;
+      EXPECT_NEAR(fast.length[node[x]], height[u] - height[node[x]], 1e-6) << what;
+      for (int32_t c = 0; c < n; ++c) d[x][c] = d[c][x] = (size[x] * d[x][c] + size[y] * d[y][c]) / (size[x] + size[y]);
+      size[x] += size[y], size[y] = 0, node[x] = u;
+    }
+  }
+}
+
 // A caterpillar tree over n leaves, every branch of length t.
 Built caterpillar(int32_t n, double t) {
   Built b{std::vector<int32_t>(2 * n - 1, -1), std::vector<int32_t>(2 * n - 1, -1), std::vector<double>(2 * n - 1, t), {}};
