@@ -59,9 +59,7 @@ DistanceTransform score_transform(const double* freq, const AaMat& aamat) {
 
 namespace {
 
-// The distances d / dmax in units of 2^-20 (every later sum exact), each
-// slot holding its protein, and the row sums.
-// The smallest and largest similarity, and the distance of the smallest.
+// The largest similarity, and the distance of the smallest (the largest distance).
 struct Span {
   double top = 0, span = 0;
 };
@@ -73,6 +71,8 @@ Span distance_span(const float* const* identities, int32_t n, const DistanceTran
   return {top, tree_distance(static_cast<double>(smin), top, how)};
 }
 
+// The distances d / dmax in units of 2^-20 (every later sum exact), each
+// slot holding its protein, and the row sums.
 void scaled_distances(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist,
                       int64_t* rsum, int32_t* slot) {
   const auto [top, span] = distance_span(identities, n, how);  // span: the largest distance
@@ -169,7 +169,9 @@ void nj_tree(const float* const* identities, int32_t n, const DistanceTransform&
 
 void distance_triangle(const float* const* identities, int32_t n, const DistanceTransform& how, float* tri) {
   if (n < 2) return;
-  const auto [top, span] = distance_span(identities, n, how);
+  // Plain copies: OpenMP regions may not capture structured bindings (clang refuses).
+  const Span s = distance_span(identities, n, how);
+  const double top = s.top, span = s.span;
 #pragma omp parallel for schedule(dynamic, 64)
   for (int32_t i = 1; i < n; ++i) {
     float* row = tri + pair_index(i, i + 1, n) - (i + 1);
