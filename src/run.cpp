@@ -41,7 +41,7 @@ namespace vorn {
 
 // The page's viewer script, inlined from the share folders; a page without it says why, and so does stderr.
 static void find_viewer(const std::vector<std::string>& dirs, const std::string& prefix, PageExtras& page, Log& log) {
-  page.viewer = viewer_script(dirs.empty() ? share_dirs() : dirs, page.no_viewer);
+  page.viewer = viewer_script(share_dirs(dirs), page.no_viewer);
   if (page.viewer.empty())
     log.warn("** Warning: the page %s.html has no 3D view: %s.\n", prefix.c_str(), page.no_viewer.c_str());
 }
@@ -127,7 +127,7 @@ struct Run {
   void matrix() {
     std::string path = s.matrix_path;
     if (s.given.count(path) == 0 && path != "-" && access(path.c_str(), F_OK) != 0) {
-      const std::string shipped = shipped_matrix(path, s.share_dirs.empty() ? share_dirs() : s.share_dirs);
+      const std::string shipped = shipped_matrix(path, share_dirs(s.share_dirs));
       if (!shipped.empty()) {
         log.status("Matrix '%s': no such file; read the one shipped with vorn, %s.\n", printable(path).c_str(),
                    printable(shipped).c_str());

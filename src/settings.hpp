@@ -50,7 +50,7 @@ struct RunSettings {
   // keeps them as typed. Otherwise the record gives command_line().
   std::vector<std::string> invocation;
   GivenInputs given;  // inputs handed over as bytes, by the paths above that name them
-  // Where the shipped files (matrices, the viewer) are; empty: share_dirs().
+  // Where the shipped files (matrices, the viewer) are, unless VORN_SHARE says; empty: beside the program.
   std::vector<std::string> share_dirs;
 };
 

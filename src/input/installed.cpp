@@ -12,8 +12,9 @@
 
 namespace vorn {
 
-std::vector<std::string> share_dirs() {
+std::vector<std::string> share_dirs(const std::vector<std::string>& given) {
   if (const char* share = std::getenv("VORN_SHARE"); share && *share) return {share};
+  if (!given.empty()) return given;
   std::vector<std::string> dirs;
   // Installed: bin/vorn beside share/vorn; in the build tree: share/vorn beside the program.
   char self[PATH_MAX];

@@ -7,9 +7,11 @@
 
 namespace vorn {
 
-// Where they are looked for, in order: VORN_SHARE when set; else share/vorn
-// beside the program's folder (installed) and inside it (the build tree).
-std::vector<std::string> share_dirs();
+// Where they are looked for, in order: VORN_SHARE when set (whatever the face,
+// so that one setting serves the command line and Python alike); else the
+// caller's own folders (Python's: its package); else share/vorn beside the
+// program's folder (installed) and inside it (the build tree).
+std::vector<std::string> share_dirs(const std::vector<std::string>& given = {});
 
 // The viewer's script (3Dmol.js); empty, with the reason in why, when absent.
 std::string viewer_script(const std::vector<std::string>& dirs, std::string& why);
