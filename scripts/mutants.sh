@@ -7,7 +7,7 @@
 # not build is reported apart (NOBUILD), never counted as killed.
 #   scripts/mutants.sh [substring of mutant names]
 # (VORN_MUTANTS=file reads the mutants from another file of the same form.)
-# Builds in build-mutants/; each file is restored after its mutant, also on
+# Builds in build-mutants/ and resumes from the verdicts kept there; each file is restored after its mutant, also on
 # interruption. One to three minutes per mutant on two cores; not part of CI.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -52,10 +52,27 @@ if base.returncode:
     sys.exit("the unmutated suite fails; fix it first:\n" + "\n".join(re.findall(r"\d+ - \S+ \(.*", base.stdout)))
 print("baseline: the unmutated suite passes", flush=True)
 
+# Verdicts are kept in build-mutants/verdicts.tsv, keyed by the mutant and its file's text, so that a run
+# stopped part way resumes where it was (a mutant whose file changed since is run again).
+import hashlib
+kept_path = os.path.join(build, "verdicts.tsv")
+kept = {}
+if os.path.exists(kept_path):
+    for line in open(kept_path):
+        key, verdict, by = (line.rstrip("\n").split("\t") + [""])[:3]
+        kept[key] = (verdict, by)
+
 survivors, results = [], []
 for m in mutants:
     path = os.path.join(top, m["file"])
     original = open(path).read()
+    key = hashlib.sha1((m["name"] + "\0" + original + "\0" + m["old"] + "\0" + m["new"]).encode()).hexdigest()
+    if key in kept:
+        verdict, by = kept[key]
+        results.append((verdict, m))
+        if verdict == "SURVIVED" and m["kind"] != "speed": survivors.append(m["name"])
+        print("%-9s %-8s %s%s (kept)" % (verdict, m["kind"], m["name"], (" (by " + by + ")") if by else ""), flush=True)
+        continue
     if original.count(m["old"]) != 1:
         results.append(("STALE", m)); print("STALE     %s (its text is not in %s once)" % (m["name"], m["file"]), flush=True)
         continue
@@ -79,6 +96,8 @@ for m in mutants:
     finally:
         restore()
     results.append((verdict, m))
+    with open(kept_path, "a") as f:
+        f.write("%s\t%s\t%s\n" % (key, verdict, by))
     if verdict == "SURVIVED" and m["kind"] != "speed": survivors.append(m["name"])
     print("%-9s %-8s %s%s" % (verdict, m["kind"], m["name"], (" (by " + by + ")") if by else ""), flush=True)
 run(["cmake", "--build", build, "-j2"])
