@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "fail.hpp"
+#include "input/installed.hpp"
 #include "isa.hpp"
 #include "report/exports.hpp"
 #include "run.hpp"
@@ -252,6 +253,9 @@ PYBIND11_MODULE(_vorn, m) {
     });
     return texts_of(log.warnings());
   });
+
+  // The shipped matrices where a run looks for them (VORN_SHARE, else the package's folders).
+  m.def("matrices", [](const std::vector<std::string>& dirs) { return vorn::shipped_matrices(vorn::share_dirs(dirs)); });
 
   m.def("read_alignment", [](const py::dict& d) {
     const vorn::RunSettings s = settings_from(d);

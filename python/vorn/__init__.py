@@ -86,8 +86,7 @@ _POLL = 0.1  # seconds between looks at Ctrl-C and the progress
 
 def matrices() -> list:
     """The names of the shipped matrices, for matrix=."""
-    folder = os.path.join(_HERE, "matrices")
-    return sorted(f[: -len(".raw")] for f in os.listdir(folder) if f.endswith(".raw"))
+    return _vorn.matrices([_HERE])
 
 
 def _text(value):

@@ -113,6 +113,14 @@ def test_structure_report_and_write_report_write_what_the_cli_writes(tmp_path, m
     assert files() == want
 
 
+def test_matrices_are_those_runs_find(tmp_path, monkeypatch):
+    assert vorn.matrices() == ["blosum45", "blosum62", "pam250"]
+    (tmp_path / "matrices").mkdir()
+    (tmp_path / "matrices" / "mine.raw").write_text("")
+    monkeypatch.setenv("VORN_SHARE", str(tmp_path))
+    assert vorn.matrices() == ["mine"]
+
+
 def test_data_arguments_equal_their_files(tmp_path):
     """Plain sequences, weights and similarities as Python data, a Biopython matrix."""
     rows = fasta_pairs(FN3)
