@@ -561,25 +561,6 @@ void score_column_group(const Columns& cols, const int32_t* pos, int nl, const A
   }
 }
 
-void column_pass(const Columns& cols, const std::function<float(int32_t)>& score,
-                 const std::function<void(int32_t, float)>& emit, Log& log) {
-  const int32_t alnlen = cols.alnlen;
-  // Columns are scored in parallel; their progress texts and results go out
-  // in column order.
-#pragma omp parallel for ordered schedule(dynamic, 1)
-  for (int32_t pos = 1; pos <= alnlen; ++pos) {
-    // Once the run is asked to stop, the columns left are skipped.
-    const bool keep = cols.scored(pos) && !log.stopping();
-    const float value = keep ? score(pos) : 0.0f;
-#pragma omp ordered
-    if (keep) {
-      log.progress("> Raw scores. pos: %d/%d                               \r", pos, alnlen);
-      log.meter(Log::kRawScores, pos, alnlen);
-      emit(pos, value);
-    }
-  }
-}
-
 void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const SimilaritySide& side,
                   ColumnStat* colstat, ColumnGroups groups, const std::function<void(int32_t, float)>& emit, Log& log) {
   grouped_pass(

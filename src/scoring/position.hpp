@@ -125,8 +125,5 @@ void scoring_pass(const Columns& cols, const AaMat& aamat, bool spearman, const 
 void grouped_pass(const Columns& cols, ColumnGroups groups,
                   const std::function<void(const int32_t*, int, uint8_t*, float*)>& score_group,
                   const std::function<void(int32_t, float)>& emit, Log& log);
-// The pass itself, for any score of a column.
-void column_pass(const Columns& cols, const std::function<float(int32_t)>& score,
-                 const std::function<void(int32_t, float)>& emit, Log& log);
 
 }  // namespace vorn

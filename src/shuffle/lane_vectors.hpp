@@ -35,50 +35,6 @@ inline __attribute__((always_inline)) v8d lane_load(const float* p) {
 }
 inline __attribute__((always_inline)) void lane_store(double* p, const v8d& v) { std::memcpy(p, &v, sizeof v); }
 
-// The one walk of the lane passes, float lanes or double lanes: C columns
-// against a block of permutations, the lanes read once for all of them. For
-// every pair (i, j) in pair order (proteins from 0): p = pair(i, j) once, then
-// for every column c visit(c, dx, u, y, p), with y the pair's eight lane
-// values and, for the codes a, b of the two proteins in column c, dx =
-// d[c][a * kCodes + b] and u = kUsablePair[a * kCodes + b]. Rows where every column has a gap at i are
-// skipped when skip_gapped_rows (the callers' terms there are zeros).
-// lane_walk_rows walks rows row_begin .. row_end - 1 only, whose first pair
-// (pair first, 0-based) has its lanes at lanes[0].
-template <int C, class Lane, class Pair, class Visit>
-inline __attribute__((always_inline)) void lane_walk_rows(const uint8_t* const* codes, int32_t n, int32_t row_begin,
-                                                          int32_t row_end, int64_t first, const double* const* d,
-                                                          const Lane* lanes, bool skip_gapped_rows, Pair pair,
-                                                          Visit visit) {
-  for (PairRows r(n, row_begin, first); r && r.i < row_end; ++r) {
-    const int32_t i = r.i, len = r.len();
-    const Lane* yrow = lanes + (r.start - first) * kLanes;  // the pairs of protein i
-    const double* drow[C];
-    const double* urow[C];
-    const uint8_t* cj[C];
-    bool any = false;
-    for (int c = 0; c < C; ++c) {
-      const int a = codes[c][i];
-      any = any || a != 0;
-      drow[c] = d[c] + a * kCodes;
-      urow[c] = kUsablePair.data() + a * kCodes;
-      cj[c] = codes[c] + i + 1;
-    }
-    if (skip_gapped_rows && !any) continue;
-    for (int32_t t = 0; t < len; ++t) {
-      const auto p = pair(i, i + 1 + t);
-      const v8d y = lane_load(yrow + static_cast<int64_t>(t) * kLanes);
-      for (int c = 0; c < C; ++c) {
-        const int b = cj[c][t];
-        visit(c, drow[c][b], urow[c][b], y, p);
-      }
-    }
-  }
-}
-template <int C, class Lane, class Pair, class Visit>
-inline __attribute__((always_inline)) void lane_walk(const uint8_t* const* codes, int32_t n, const double* const* d,
-                                                     const Lane* lanes, bool skip_gapped_rows, Pair pair, Visit visit) {
-  lane_walk_rows<C>(codes, n, 0, n - 1, 0, d, lanes, skip_gapped_rows, pair, visit);
-}
 #pragma GCC diagnostic pop
 
 }  // namespace vorn
