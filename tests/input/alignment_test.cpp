@@ -153,6 +153,10 @@ TEST(HsspForm, HeaderAndBlockFailures) {
            pos_line(1, 'A', 'A', ' ', 1, 1, "A") + "\n## SEQUENCE PROFILE\n",
        "** Error: the alignment block at line 5 of 'a.txt' ends after 1 position lines; SEQLENGTH gives 2.\n",
        "SEQLENGTH longer than the block"},
+      {"HSSP x\nSEQLENGTH     1\nNALIGN      500\n## PROTEINS\n## ALIGNMENTS    1 -  500\n heading\n" +
+           pos_line(1, 'A', 'A', ' ', 1, 1, "A") + "\n",
+       "** Error: HSSP file 'a.txt' gives NALIGN 500, but its alignment blocks hold 70 sequences.\n",
+       "a heading naming more than its block's width"},
   };
   for (const auto& c : cases) EXPECT_EQ(read_alignment(c.text).failure, c.failure) << c.why;
   // Blank padding past the last sequence is harmless.
