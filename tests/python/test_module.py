@@ -232,7 +232,7 @@ def test_warnings_and_a_quiet_notebook(capfd):
     assert frame.attrs["seed_source"] == "the clock" and isinstance(frame.attrs["seed"], int)
     again = vorn.score(FN3, permutations=5, seed=frame.attrs["seed"])
     assert again.equals(frame)
-    vorn.score(MEDIUM, permutations=200, seed=1, progress=True)
+    vorn.score(MEDIUM, permutations=2000, seed=1, progress=True)  # about a second: polls see it
     out, err = capfd.readouterr()
     assert out == "" and "vorn: random alignments" in err
 
