@@ -63,17 +63,56 @@ std::string svg_text(const Results& r) {
   return start == std::string::npos ? svg : svg.substr(start);
 }
 
-// The data block: the run, one object per result line with the TSV's
-// numbers as text, and the structure.
+// Where the page's fields sit among the table's (0 when the run has none).
+struct PageFields {
+  size_t score, entrop, z, p, q, zt, pt, qt;
+};
+
+// One result line's object: its site, class and the TSV's numbers as text.
+nlohmann::ordered_json page_row(const Results& r, size_t i, const PageExtras& x, const PageFields& at) {
+  using json = nlohmann::ordered_json;
+  const ResultRow& row = r.rows[i];
+  const Site& s = r.sites[static_cast<size_t>(row.f.pos)];
+  const std::vector<std::string> f = table_fields(r, i);
+  const ColumnClass cls = column_class(row);
+  std::string chain = s.chain == ' ' ? "" : std::string(1, s.chain), shown = chain;
+  if (x.match && s.has) {
+    auto it = x.match->chain_of.find(s.chain);
+    if (it != x.match->chain_of.end()) shown = it->second;
+  }
+  json o;
+  o["nr"] = row.f.pos;
+  o["aa"] = std::string(1, s.has ? s.aa : r.record.reference_row != 1 || row.f.aa == '.' ? '-' : row.f.aa);
+  o["label"] = site_label(s, s.has ? s.aa : row.f.aa, row.f.pos);
+  o["cls"] = cls == ColumnClass::Scored ? "s" : cls == ColumnClass::Conserved ? "c" : "u";
+  o["num"] = s.has ? json(s.num) : json(nullptr);
+  o["chain"] = chain;
+  o["schain"] = shown;
+  o["score"] = f[at.score];
+  o["entrop"] = f[at.entrop];
+  o["grade"] = r.grade[i];
+  o["insufficient"] = r.insufficient[i] != 0;
+  o["residues"] = r.residues[i];
+  if (r.record.nsuffl > 0) o["z"] = f[at.z], o["p"] = f[at.p], o["q"] = f[at.q];
+  if (r.record.ntree > 0) o["zt"] = f[at.zt], o["pt"] = f[at.pt], o["qt"] = f[at.qt];
+  return o;
+}
+
+// The data block: the run, one object per result line, and the structure.
 std::string page_data(const Results& r, const PageExtras& x) {
   using json = nlohmann::ordered_json;
   const RunRecord& info = r.record;
   const std::vector<const TableColumn*> columns = table_columns(info);
   auto at = [&](const char* name) { return table_column(columns, name); };
   const bool shuffled = info.nsuffl > 0, tree = info.ntree > 0;
-  const size_t score = at("KLB_VAL"), entrop = at("entrop");
-  const size_t z = shuffled ? at("Zscr_pos") : 0, p = shuffled ? at("Pval_pos_p1") : 0, q = shuffled ? at("qval_pos") : 0;
-  const size_t zt = tree ? at("Zscr_tree") : 0, pt = tree ? at("Pval_tree") : 0, qt = tree ? at("qval_tree") : 0;
+  const PageFields fields{at("KLB_VAL"),
+                          at("entrop"),
+                          shuffled ? at("Zscr_pos") : 0,
+                          shuffled ? at("Pval_pos_p1") : 0,
+                          shuffled ? at("qval_pos") : 0,
+                          tree ? at("Zscr_tree") : 0,
+                          tree ? at("Pval_tree") : 0,
+                          tree ? at("qval_tree") : 0};
   json d;
   d["name"] = info.aln_name;
   d["score"] = score_name(info);
@@ -83,31 +122,9 @@ std::string page_data(const Results& r, const PageExtras& x) {
   std::vector<std::pair<float, size_t>> best;
   for (size_t i = 0; i < r.rows.size(); ++i) {
     const ResultRow& row = r.rows[i];
-    const Site& s = r.sites[static_cast<size_t>(row.f.pos)];
-    const std::vector<std::string> f = table_fields(r, i);
-    const ColumnClass cls = column_class(row);
-    if (cls == ColumnClass::Scored && s.has) best.emplace_back(-row.f.score, i);
-    std::string chain = s.chain == ' ' ? "" : std::string(1, s.chain), shown = chain;
-    if (x.match && s.has) {
-      auto it = x.match->chain_of.find(s.chain);
-      if (it != x.match->chain_of.end()) shown = it->second;
-    }
-    json o;
-    o["nr"] = row.f.pos;
-    o["aa"] = std::string(1, s.has ? s.aa : r.record.reference_row != 1 || row.f.aa == '.' ? '-' : row.f.aa);
-    o["label"] = site_label(s, s.has ? s.aa : row.f.aa, row.f.pos);
-    o["cls"] = cls == ColumnClass::Scored ? "s" : cls == ColumnClass::Conserved ? "c" : "u";
-    o["num"] = s.has ? json(s.num) : json(nullptr);
-    o["chain"] = chain;
-    o["schain"] = shown;
-    o["score"] = f[score];
-    o["entrop"] = f[entrop];
-    o["grade"] = r.grade[i];
-    o["insufficient"] = r.insufficient[i] != 0;
-    o["residues"] = r.residues[i];
-    if (shuffled) o["z"] = f[z], o["p"] = f[p], o["q"] = f[q];
-    if (tree) o["zt"] = f[zt], o["pt"] = f[pt], o["qt"] = f[qt];
-    rows.push_back(std::move(o));
+    if (column_class(row) == ColumnClass::Scored && r.sites[static_cast<size_t>(row.f.pos)].has)
+      best.emplace_back(-row.f.score, i);
+    rows.push_back(page_row(r, i, x, fields));
   }
   d["rows"] = std::move(rows);
   d["palette"] = info.classic_colours

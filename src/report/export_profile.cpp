@@ -253,6 +253,7 @@ double strip(FILE* out, const Context& c, int32_t first, int32_t last, double to
 }
 
 // Title, what was run, and the legend of the marks.
+// Kept whole: the lines stack in the order they are drawn, each below the last.
 void head(FILE* out, const Context& c) {
   const RunRecord& info = c.info;
   int32_t conserved = 0, unscored = 0, significant = 0;

@@ -94,6 +94,7 @@ void scaled_distances(const float* const* identities, int32_t n, const DistanceT
 
 }  // namespace
 
+// Kept whole: each join updates the distances, row sums and slots that the next one's choice reads.
 void nj_tree(const float* const* identities, int32_t n, const DistanceTransform& how, int64_t* dist, int64_t* rsum,
              int32_t* slot, TreeView tree) {
   for (int32_t v = 0; v < 2 * n - 1; ++v) tree.left[v] = tree.right[v] = -1, tree.length[v] = 0;
@@ -182,6 +183,7 @@ void distance_triangle(const float* const* identities, int32_t n, const Distance
   }
 }
 
+// Kept whole: the chains' joins and their numbering by height share the join list.
 void average_linkage_tree(float* tri, int32_t n, int32_t* scratch, TreeView tree) {
   for (int32_t v = 0; v < 2 * n - 1; ++v) tree.left[v] = tree.right[v] = -1, tree.length[v] = 0;
   if (n < 2) return;

@@ -94,14 +94,13 @@ struct BranchWork {
   std::vector<double> down_log, out_log;
 };
 
+// Kept whole: the down and the outside passes share each category's partials and their scaling logs.
 void branch_derivatives(const uint8_t* codes, const TreeView& tree, const AaModel& m, const std::vector<double>& rates,
                         BranchWork& w, std::vector<double>& per) {
   const int32_t n = tree.n, nodes = 2 * n - 1, k = static_cast<int>(rates.size());
   const size_t stride = static_cast<size_t>(nodes) * kStates;
   w.down.assign(stride * k, 0.0), w.out.assign(stride * k, 0.0);
   w.down_log.assign(static_cast<size_t>(nodes) * k, 0.0), w.out_log.assign(static_cast<size_t>(nodes) * k, 0.0);
-  std::vector<int32_t> up(static_cast<size_t>(nodes), -1);
-  for (int32_t v = n; v < nodes; ++v) up[tree.left[v]] = up[tree.right[v]] = v;
   // P(t) x in the eigenbasis: R diag(e) L x.
   auto apply = [&](const double* e, const double* x, double* y, bool transpose) {
     double t[kStates];
