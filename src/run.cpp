@@ -143,6 +143,11 @@ struct Run {
   void dimensions() {
     alignment_dimensions(s.aln_path, src, log, &s.given);
     if (!s.reference.empty()) reference = sequence_by_name(src, s.reference);
+    // Exit 0 with no result line would pass in a pipeline for a family with nothing of note.
+    if (src.alnlen == 0) {
+      fail("** Error: alignment file '%s' holds %lld sequence%s but no alignment columns: there is nothing to score.\n",
+           src.text.name.c_str(), static_cast<long long>(src.nprot), src.nprot == 1 ? "" : "s");
+    }
     if (src.nprot < kFewestScorable) {
       log.warn("** Warning: '%s' holds %lld protein%s (%lld pairs): a score needs more than 10 usable pairs, which "
                  "takes at least %d proteins; every column will score -2 or -3.\n",

@@ -143,6 +143,7 @@ TEST(EndToEnd, CommandLines) {
       {"short.fa", ">a\nACDEFGHIKL\n>b one\nAC-EF\n>c\nACD\n>d\nACDEFGHIKL\n"},
       {"few.fa", ">a\nACDE\n>b\nACDE\n>c\nACDF\n>d\nACDE\n"},
       {"all_gapped.fa", ">a\nA-\n>b\n-A\n>c\nA-\n>d\n-A\n>e\nA-\n>f\n-A\n>g\nA-\n"},
+      {"no_columns.fa", ">a\n>b\n>c\n>d\n>e\n>f\n>g\n"},
       {"selenoprotein.fa", selenoprotein()},
       {"twice_named.fa", ">a\nACDE\n>b\nACDE\n>a\nACDF\n"},
       {"bad.pdb", "HEADER x\nATOM      1  CA  LYS A  7x       1.000   2.000   3.000  1.00 20.00           C\n"},
@@ -309,6 +310,8 @@ TEST(EndToEnd, CommandLines) {
        "at least 6 proteins; every column will score -2 or -3.\n"},
       {"no column with a score", {"{in}/all_gapped.fa", M}, 0, "#0",
        "~** Warning: not one column of '{in}/all_gapped.fa' has a score"},
+      {"no columns at all", {"{in}/no_columns.fa", M}, 1, "",
+       "~** Error: alignment file '{in}/no_columns.fa' holds 7 sequences but no alignment columns: there is nothing"},
       {"U read as gaps", {"{in}/selenoprotein.fa", M}, 0, "#39",
        "~** Warning: 10 of the 480 residues of '{in}/selenoprotein.fa' are U or O (selenocysteine, pyrrolysine), "
        "which vorn reads as gaps; 1 column goes unscored by them (4).\n"},
