@@ -29,6 +29,8 @@ for block in re.split(r"^## ", text, flags=re.M)[1:]:
     if only in m["name"]: mutants.append(m)
 
 LEFT_OUT = r"^workflow|^install[.]pip_package"
+# A mutant of the workflow's own scripts is judged by the workflow's runs too.
+left_out = lambda m: r"^install[.]pip_package" if m["file"].startswith("workflow/") else LEFT_OUT
 SLOW = r"^(avx2|generic|active|passive)[.]|^page[.]browser|^python[.]module|SameBytesWhateverTheWay|TwoRunsInOneProcess"
 
 def run(cmd):
@@ -47,7 +49,8 @@ signal.signal(signal.SIGTERM, lambda *a: (restore(), sys.exit(143)))
 # A red suite would count every mutant as killed: the unmutated tree must pass first.
 if run(["cmake", "--build", build, "-j2"]).returncode:
     sys.exit("the unmutated tree does not build")
-base = run(["ctest", "--test-dir", build, "-j2", "--timeout", "300", "-E", LEFT_OUT])
+base = run(["ctest", "--test-dir", build, "-j2", "--timeout", "300", "-E",
+            min((left_out(m) for m in mutants), key=len, default=LEFT_OUT)])
 if base.returncode:
     sys.exit("the unmutated suite fails; fix it first:\n" + "\n".join(re.findall(r"\d+ - \S+ \(.*", base.stdout)))
 print("baseline: the unmutated suite passes", flush=True)
@@ -88,7 +91,7 @@ for m in mutants:
             # pip builds the same code again (the Python tests in the build tree run it).
             # The quick tests first, the slow ones (the browser, Python, the repeats on the other kernel paths
             # and wait policies, the runs compared across ways) only for a mutant that the quick ones miss.
-            for pick in (["-E", LEFT_OUT + "|" + SLOW], ["-E", LEFT_OUT, "-R", SLOW]):
+            for pick in (["-E", left_out(m) + "|" + SLOW], ["-E", left_out(m), "-R", SLOW]):
                 t = run(["ctest", "--test-dir", build, "-j2", "--timeout", "300", "--stop-on-failure"] + pick)
                 if t.returncode: break
             failed = re.findall(r"\d+ - (\S+) \(", t.stdout)
