@@ -55,9 +55,11 @@ if base.returncode:
     sys.exit("the unmutated suite fails; fix it first:\n" + "\n".join(re.findall(r"\d+ - \S+ \(.*", base.stdout)))
 print("baseline: the unmutated suite passes", flush=True)
 
-# Verdicts are kept in build-mutants/verdicts.tsv, keyed by the mutant and its file's text, so that a run
-# stopped part way resumes where it was (a mutant whose file changed since is run again).
+# Verdicts are kept in build-mutants/verdicts.tsv, keyed by the mutant and the whole tree's state (sources and
+# tests alike: a new test can kill a survivor, a removed one revive a kill), so that a run stopped part way resumes
+# where it was and any change runs every mutant again.
 import hashlib
+head = run(["git", "rev-parse", "HEAD^{tree}"]).stdout + run(["git", "diff", "HEAD"]).stdout
 kept_path = os.path.join(build, "verdicts.tsv")
 kept = {}
 if os.path.exists(kept_path):
@@ -69,7 +71,7 @@ survivors, results = [], []
 for m in mutants:
     path = os.path.join(top, m["file"])
     original = open(path).read()
-    key = hashlib.sha1((m["name"] + "\0" + original + "\0" + m["old"] + "\0" + m["new"]).encode()).hexdigest()
+    key = hashlib.sha1((m["name"] + "\0" + head + "\0" + m["old"] + "\0" + m["new"]).encode()).hexdigest()
     if key in kept:
         verdict, by = kept[key]
         results.append((verdict, m))
