@@ -150,6 +150,7 @@ TEST(EndToEnd, CommandLines) {
       {"three.sto", read_file(shared_data("families/fn3.sto")) + read_file(shared_data("families/LuxC.sto")) +
                         read_file(shared_data("families/Pkinase.sto"))},
       {"trailing.sto", read_file(shared_data("families/fn3.sto")) + "\n\n  \n"},
+      {"unclosed.sto", replaced(read_file(shared_data("families/fn3.sto")), "\n//", "\n")},
       {"corrupt.gz", "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\xff\xff\xff"},
       {"w_missing.tsv", "1\t1\n2\t1\n"},
       {"w_twice.tsv", "1\t1\n1\t2\n"},
@@ -302,6 +303,7 @@ TEST(EndToEnd, CommandLines) {
        "=** Error: '{in}/three.sto' holds 3 Stockholm families (fn3, LuxC, ...); vorn scores one family per run: "
        "split the file after each '//' line, one family per file.\n"},
       {"one family and trailing blank lines", {"{in}/trailing.sto", M}, 0, "#77"},
+      {"no closing '//'", {"{in}/unclosed.sto", M}, 0, "#77", "~** Warning: '{in}/unclosed.sto' ends without the \"//\" line"},
       // Inputs that would give a wrong or empty answer: refused, or a warning says why.
       {"an error is copied to standard error", {"{in}/no", M}, 1, "", "~\n** Error: Can't read alignment file: {in}/no\n"},
       {"-S=1", {T, M, "-S=1", "-R=1"}, 0, "#2", "~** Warning: with -S=1 no Z-score can be computed"},

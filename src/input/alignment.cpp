@@ -491,6 +491,12 @@ void alignment_dimensions(AlignmentSource& src, Log& log) {
     fail("** Error: '%s' is too large to be read.\n", name);
   }
   if (src.form == AlnForm::Pir || src.form == AlnForm::A3m) check_rows(src, rows, log);
+  // A download or a copy cut short at a line's end reads as a smaller family.
+  if (src.blocked.unclosed) {
+    log.warn("** Warning: '%s' ends without the \"//\" line that closes a Stockholm alignment: the file may be cut "
+             "short, and then some of its sequences are missing.\n",
+             name);
+  }
   say_how_read(src, rows, by_content, a2m_left_out, log);
   const ResidueTally& t = src.tally;
   if (t.letters > 0 && t.nucleotides * 10 >= t.letters * 9) {

@@ -64,7 +64,8 @@ void walk(const InputText& text, BlockedForm form, const std::function<void(cons
 
 // A Stockholm file is one family ending at "//"; a database file holds many,
 // and reading only the first would score a family the user did not ask for.
-void one_stockholm_family(const InputText& text) {
+// unclosed: the family's rows run to the end of the file, with no "//" after them.
+void one_stockholm_family(const InputText& text, bool& unclosed) {
   LineReader in(text);
   int64_t families = 0;
   bool content = false;
@@ -89,6 +90,7 @@ void one_stockholm_family(const InputText& text) {
     if (t.substr(0, 7) == "#=GF ID" && id.empty()) id = next_token(t, at);
     if (t.substr(0, 7) == "#=GF AC" && ac.empty()) ac = next_token(t, at);
   }
+  unclosed = content;
   close();
   if (families > 1) {
     fail("** Error: '%s' holds %lld Stockholm families (%s, %s%s); vorn scores one family per run: split the file "
@@ -132,7 +134,7 @@ void match_columns(const InputText& text, BlockedRows& rows, int64_t& alnlen) {
 void blocked_dimensions(const InputText& text, BlockedForm form, BlockedRows& rows, int64_t& nprot, int64_t& alnlen,
                         ResidueTally& tally) {
   const char* name = text.name.c_str();
-  if (form == BlockedForm::Stockholm) one_stockholm_family(text);
+  if (form == BlockedForm::Stockholm) one_stockholm_family(text, rows.unclosed);
   std::vector<int64_t> seen_in;  // the last block in which each row was seen
   int64_t block = 1;
   int64_t block_start = 0;

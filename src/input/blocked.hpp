@@ -28,6 +28,7 @@ struct BlockedRows {
   // an insert column; empty without RF (every column is a position).
   std::vector<int64_t> column_of;
   int64_t left_out = 0;
+  bool unclosed = false;  // Stockholm whose family no "//" line ends: perhaps cut short
   int64_t position(int64_t k) const { return column_of.empty() ? k : column_of[static_cast<size_t>(k)]; }
 };
 
