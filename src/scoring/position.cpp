@@ -430,6 +430,50 @@ inline __attribute__((always_inline)) void usable_sums_lanes_body(const uint8_t*
 }
 #pragma GCC diagnostic pop
 
+// AVX2: the usable sums in two halves of four lanes, each lane's x loaded by
+// itself from its row; an unusable lane adds +0.0, as in the plain lanes.
+template <bool WithX>
+__attribute__((target("avx2"))) void usable_sums_lanes_avx2(const uint8_t* codes8, int32_t nprot, const float* xf,
+                                                            const float* y, double* sx, double* sy) {
+  __m256d ax_lo = _mm256_setzero_pd(), ax_hi = ax_lo, ay_lo = ax_lo, ay_hi = ax_lo;
+  alignas(64) float rx[kColumnLanes][24];
+  // Lanes of residues as all-ones doubles, from eight codes.
+  auto residues = [](const uint8_t* c8, __m256d& lo, __m256d& hi) __attribute__((target("avx2"))) {
+    const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c8));
+    const __m128i gap = _mm_cmpeq_epi8(c, _mm_setzero_si128());
+    const __m128i res = _mm_xor_si128(gap, _mm_set1_epi8(-1));
+    lo = _mm256_castsi256_pd(_mm256_cvtepi8_epi64(res));
+    hi = _mm256_castsi256_pd(_mm256_cvtepi8_epi64(_mm_srli_si128(res, 4)));
+  };
+  for (PairRows r(nprot); r; ++r) {
+    const int32_t i = r.i, len = r.len();
+    const float* yrow = y + 1 + r.start;
+    const uint8_t* a8 = codes8 + 8 * static_cast<int64_t>(i);
+    __m256d a_lo, a_hi;
+    residues(a8, a_lo, a_hi);
+    if (_mm256_movemask_pd(_mm256_or_pd(a_lo, a_hi)) == 0) continue;
+    if constexpr (WithX)
+      for (int l = 0; l < kColumnLanes; ++l) std::memcpy(rx[l], xf + l * kCells + a8[l] * kCodes, sizeof(float) * kCodes);
+    const uint8_t* cj = a8 + 8;
+    for (int32_t t = 0; t < len; ++t, cj += 8) {
+      __m256d u_lo, u_hi;
+      residues(cj, u_lo, u_hi);
+      u_lo = _mm256_and_pd(u_lo, a_lo), u_hi = _mm256_and_pd(u_hi, a_hi);
+      const __m256d yt = _mm256_set1_pd(static_cast<double>(yrow[t]));
+      ay_lo = _mm256_add_pd(ay_lo, _mm256_and_pd(u_lo, yt));
+      ay_hi = _mm256_add_pd(ay_hi, _mm256_and_pd(u_hi, yt));
+      if constexpr (WithX) {
+        const __m128 x_lo = _mm_setr_ps(rx[0][cj[0]], rx[1][cj[1]], rx[2][cj[2]], rx[3][cj[3]]);
+        const __m128 x_hi = _mm_setr_ps(rx[4][cj[4]], rx[5][cj[5]], rx[6][cj[6]], rx[7][cj[7]]);
+        ax_lo = _mm256_add_pd(ax_lo, _mm256_and_pd(u_lo, _mm256_cvtps_pd(x_lo)));
+        ax_hi = _mm256_add_pd(ax_hi, _mm256_and_pd(u_hi, _mm256_cvtps_pd(x_hi)));
+      }
+    }
+  }
+  _mm256_storeu_pd(sx, ax_lo), _mm256_storeu_pd(sx + 4, ax_hi);
+  _mm256_storeu_pd(sy, ay_lo), _mm256_storeu_pd(sy + 4, ay_hi);
+}
+
 #define VORN_DEVIATION_PARAMS \
   (const uint8_t* codes8, int32_t nprot, const double* d, const float* y, const double* my, double* sxy, double* sxx, double* syy)
 // AVX2: the eight lanes in two halves of four; each lane's entries loaded
@@ -489,14 +533,14 @@ void deviation_gapped_avx512 VORN_DEVIATION_PARAMS {
   count_isa_call(Isa::Avx512); deviation_lanes_avx512<true>(codes8, nprot, d, y, my, sxy, sxx, syy); }
 #undef VORN_DEVIATION_PARAMS
 #define VORN_USABLE_PARAMS (const uint8_t* codes8, int32_t nprot, const float* xf, const float* y, double* sx, double* sy)
-__attribute__((target("avx2"))) void usable_xy_avx2 VORN_USABLE_PARAMS {
-  count_isa_call(Isa::Avx2); usable_sums_lanes_body<true>(codes8, nprot, xf, y, sx, sy); }
+void usable_xy_avx2 VORN_USABLE_PARAMS {
+  count_isa_call(Isa::Avx2); usable_sums_lanes_avx2<true>(codes8, nprot, xf, y, sx, sy); }
 void usable_xy_generic VORN_USABLE_PARAMS {
   count_isa_call(Isa::Generic); usable_sums_lanes_body<true>(codes8, nprot, xf, y, sx, sy); }
 void usable_xy_avx512 VORN_USABLE_PARAMS {
   count_isa_call(Isa::Avx512); usable_sums_lanes_avx512<true>(codes8, nprot, xf, y, sx, sy); }
-__attribute__((target("avx2"))) void usable_y_avx2 VORN_USABLE_PARAMS {
-  count_isa_call(Isa::Avx2); usable_sums_lanes_body<false>(codes8, nprot, xf, y, sx, sy); }
+void usable_y_avx2 VORN_USABLE_PARAMS {
+  count_isa_call(Isa::Avx2); usable_sums_lanes_avx2<false>(codes8, nprot, xf, y, sx, sy); }
 void usable_y_generic VORN_USABLE_PARAMS {
   count_isa_call(Isa::Generic); usable_sums_lanes_body<false>(codes8, nprot, xf, y, sx, sy); }
 void usable_y_avx512 VORN_USABLE_PARAMS {

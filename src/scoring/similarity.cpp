@@ -124,7 +124,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void similarity_row_avx512 
   }
 }
 
-// The same with eight proteins a vector, the row looked up by gathers.
+// The same with eight proteins a vector, the row looked up by three
+// in-register permutes and two blends (quicker than a gather of eight).
 __attribute__((target("avx2"))) void similarity_row_avx2 VORN_ROW_PARAMS {
   count_isa_call(Isa::Avx2);
   (void)aamat;
@@ -140,16 +141,22 @@ __attribute__((target("avx2"))) void similarity_row_avx2 VORN_ROW_PARAMS {
       n[v] = _mm256_setzero_si256();
       left[v] = std::clamp(nprot - (j0 + 8 * v) + 1, 0, 8);  // proteins from this vector's first on
     }
+    const __m256i seven = _mm256_set1_epi32(7), fifteen = _mm256_set1_epi32(15);
     for (int32_t p = 1; p <= alnlen; ++p) {
       const int32_t a = ri[p];
       const __m256i residue = _mm256_set1_epi32(a != 0 ? -1 : 0);
+      const __m256 t0 = _mm256_loadu_ps(tab[a]), t1 = _mm256_loadu_ps(tab[a] + 8), t2 = _mm256_loadu_ps(tab[a] + 16);
       const uint8_t* codes = alncol + static_cast<int64_t>(p - 1) * nprot + (j0 - 1);
       for (int v = 0; v < kAvx2Wide && left[v] > 0; ++v) {
         uint8_t part[8] = {0};
         const uint8_t* at = codes + 8 * v;
         if (left[v] < 8) std::memcpy(part, at, static_cast<size_t>(left[v])), at = part;
         const __m256i c = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at)));
-        s[v] = _mm256_add_ps(s[v], _mm256_i32gather_ps(tab[a], c, 4));
+        const __m256 x01 = _mm256_blendv_ps(_mm256_permutevar8x32_ps(t0, c), _mm256_permutevar8x32_ps(t1, c),
+                                            _mm256_castsi256_ps(_mm256_cmpgt_epi32(c, seven)));
+        const __m256 x = _mm256_blendv_ps(x01, _mm256_permutevar8x32_ps(t2, c),
+                                          _mm256_castsi256_ps(_mm256_cmpgt_epi32(c, fifteen)));
+        s[v] = _mm256_add_ps(s[v], x);
         const __m256i both = _mm256_and_si256(residue, _mm256_cmpgt_epi32(c, _mm256_setzero_si256()));
         n[v] = _mm256_sub_epi32(n[v], both);  // both is -1 where a pair is counted
       }
