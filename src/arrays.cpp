@@ -1,6 +1,5 @@
 #include "arrays.hpp"
 
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <sys/sysinfo.h>
@@ -28,15 +27,16 @@ int64_t plus(int64_t n, int64_t k) {
 void* (*volatile touch)(void*, int, size_t) = std::memset;
 void touch_pages(void* mem, uint64_t bytes) { touch(mem, 0, bytes); }
 
-// Large arrays on 2 MiB pages where the system offers them: faulting them in
-// then takes one fault per 2 MiB instead of one per 4 KiB.
+// Large arrays aligned to 2 MiB, so that a system that gives every process
+// huge pages can map them so. They are not asked for (madvise): where the
+// system compacts memory for the processes that ask, a run on a machine with
+// fragmented memory stalls in the kernel for longer than the 4 KiB faults
+// would take (measured: 6-22 s against under 2 s at 30,000 proteins).
 constexpr uint64_t kHugePage = uint64_t{1} << 21;
 void* allocate_array(uint64_t bytes) {
   if (bytes < 2 * kHugePage) return std::malloc(bytes);
   const uint64_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  void* mem = std::aligned_alloc(kHugePage, rounded);
-  if (mem) madvise(mem, rounded, MADV_HUGEPAGE);
-  return mem;
+  return std::aligned_alloc(kHugePage, rounded);
 }
 
 }  // namespace
