@@ -19,13 +19,5 @@ VORN_LANES __m128i lane_codes(const uint8_t* codes8, int64_t p) {
 }
 // The lanes where the code is a residue, not a gap.
 VORN_LANES __mmask8 residue_lanes(__m128i codes) { return static_cast<__mmask8>(_mm_test_epi8_mask(codes, codes)); }
-// Where each lane's table row of code a starts.
-VORN_LANES __m256i lane_rows(__m128i a) {
-  const __m256i table = _mm256_setr_epi32(0, kCells, 2 * kCells, 3 * kCells, 4 * kCells, 5 * kCells, 6 * kCells,
-                                          7 * kCells);
-  return _mm256_add_epi32(table, _mm256_mullo_epi32(_mm256_cvtepu8_epi32(a), _mm256_set1_epi32(kCodes)));
-}
-// Each lane's cell (a, b), from its row of a.
-VORN_LANES __m256i lane_cells(__m256i rows, __m128i b) { return _mm256_add_epi32(rows, _mm256_cvtepu8_epi32(b)); }
 
 }  // namespace vorn
