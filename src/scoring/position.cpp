@@ -285,9 +285,6 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes_a
                                                                            double* syy) {
   const __m512d vmy = _mm512_loadu_pd(my);
   __m512d axy = _mm512_setzero_pd(), axx = _mm512_setzero_pd(), ayy = _mm512_setzero_pd();
-  // Each lane's row of its table side by side, and its entries loaded one
-  // by one: eight loads take less than half the time of the gathers that
-  // stand for them on the processors at hand.
   alignas(64) double rd[kColumnLanes][24];
   for (PairRows r(nprot); r; ++r) {
     const int32_t i = r.i, len = r.len();
@@ -297,12 +294,10 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes_a
     if (a_usable == 0) {  // a gap in every lane: the row adds nothing
       continue;
     }
-    for (int l = 0; l < kColumnLanes; ++l)
-      std::memcpy(rd[l], d + l * kCells + codes8[8 * static_cast<int64_t>(i) + l] * kCodes, sizeof(double) * kCodes);
+    lane_table_rows(d, kCells, codes8 + 8 * static_cast<int64_t>(i), rd);
     const uint8_t* cj = codes8 + 8 * (static_cast<int64_t>(i) + 1);
     for (int32_t t = 0; t < len; ++t, cj += 8) {
-      const __m512d dx = _mm512_setr_pd(rd[0][cj[0]], rd[1][cj[1]], rd[2][cj[2]], rd[3][cj[3]], rd[4][cj[4]],
-                                        rd[5][cj[5]], rd[6][cj[6]], rd[7][cj[7]]);
+      const __m512d dx = lane_entries(rd, cj);
       const __m512d dy = _mm512_sub_pd(_mm512_set1_pd(static_cast<double>(yrow[t])), vmy);
       axy = _mm512_add_pd(axy, _mm512_mul_pd(dx, dy));
       axx = _mm512_add_pd(axx, _mm512_mul_pd(dx, dx));
@@ -334,12 +329,9 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void usable_sums_lanes
     if (a_usable == 0) {
       continue;
     }
-    // Each lane's row of x, its entries loaded one by one (as in the
-    // deviation pass); a gapped lane's entry is loaded and not added.
+    // A gapped lane's entry is loaded and not added.
     alignas(64) float rx[kColumnLanes][24];
-    if constexpr (WithX)
-      for (int l = 0; l < kColumnLanes; ++l)
-        std::memcpy(rx[l], xf + l * kCells + codes8[8 * static_cast<int64_t>(i) + l] * kCodes, sizeof(float) * kCodes);
+    if constexpr (WithX) lane_table_rows(xf, kCells, codes8 + 8 * static_cast<int64_t>(i), rx);
     const uint8_t* cj = codes8 + 8 * (static_cast<int64_t>(i) + 1);
     for (int32_t t = 0; t < len; ++t, cj += 8) {
       const __mmask8 usable = a_usable & residue_lanes(lane_codes(cj, 0));
@@ -377,11 +369,9 @@ inline __attribute__((always_inline)) void deviation_lanes_body(const uint8_t* c
     const float* yrow = y + 1 + r.start;
     const uint8_t* a8 = codes8 + 8 * static_cast<int64_t>(i);
     bool any = false;
-    for (int l = 0; l < kColumnLanes; ++l) {
-      any = any || a8[l] != 0;
-      std::memcpy(rd[l], d + l * kCells + a8[l] * kCodes, sizeof(double) * kCodes);
-      if constexpr (Gapped) std::memcpy(ru[l], kUsablePair.data() + a8[l] * kCodes, sizeof(double) * kCodes);
-    }
+    for (int l = 0; l < kColumnLanes; ++l) any = any || a8[l] != 0;
+    lane_table_rows(d, kCells, a8, rd);
+    if constexpr (Gapped) lane_table_rows(kUsablePair.data(), 0, a8, ru);
     if (!any) continue;
     const uint8_t* cj = a8 + 8;
     for (int32_t t = 0; t < len; ++t, cj += 8) {
@@ -452,8 +442,7 @@ __attribute__((target("avx2"))) void usable_sums_lanes_avx2(const uint8_t* codes
     __m256d a_lo, a_hi;
     residues(a8, a_lo, a_hi);
     if (_mm256_movemask_pd(_mm256_or_pd(a_lo, a_hi)) == 0) continue;
-    if constexpr (WithX)
-      for (int l = 0; l < kColumnLanes; ++l) std::memcpy(rx[l], xf + l * kCells + a8[l] * kCodes, sizeof(float) * kCodes);
+    if constexpr (WithX) lane_table_rows(xf, kCells, a8, rx);
     const uint8_t* cj = a8 + 8;
     for (int32_t t = 0; t < len; ++t, cj += 8) {
       __m256d u_lo, u_hi;
@@ -490,11 +479,9 @@ __attribute__((target("avx2"))) void deviation_lanes_avx2(const uint8_t* codes8,
     const float* yrow = y + 1 + r.start;
     const uint8_t* a8 = codes8 + 8 * static_cast<int64_t>(i);
     bool any = false;
-    for (int l = 0; l < kColumnLanes; ++l) {
-      any = any || a8[l] != 0;
-      std::memcpy(rd[l], d + l * kCells + a8[l] * kCodes, sizeof(double) * kCodes);
-      if constexpr (Gapped) std::memcpy(ru[l], kUsablePair.data() + a8[l] * kCodes, sizeof(double) * kCodes);
-    }
+    for (int l = 0; l < kColumnLanes; ++l) any = any || a8[l] != 0;
+    lane_table_rows(d, kCells, a8, rd);
+    if constexpr (Gapped) lane_table_rows(kUsablePair.data(), 0, a8, ru);
     if (!any) continue;
     const uint8_t* cj = a8 + 8;
     for (int32_t t = 0; t < len; ++t, cj += 8) {

@@ -284,19 +284,16 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vl"))) void deviation_lanes_5
     if (a_usable == 0) {
       continue;
     }
-    // Each lane's row of its table, its entries loaded one by one (quicker
-    // than a gather here); a gapped lane's entry is loaded and not added.
+    // A gapped lane's entry is loaded and not added.
     alignas(64) double rd[kColumnLanes][24];
-    for (int l = 0; l < kColumnLanes; ++l)
-      std::memcpy(rd[l], d + l * kCells + codes8[8 * static_cast<int64_t>(i) + l] * kCodes, sizeof(double) * kCodes);
+    lane_table_rows(d, kCells, codes8 + 8 * static_cast<int64_t>(i), rd);
     const double wi = w[i + 1];
     const uint8_t* cj = codes8 + 8 * (static_cast<int64_t>(i) + 1);
     for (int32_t t = 0; t < len; ++t, cj += 8) {
       const __mmask8 usable = a_usable & residue_lanes(lane_codes(cj, 0));
       if (usable == 0) continue;
       const __m512d pw = _mm512_set1_pd(wi * w[i + 2 + t]);
-      const __m512d dx = _mm512_setr_pd(rd[0][cj[0]], rd[1][cj[1]], rd[2][cj[2]], rd[3][cj[3]], rd[4][cj[4]],
-                                        rd[5][cj[5]], rd[6][cj[6]], rd[7][cj[7]]);
+      const __m512d dx = lane_entries(rd, cj);
       const __m512d yv = _mm512_set1_pd(s.y(r.start + 1 + t));
       const __m512d dy = _mm512_sub_pd(yv, vmy);
       axy = _mm512_mask_add_pd(axy, usable, axy, _mm512_mul_pd(_mm512_mul_pd(pw, dx), dy));
